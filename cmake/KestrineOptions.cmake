@@ -1,0 +1,11 @@
+# Compile options shared by every target of the project.
+add_library(kestrine_options INTERFACE)
+target_compile_options(kestrine_options INTERFACE -Wall -Wextra -Werror)
+if(KESTRINE_SANITIZE OR KESTRINE_FUZZ)
+  target_compile_options(kestrine_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
+  target_link_options(kestrine_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(KESTRINE_FUZZ)
+  target_compile_options(kestrine_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()

@@ -1,0 +1,52 @@
+#include "engine/volume/boot_sector.h"
+
+#include <algorithm>
+
+#include "engine/volume/byte_order.h"
+
+namespace kestrine {
+
+TBpb ParseBpb(std::span<const std::uint8_t, kBootSectorSize> Sector) {
+  TBpb b;
+  b.BytesPerSector = ReadLe16(Sector, 11);
+  b.SectorsPerCluster = Sector[13];
+  b.ReservedSectors = ReadLe16(Sector, 14);
+  b.NumberOfFats = Sector[16];
+  b.RootEntryCount = ReadLe16(Sector, 17);
+  b.TotalSectors16 = ReadLe16(Sector, 19);
+  b.FatSize16 = ReadLe16(Sector, 22);
+  b.TotalSectors32 = ReadLe32(Sector, 32);
+  b.FatSize32 = ReadLe32(Sector, 36);
+  return b;
+}
+
+std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb) {
+  if (Bpb.BytesPerSector == 0 || Bpb.SectorsPerCluster == 0) return std::nullopt;
+  TFatLayout l;
+  l.RootDirSectors = (static_cast<std::uint32_t>(Bpb.RootEntryCount) * 32 + Bpb.BytesPerSector - 1) / Bpb.BytesPerSector;
+  l.FatSize = Bpb.FatSize16 != 0 ? Bpb.FatSize16 : Bpb.FatSize32;
+  l.TotalSectors = Bpb.TotalSectors16 != 0 ? Bpb.TotalSectors16 : Bpb.TotalSectors32;
+  const std::uint64_t overhead =
+      std::uint64_t{Bpb.ReservedSectors} + std::uint64_t{Bpb.NumberOfFats} * l.FatSize + l.RootDirSectors;
+  l.Consistent = overhead <= l.TotalSectors;
+  l.DataSectors = l.TotalSectors - static_cast<std::uint32_t>(overhead);
+  l.ClusterCount = l.DataSectors / Bpb.SectorsPerCluster;
+  return l;
+}
+
+std::optional<std::uint8_t> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector) {
+  const bool noFatFields = Sector[16] == 0 && Sector[17] == 0 && Sector[18] == 0 && ReadLe16(Sector, 22) == 0;
+  if (noFatFields) {
+    // Zero FAT fields alone also describe a blank or foreign volume; NTFS always names itself.
+    static constexpr std::uint8_t kNtfsOemId[] = {'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '};
+    const bool ntfs = std::equal(std::begin(kNtfsOemId), std::end(kNtfsOemId), Sector.begin() + 3);
+    return ntfs ? FileSystemKind::Ntfs : FileSystemKind::None;
+  }
+  const auto layout = ComputeFatLayout(ParseBpb(Sector));
+  if (!layout) return std::nullopt;
+  if (layout->ClusterCount < 4085) return FileSystemKind::Fat12;
+  if (layout->ClusterCount < 65525) return FileSystemKind::Fat16;
+  return FileSystemKind::Fat32;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,52 @@
+#pragma once
+// The BIOS parameter block fields that tell the file-system kind of a volume.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace kestrine {
+
+// Kinds a disk can be; the numbers are part of every drive list.
+namespace FileSystemKind {
+inline constexpr std::uint8_t None = 0;
+inline constexpr std::uint8_t Fat12 = 1;
+inline constexpr std::uint8_t Fat16 = 2;
+inline constexpr std::uint8_t Fat32 = 3;
+inline constexpr std::uint8_t Ntfs = 4;
+}  // namespace FileSystemKind
+
+inline constexpr std::size_t kBootSectorSize = 512;
+
+struct TBpb {
+  std::uint16_t BytesPerSector = 0;
+  std::uint8_t SectorsPerCluster = 0;
+  std::uint16_t ReservedSectors = 0;
+  std::uint8_t NumberOfFats = 0;
+  std::uint16_t RootEntryCount = 0;
+  std::uint16_t TotalSectors16 = 0;
+  std::uint16_t FatSize16 = 0;
+  std::uint32_t TotalSectors32 = 0;
+  std::uint32_t FatSize32 = 0;
+};
+
+TBpb ParseBpb(std::span<const std::uint8_t, kBootSectorSize> Sector);
+
+// FAT layout in sectors, with the unsigned 32-bit arithmetic of the classification.
+struct TFatLayout {
+  std::uint32_t RootDirSectors = 0;
+  std::uint32_t FatSize = 0;
+  std::uint32_t TotalSectors = 0;
+  std::uint32_t DataSectors = 0;
+  std::uint32_t ClusterCount = 0;
+  // True when the reserved area, tables and root fit in the volume (no wrap in DataSectors).
+  bool Consistent = false;
+};
+// Nil when bytes per sector or sectors per cluster is 0.
+std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb);
+
+// The kind of volume a boot sector starts. Nil when the sector looks like a FAT boot sector whose
+// geometry cannot be computed: such a drive cannot be made into a disk object.
+std::optional<std::uint8_t> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector);
+
+}  // namespace kestrine

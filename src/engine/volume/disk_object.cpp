@@ -1,0 +1,80 @@
+#include "engine/volume/disk_object.h"
+
+#include <array>
+
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_scanner.h"
+#include "engine/volume/workflow_ports.h"
+#include "engine/volume/scanner_factory.h"
+#include "workflow/debug_log.h"
+
+namespace kestrine {
+
+TDiskObject::TDiskObject(const platform::TDriveSpec& Spec, TScanReports* Reports)
+    : Letter(Spec.Letter), SourcePath(Spec.Source), MountPoint(Spec.MountPoint), DriveType(Spec.Type),
+      FReports(Reports) {
+  GetDiskInfo();
+  Scanner = CreateDiskScaner(this);
+}
+
+TDiskObject::~TDiskObject() { Clear(); }
+
+void TDiskObject::Clear() {
+  if (Scanner) {
+    try {
+      Scanner->Clear();
+      Scanner->FreeAllItems();
+    } catch (...) {
+    }
+  }
+  Files.Clear();
+  Folders.Clear();
+}
+
+TVolumeHandle TDiskObject::AllocHandle() const { return platform::TVolumeSource::Open(SourcePath); }
+
+TScanReports& TDiskObject::Reports() const { return FReports ? *FReports : NullScanReports(); }
+
+void TDiskObject::GetDiskInfo() {
+  VolumeLabel.clear();
+  FileSystemName.clear();
+  TotalSize = FreeSize = 0;
+  FileSystem = DetectFileSystem(*this);
+  if (auto space = platform::MountedSpace(MountPoint)) {
+    TotalSize = space->Total;
+    FreeSize = space->Free;
+  }
+  TVolumeHandle handle = AllocHandle();
+  if (!handle) return;  // like a drive without media: listed, with nothing more known
+  const platform::TVolumeFacts facts = platform::ProbeVolumeFacts(*handle);
+  VolumeLabel = facts.Label;
+  FileSystemName = facts.FileSystemName;
+  if (MountPoint.empty()) {
+    if (auto own = ReadVolumeSpace(*handle, FileSystem)) {
+      TotalSize = own->Total;
+      FreeSize = own->Free;
+    }
+  }
+}
+
+std::uint8_t DetectFileSystem(const TDiskObject& Disk) {
+  TVolumeHandle handle = Disk.AllocHandle();
+  if (!handle) return FileSystemKind::None;
+  std::array<std::uint8_t, kBootSectorSize> sector{};
+  if (ReadDisk(handle, sector.data(), kBootSectorSize, 0) < kBootSectorSize) return FileSystemKind::None;
+  const auto kind = ClassifyBootSector(sector);
+  if (!kind) throw TDiskObjectError("boot sector has 0 bytes per sector or 0 sectors per cluster");
+  return *kind;
+}
+
+std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* Disk) {
+  if (!Disk) return nullptr;
+  try {
+    return CreateScannerForKind(Disk, Disk->FileSystem);
+  } catch (...) {
+    WriteLog(LogMessages::FileSystemReadFailed, OperationNames::CreateDiskScaner, static_cast<const void*>(Disk));
+    return nullptr;
+  }
+}
+
+}  // namespace kestrine

@@ -1,0 +1,72 @@
+#pragma once
+// One volume offered for recovery: its facts, its file-system kind, its scanner and last results.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "engine/volume/file_info.h"
+#include "engine/volume/read_disk.h"
+#include "platform/drive_probe.h"
+
+namespace kestrine {
+
+class TDiskScaner;
+class TScanReports;
+
+// Raised when a drive cannot become a disk object (its boot sector has no usable geometry).
+class TDiskObjectError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TDiskObject {
+ public:
+  explicit TDiskObject(const platform::TDriveSpec& Spec, TScanReports* Reports = nullptr);
+  virtual ~TDiskObject();
+  TDiskObject(const TDiskObject&) = delete;
+  TDiskObject& operator=(const TDiskObject&) = delete;
+
+  // Drops the results of the last scan.
+  virtual void Clear();
+  // A fresh read-only handle on the drive's source; nil when it cannot be opened.
+  TVolumeHandle AllocHandle() const;
+  void GetDiskInfo();
+
+  TScanReports& Reports() const;
+  void SetReports(TScanReports* Reports) { FReports = Reports; }
+
+  TDiskItems Files;
+  TDiskItems Folders;
+  std::unique_ptr<TDiskScaner> Scanner;
+  char Letter;
+  std::int64_t TotalSize = 0;
+  std::int64_t FreeSize = 0;
+  std::string FileSystemName;
+  std::string VolumeLabel;
+  std::uint8_t FileSystem = 0;
+  std::string SourcePath;
+  std::string MountPoint;
+  platform::TDriveType DriveType;
+
+ private:
+  TScanReports* FReports;
+};
+
+// The kind in the disk's boot sector: 0 when unreadable or unknown. Throws TDiskObjectError when the
+// sector is a FAT boot sector with 0 bytes per sector or 0 sectors per cluster.
+std::uint8_t DetectFileSystem(const TDiskObject& Disk);
+
+// The scanner that fits the disk's kind, constructed but not initialised; nil for kind 0.
+std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* Disk);
+
+// Total and free bytes as the volume itself records them (unmounted drives); nil when unknown.
+struct TVolumeSpaceFacts {
+  std::int64_t Total = 0;
+  std::int64_t Free = 0;
+};
+std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, std::uint8_t Kind);
+
+}  // namespace kestrine

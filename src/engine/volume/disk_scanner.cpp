@@ -1,0 +1,58 @@
+#include "engine/volume/disk_scanner.h"
+
+#include "engine/volume/disk_object.h"
+#include "engine/volume/workflow_ports.h"
+#include "workflow/debug_log.h"
+
+namespace kestrine {
+
+TDiskScaner::TDiskScaner(TDiskObject* Disk) : Disk(Disk) {}
+
+TDiskScaner::~TDiskScaner() = default;
+
+void TDiskScaner::FreeFileInfo(PFileInfo Item) { delete Item; }
+
+void TDiskScaner::FreeFolderInfo(PFileInfo Item) { delete Item; }
+
+bool TDiskScaner::Init() {
+  SetStopped(false);
+  Handle.reset();
+  if (Disk) {
+    try {
+      Handle = Disk->AllocHandle();
+    } catch (...) {
+      WriteLog(LogMessages::AllocHandleFailed, OperationNames::DiskScanerInit, static_cast<const void*>(Disk));
+    }
+  }
+  return Handle != nullptr;
+}
+
+void TDiskScaner::ScanForFiles() { SetStopped(false); }
+
+void TDiskScaner::FreeAllItems() {
+  if (!Disk) return;
+  for (PFileInfo item : Disk->Files.Snapshot()) FreeFileInfo(item);
+  Disk->Files.Clear();
+  for (PFileInfo item : Disk->Folders.Snapshot()) FreeFolderInfo(item);
+  Disk->Folders.Clear();
+}
+
+TScanReports& TDiskScaner::Reports() const { return Disk ? Disk->Reports() : NullScanReports(); }
+
+void TDiskScaner::NotifyFileAdded(PFileInfo Item) {
+  Item->Disk = Disk;
+  Item->IsFolder = false;
+  // Parent chains are cut of cycles by the engines; the walk is bounded all the same.
+  std::size_t guard = 0;
+  for (PFileInfo folder = Item->Parent; folder && guard < (1u << 20); folder = folder->Parent, ++guard)
+    folder->Size.fetch_add(Item->Size.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  Reports().FileAdded(Disk, Item);
+}
+
+void TDiskScaner::NotifyFolderAdded(PFileInfo Item) {
+  Item->Disk = Disk;
+  Item->IsFolder = true;
+  Reports().FolderAdded(Disk, Item);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,38 @@
+#pragma once
+// FILETIME values (100-ns units since 1601-01-01 UTC) and their text form.
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace kestrine {
+
+using TFileTime = std::uint64_t;
+
+inline constexpr TFileTime kFileTimeTicksPerSecond = 10'000'000;
+// Seconds from 1601-01-01 to 1970-01-01.
+inline constexpr std::int64_t kFileTimeUnixEpochSeconds = 11'644'473'600;
+
+// DOS date and time as stored in FAT directory entries, taken as they are (no zone shift).
+// Invalid fields (month 0, day 0, ...) give nullopt.
+std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time);
+
+// Unix seconds and nanoseconds of a FILETIME.
+struct TUnixTime {
+  std::int64_t Seconds = 0;
+  std::int64_t Nanoseconds = 0;
+};
+TUnixTime FileTimeToUnix(TFileTime Value);
+TFileTime UnixToFileTime(std::int64_t Seconds, std::int64_t Nanoseconds = 0);
+
+// "short date, blank, long time" in the user's locale; the time part is left out at exact midnight.
+std::string FormatLocalDateTime(const std::tm& Local, bool WholeSecond);
+
+// A FILETIME shown in local time; nullopt when it cannot be converted.
+std::optional<std::string> FileTimeToLocalText(TFileTime Value);
+
+// ISO 8601 UTC ("2026-12-09T08:46:04Z", fractions kept when present); nullopt for 0.
+std::optional<std::string> FileTimeToIsoUtc(TFileTime Value);
+
+}  // namespace kestrine

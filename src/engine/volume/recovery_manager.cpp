@@ -1,0 +1,80 @@
+#include "engine/volume/recovery_manager.h"
+
+#include <cctype>
+
+#include "engine/volume/disk_scanner.h"
+#include "engine/volume/scanner_factory.h"
+
+namespace kestrine {
+namespace {
+TRecoveryManager* gRecoveryManager = nullptr;
+
+class TNullScanReports final : public TScanReports {
+ public:
+  void FolderAdded(TDiskObject*, PFileInfo) override {}
+  void FileAdded(TDiskObject*, PFileInfo) override {}
+  void ScanProgress(TDiskObject*, std::int64_t, std::int64_t) override {}
+  void ScanFinished(TDiskObject*) override {}
+};
+}  // namespace
+
+TScanReports& NullScanReports() {
+  static TNullScanReports reports;
+  return reports;
+}
+
+TRecoveryManager::TRecoveryManager(const TDriveListing& Listing) : DiskList(std::make_unique<TDiskList>(Listing)) {}
+
+TRecoveryManager::~TRecoveryManager() {
+  try {
+    DiskList.reset();
+  } catch (...) {
+  }
+}
+
+TDiskObject* TRecoveryManager::FindDisk(char Letter) const {
+  const char wanted = static_cast<char>(std::tolower(static_cast<unsigned char>(Letter)));
+  for (int i = 0; i < DiskList->DiskCount(); ++i) {
+    TDiskObject* disk = DiskList->GetDisk(i);
+    if (std::tolower(static_cast<unsigned char>(disk->Letter)) == wanted) return disk;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<TWorkerThread> TRecoveryManager::StartScan(TDiskObject* Disk) {
+  if (!Disk || !FThreads) return nullptr;
+  Disk->Clear();
+  auto thread = FThreads->CreateScanningThread(Disk);
+  if (thread) thread->Start();
+  return thread;
+}
+
+void TRecoveryManager::StopScan(char Letter) {
+  TDiskObject* disk = FindDisk(Letter);
+  if (disk && disk->Scanner) disk->Scanner->SetStopped(true);
+}
+
+std::unique_ptr<TRecoveryStream> TRecoveryManager::CreateStream(PFileInfo Item, const std::string& StreamName) {
+  if (!Item || !Item->Disk) return nullptr;
+  return CreateStreamForKind(Item->Disk, Item->Disk->FileSystem, Item, StreamName);
+}
+
+std::unique_ptr<TWorkerThread> TRecoveryManager::RecoverItems(const TDiskItems& Items) {
+  return FThreads ? FThreads->CreateRecoveringThread(Items) : nullptr;
+}
+
+void TRecoveryManager::SetWorkflow(TScanReports* Reports, TThreadFactory* Threads) {
+  FThreads = Threads;
+  for (int i = 0; i < DiskList->DiskCount(); ++i) DiskList->GetDisk(i)->SetReports(Reports);
+}
+
+TRecoveryManager* RecoveryManager() { return gRecoveryManager; }
+
+TRecoveryManagerScope::TRecoveryManagerScope(const TDriveListing& Listing)
+    : FManager(std::make_unique<TRecoveryManager>(Listing)) {
+  gRecoveryManager = FManager.get();
+}
+
+TRecoveryManagerScope::~TRecoveryManagerScope() { gRecoveryManager = nullptr; }
+
+}  // namespace kestrine

@@ -1,0 +1,43 @@
+#pragma once
+// Read-only stream over a found file's data; the FAT and NTFS engines supply the reading.
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/volume/file_info.h"
+
+namespace kestrine {
+
+class TDiskObject;
+class TDiskScaner;
+
+enum class TSeekOrigin { Beginning, Current, End };
+
+class TRecoveryStream {
+ public:
+  // Makes a private scanner for the disk and initialises it, so the stream has a handle of its own.
+  TRecoveryStream(TDiskObject* Disk, PFileInfo Item);
+  virtual ~TRecoveryStream();
+  TRecoveryStream(const TRecoveryStream&) = delete;
+  TRecoveryStream& operator=(const TRecoveryStream&) = delete;
+
+  // The item's recorded size, 0 without an item.
+  virtual std::int64_t GetSize() const;
+  virtual void SetSize(std::int64_t /*NewSize*/) {}
+  virtual std::uint32_t Read(void* Buffer, std::uint32_t Count) = 0;
+  virtual std::uint32_t Write(const void* /*Buffer*/, std::uint32_t /*Count*/) { return 0; }
+  // From the end, a positive Offset counts back from the end.
+  virtual std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin);
+
+  std::int64_t Position() const { return FPosition; }
+  void SetPosition(std::int64_t Value) { Seek(Value, TSeekOrigin::Beginning); }
+
+  TDiskObject* Disk;
+  PFileInfo Item;
+  std::unique_ptr<TDiskScaner> Scanner;
+
+ protected:
+  std::int64_t FPosition = 0;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,20 @@
+#pragma once
+// The engines known to the volume layer, by file-system kind.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kestrine {
+
+class TDiskObject;
+class TDiskScaner;
+class TRecoveryStream;
+struct TFileInfo;
+
+// Nil for kinds without an engine.
+std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, std::uint8_t Kind);
+std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, std::uint8_t Kind, TFileInfo* Item,
+                                                     const std::string& StreamName);
+
+}  // namespace kestrine

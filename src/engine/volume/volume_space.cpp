@@ -1,0 +1,104 @@
+#include <array>
+#include <vector>
+
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/byte_order.h"
+#include "engine/volume/disk_object.h"
+
+namespace kestrine {
+namespace {
+
+// Counts free entries of the first allocation table for clusters 2 .. count + 1.
+std::int64_t CountFreeFatClusters(platform::TVolumeSource& Source, const TBpb& Bpb, const TFatLayout& Layout,
+                                  std::uint8_t Kind) {
+  const std::int64_t tableOffset = std::int64_t{Bpb.ReservedSectors} * Bpb.BytesPerSector;
+  const std::int64_t tableBytes = std::int64_t{Layout.FatSize} * Bpb.BytesPerSector;
+  const std::uint64_t last = std::uint64_t{Layout.ClusterCount} + 1;
+  constexpr std::uint32_t kChunk = 1 << 20;
+  std::vector<std::uint8_t> chunk(kChunk + 4);
+  std::int64_t free = 0;
+  std::int64_t chunkStart = -1;
+  std::uint32_t chunkLength = 0;
+  for (std::uint64_t cluster = 2; cluster <= last; ++cluster) {
+    const std::uint64_t byte = Kind == FileSystemKind::Fat12   ? cluster * 3 / 2
+                               : Kind == FileSystemKind::Fat16 ? cluster * 2
+                                                               : cluster * 4;
+    const std::uint32_t width = Kind == FileSystemKind::Fat32 ? 4 : 2;
+    if (static_cast<std::int64_t>(byte + width) > tableBytes) break;
+    if (chunkStart < 0 || static_cast<std::int64_t>(byte) < chunkStart ||
+        static_cast<std::int64_t>(byte + width) > chunkStart + chunkLength) {
+      chunkStart = static_cast<std::int64_t>(byte);
+      const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk + 4, tableBytes - chunkStart));
+      chunkLength = Source.Read(chunk.data(), want, tableOffset + chunkStart);
+      if (chunkLength < width) break;
+    }
+    const auto at = static_cast<std::size_t>(static_cast<std::int64_t>(byte) - chunkStart);
+    const std::span<const std::uint8_t> view(chunk.data(), chunkLength);
+    std::uint32_t entry = 0;
+    if (Kind == FileSystemKind::Fat12) {
+      const std::uint16_t pair = ReadLe16(view, at);
+      entry = (cluster & 1) ? pair >> 4 : pair & 0x0FFF;
+    } else if (Kind == FileSystemKind::Fat16) {
+      entry = ReadLe16(view, at);
+    } else {
+      entry = ReadLe32(view, at) & 0x0FFFFFFF;
+    }
+    free += entry == 0;
+  }
+  return free;
+}
+
+std::optional<TVolumeSpaceFacts> FatSpace(platform::TVolumeSource& Source, std::span<const std::uint8_t, 512> Sector,
+                                          std::uint8_t Kind) {
+  const TBpb bpb = ParseBpb(Sector);
+  const auto layout = ComputeFatLayout(bpb);
+  if (!layout || !layout->Consistent) return std::nullopt;
+  const std::int64_t clusterBytes = std::int64_t{bpb.BytesPerSector} * bpb.SectorsPerCluster;
+  TVolumeSpaceFacts facts;
+  facts.Total = clusterBytes * layout->ClusterCount;
+  // FAT32 keeps a free count in its FSInfo sector; trust it when it is plausible.
+  if (Kind == FileSystemKind::Fat32) {
+    const std::uint16_t infoSector = ReadLe16(Sector, 48);
+    std::array<std::uint8_t, 512> info{};
+    if (infoSector != 0 && infoSector != 0xFFFF &&
+        Source.Read(info.data(), 512, std::int64_t{infoSector} * bpb.BytesPerSector) == 512 &&
+        ReadLe32(info, 0) == 0x41615252 && ReadLe32(info, 484) == 0x61417272) {
+      const std::uint32_t freeCount = ReadLe32(info, 488);
+      if (freeCount <= layout->ClusterCount) {
+        facts.Free = clusterBytes * freeCount;
+        return facts;
+      }
+    }
+  }
+  facts.Free = clusterBytes * CountFreeFatClusters(Source, bpb, *layout, Kind);
+  return facts;
+}
+
+std::optional<TVolumeSpaceFacts> NtfsSpace(std::span<const std::uint8_t, 512> Sector) {
+  const std::uint16_t bytesPerSector = ReadLe16(Sector, 11);
+  // Large clusters are stored as a negative power of two.
+  const std::uint8_t raw = Sector[13];
+  const std::uint64_t sectorsPerCluster = raw > 0x80 ? (raw < 0x80 + 0x40 ? 0 : std::uint64_t{1} << (256 - raw)) : raw;
+  const std::uint64_t totalSectors = ReadLe64(Sector, 0x28);
+  if (bytesPerSector == 0 || sectorsPerCluster == 0 || totalSectors > (std::uint64_t{1} << 48)) return std::nullopt;
+  TVolumeSpaceFacts facts;
+  // Free space needs the cluster bitmap, which the NTFS engine reads; until then it is unknown.
+  facts.Total = static_cast<std::int64_t>(totalSectors / sectorsPerCluster * sectorsPerCluster * bytesPerSector);
+  return facts;
+}
+
+}  // namespace
+
+std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, std::uint8_t Kind) {
+  std::array<std::uint8_t, kBootSectorSize> sector{};
+  if (Source.Read(sector.data(), kBootSectorSize, 0) < kBootSectorSize) return std::nullopt;
+  switch (Kind) {
+    case FileSystemKind::Fat12:
+    case FileSystemKind::Fat16:
+    case FileSystemKind::Fat32: return FatSpace(Source, sector, Kind);
+    case FileSystemKind::Ntfs: return NtfsSpace(sector);
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace kestrine

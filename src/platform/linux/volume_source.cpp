@@ -1,0 +1,91 @@
+#include "platform/volume_source.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kestrine::platform {
+
+int VolumeOpenFlags() { return O_RDONLY | O_CLOEXEC; }
+
+std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std::string* Error) {
+  const int fd = ::open(Path.c_str(), VolumeOpenFlags());
+  if (fd < 0) {
+    if (Error) *Error = std::strerror(errno);
+    return nullptr;
+  }
+  std::unique_ptr<TVolumeSource> source(new TVolumeSource(fd, Path));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    if (Error) *Error = std::strerror(errno);
+    return nullptr;
+  }
+  if (S_ISBLK(st.st_mode)) {
+    std::uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) source->FSize = static_cast<std::int64_t>(bytes);
+    source->FBlockDevice = true;
+    source->FDevice = st.st_rdev;
+  } else if (S_ISREG(st.st_mode)) {
+    source->FSize = st.st_size;
+    source->FDevice = st.st_dev;
+  } else {
+    if (Error) *Error = "not an image file or block device";
+    return nullptr;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return source;
+}
+
+TVolumeSource::TVolumeSource(int Fd, std::string Path) : FFd(Fd), FPath(std::move(Path)) {}
+
+TVolumeSource::~TVolumeSource() { ::close(FFd); }
+
+std::uint32_t TVolumeSource::ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const {
+  std::uint32_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::pread(FFd, static_cast<std::uint8_t*>(Buffer) + done, Count - done, Offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::uint32_t>(n);
+  }
+  return done;
+}
+
+bool TVolumeSource::Refill(std::int64_t Offset) {
+  // Reads that continue the last window grow the next one; a jump starts small again, so scattered
+  // record reads do not pay for a megabyte each.
+  const bool sequential = FWindowLength > 0 && Offset >= FWindowOffset && Offset <= FWindowOffset + FWindowLength;
+  FWindowTarget = sequential ? std::min(FWindowTarget * 2, kMaxWindow) : kMinWindow;
+  const std::int64_t start = Offset & ~std::int64_t{4095};
+  if (FWindow.size() < FWindowTarget) FWindow.resize(FWindowTarget);
+  FWindowOffset = start;
+  FWindowLength = ReadDirect(FWindow.data(), FWindowTarget, start);
+  return FWindowLength > 0;
+}
+
+std::uint32_t TVolumeSource::Read(void* Buffer, std::uint32_t Count, std::int64_t Offset) {
+  if (Offset < 0 || Buffer == nullptr) return 0;
+  if (Count >= kMaxWindow) return ReadDirect(Buffer, Count, Offset);
+  auto* out = static_cast<std::uint8_t*>(Buffer);
+  std::uint32_t done = 0;
+  while (done < Count) {
+    const std::int64_t at = Offset + done;
+    if (at < FWindowOffset || at >= FWindowOffset + FWindowLength) {
+      if (!Refill(at)) break;
+      if (at >= FWindowOffset + FWindowLength) break;  // the source ends before this offset
+    }
+    const auto from = static_cast<std::uint32_t>(at - FWindowOffset);
+    const std::uint32_t n = std::min(Count - done, FWindowLength - from);
+    std::memcpy(out + done, FWindow.data() + from, n);
+    done += n;
+  }
+  return done;
+}
+
+}  // namespace kestrine::platform

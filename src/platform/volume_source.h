@@ -1,0 +1,54 @@
+#pragma once
+// A source of volume bytes (image file or block device), opened read-only, with read-ahead.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrine::platform {
+
+// The only way this program opens a volume source. Never anything that can write.
+int VolumeOpenFlags();
+
+class TVolumeSource {
+ public:
+  // Nil when the source cannot be opened; Error then says why.
+  static std::unique_ptr<TVolumeSource> Open(const std::string& Path, std::string* Error = nullptr);
+  ~TVolumeSource();
+  TVolumeSource(const TVolumeSource&) = delete;
+  TVolumeSource& operator=(const TVolumeSource&) = delete;
+
+  // Bytes delivered; short at the end of the source, 0 when the read fails.
+  std::uint32_t Read(void* Buffer, std::uint32_t Count, std::int64_t Offset);
+
+  const std::string& Path() const { return FPath; }
+  std::int64_t Size() const { return FSize; }
+  bool IsBlockDevice() const { return FBlockDevice; }
+  // The block device itself, or for an image the device of the file system holding it.
+  dev_t Device() const { return FDevice; }
+  int Descriptor() const { return FFd; }
+
+  // Read-ahead bounds: requests below the largest window are served from it.
+  static constexpr std::uint32_t kMinWindow = 64 * 1024;
+  static constexpr std::uint32_t kMaxWindow = 1024 * 1024;
+
+ private:
+  TVolumeSource(int Fd, std::string Path);
+  std::uint32_t ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const;
+  bool Refill(std::int64_t Offset);
+
+  int FFd;
+  std::string FPath;
+  std::int64_t FSize = 0;
+  bool FBlockDevice = false;
+  dev_t FDevice = 0;
+  std::vector<std::uint8_t> FWindow;
+  std::int64_t FWindowOffset = 0;
+  std::uint32_t FWindowLength = 0;
+  std::uint32_t FWindowTarget = kMinWindow;
+};
+
+}  // namespace kestrine::platform

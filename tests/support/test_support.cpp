@@ -1,0 +1,88 @@
+#include "tests/support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+namespace kestrine::test {
+namespace fs = std::filesystem;
+
+TTempDir::TTempDir() {
+  std::string pattern = (fs::temp_directory_path() / "kestrine-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  FPath = pattern;
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ec;
+  // Tests may leave read-only folders behind; make them removable again.
+  for (auto it = fs::recursive_directory_iterator(FPath, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::permissions(FPath, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(FPath, ec);
+}
+
+fs::path TestDataDir() {
+  const char* dir = std::getenv("KESTRINE_TEST_DATA");
+  return dir ? fs::path(dir) : fs::path("tests/data");
+}
+
+fs::path SharedDataDir() {
+  const char* dir = std::getenv("KESTRINE_SHARED_DATA");
+  return dir ? fs::path(dir) : fs::path("../shared/testdata");
+}
+
+fs::path UnpackImage(const fs::path& Xz, const fs::path& Dir) {
+  const fs::path out = Dir / Xz.stem();
+  const std::string cmd = "xz -dc " + ShellQuote(Xz.string()) + " > " + ShellQuote(out.string());
+  return std::system(cmd.c_str()) == 0 ? out : fs::path();
+}
+
+void WriteFile(const fs::path& Path, const std::vector<std::uint8_t>& Bytes) {
+  std::ofstream out(Path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+std::vector<std::uint8_t> ReadFile(const fs::path& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void PutLe16(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint16_t V) {
+  B.at(Offset) = V & 0xFF;
+  B.at(Offset + 1) = V >> 8;
+}
+void PutLe32(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint32_t V) {
+  PutLe16(B, Offset, V & 0xFFFF);
+  PutLe16(B, Offset + 2, V >> 16);
+}
+void PutLe64(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint64_t V) {
+  PutLe32(B, Offset, V & 0xFFFFFFFF);
+  PutLe32(B, Offset + 4, V >> 32);
+}
+
+std::string ShellQuote(const std::string& S) {
+  std::string q = "'";
+  for (char c : S) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+TCommandResult RunCommand(const std::string& Command) {
+  TCommandResult result;
+  FILE* pipe = ::popen(Command.c_str(), "r");
+  if (!pipe) return result;
+  std::array<char, 4096> buf{};
+  std::size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) result.Output.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace kestrine::test

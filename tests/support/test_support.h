@@ -1,0 +1,48 @@
+#pragma once
+// Shared helpers of the test suites: scratch folders, fixture images, hand-made volumes.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrine::test {
+
+// A fresh folder removed with everything in it at the end of the test.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  const std::filesystem::path& Path() const { return FPath; }
+  std::filesystem::path operator/(const std::string& Name) const { return FPath / Name; }
+
+ private:
+  std::filesystem::path FPath;
+};
+
+// tests/data of the project, and the shared real-volume folder.
+std::filesystem::path TestDataDir();
+std::filesystem::path SharedDataDir();
+
+// Unpacks an .xz image into Dir and returns the unpacked file; empty path when it cannot.
+std::filesystem::path UnpackImage(const std::filesystem::path& Xz, const std::filesystem::path& Dir);
+
+void WriteFile(const std::filesystem::path& Path, const std::vector<std::uint8_t>& Bytes);
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& Path);
+
+// Little-endian stores into a byte buffer that tests build volumes in.
+void PutLe16(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint16_t V);
+void PutLe32(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint32_t V);
+void PutLe64(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint64_t V);
+
+// Runs a shell command, returning its exit status and standard output.
+struct TCommandResult {
+  int Status = -1;
+  std::string Output;
+};
+TCommandResult RunCommand(const std::string& Command);
+std::string ShellQuote(const std::string& S);
+
+}  // namespace kestrine::test
