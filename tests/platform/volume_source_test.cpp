@@ -1,0 +1,103 @@
+#include "platform/volume_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/volume/disk_list.h"
+#include "engine/volume/read_disk.h"
+#include "tests/support/test_support.h"
+
+namespace kestrine::platform {
+namespace {
+
+std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<std::uint8_t> b(n);
+  for (auto& x : b) x = static_cast<std::uint8_t>(gen());
+  return b;
+}
+
+TEST(VolumeSource, OpensReadOnlyAndLeavesTheSourceUntouched) {
+  test::TTempDir dir;
+  const auto path = dir / "vol.img";
+  const auto bytes = RandomBytes(3 << 20, 1);
+  test::WriteFile(path, bytes);
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+  auto source = TVolumeSource::Open(path.string());
+  ASSERT_TRUE(source);
+  EXPECT_EQ(::fcntl(source->Descriptor(), F_GETFL) & O_ACCMODE, O_RDONLY);
+  EXPECT_EQ(VolumeOpenFlags() & O_ACCMODE, O_RDONLY);
+  EXPECT_TRUE(::fcntl(source->Descriptor(), F_GETFD) & FD_CLOEXEC);
+  std::vector<std::uint8_t> buf(4096);
+  EXPECT_EQ(ReadDisk(source, buf.data(), 512, 0), 512u);
+  source.reset();
+  // Building a drive list probes, classifies and sizes the volume.
+  TDiskList list({{{'d', path.string(), "", TDriveType::Fixed}}, {}});
+  ASSERT_EQ(list.DiskCount(), 1);
+
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(test::ReadFile(path), bytes);
+}
+
+TEST(VolumeSource, ReadAheadDeliversExactlyWhatTheFileHolds) {
+  test::TTempDir dir;
+  const auto path = dir / "vol.img";
+  const std::size_t size = 5 * TVolumeSource::kMaxWindow + 777;  // ends off any window boundary
+  const auto bytes = RandomBytes(size, 2);
+  test::WriteFile(path, bytes);
+  auto source = TVolumeSource::Open(path.string());
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->Size(), static_cast<std::int64_t>(size));
+
+  std::mt19937_64 gen(3);
+  std::vector<std::uint8_t> buf(3 * TVolumeSource::kMaxWindow);
+  // Sequential runs, jumps back, straddled windows, large direct reads and reads across the end.
+  for (int i = 0; i < 3000; ++i) {
+    const std::int64_t offset = static_cast<std::int64_t>(gen() % (size + 4096));
+    const std::uint32_t count = (i % 50 == 0) ? static_cast<std::uint32_t>(gen() % buf.size())
+                                              : static_cast<std::uint32_t>(gen() % 70000);
+    const std::uint32_t got = source->Read(buf.data(), count, offset);
+    const std::int64_t expected =
+        std::max<std::int64_t>(0, std::min<std::int64_t>(count, static_cast<std::int64_t>(size) - offset));
+    ASSERT_EQ(got, expected) << "offset " << offset << " count " << count;
+    ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + got, bytes.begin() + offset)) << "offset " << offset;
+  }
+  for (std::int64_t at = 0; at < static_cast<std::int64_t>(size); at += 1024) {
+    const std::uint32_t got = source->Read(buf.data(), 1024, at);
+    ASSERT_EQ(got, std::min<std::int64_t>(1024, size - at));
+    ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + got, bytes.begin() + at));
+  }
+}
+
+TEST(VolumeSource, ReadsOutsideTheSourceDeliverNothing) {
+  test::TTempDir dir;
+  test::WriteFile(dir / "small.img", RandomBytes(1000, 4));
+  auto source = TVolumeSource::Open((dir / "small.img").string());
+  ASSERT_TRUE(source);
+  std::vector<std::uint8_t> buf(2048);
+  EXPECT_EQ(ReadDisk(source, buf.data(), 512, 4096), 0u);
+  EXPECT_EQ(ReadDisk(source, buf.data(), 512, -512), 0u);
+  EXPECT_EQ(ReadDisk(source, buf.data(), 2048, 0), 1000u);
+  EXPECT_EQ(ReadDisk(nullptr, buf.data(), 512, 0), 0u);
+}
+
+TEST(VolumeSource, RefusesWhatIsNeitherImageNorDevice) {
+  test::TTempDir dir;
+  std::string error;
+  EXPECT_FALSE(TVolumeSource::Open(dir.Path().string(), &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(TVolumeSource::Open((dir / "none").string(), &error));
+  EXPECT_NE(error.find("No such file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrine::platform
