@@ -32,6 +32,8 @@ inline constexpr std::uint32_t Encrypted = 0x4000;
 // The engine's own record hanging off a found item (FAT entry, FAT folder, NTFS record).
 struct TFsInfo {
   virtual ~TFsInfo() = default;
+  // Whether the item itself is deleted (a shown folder's icon depends on it).
+  virtual bool IsDeleted() const { return false; }
 };
 
 // One found file or folder. Owned by the scanner of its disk; every list only points at it.
