@@ -55,6 +55,11 @@ class TDiskObject {
   TScanReports* FReports;
 };
 
+// The name of the volume's root folder item: "d: (LABEL)".
+inline std::string RootFolderName(const TDiskObject& Disk) {
+  return std::string(1, Disk.Letter) + ": (" + Disk.VolumeLabel + ")";
+}
+
 // The kind in the disk's boot sector: 0 when unreadable or unknown. Throws TDiskObjectError when the
 // sector is a FAT boot sector with 0 bytes per sector or 0 sectors per cluster.
 std::uint8_t DetectFileSystem(const TDiskObject& Disk);
