@@ -1,16 +1,31 @@
 #include "engine/volume/scanner_factory.h"
 
+#include "engine/fat/fat_scanner.h"
+#include "engine/fat/fat_stream.h"
+#include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/recovery_stream.h"
 
 namespace kestrine {
 
 // The FAT and NTFS engines register here as they are built.
-std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* /*Disk*/, std::uint8_t /*Kind*/) { return nullptr; }
+std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, std::uint8_t Kind) {
+  switch (Kind) {
+    case FileSystemKind::Fat12: return std::make_unique<TFat12Scaner>(Disk);
+    case FileSystemKind::Fat16: return std::make_unique<TFat16Scaner>(Disk);
+    case FileSystemKind::Fat32: return std::make_unique<TFat32Scaner>(Disk);
+    default: return nullptr;
+  }
+}
 
-std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* /*Disk*/, std::uint8_t /*Kind*/, TFileInfo* /*Item*/,
+std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, std::uint8_t Kind, TFileInfo* Item,
                                                      const std::string& /*StreamName*/) {
-  return nullptr;
+  switch (Kind) {
+    case FileSystemKind::Fat12:
+    case FileSystemKind::Fat16:
+    case FileSystemKind::Fat32: return std::make_unique<TRecoveryFatStream>(Disk, Item);
+    default: return nullptr;
+  }
 }
 
 }  // namespace kestrine

@@ -1,6 +1,7 @@
 #include <array>
 #include <vector>
 
+#include "engine/fat/fat_table.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/byte_order.h"
 #include "engine/volume/disk_object.h"
@@ -19,11 +20,10 @@ std::int64_t CountFreeFatClusters(platform::TVolumeSource& Source, const TBpb& B
   std::int64_t free = 0;
   std::int64_t chunkStart = -1;
   std::uint32_t chunkLength = 0;
+  const TFatEntryCodec& codec = FatEntryCodec(Kind);
+  const std::uint32_t width = codec.Width();
   for (std::uint64_t cluster = 2; cluster <= last; ++cluster) {
-    const std::uint64_t byte = Kind == FileSystemKind::Fat12   ? cluster * 3 / 2
-                               : Kind == FileSystemKind::Fat16 ? cluster * 2
-                                                               : cluster * 4;
-    const std::uint32_t width = Kind == FileSystemKind::Fat32 ? 4 : 2;
+    const std::uint64_t byte = codec.ByteOffset(static_cast<std::uint32_t>(cluster));
     if (static_cast<std::int64_t>(byte + width) > tableBytes) break;
     if (chunkStart < 0 || static_cast<std::int64_t>(byte) < chunkStart ||
         static_cast<std::int64_t>(byte + width) > chunkStart + chunkLength) {
@@ -33,17 +33,8 @@ std::int64_t CountFreeFatClusters(platform::TVolumeSource& Source, const TBpb& B
       if (chunkLength < width) break;
     }
     const auto at = static_cast<std::size_t>(static_cast<std::int64_t>(byte) - chunkStart);
-    const std::span<const std::uint8_t> view(chunk.data(), chunkLength);
-    std::uint32_t entry = 0;
-    if (Kind == FileSystemKind::Fat12) {
-      const std::uint16_t pair = ReadLe16(view, at);
-      entry = (cluster & 1) ? pair >> 4 : pair & 0x0FFF;
-    } else if (Kind == FileSystemKind::Fat16) {
-      entry = ReadLe16(view, at);
-    } else {
-      entry = ReadLe32(view, at) & 0x0FFFFFFF;
-    }
-    free += entry == 0;
+    const std::span<const std::uint8_t> view(chunk.data() + at, width);
+    free += codec.Decode(static_cast<std::uint32_t>(cluster), view) == 0;
   }
   return free;
 }

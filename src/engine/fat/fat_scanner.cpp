@@ -1,0 +1,425 @@
+#include "engine/fat/fat_scanner.h"
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <new>
+
+#include "engine/fat/fat_names.h"
+#include "engine/volume/byte_order.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/file_time.h"
+#include "engine/volume/workflow_ports.h"
+#include "workflow/debug_log.h"
+
+namespace kestrine {
+namespace {
+
+// Sizes of the records, as the allocation failures report them.
+constexpr int kItemRecordSize = 64;
+constexpr int kDirRecordSize = 24;
+constexpr int kEntryRecordSize = 16;
+
+// Sector and cluster sizes FAT allows; anything else would drive buffer sizes from damage.
+bool IsFatGeometry(const TBpb& Bpb) {
+  return Bpb.BytesPerSector >= 512 && Bpb.BytesPerSector <= 4096 && std::has_single_bit(Bpb.BytesPerSector) &&
+         Bpb.SectorsPerCluster != 0 && std::has_single_bit(Bpb.SectorsPerCluster);
+}
+
+std::uint64_t CeilDiv(std::uint64_t A, std::uint64_t B) { return A / B + (A % B != 0); }
+
+std::unique_ptr<TFileInfo> NewItem(const TDirEntry& Entry, std::string Name, PFileInfo Parent) {
+  auto item = std::make_unique<TFileInfo>();
+  item->Name = std::move(Name);
+  item->Size = Entry.Size;
+  item->Attributes = Entry.Attributes;
+  item->CreationTime = DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime).value_or(0);
+  item->LastWriteTime = DosDateTimeToFileTime(Entry.WriteDate, Entry.WriteTime).value_or(0);
+  item->Parent = Parent;
+  return item;
+}
+
+}  // namespace
+
+TFatScaner::TFatScaner(TDiskObject* Disk, const TFatEntryCodec& Codec) : TDiskScaner(Disk), Codec(Codec) {}
+
+TFatScaner::~TFatScaner() { Clear(); }
+
+bool TFatScaner::Init() {
+  ClusterSize = 0;
+  ClusterCount = 0;
+  Boot.fill(0);
+  if (!TDiskScaner::Init()) return false;
+  std::array<std::uint8_t, kBootSectorSize> sector{};
+  if (ReadDisk(Handle, sector.data(), kBootSectorSize, 0) < kBootSectorSize) {
+    WriteLog(LogMessages::BpbReadFailed, OperationNames::FatScanerInit, static_cast<const void*>(Handle.get()));
+    return false;
+  }
+  std::copy_n(sector.begin(), Boot.size(), Boot.begin());
+  Bpb = ParseBpb(sector);
+  if (!ComputeGeometry()) {
+    ClusterSize = 0;
+    ClusterCount = 0;
+    WriteLog(LogMessages::BpbReadFailed, OperationNames::FatScanerInit, static_cast<const void*>(Handle.get()));
+    return false;
+  }
+  return true;
+}
+
+// Every volume position counts in the boot sector's own sector size.
+bool TFatScaner::ComputeGeometry() {
+  if (!IsFatGeometry(Bpb) || Bpb.NumberOfFats == 0) return false;
+  const auto layout = ComputeFatLayout(Bpb);
+  if (!layout || !layout->Consistent || layout->FatSize == 0) return false;
+  ClusterSize = std::uint32_t{Bpb.SectorsPerCluster} * Bpb.BytesPerSector;
+  RootDirSectors = layout->RootDirSectors;
+  FatSize = std::int64_t{layout->FatSize} * Bpb.BytesPerSector;
+  FirstDataSector = std::uint64_t{Bpb.ReservedSectors} + std::uint64_t{Bpb.NumberOfFats} * layout->FatSize + RootDirSectors;
+  DataOffset = static_cast<std::int64_t>(FirstDataSector * Bpb.BytesPerSector);
+  TotalSectors = layout->TotalSectors;
+  // Clusters beyond what one table describes, or numbered like markers, do not exist.
+  const std::uint64_t described = Codec.EntriesIn(static_cast<std::uint64_t>(FatSize));
+  const std::uint64_t limit = std::min<std::uint64_t>(described > 2 ? described - 2 : 0, Codec.BadCluster - 2);
+  ClusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(layout->ClusterCount, limit));
+  ActiveFat = 0;
+  return true;
+}
+
+void TFatScaner::LocateFatEntry(std::uint32_t Cluster) {
+  const std::uint64_t byte = Codec.ByteOffset(Cluster);
+  const std::uint64_t fatSectors = static_cast<std::uint64_t>(FatSize) / Bpb.BytesPerSector;
+  FFatSector = static_cast<std::int64_t>(Bpb.ReservedSectors + ActiveFat * fatSectors + byte / Bpb.BytesPerSector);
+  FFatEntryOffset = static_cast<std::uint32_t>(byte % Bpb.BytesPerSector);
+}
+
+std::uint32_t TFatScaner::GetNextCluster(std::uint32_t Cluster) {
+  if (!IsValidCluster(Cluster)) return Codec.BadCluster;
+  LocateFatEntry(Cluster);
+  const std::uint32_t sector = Bpb.BytesPerSector;
+  const std::int64_t at = FFatSector * sector + FFatEntryOffset;
+  const std::int64_t loadedAt = FLoadedFatSector * sector;
+  if (FLoadedFatSector < 0 || at < loadedAt || at + Codec.Width() > loadedAt + FFatLoaded) {
+    FFatBuffer.resize(2 * std::size_t{sector});
+    FFatLoaded = ReadDisk(Handle, FFatBuffer.data(), 2 * sector, FFatSector * sector);
+    if (FFatLoaded < FFatEntryOffset + Codec.Width()) {
+      FLoadedFatSector = -1;
+      WriteLog(LogMessages::FatSectorReadFailed, OperationNames::FatScanerGetNextCluster, FFatSector,
+               FFatSector * sector);
+      return Codec.BadCluster;
+    }
+    FLoadedFatSector = FFatSector;
+  }
+  const auto from = static_cast<std::size_t>(at - FLoadedFatSector * sector);
+  return Codec.Decode(Cluster, std::span<const std::uint8_t>(FFatBuffer).subspan(from, Codec.Width()));
+}
+
+TClusChain TFatScaner::FollowChain(std::uint32_t First, std::uint64_t Limit,
+                                   std::unordered_set<std::uint32_t>& Taken) {
+  TClusChain chain;
+  if (!IsValidCluster(First) || Limit == 0) return chain;
+  Taken.insert(First);
+  chain.push_back(ClusterOffset(First));
+  for (std::uint32_t cluster = First; chain.size() < std::min<std::uint64_t>(Limit, ClusterCount);) {
+    const std::uint32_t next = GetNextCluster(cluster);
+    if (Codec.EndsChain(next) || !IsValidCluster(next) || !Taken.insert(next).second) break;
+    chain.push_back(ClusterOffset(next));
+    cluster = next;
+  }
+  return chain;
+}
+
+bool TFatScaner::IsOverwrittenFolder(const TFatEntryInfo& Entry) {
+  return Entry.Deleted && !IsClusterFree(Entry.FirstCluster);
+}
+
+// How many of Wanted clusters from First exist.
+std::uint32_t TFatScaner::ContiguousClusters(std::uint32_t First, std::uint64_t Wanted) const {
+  if (!IsValidCluster(First)) return 0;
+  const std::uint64_t available = std::uint64_t{ClusterCount} + 2 - First;
+  return static_cast<std::uint32_t>(std::min(Wanted, available));
+}
+
+void TFatScaner::GetDirClusChain(PFileInfo Folder) {
+  auto* dir = Folder ? Folder->Info<TFatDirInfo>() : nullptr;
+  if (!dir) return;
+  TFatEntryInfo& entry = dir->Entry;
+  entry.ClusChain.clear();
+  dir->DirBytes = 0;
+  const std::uint32_t first = entry.FirstCluster;
+  if (!IsValidCluster(first) || IsOverwrittenFolder(entry)) return;
+  try {
+    if (entry.Deleted) {
+      if (Folder->Size == 0) Folder->Size = ClusterSize;
+      const std::uint32_t count =
+          ContiguousClusters(first, CeilDiv(static_cast<std::uint64_t>(Folder->Size.load()), ClusterSize));
+      entry.ClusChain.push_back(ClusterOffset(first));
+      for (std::uint32_t i = 1; i < count && FDirClusters.insert(first + i).second; ++i)
+        entry.ClusChain.push_back(ClusterOffset(first + i));
+    } else {
+      entry.ClusChain = FollowChain(first, ClusterCount, FDirClusters);
+    }
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::SetLengthRaised, OperationNames::FatScanerGetDirClusChain,
+             static_cast<const void*>(entry.ClusChain.data()), entry.ClusChain.size() + 1);
+  }
+  dir->DirBytes = static_cast<std::int64_t>(entry.ClusChain.size()) * ClusterSize;
+}
+
+TClusChain TFatScaner::GetFileClusChain(const TFatEntryInfo& Entry, std::uint32_t Size) {
+  TClusChain chain;
+  if (ClusterSize == 0 || !IsValidCluster(Entry.FirstCluster)) return chain;
+  const std::uint64_t wanted = CeilDiv(Size, ClusterSize);
+  try {
+    if (Entry.Deleted) {
+      const std::uint32_t count = ContiguousClusters(Entry.FirstCluster, wanted);
+      chain.reserve(count);
+      for (std::uint32_t i = 0; i < count; ++i) chain.push_back(ClusterOffset(Entry.FirstCluster + i));
+    } else {
+      std::unordered_set<std::uint32_t> taken;
+      chain = FollowChain(Entry.FirstCluster, wanted, taken);
+    }
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::SetLengthRaised, OperationNames::FatScanerGetFileClusChain,
+             static_cast<const void*>(chain.data()), wanted);
+    chain.clear();
+  }
+  return chain;
+}
+
+std::int32_t TFatScaner::CalcFileCondition(const TFatEntryInfo& Entry, std::uint32_t Size) {
+  if (ClusterSize == 0 || !IsValidCluster(Entry.FirstCluster)) return 0;
+  const std::uint64_t wanted = CeilDiv(Size, ClusterSize);
+  if (wanted == 0) return 0;
+  // Clusters past the end of the volume count as overwritten.
+  const std::uint32_t existing = ContiguousClusters(Entry.FirstCluster, wanted);
+  std::uint64_t free = 0;
+  for (std::uint32_t i = 0; i < existing; ++i) {
+    free += IsClusterFree(Entry.FirstCluster + i);
+    if (i % 16 == 0 && Stopped()) break;
+  }
+  return static_cast<std::int32_t>(free * 100 / wanted);
+}
+
+void TFatScaner::ScanForFiles() {
+  SetStopped(false);
+  try {
+    if (Disk) {
+      Disk->Clear();
+      if (Init()) Walk();
+    }
+  } catch (...) {
+    // Every step below guards its own failures; this keeps the promise that a scan always finishes.
+    WriteLog(LogMessages::ReadMemoryFailed, OperationNames::FatScanerReadDir, static_cast<const void*>(this));
+  }
+  ReleaseQueue();
+  Reports().ScanFinished(Disk);
+}
+
+void TFatScaner::Walk() {
+  BuildRootFolder();
+  ReadDir(RootIndex);
+  // The queue grows while it is read: folders are read in the order they were found.
+  for (std::int32_t i = RootIndex + 1; i < FolderQueue.Count(); ++i) {
+    Reports().ScanProgress(Disk, i, FolderQueue.Count());
+    if (Stopped()) break;
+    GetDirClusChain(FolderQueue.Items(i));
+    ReadDir(i);
+  }
+}
+
+bool TFatScaner::LoadWindow(std::int64_t Offset, std::uint32_t Length) {
+  if (Offset == FLoadedWindow && Length <= FLoadedWindowLength) return true;
+  FLoadedWindow = -1;
+  try {
+    FClusterBuffer.resize(ClusterSize);
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::SetLengthRaisedHex, OperationNames::FatScanerReadFileInfo,
+             static_cast<const void*>(FClusterBuffer.data()), ClusterSize);
+    return false;
+  }
+  if (ReadDisk(Handle, FClusterBuffer.data(), Length, Offset) < Length) return false;
+  FLoadedWindow = Offset;
+  FLoadedWindowLength = Length;
+  return true;
+}
+
+void TFatScaner::ReadDir(std::int32_t Index) {
+  const PFileInfo folder = FolderQueue.Items(Index);
+  auto* dir = folder ? folder->Info<TFatDirInfo>() : nullptr;
+  if (!dir) return;
+  dir->FileIndexes.clear();
+  dir->Pending = true;
+  TDirEntryReader reader({ClusterCount, Codec.Kind == FileSystemKind::Fat32});
+  std::int64_t remaining = dir->DirBytes;
+  for (const std::int64_t window : dir->Entry.ClusChain) {
+    if (Stopped() || remaining <= 0) return;
+    const auto length = static_cast<std::uint32_t>(std::min<std::int64_t>(ClusterSize, remaining));
+    remaining -= length;
+    // An unreadable window is passed over; no long name runs across the gap.
+    if (!LoadWindow(window, length)) {
+      reader.Break();
+      continue;
+    }
+    for (std::uint32_t at = 0; at + kDirSlotSize <= length; at += kDirSlotSize) {
+      if (Stopped()) return;
+      if (reader.Feed(TDirSlot(FClusterBuffer.data() + at, kDirSlotSize))) HandleEntry(folder, *dir, reader);
+    }
+  }
+}
+
+void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntryReader& Reader) {
+  const TDirEntry& e = Reader.Entry();
+  // What a deleted folder holds is deleted with it, whether or not its own entries were marked.
+  const bool deleted = e.Deleted || Dir.Entry.Deleted;
+  if (!deleted && !e.IsFolder) return;  // existing files are never listed
+  TFatEntryInfo entry;
+  entry.IsFolder = e.IsFolder;
+  entry.Deleted = deleted;
+  entry.FirstCluster = e.FirstCluster;
+  entry.ParentItem = Folder;
+  std::unique_ptr<TFileInfo> item;
+  try {
+    item = NewItem(e, Reader.Name(), Folder);
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerReadDir, nullptr, kItemRecordSize);
+    return;
+  }
+  if (e.IsFolder) {
+    QueueFolder(std::move(item), entry);
+    return;
+  }
+  if (IsExcludedBakName(item->Name)) return;
+  PublishFolderChain(Folder);
+  if (Dir.Pending) EnterResult(Folder);
+  item->Condition = CalcFileCondition(entry, e.Size);
+  const std::int32_t index = AddFile(std::move(item), entry);
+  if (index != -1) Dir.FileIndexes.push_back(index);
+}
+
+// A folder whose first cluster another folder already took (its own ancestor on a damaged volume)
+// is not queued: it would read the same directories again, without end. A deleted folder whose
+// first cluster is in use again claims nothing: that cluster now belongs to another file or folder.
+void TFatScaner::QueueFolder(std::unique_ptr<TFileInfo> Item, const TFatEntryInfo& Entry) {
+  if (IsValidCluster(Entry.FirstCluster) && !IsOverwrittenFolder(Entry) &&
+      !FDirClusters.insert(Entry.FirstCluster).second)
+    return;
+  std::unique_ptr<TFatDirInfo> dir;
+  try {
+    dir = std::make_unique<TFatDirInfo>();
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddDir, nullptr, kDirRecordSize);
+    return;
+  }
+  dir->Entry = Entry;
+  AddDir(std::move(Item), std::move(dir));
+}
+
+std::int32_t TFatScaner::AddDir(std::unique_ptr<TFileInfo> Item, std::unique_ptr<TFatDirInfo> Dir) {
+  try {
+    Item->IsFolder = true;
+    TFatDirInfo* dir = Dir.get();
+    Item->FsInfo = std::move(Dir);
+    dir->QueueIndex = FolderQueue.Add(Item.get());
+    Item.release();
+    return dir->QueueIndex;
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddDir, nullptr, kItemRecordSize);
+    return -1;
+  }
+}
+
+std::int32_t TFatScaner::AddFile(std::unique_ptr<TFileInfo> Item, const TFatEntryInfo& Entry) {
+  try {
+    Item->FsInfo = std::make_unique<TFatEntryInfo>(Entry);
+    const std::int32_t index = Disk->Files.Add(Item.get());
+    NotifyFileAdded(Item.release());
+    return index;
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddFile, nullptr, kEntryRecordSize);
+    return -1;
+  }
+}
+
+// Announces the folder and every ancestor not yet shown, the root first.
+void TFatScaner::PublishFolderChain(PFileInfo Folder) {
+  std::vector<PFileInfo> chain;
+  for (PFileInfo f = Folder; f && !f->TreeNode.load(); f = f->Parent) chain.push_back(f);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    TakeFromQueue(*it);
+    NotifyFolderAdded(*it);
+  }
+}
+
+// The folder and its pending ancestors join Disk.Folders, the deepest first.
+void TFatScaner::EnterResult(PFileInfo Folder) {
+  for (PFileInfo f = Folder; f; f = f->Parent) {
+    auto* dir = f->Info<TFatDirInfo>();
+    if (!dir || !dir->Pending) break;
+    TakeFromQueue(f);
+    Disk->Folders.Add(f);
+    dir->Pending = false;
+  }
+}
+
+void TFatScaner::TakeFromQueue(PFileInfo Folder) {
+  auto* dir = Folder->Info<TFatDirInfo>();
+  if (!dir || dir->QueueIndex < 0) return;
+  FolderQueue.SetItem(dir->QueueIndex, nullptr);
+  dir->QueueIndex = -1;
+}
+
+void TFatScaner::ReleaseQueue() {
+  for (PFileInfo folder : FolderQueue.Snapshot()) delete folder;
+  FolderQueue.Clear();
+}
+
+void TFatScaner::Clear() {
+  ReleaseQueue();
+  FDirClusters.clear();
+  FClusterBuffer = {};
+  FLoadedWindow = -1;
+  FLoadedWindowLength = 0;
+  FFatBuffer = {};
+  FLoadedFatSector = -1;
+  FFatLoaded = 0;
+}
+
+std::string TFatScaner::RootName() const {
+  if (!Disk) return {};
+  const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(Disk->Letter)));
+  return std::string(1, letter) + ": (" + Disk->VolumeLabel + ")";
+}
+
+void TFat12Scaner::BuildRootFolder() {
+  auto item = std::make_unique<TFileInfo>();
+  auto dir = std::make_unique<TFatDirInfo>();
+  item->Name = RootName();
+  item->Size = Disk ? Disk->TotalSize : 0;
+  // Windows of a cluster each cover the fixed region; the last one stops where the region ends.
+  const std::int64_t start =
+      std::int64_t{Bpb.ReservedSectors} * Bpb.BytesPerSector + std::int64_t{Bpb.NumberOfFats} * FatSize;
+  dir->DirBytes = std::int64_t{Bpb.RootEntryCount} * kDirSlotSize;
+  for (std::int64_t at = 0; at < dir->DirBytes; at += ClusterSize) dir->Entry.ClusChain.push_back(start + at);
+  RootIndex = AddDir(std::move(item), std::move(dir));
+}
+
+bool TFat32Scaner::Init() {
+  if (!TFatScaner::Init()) return false;
+  // Bit 7 set: the tables are not mirrored and the low bits name the one in use.
+  const std::uint16_t flags = ReadLe16(Boot, 40);
+  ActiveFat = (flags & 0x80) && (flags & 0x0F) < Bpb.NumberOfFats ? flags & 0x0F : 0;
+  return true;
+}
+
+void TFat32Scaner::BuildRootFolder() {
+  auto item = std::make_unique<TFileInfo>();
+  auto dir = std::make_unique<TFatDirInfo>();
+  item->Name = RootName();
+  item->Size = Disk ? Disk->TotalSize : 0;
+  dir->Entry.FirstCluster = ReadLe32(Boot, 44);
+  dir->Entry.ClusChain = FollowChain(dir->Entry.FirstCluster, ClusterCount, FDirClusters);
+  dir->DirBytes = static_cast<std::int64_t>(dir->Entry.ClusChain.size()) * ClusterSize;
+  RootIndex = AddDir(std::move(item), std::move(dir));
+}
+
+}  // namespace kestrine

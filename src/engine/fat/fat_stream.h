@@ -1,0 +1,35 @@
+#pragma once
+// Read-only stream over a file found on a FAT volume.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/fat/fat_records.h"
+#include "engine/volume/recovery_stream.h"
+
+namespace kestrine {
+
+class TFatScaner;
+
+class TRecoveryFatStream : public TRecoveryStream {
+ public:
+  // Builds the file's chain afresh with the stream's own scanner: the table may have changed since the scan.
+  TRecoveryFatStream(TDiskObject* Disk, PFileInfo Item);
+
+  std::uint32_t Read(void* Buffer, std::uint32_t Count) override;
+  // Clamped to 0 .. Size.
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+
+  // The chain lives in the stream, not in the item, so two streams over one item never share it.
+  const TClusChain& Chain() const { return FChain; }
+
+ private:
+  TFatScaner* FScanner = nullptr;
+  const TFatEntryInfo* FEntry = nullptr;
+  TClusChain FChain;
+  std::vector<std::uint8_t> FClusterBuffer;
+  std::int64_t FLoadedCluster = -1;
+  std::uint32_t FBufferedBytes = 0;
+};
+
+}  // namespace kestrine
