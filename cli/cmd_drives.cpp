@@ -24,7 +24,8 @@ nlohmann::ordered_json DriveRow(const TDiskObject& Disk) {
 }
 
 int RunDrives(const std::string& FormatName) {
-  const TRecoveryManager& manager = *RecoveryManager();
+  TRecoveryManagerScope scope;
+  const TRecoveryManager& manager = scope.Manager();
   for (const auto& error : manager.DiskList->Errors()) std::cerr << "kestrine-cli: " << error << "\n";
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   for (int i = 0; i < manager.DiskList->DiskCount(); ++i) rows.push_back(DriveRow(*manager.DiskList->GetDisk(i)));

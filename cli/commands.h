@@ -12,10 +12,13 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// What the chosen subcommand does once the drive list exists; returns the exit status.
+// What the chosen subcommand does; returns the exit status.
 using TCommandAction = std::function<int()>;
 
 // Each registers its options; when its subcommand is chosen, its callback sets Action.
 void RegisterDrivesCommand(CLI::App& App, TCommandAction& Action);
+void RegisterScanCommand(CLI::App& App, TCommandAction& Action);
+void RegisterCatCommand(CLI::App& App, TCommandAction& Action);
+void RegisterCleanupCommand(CLI::App& App, TCommandAction& Action);
 
 }  // namespace kestrine::cli

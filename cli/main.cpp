@@ -3,7 +3,6 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "engine/volume/recovery_manager.h"
 #include "workflow/debug_log.h"
 
 int main(int argc, char** argv) {
@@ -12,12 +11,14 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   kestrine::cli::TCommandAction action;
   kestrine::cli::RegisterDrivesCommand(app, action);
+  kestrine::cli::RegisterScanCommand(app, action);
+  kestrine::cli::RegisterCatCommand(app, action);
+  kestrine::cli::RegisterCleanupCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kestrine::cli::kExitOk : kestrine::cli::kExitUsage;
   }
-  // The drive list is built once, before the command runs, as the window does at start-up.
-  kestrine::TRecoveryManagerScope manager;
+  // Each command builds the drive list once, as the window does at start-up.
   return action ? action() : kestrine::cli::kExitUsage;
 }

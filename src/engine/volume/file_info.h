@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -29,11 +30,20 @@ inline constexpr std::uint32_t Compressed = 0x800;
 inline constexpr std::uint32_t Encrypted = 0x4000;
 }  // namespace FileAttr
 
+// A named data stream of a found file.
+struct TNamedStreamInfo {
+  std::string Name;
+  std::int64_t Size = 0;
+};
+
 // The engine's own record hanging off a found item (FAT entry, FAT folder, NTFS record).
 struct TFsInfo {
   virtual ~TFsInfo() = default;
   // Whether the item itself is deleted (a shown folder's icon depends on it).
   virtual bool IsDeleted() const { return false; }
+  // The master-file-table record of the item, where the file system has one.
+  virtual std::optional<std::uint64_t> RecordNumber() const { return std::nullopt; }
+  virtual std::vector<TNamedStreamInfo> NamedStreams() const { return {}; }
 };
 
 // One found file or folder. Owned by the scanner of its disk; every list only points at it.

@@ -1,0 +1,55 @@
+#pragma once
+// One scan of one source through the recovery manager and the workflow threads, for the commands
+// that need found items (scan, cat, recover).
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/volume/recovery_manager.h"
+#include "filter/filter_record.h"
+#include "workflow/updating_thread.h"
+#include "workflow/workflow.h"
+
+namespace kestrine::cli {
+
+class TCliViews;
+
+class TScanSession {
+ public:
+  TScanSession();
+  ~TScanSession();
+  TScanSession(const TScanSession&) = delete;
+  TScanSession& operator=(const TScanSession&) = delete;
+
+  // SOURCE is a drive letter of the drive list ("d" or "d:") or an image or device path, which joins
+  // the list under a free letter when it is not on it. Nil with Error set when neither works.
+  TDiskObject* OpenSource(const std::string& Source, std::string& Error);
+
+  // Runs the scan to its end, or until Ctrl-C stops it; false when it could not start.
+  bool Scan(TDiskObject* Disk, const TFilter& Filter);
+  bool Interrupted() const;
+
+  // The files that passed the filter, in the order found.
+  std::vector<PFileInfo> Files();
+  // The folders that lead to at least one passing file, parents before children.
+  std::vector<PFileInfo> Folders();
+
+  TRecoveryManager& Manager() { return *FManager; }
+
+ private:
+  std::unique_ptr<TRecoveryManagerScope> FManagerScope;
+  TRecoveryManager* FManager = nullptr;
+  std::unique_ptr<TCliViews> FViews;
+  std::unique_ptr<TUpdatingThread> FUpdating;
+  std::unique_ptr<TWorkflowConnection> FConnection;
+};
+
+// The item's folder names below the volume root and its name, joined by "/".
+std::string ItemPath(const TFileInfo& Item);
+
+// The first found file whose path is Path; nil when none is.
+PFileInfo FindItemByPath(const std::vector<PFileInfo>& Items, const std::string& Path);
+
+}  // namespace kestrine::cli

@@ -1,0 +1,115 @@
+#include "workflow/updating_thread.h"
+
+#include <algorithm>
+
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_object.h"
+
+namespace kestrine {
+
+int ProgressPercent(std::int64_t Done, std::int64_t Total) {
+  if (Total <= 0) return 100;
+  return static_cast<int>(Done * 100 / Total);
+}
+
+TUpdatingThread::TUpdatingThread(TMainThreadPort& MainThread) : FMainThread(MainThread) {}
+
+void TUpdatingThread::FolderAdded(TDiskObject* Disk, PFileInfo Info) {
+  Info->Disk = Disk;
+  if (Disk != FDisk.load() || !FTreeView) return;
+  // The scanner waits until the node exists, so nodes come in the order folders are reported.
+  FMainThread.RunAndWait([this, Info] { AddFolderNode(Info); });
+}
+
+void TUpdatingThread::FileAdded(TDiskObject* Disk, PFileInfo Info) {
+  Info->Disk = Disk;
+  if (Disk != FDisk.load()) return;
+  if (FQuery.AddIfMatches(Info) && FListView) FListView->SetRowCount(FQuery.Count());
+}
+
+void TUpdatingThread::ScanProgress(TDiskObject* Disk, std::int64_t Done, std::int64_t Total) {
+  if (Disk != FDisk.load()) return;
+  FProgress = ProgressPercent(Done, Total);
+  if (FGauge) FGauge->SetPosition(FProgress);
+}
+
+void TUpdatingThread::ScanFinished(TDiskObject* Disk) {
+  if (Disk != FDisk.load()) return;
+  FProgress = 0;
+  if (FGauge) FGauge->SetPosition(0);
+  if (FOnScanFinished) FMainThread.RunAndWait(FOnScanFinished);
+}
+
+void TUpdatingThread::SetGauge(TGaugePort* Gauge) {
+  FGauge = Gauge;
+  if (FGauge) {
+    FGauge->SetRange(0, 100);
+    FGauge->SetPosition(FProgress);
+  }
+}
+
+void TUpdatingThread::SetDisk(TDiskObject* Disk) {
+  if (Disk == FDisk.load()) return;
+  FDisk = Disk;
+  FMainThread.RunAndWait([this] { ResetViews(); });
+}
+
+void TUpdatingThread::RefreshList() {
+  if (!FListView) return;
+  FListView->SetRowCount(FQuery.Count());
+  FListView->Redraw();
+}
+
+void TUpdatingThread::UpdateTree() {
+  FMainThread.RunAndWait([this] { RebuildTree(); });
+}
+
+bool TUpdatingThread::ListViewData(int Index, TListRow& Row) {
+  PFileInfo info = FQuery.Items(Index);
+  UpdateListItem(Row, info);
+  return info != nullptr;
+}
+
+void TUpdatingThread::UpdateListItem(TListRow& Row, PFileInfo Info) {
+  if (!Info) return;
+  FQuery.FillListItem(Row, Info);
+  if (FIconList) Row.SetImageIndex(FIconList->GetIconIndex(Info->IsFolder ? "**FOLDER" : Info->Name));
+}
+
+void TUpdatingThread::AddFolderNode(PFileInfo Folder) {
+  if (!FTreeView) return;
+  void* parent = Folder->Parent ? Folder->Parent->TreeNode.load() : nullptr;
+  void* node = FTreeView->AddNode(parent, Folder->Name, Folder);
+  Folder->TreeNode = node;
+  const std::uint8_t kind = Folder->Disk ? Folder->Disk->FileSystem : FileSystemKind::None;
+  const bool known = kind >= FileSystemKind::Fat12 && kind <= FileSystemKind::Ntfs;
+  if (known && Folder->FsInfo && Folder->FsInfo->IsDeleted()) FTreeView->SetNodeImage(node, 1);
+}
+
+void TUpdatingThread::AddFolderChain(PFileInfo Folder) {
+  // Ancestors first; the chain is walked iteratively so a deep tree cannot exhaust the stack.
+  std::vector<PFileInfo> chain;
+  for (PFileInfo f = Folder; f && !f->TreeNode.load(); f = f->Parent) {
+    if (std::find(chain.begin(), chain.end(), f) != chain.end()) break;  // engines cut cycles; stay safe
+    chain.push_back(f);
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) AddFolderNode(*it);
+}
+
+void TUpdatingThread::ResetViews() {
+  if (FTreeView) FTreeView->Clear();
+  if (FListView) FListView->Clear();
+  if (FDisk.load() && FListView) FListView->SetRowCount(FQuery.Count());
+}
+
+void TUpdatingThread::RebuildTree() {
+  TDiskObject* disk = FDisk.load();
+  if (!FTreeView || !disk) return;
+  FTreeView->Clear();
+  for (PFileInfo folder : disk->Folders.Snapshot()) folder->TreeNode = nullptr;
+  // Files of every folder are tested, not just those of the selected one.
+  for (PFileInfo file : disk->Files.Snapshot())
+    if (FQuery.MatchesInAnyFolder(file)) AddFolderChain(file->Parent);
+}
+
+}  // namespace kestrine
