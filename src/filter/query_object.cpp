@@ -1,0 +1,148 @@
+#include "filter/query_object.h"
+
+#include <algorithm>
+
+#include "engine/volume/disk_object.h"
+#include "filter/ansi_chars.h"
+
+namespace kestrine {
+namespace {
+
+bool MatchesSize(std::int64_t Size, const TFilter& Filter) {
+  if (Filter.Flags & qfSizeEqual) return Size / 1024 == Filter.Size / 1024;
+  if (Filter.Flags & qfSizeGreater) return Size > Filter.Size;
+  if (Filter.Flags & qfSizeSmaller) return Size < Filter.Size;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitNameMask(std::string_view Mask) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start <= Mask.size()) {
+    const std::size_t end = std::min(Mask.find(';', start), Mask.size());
+    const std::string_view piece = Mask.substr(start, end - start);
+    if (!piece.empty()) pieces.emplace_back(TrimControls(piece));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+void TQueryObject::Clear() {
+  std::lock_guard lock(FLock);
+  FResults.clear();
+  FFilter.Flags = 0;
+  for (TListedDisk& listed : FDisks) listed.LastFile = nullptr;
+}
+
+void TQueryObject::SetFilter(const TFilter& Filter) {
+  std::lock_guard lock(FLock);
+  if (Filter == FFilter) return;
+  FResults.clear();
+  FFilter = Filter;
+  FRegEx.SetPatterns(SplitNameMask(Filter.NameMask), true);
+  for (TListedDisk& listed : FDisks) AddDiskItems(listed);
+}
+
+TFilter TQueryObject::Filter() const {
+  std::lock_guard lock(FLock);
+  return FFilter;
+}
+
+void TQueryObject::AddDisk(TDiskObject* Disk) {
+  if (Disk == nullptr) return;
+  std::lock_guard lock(FLock);
+  if (std::any_of(FDisks.begin(), FDisks.end(), [Disk](const TListedDisk& d) { return d.Disk == Disk; })) return;
+  FDisks.push_back({Disk, nullptr});
+  AddDiskItems(FDisks.back());
+}
+
+void TQueryObject::ClearDisks() {
+  std::lock_guard lock(FLock);
+  FDisks.clear();
+}
+
+void TQueryObject::AddDiskItems(TListedDisk& Listed) {
+  for (PFileInfo folder : Listed.Disk->Folders.Snapshot())
+    if (folder && MatchesWith(*folder, FFilter.Flags)) FResults.push_back(folder);
+  const std::vector<PFileInfo> files = Listed.Disk->Files.Snapshot();
+  for (PFileInfo file : files)
+    if (file && MatchesWith(*file, FFilter.Flags)) FResults.push_back(file);
+  Listed.LastFile = files.empty() ? nullptr : files.back();
+}
+
+bool TQueryObject::AddIfMatches(PFileInfo Info) {
+  if (Info == nullptr) return false;
+  std::lock_guard lock(FLock);
+  for (TListedDisk& listed : FDisks) {
+    if (listed.Disk == Info->Disk && listed.LastFile == Info) {
+      listed.LastFile = nullptr;  // tested by the rebuild, which listed it if it passed
+      return false;
+    }
+  }
+  if (!MatchesWith(*Info, FFilter.Flags)) return false;
+  FResults.push_back(Info);
+  return true;
+}
+
+bool TQueryObject::Matches(const TFileInfo* Info) const {
+  std::lock_guard lock(FLock);
+  return Info != nullptr && MatchesWith(*Info, FFilter.Flags);
+}
+
+bool TQueryObject::MatchesInAnyFolder(const TFileInfo* Info) const {
+  std::lock_guard lock(FLock);
+  return Info != nullptr && MatchesWith(*Info, FFilter.Flags & ~qfFolder);
+}
+
+bool TQueryObject::MatchesWith(const TFileInfo& Info, std::int32_t Flags) const {
+  if ((Flags & qfFolder) && Info.Parent != FFilter.Folder) return false;
+  if ((Flags & qfAttributes) && (Info.Attributes & FFilter.Attributes) != FFilter.Attributes) return false;
+  if ((Flags & qfSize) && !MatchesSize(Info.Size.load(std::memory_order_relaxed), FFilter)) return false;
+  if ((Flags & qfDate) && !MatchesDate(Info)) return false;
+  if (Flags & qfName) return FRegEx.MatchAny(Info.Name);
+  return true;
+}
+
+// Either time in the range will do; a time that cannot be converted counts as the range's start.
+bool TQueryObject::MatchesDate(const TFileInfo& Info) const {
+  for (const TFileTime time : {Info.CreationTime, Info.LastWriteTime}) {
+    const TDateTime local = FileTimeToLocalDateTime(time).value_or(FFilter.DateFrom);
+    if (DateTimeInRange(local, FFilter.DateFrom, FFilter.DateTo)) return true;
+  }
+  return false;
+}
+
+int TQueryObject::Count() const {
+  std::lock_guard lock(FLock);
+  return static_cast<int>(FResults.size());
+}
+
+PFileInfo TQueryObject::Items(int Index) const {
+  std::lock_guard lock(FLock);
+  return Index >= 0 && static_cast<std::size_t>(Index) < FResults.size() ? FResults[Index] : nullptr;
+}
+
+TDiskItems TQueryObject::FolderItems(const TFileInfo* Folder) const {
+  TDiskItems items;
+  if (Folder == nullptr) return items;
+  std::lock_guard lock(FLock);
+  const auto listed = std::find_if(FDisks.begin(), FDisks.end(),
+                                   [Folder](const TListedDisk& d) { return d.Disk == Folder->Disk; });
+  if (listed == FDisks.end()) return items;
+  for (PFileInfo file : listed->Disk->Files.Snapshot())
+    if (file && file->Parent == Folder && MatchesWith(*file, FFilter.Flags & ~qfFolder)) items.Add(file);
+  return items;
+}
+
+void TQueryObject::FillListItem(TListRow& Row, PFileInfo Info) const {
+  if (Info == nullptr) return;
+  Row.SetCaption(Info->Name);
+  Row.SetImageIndex(0);
+  Row.SetChecked(Info->Checked);
+  for (const std::string& text : ResultColumnTexts(*Info)) Row.AddSubItem(text);
+  Row.SetItem(Info);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,76 @@
+#pragma once
+// Which found items the result list shows, and the list itself.
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/volume/file_info.h"
+#include "filter/filter_record.h"
+#include "filter/regex_calc.h"
+#include "filter/result_row.h"
+
+namespace kestrine {
+
+class TDiskObject;
+
+// The scanning thread offers files through AddIfMatches while the main thread sets the filter
+// and reads rows, so every operation takes one lock. A scanner appends a file to its disk's
+// Files before it reports it; a filter rebuilt between the two has tested that file already and
+// the late report does not list it a second time.
+class TQueryObject {
+ public:
+  TQueryObject() = default;
+  TQueryObject(const TQueryObject&) = delete;
+  TQueryObject& operator=(const TQueryObject&) = delete;
+
+  // Empties the result list and switches every test off.
+  void Clear();
+  // Nothing happens when Filter equals the current one; otherwise the result list is rebuilt
+  // from the listed disks.
+  void SetFilter(const TFilter& Filter);
+  TFilter Filter() const;
+
+  // Lists the disk's folders, then its files, that pass. A nil or already listed disk is ignored.
+  void AddDisk(TDiskObject* Disk);
+  void ClearDisks();
+
+  // Appends Info when it passes; returns whether it did.
+  bool AddIfMatches(PFileInfo Info);
+  bool Matches(const TFileInfo* Info) const;
+  // The filter without its folder restriction (the tree tests the files of every folder).
+  bool MatchesInAnyFolder(const TFileInfo* Info) const;
+
+  int Count() const;
+  // Nil outside 0..Count-1.
+  PFileInfo Items(int Index) const;
+
+  // The files directly in Folder that pass the filter without its folder restriction, in the order
+  // of their disk's Files; empty when Folder's disk is not listed.
+  TDiskItems FolderItems(const TFileInfo* Folder) const;
+
+  // Caption, check box, the columns after the caption and the item; nothing for nil.
+  void FillListItem(TListRow& Row, PFileInfo Info) const;
+
+ private:
+  struct TListedDisk {
+    TDiskObject* Disk = nullptr;
+    PFileInfo LastFile = nullptr;  // the last file the latest rebuild tested
+  };
+
+  bool MatchesWith(const TFileInfo& Info, std::int32_t Flags) const;
+  bool MatchesDate(const TFileInfo& Info) const;
+  void AddDiskItems(TListedDisk& Listed);
+
+  mutable std::mutex FLock;
+  std::vector<PFileInfo> FResults;
+  std::vector<TListedDisk> FDisks;
+  TRegExCalc FRegEx;
+  TFilter FFilter;
+};
+
+// The name mask cut at every ";": empty pieces are left out, the others trimmed of blanks and
+// control characters (a piece of blanks becomes an empty pattern, which matches nothing).
+std::vector<std::string> SplitNameMask(std::string_view Mask);
+
+}  // namespace kestrine
