@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <new>
 
 #include "engine/fat/fat_names.h"
@@ -384,23 +383,28 @@ void TFatScaner::Clear() {
   FFatLoaded = 0;
 }
 
-std::string TFatScaner::RootName() const {
-  if (!Disk) return {};
-  const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(Disk->Letter)));
-  return std::string(1, letter) + ": (" + Disk->VolumeLabel + ")";
-}
-
-void TFat12Scaner::BuildRootFolder() {
+// The root: named for the drive, sized as the volume, first in the folder queue.
+void TFatScaner::QueueRoot(TClusChain Chain, std::int64_t DirBytes, std::uint32_t FirstCluster) {
   auto item = std::make_unique<TFileInfo>();
   auto dir = std::make_unique<TFatDirInfo>();
-  item->Name = RootName();
-  item->Size = Disk ? Disk->TotalSize : 0;
-  // Windows of a cluster each cover the fixed region; the last one stops where the region ends.
+  if (Disk) {
+    item->Name = RootFolderName(*Disk);
+    item->Size = Disk->TotalSize;
+  }
+  dir->Entry.FirstCluster = FirstCluster;
+  dir->Entry.ClusChain = std::move(Chain);
+  dir->DirBytes = DirBytes;
+  RootIndex = AddDir(std::move(item), std::move(dir));
+}
+
+// Windows of a cluster each cover the fixed region; the last one stops where the region ends.
+void TFat12Scaner::BuildRootFolder() {
   const std::int64_t start =
       std::int64_t{Bpb.ReservedSectors} * Bpb.BytesPerSector + std::int64_t{Bpb.NumberOfFats} * FatSize;
-  dir->DirBytes = std::int64_t{Bpb.RootEntryCount} * kDirSlotSize;
-  for (std::int64_t at = 0; at < dir->DirBytes; at += ClusterSize) dir->Entry.ClusChain.push_back(start + at);
-  RootIndex = AddDir(std::move(item), std::move(dir));
+  const std::int64_t bytes = std::int64_t{Bpb.RootEntryCount} * kDirSlotSize;
+  TClusChain windows;
+  for (std::int64_t at = 0; at < bytes; at += ClusterSize) windows.push_back(start + at);
+  QueueRoot(std::move(windows), bytes, 0);
 }
 
 bool TFat32Scaner::Init() {
@@ -412,14 +416,10 @@ bool TFat32Scaner::Init() {
 }
 
 void TFat32Scaner::BuildRootFolder() {
-  auto item = std::make_unique<TFileInfo>();
-  auto dir = std::make_unique<TFatDirInfo>();
-  item->Name = RootName();
-  item->Size = Disk ? Disk->TotalSize : 0;
-  dir->Entry.FirstCluster = ReadLe32(Boot, 44);
-  dir->Entry.ClusChain = FollowChain(dir->Entry.FirstCluster, ClusterCount, FDirClusters);
-  dir->DirBytes = static_cast<std::int64_t>(dir->Entry.ClusChain.size()) * ClusterSize;
-  RootIndex = AddDir(std::move(item), std::move(dir));
+  const std::uint32_t first = ReadLe32(Boot, 44);
+  TClusChain chain = FollowChain(first, ClusterCount, FDirClusters);
+  const auto bytes = static_cast<std::int64_t>(chain.size()) * ClusterSize;
+  QueueRoot(std::move(chain), bytes, first);
 }
 
 }  // namespace kestrine

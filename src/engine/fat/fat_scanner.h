@@ -67,7 +67,7 @@ class TFatScaner : public TDiskScaner {
   // The chain through the allocation table from First: ends at a marker, at a cluster outside the
   // volume, at a cluster already in Taken, or after Limit clusters. Every cluster taken joins Taken.
   TClusChain FollowChain(std::uint32_t First, std::uint64_t Limit, std::unordered_set<std::uint32_t>& Taken);
-  std::string RootName() const;
+  void QueueRoot(TClusChain Chain, std::int64_t DirBytes, std::uint32_t FirstCluster);
 
   // First clusters of queued folders and every cluster read as a directory in this scan.
   std::unordered_set<std::uint32_t> FDirClusters;
