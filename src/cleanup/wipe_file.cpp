@@ -1,0 +1,147 @@
+#include "cleanup/wipe_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "cleanup/random_generator.h"
+
+namespace kestrine {
+namespace {
+
+// Offsets into a pattern leave at least 101 bytes for the first chunk of a pass.
+constexpr std::uint32_t kOffsetRange = 0xFF9C;
+constexpr std::uint64_t kPaintIntervalMs = 3000;
+constexpr int kMaxPasses = 10;
+
+std::uint64_t TickCount() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void PumpPaintMessages(const TPaintPump& PumpPaint) {
+  if (PumpPaint) PumpPaint();
+}
+
+void CheckPaintTimer(std::uint64_t& Timer, const TPaintPump& PumpPaint) {
+  const std::uint64_t now = TickCount();
+  if (Timer > now || now - Timer >= kPaintIntervalMs) {
+    PumpPaintMessages(PumpPaint);
+    Timer = now;
+  }
+}
+
+TWipeResult Failure(TWipeStatus Status, std::string Message) { return {Status, std::move(Message)}; }
+
+TWipeResult WriteFailure(const char* What, std::error_code Error) {
+  return Failure(TWipeStatus::WriteFailed, std::string(What) + ": " + Error.message());
+}
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+class TFileWipeStream final : public TWipeStream {
+ public:
+  explicit TFileWipeStream(int Fd) : FFd(Fd) {}
+  ~TFileWipeStream() override {
+    if (FFd >= 0) ::close(FFd);
+  }
+  TFileWipeStream(const TFileWipeStream&) = delete;
+  TFileWipeStream& operator=(const TFileWipeStream&) = delete;
+
+  std::error_code Size(std::int64_t& Bytes) override {
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0) return LastError();
+    Bytes = st.st_size;
+    return {};
+  }
+  std::error_code Rewind() override { return ::lseek(FFd, 0, SEEK_SET) < 0 ? LastError() : std::error_code(); }
+  std::error_code Write(const std::uint8_t* Data, std::size_t Count) override {
+    while (Count > 0) {
+      const ssize_t n = ::write(FFd, Data, Count);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return LastError();
+      if (n == 0) return std::make_error_code(std::errc::no_space_on_device);
+      Data += n;
+      Count -= static_cast<std::size_t>(n);
+    }
+    return {};
+  }
+  std::error_code Flush() override { return ::fsync(FFd) != 0 ? LastError() : std::error_code(); }
+  // Closing can still report a failed write-back.
+  std::error_code Close() {
+    const int fd = FFd;
+    FFd = -1;
+    return ::close(fd) != 0 ? LastError() : std::error_code();
+  }
+
+ private:
+  int FFd;
+};
+
+}  // namespace
+
+int ClampWipePasses(int Passes) { return std::clamp(Passes, 1, kMaxPasses); }
+
+void FillRandomBuffer(TWipeBuffer& Buffer) {
+  for (std::uint8_t& b : Buffer) b = static_cast<std::uint8_t>(RandomBelow(1024));
+}
+
+TWipeResult WipeStream(TWipeStream& Stream, const TWipeBuffer& RandomBuffer, int Passes,
+                       const TWipeProgressEvent& OnProgress, const TPaintPump& PumpPaint) {
+  const int total = ClampWipePasses(Passes);
+  std::int64_t size = 0;
+  if (const std::error_code e = Stream.Size(size)) return WriteFailure("cannot read the size", e);
+  const std::vector<std::uint8_t> zeros(kWipeBufferSize, 0x00);
+  const std::vector<std::uint8_t> ones(kWipeBufferSize, 0xFF);
+  const std::uint8_t* const patterns[] = {zeros.data(), ones.data(), RandomBuffer.data()};
+  std::uint32_t previousOffset = 0;
+  bool cancel = false;
+  for (int pass = 0; pass < total && !cancel; ++pass) {
+    if (const std::error_code e = Stream.Rewind()) return WriteFailure("cannot seek", e);
+    std::uint32_t offset;
+    do offset = RandomBelow(kOffsetRange);
+    while (offset == previousOffset);
+    previousOffset = offset;
+    const std::uint8_t* pattern = patterns[std::min(pass, 2)];
+    std::uint64_t timer = TickCount();
+    for (auto remaining = static_cast<std::uint64_t>(size); remaining > 0; offset = 0) {
+      const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(kWipeBufferSize - offset, remaining));
+      if (const std::error_code e = Stream.Write(pattern + offset, chunk)) return WriteFailure("write failed", e);
+      remaining -= chunk;
+      CheckPaintTimer(timer, PumpPaint);
+    }
+    if (const std::error_code e = Stream.Flush()) return WriteFailure("flush failed", e);
+    PumpPaintMessages(PumpPaint);
+    if (OnProgress) OnProgress(pass + 1, total, cancel);
+  }
+  return cancel ? TWipeResult{TWipeStatus::Cancelled, "cancelled"} : TWipeResult{};
+}
+
+TWipeResult WipeFile(const std::string& FileName, int Passes, const TWipeProgressEvent& OnProgress,
+                     const TPaintPump& PumpPaint) {
+  struct stat before {};
+  if (::lstat(FileName.c_str(), &before) != 0) return Failure(TWipeStatus::Missing, "no such file");
+  if (!S_ISREG(before.st_mode)) return Failure(TWipeStatus::Missing, "not a regular file");
+  auto random = std::make_unique<TWipeBuffer>();
+  FillRandomBuffer(*random);
+  const int fd = ::open(FileName.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return Failure(TWipeStatus::OpenFailed, "cannot open for writing: " + LastError().message());
+  TFileWipeStream stream(fd);
+  struct stat opened {};
+  // The name may have been given to something else since it was looked at.
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != before.st_ino ||
+      opened.st_dev != before.st_dev)
+    return Failure(TWipeStatus::Missing, "not a regular file");
+  TWipeResult result = WipeStream(stream, *random, Passes, OnProgress, PumpPaint);
+  const std::error_code closed = stream.Close();
+  if (result.Wiped() && closed) return WriteFailure("close failed", closed);
+  return result;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,62 @@
+#pragma once
+// Overwriting a file's contents in place, several passes over, before the caller deletes it.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <system_error>
+
+namespace kestrine {
+
+inline constexpr std::size_t kWipeBufferSize = 0x10000;
+using TWipeBuffer = std::array<std::uint8_t, kWipeBufferSize>;
+
+// Called after each pass; setting Cancel stops the wipe before the next one.
+using TWipeProgressEvent = std::function<void(int PassesDone, int PassesTotal, bool& Cancel)>;
+// Keeps the caller's display up to date during long writes (at most every 3 s, and after each pass).
+using TPaintPump = std::function<void()>;
+
+// What a wipe writes to: an open file, or a stand-in.
+class TWipeStream {
+ public:
+  virtual ~TWipeStream() = default;
+  virtual std::error_code Size(std::int64_t& Bytes) = 0;
+  virtual std::error_code Rewind() = 0;
+  // Writes all Count bytes or reports why it could not.
+  virtual std::error_code Write(const std::uint8_t* Data, std::size_t Count) = 0;
+  // Brings the written bytes to the disk.
+  virtual std::error_code Flush() = 0;
+};
+
+enum class TWipeStatus {
+  Wiped,
+  Cancelled,    // the progress handler stopped it
+  Missing,      // no regular file of that name; nothing was done
+  OpenFailed,   // the file cannot be opened for writing; nothing was written
+  WriteFailed,  // a write or flush failed; the contents may be partly overwritten
+};
+
+struct TWipeResult {
+  TWipeStatus Status = TWipeStatus::Wiped;
+  std::string Message;  // the reason of a failure
+  bool Wiped() const { return Status == TWipeStatus::Wiped; }
+};
+
+// 0 becomes 1, anything above 10 becomes 10.
+int ClampWipePasses(int Passes);
+
+// Every byte is the low 8 bits of a draw below 1024 from the process-wide generator.
+void FillRandomBuffer(TWipeBuffer& Buffer);
+
+// The passes over an open stream: zeros, then 0xFF bytes, then the random buffer; each pass starts
+// at another offset into its pattern and writes exactly the stream's size, so the length is kept.
+TWipeResult WipeStream(TWipeStream& Stream, const TWipeBuffer& RandomBuffer, int Passes,
+                       const TWipeProgressEvent& OnProgress = {}, const TPaintPump& PumpPaint = {});
+
+// Wipes the named regular file; a symbolic link is never followed, nothing is deleted.
+TWipeResult WipeFile(const std::string& FileName, int Passes, const TWipeProgressEvent& OnProgress = {},
+                     const TPaintPump& PumpPaint = {});
+
+}  // namespace kestrine
