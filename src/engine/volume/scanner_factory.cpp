@@ -2,6 +2,8 @@
 
 #include "engine/fat/fat_scanner.h"
 #include "engine/fat/fat_stream.h"
+#include "engine/ntfs/ntfs_scanner.h"
+#include "engine/ntfs/ntfs_stream.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/recovery_stream.h"
@@ -14,16 +16,18 @@ std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, std::uint8_
     case FileSystemKind::Fat12: return std::make_unique<TFat12Scaner>(Disk);
     case FileSystemKind::Fat16: return std::make_unique<TFat16Scaner>(Disk);
     case FileSystemKind::Fat32: return std::make_unique<TFat32Scaner>(Disk);
+    case FileSystemKind::Ntfs: return std::make_unique<TNtfsScaner>(Disk);
     default: return nullptr;
   }
 }
 
 std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, std::uint8_t Kind, TFileInfo* Item,
-                                                     const std::string& /*StreamName*/) {
+                                                     const std::string& StreamName) {
   switch (Kind) {
     case FileSystemKind::Fat12:
     case FileSystemKind::Fat16:
     case FileSystemKind::Fat32: return std::make_unique<TRecoveryFatStream>(Disk, Item);
+    case FileSystemKind::Ntfs: return std::make_unique<TRecoveryNtfsStream>(Disk, StreamName, Item);
     default: return nullptr;
   }
 }

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "engine/fat/fat_table.h"
+#include "engine/ntfs/ntfs_bitmap.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/byte_order.h"
 #include "engine/volume/disk_object.h"
@@ -65,7 +66,7 @@ std::optional<TVolumeSpaceFacts> FatSpace(platform::TVolumeSource& Source, std::
   return facts;
 }
 
-std::optional<TVolumeSpaceFacts> NtfsSpace(std::span<const std::uint8_t, 512> Sector) {
+std::optional<TVolumeSpaceFacts> NtfsSpace(platform::TVolumeSource& Source, std::span<const std::uint8_t, 512> Sector) {
   const std::uint16_t bytesPerSector = ReadLe16(Sector, 11);
   // Large clusters are stored as a negative power of two.
   const std::uint8_t raw = Sector[13];
@@ -73,8 +74,8 @@ std::optional<TVolumeSpaceFacts> NtfsSpace(std::span<const std::uint8_t, 512> Se
   const std::uint64_t totalSectors = ReadLe64(Sector, 0x28);
   if (bytesPerSector == 0 || sectorsPerCluster == 0 || totalSectors > (std::uint64_t{1} << 48)) return std::nullopt;
   TVolumeSpaceFacts facts;
-  // Free space needs the cluster bitmap, which the NTFS engine reads; until then it is unknown.
   facts.Total = static_cast<std::int64_t>(totalSectors / sectorsPerCluster * sectorsPerCluster * bytesPerSector);
+  facts.Free = std::min(facts.Total, ReadNtfsFreeBytes(Source).value_or(0));
   return facts;
 }
 
@@ -87,7 +88,7 @@ std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source
     case FileSystemKind::Fat12:
     case FileSystemKind::Fat16:
     case FileSystemKind::Fat32: return FatSpace(Source, sector, Kind);
-    case FileSystemKind::Ntfs: return NtfsSpace(sector);
+    case FileSystemKind::Ntfs: return NtfsSpace(Source, sector);
     default: return std::nullopt;
   }
 }

@@ -1,0 +1,145 @@
+#include "engine/ntfs/ntfs_data_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/ntfs/lznt1.h"
+#include "engine/ntfs/mft_reader.h"
+#include "engine/volume/read_disk.h"
+
+namespace kestrine {
+namespace {
+// Plain data is read 16 clusters at a time, but never more than 1 MiB (large clusters).
+constexpr std::uint32_t kPlainUnitClusters = 16;
+constexpr std::uint64_t kMaxPlainUnitBytes = 1024 * 1024;
+constexpr std::int64_t kMaxSize = std::int64_t{1} << 62;
+
+TRunList NormalizeRuns(TRunList Runs) {
+  std::erase_if(Runs, [](const TRunItem& R) { return R.Length == 0; });
+  std::stable_sort(Runs.begin(), Runs.end(), [](const TRunItem& A, const TRunItem& B) { return A.Vcn < B.Vcn; });
+  TRunList kept;
+  std::int64_t end = 0;
+  for (const TRunItem& run : Runs) {
+    if (run.Vcn < end) continue;  // overlaps a run already placed: damage
+    kept.push_back(run);
+    end = run.Vcn + static_cast<std::int64_t>(run.Length);
+  }
+  return kept;
+}
+}  // namespace
+
+TNtfsDataReader::TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr, TRunList Runs)
+    : FReader(Reader), FClusterSize(Reader.ClusterSize()) {
+  FResident = !StreamAttr.NonResident();
+  if (FResident) {
+    const auto value = StreamAttr.Value();
+    FValue.assign(value.begin(), value.end());
+    FSize = static_cast<std::int64_t>(FValue.size());
+    FUsable = true;
+    return;
+  }
+  const std::uint16_t unit = StreamAttr.CompressionUnit();
+  if (FClusterSize == 0 || !Reader.ValidCompressionUnit(unit)) return;
+  FSize = static_cast<std::int64_t>(std::min<std::uint64_t>(StreamAttr.DataSize(), kMaxSize));
+  FInitialized = static_cast<std::int64_t>(std::min<std::uint64_t>(StreamAttr.InitializedSize(), kMaxSize));
+  // Units group clusters for compressed data; a unit field on uncompressed (sparse) data only sizes reads.
+  FCompressed = unit != 0 && StreamAttr.CompressedData();
+  FUnitClusters = FCompressed ? 1u << unit
+                              : static_cast<std::uint32_t>(std::clamp<std::uint64_t>(
+                                    kMaxPlainUnitBytes / FClusterSize, 1, kPlainUnitClusters));
+  FRuns = NormalizeRuns(std::move(Runs));
+  FUnitBuffer.resize(std::size_t{FUnitClusters} * FClusterSize);
+  if (FCompressed) FWork.resize(FUnitBuffer.size());
+  FUsable = true;
+}
+
+bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
+  FCachedUnit = -1;
+  FUnitValid = 0;
+  const std::int64_t first = Unit * FUnitClusters;
+  const std::int64_t last = first + FUnitClusters;
+  std::vector<std::uint8_t>& target = FCompressed ? FWork : FUnitBuffer;
+  std::memset(target.data(), 0, target.size());
+  if (FCompressed) std::memset(FUnitBuffer.data(), 0, FUnitBuffer.size());
+
+  auto run = std::upper_bound(FRuns.begin(), FRuns.end(), first, [](std::int64_t Vcn, const TRunItem& R) {
+    return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
+  });
+  std::int64_t covered = first;  // clusters of the unit held by runs without a gap
+  std::int64_t stored = 0;       // of which on disk
+  bool storedFirst = true;       // the stored clusters come before every hole
+  bool sawHole = false;
+  for (; run != FRuns.end() && run->Vcn < last; ++run) {
+    const std::int64_t from = std::max(run->Vcn, first);
+    const std::int64_t to = std::min(run->Vcn + static_cast<std::int64_t>(run->Length), last);
+    if (from > covered) break;
+    if (run->Lcn < 0) {
+      sawHole = true;
+    } else {
+      storedFirst = storedFirst && !sawHole;
+      stored += to - from;
+      const std::int64_t lcn = run->Lcn + (from - run->Vcn);
+      // Clusters off the volume, like unreadable ones, stay zero.
+      if (lcn < FReader.ClusterCount()) {
+        const auto count = static_cast<std::uint32_t>((to - from) * FClusterSize);
+        ReadDisk(FReader.Handle(), target.data() + (from - first) * FClusterSize, count, lcn * FClusterSize);
+      }
+    }
+    covered = to;
+  }
+  if (covered == first) return false;
+  FUnitValid = static_cast<std::size_t>(covered - first) * FClusterSize;
+
+  if (FCompressed && stored > 0 && stored < FUnitClusters) {
+    std::int64_t produced = -1;
+    if (storedFirst)
+      produced = DecompressLznt1(FUnitBuffer.data(), FUnitBuffer.size(), FWork.data(),
+                                 static_cast<std::size_t>(stored) * FClusterSize);
+    if (produced > 0)
+      FUnitValid = FUnitBuffer.size();
+    else
+      std::memcpy(FUnitBuffer.data(), FWork.data(), FUnitValid);  // delivered as stored
+  } else if (FCompressed) {
+    std::memcpy(FUnitBuffer.data(), FWork.data(), FUnitValid);
+  }
+
+  // Past the initialized size the data reads as zeros, whatever the clusters hold.
+  const std::int64_t unitStart = first * FClusterSize;
+  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(FUnitValid)) {
+    const std::int64_t from = std::max<std::int64_t>(FInitialized - unitStart, 0);
+    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(FUnitValid));
+    if (to > from) std::memset(FUnitBuffer.data() + from, 0, static_cast<std::size_t>(to - from));
+  }
+  FCachedUnit = Unit;
+  return true;
+}
+
+std::span<const std::uint8_t> TNtfsDataReader::At(std::int64_t Position) {
+  if (!FUsable || Position < 0) return {};
+  if (FResident) {
+    if (Position >= FSize) return {};
+    return std::span<const std::uint8_t>(FValue).subspan(static_cast<std::size_t>(Position));
+  }
+  if (Position >= kMaxSize) return {};
+  const std::int64_t unitBytes = static_cast<std::int64_t>(FUnitBuffer.size());
+  const std::int64_t unit = Position / unitBytes;
+  if (unit != FCachedUnit && !LoadUnit(unit)) return {};
+  const auto within = static_cast<std::size_t>(Position - unit * unitBytes);
+  if (within >= FUnitValid) return {};
+  return std::span<const std::uint8_t>(FUnitBuffer).subspan(within, FUnitValid - within);
+}
+
+std::size_t TNtfsDataReader::Read(std::int64_t Position, std::uint8_t* Buffer, std::size_t Count, std::int64_t Limit) {
+  std::size_t done = 0;
+  while (done < Count && Position < Limit) {
+    const auto bytes = At(Position);
+    if (bytes.empty()) break;
+    const std::size_t n = std::min({bytes.size(), Count - done, static_cast<std::size_t>(Limit - Position)});
+    std::memcpy(Buffer + done, bytes.data(), n);
+    done += n;
+    Position += static_cast<std::int64_t>(n);
+  }
+  return done;
+}
+
+}  // namespace kestrine

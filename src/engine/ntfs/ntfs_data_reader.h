@@ -1,0 +1,51 @@
+#pragma once
+// The bytes of one data stream: resident, or read from its runs one unit at a time, with sparse runs,
+// LZNT1-compressed units and the zeros past the initialized size.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engine/ntfs/ntfs_records.h"
+
+namespace kestrine {
+
+class TMftReader;
+
+class TNtfsDataReader {
+ public:
+  // StreamAttr is the stream's first $DATA header, Runs those of all its extents. A compression unit
+  // that NTFS cannot have written leaves the reader empty.
+  TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr, TRunList Runs);
+
+  std::int64_t Size() const { return FSize; }
+  bool Resident() const { return FResident; }
+  bool Compressed() const { return FCompressed; }
+  std::uint32_t UnitClusters() const { return FUnitClusters; }
+
+  // The bytes from Position to the end of the unit that holds it; empty where nothing can be read
+  // (no run holds the position). Not cut at Size.
+  std::span<const std::uint8_t> At(std::int64_t Position);
+  // Copies up to Count bytes from Position, never at or past Limit.
+  std::size_t Read(std::int64_t Position, std::uint8_t* Buffer, std::size_t Count, std::int64_t Limit);
+
+ private:
+  bool LoadUnit(std::int64_t Unit);
+
+  TMftReader& FReader;
+  bool FResident = false;
+  bool FCompressed = false;
+  bool FUsable = false;
+  std::vector<std::uint8_t> FValue;  // resident content
+  TRunList FRuns;                    // sorted by VCN, without overlaps or empty runs
+  std::int64_t FSize = 0;
+  std::int64_t FInitialized = 0;
+  std::uint32_t FClusterSize = 0;
+  std::uint32_t FUnitClusters = 0;
+  std::vector<std::uint8_t> FUnitBuffer;
+  std::vector<std::uint8_t> FWork;   // the stored clusters of a compressed unit
+  std::int64_t FCachedUnit = -1;
+  std::size_t FUnitValid = 0;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,257 @@
+#include "engine/ntfs/ntfs_scanner.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "engine/ntfs/efs_raw.h"
+#include "engine/ntfs/ntfs_bitmap.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/workflow_ports.h"
+#include "workflow/debug_log.h"
+
+namespace kestrine {
+namespace {
+constexpr std::int64_t kProgressEvery = 1024;
+// Clusters looked up between two looks at the stop signal.
+constexpr std::int64_t kStopCheckClusters = 1 << 20;
+constexpr std::int64_t kTableEntrySize = 64;
+}  // namespace
+
+// A folder read on the way up a parent chain, published once the folders above it are.
+struct TNtfsScaner::TPendingFolder {
+  std::unique_ptr<TFileInfo> Item;
+  std::int64_t Next = -1;  // the parent record to go on with; -1 for none
+  bool UnderRoot = false;  // hangs directly under the root
+};
+
+bool IsExcludedName(std::string_view Name) {
+  if (Name.size() != 12 || (Name[0] != '_' && Name[0] != '$') || Name[1] != 'E') return false;
+  std::string tail(Name.substr(8));
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  return tail == ".bak";
+}
+
+TNtfsScaner::TNtfsScaner(TDiskObject* Disk) : TDiskScaner(Disk) {}
+
+TNtfsScaner::~TNtfsScaner() { TNtfsScaner::Clear(); }
+
+void TNtfsScaner::Clear() {
+  TDiskScaner::Clear();
+  FFolderIndex.clear();
+  FBitmapStream.reset();
+  FBitmapItem.reset();
+  FMftReader.reset();
+}
+
+bool TNtfsScaner::Init() {
+  // The reader and the bitmap read through the handle that the base replaces.
+  FBitmapStream.reset();
+  FMftReader.reset();
+  if (!TDiskScaner::Init()) return false;
+  FMftReader = std::make_unique<TMftReader>(Handle.get());
+  ClusterSize = FMftReader->ClusterSize();
+  return true;
+}
+
+void TNtfsScaner::ScanForFiles() {
+  try {
+    TDiskScaner::ScanForFiles();
+    if (Disk) Disk->Clear();
+    FFolderIndex.clear();
+    if (Init()) {
+      ReadClustersBitmap();
+      WalkMft();
+    }
+  } catch (...) {
+    // Nothing escapes a scan; what was published stays.
+  }
+  Reports().ScanFinished(Disk);
+}
+
+void TNtfsScaner::WalkMft() {
+  const std::int64_t count = FMftReader->RecordCount();
+  const std::int64_t recordSize = FMftReader->RecordSize();
+  // Every record position is visited, so a damaged record never hides the ones after it, and the
+  // position is the record's number.
+  for (std::int64_t recNo = 0; recNo < count; ++recNo) {
+    if (Stopped()) break;
+    try {
+      bool found = false;
+      auto info = FMftReader->ReadFileInfo(ReadFileInfoFlags::DeletedBaseOnly, found, recNo);
+      if (info && !info->Directory) AddFoundFile(std::move(info));
+    } catch (...) {
+      // One record that cannot be handled does not end the scan.
+    }
+    if ((recNo + 1) % kProgressEvery == 0 || recNo + 1 == count)
+      Reports().ScanProgress(Disk, (recNo + 1) * recordSize, count * recordSize);
+  }
+}
+
+void TNtfsScaner::AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info) {
+  auto item = std::make_unique<TFileInfo>();
+  FMftReader->GetFileName(*Info, item->Name);
+  if (IsExcludedName(item->Name)) return;
+  item->Size = FMftReader->GetFileSize(*Info);
+  if (!FMftReader->ValidCompressionUnit(Info->CompressionUnit)) return;
+  if (!FMftReader->GetStandardInfo(*item, *Info)) return;
+  TNtfsDataStreamInfoArr streams;
+  FMftReader->GetFileStreams(*Info, streams);
+  std::erase_if(streams, [](const TNtfsDataStreamInfo& S) { return S.Name.empty(); });
+  Info->Streams = std::move(streams);
+  // Record 0 is the MFT itself, never a folder: a record that names none has no known parent.
+  item->Parent = Info->ParentRef > 0 ? AddDirToTree(Info->ParentRef) : nullptr;
+  item->Condition = CalcFileCondition(*Info);
+  item->FsInfo = std::move(Info);
+  AddFile(std::move(item));
+}
+
+PFileInfo TNtfsScaner::FindFolder(std::int64_t RecNo) const {
+  const auto it = FFolderIndex.find(RecNo & static_cast<std::int64_t>(kMftRefMask));
+  return it == FFolderIndex.end() ? nullptr : it->second;
+}
+
+bool TNtfsScaner::ReadPendingFolder(std::int64_t RecNo, TPendingFolder& Folder) {
+  bool found = false;
+  auto info = FMftReader->ReadFileInfo(0, found, RecNo);
+  if (!info) return false;
+  auto item = std::make_unique<TFileInfo>();
+  if (info->Directory) {
+    if (RecNo == kRootRecNo) {
+      item->Name = Disk ? RootFolderName(*Disk) : std::string();
+    } else {
+      FMftReader->GetFileName(*info, item->Name);
+    }
+    FMftReader->GetStandardInfo(*item, *info);
+    // The root has no parent; a folder that names itself is a cycle, cut like the longer ones.
+    if (RecNo != kRootRecNo) {
+      if (info->ParentRef == RecNo)
+        Folder.UnderRoot = true;
+      else if (info->ParentRef > 0)
+        Folder.Next = info->ParentRef;
+    }
+  } else {
+    // The folder's record now holds a file.
+    item->Name = "$folder_" + std::to_string(RecNo);
+    info->Deleted = true;
+    Folder.UnderRoot = RecNo != kRootRecNo;
+  }
+  info->RecNo = RecNo;
+  item->FsInfo = std::move(info);
+  Folder.Item = std::move(item);
+  return true;
+}
+
+PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo) {
+  if (!FMftReader) return nullptr;
+  // Read up the chain to a folder already known, the root, or a record that cannot be read; then
+  // publish from the top down, so every folder is announced after its parent.
+  std::vector<TPendingFolder> chain;
+  std::unordered_set<std::int64_t> onChain;
+  PFileInfo top = nullptr;
+  for (std::int64_t r = RecNo & static_cast<std::int64_t>(kMftRefMask);;) {
+    if (PFileInfo known = FindFolder(r)) {
+      top = known;
+      break;
+    }
+    if (onChain.contains(r)) {  // a cycle: the folder at the cut goes under the root
+      chain.back().UnderRoot = true;
+      break;
+    }
+    TPendingFolder folder;
+    if (!ReadPendingFolder(r, folder)) break;
+    onChain.insert(r);
+    chain.push_back(std::move(folder));
+    if (chain.back().UnderRoot || chain.back().Next < 0) break;
+    r = chain.back().Next;
+  }
+  if (chain.empty()) return top;
+  // The root never joins a chain that is cut, so building it here ends at once.
+  if (chain.back().UnderRoot) top = AddDirToTree(kRootRecNo);
+  PFileInfo parent = top;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    it->Item->Parent = parent;
+    const int index = AddDir(std::move(it->Item));
+    parent = index >= 0 && Disk ? Disk->Folders.Items(index) : nullptr;
+  }
+  return parent;
+}
+
+int TNtfsScaner::AddDir(std::unique_ptr<TFileInfo> Item) {
+  const auto* info = Item ? Item->Info<TNtfsFileInfo>() : nullptr;
+  if (!Disk || !info) return -1;
+  try {
+    PFileInfo raw = Item.get();
+    const int index = Disk->Folders.Add(raw);
+    Item.release();
+    FFolderIndex[info->RecNo & static_cast<std::int64_t>(kMftRefMask)] = raw;
+    NotifyFolderAdded(raw);
+    return index;
+  } catch (...) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::NtfsScanerAddDir, static_cast<const void*>(Item.get()),
+             kTableEntrySize);
+    return -1;
+  }
+}
+
+int TNtfsScaner::AddFile(std::unique_ptr<TFileInfo> Item) {
+  if (!Disk || !Item) return -1;
+  try {
+    PFileInfo raw = Item.get();
+    const int index = Disk->Files.Add(raw);
+    Item.release();
+    NotifyFileAdded(raw);
+    return index;
+  } catch (...) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::NftsScanerAddFile, static_cast<const void*>(Item.get()),
+             kTableEntrySize);
+    return -1;
+  }
+}
+
+void TNtfsScaner::ReadClustersBitmap() {
+  FBitmapStream.reset();
+  FBitmapItem.reset();
+  if (!FMftReader) return;
+  bool found = false;
+  auto info = FMftReader->ReadFileInfo(0, found, kBitmapRecNo);
+  if (!info) return;
+  auto item = std::make_unique<TFileInfo>();
+  item->Size = FMftReader->GetFileSize(*info);
+  item->FsInfo = std::move(info);
+  FBitmapItem = std::move(item);
+  FBitmapStream = OpenClusterBitmap(*FMftReader);
+}
+
+bool TNtfsScaner::IsClusterFree(std::int64_t Cluster) {
+  return FBitmapStream && CountFreeClusters(*FBitmapStream, Cluster, 1) == 1;
+}
+
+int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& Info) {
+  if (!FMftReader) return 0;
+  TRunList runs;
+  const auto header = FMftReader->GetFileDataStreamsRunList(Info, "", runs);
+  if (!header) return 0;
+  if (!header->NonResident()) return 100;
+  // Only clusters that the bitmap covers can be free; a run past it is counted, never walked.
+  const std::int64_t covered = FBitmapStream ? FBitmapStream->Size() * 8 : 0;
+  std::int64_t total = 0, free = 0;
+  for (const TRunItem& run : runs) {
+    if (run.Lcn < 0) continue;  // holes have no clusters to lose
+    total += static_cast<std::int64_t>(run.Length);
+    const std::int64_t end = std::min(run.Lcn + static_cast<std::int64_t>(run.Length), covered);
+    for (std::int64_t cluster = run.Lcn; cluster < end; cluster += kStopCheckClusters) {
+      if (Stopped()) return 0;
+      free += CountFreeClusters(*FBitmapStream, cluster,
+                                static_cast<std::uint64_t>(std::min<std::int64_t>(kStopCheckClusters, end - cluster)));
+    }
+  }
+  return total > 0 ? static_cast<int>(free * 100 / total) : 0;
+}
+
+std::vector<std::uint8_t> TNtfsScaner::CreateEfsRecoveryData(PFileInfo Item) {
+  const auto* info = Item ? Item->Info<TNtfsFileInfo>() : nullptr;
+  if (!info || !info->Encrypted || !FMftReader) return {};
+  return BuildEfsRawHeader(FMftReader->GetEfsData(*info));
+}
+
+}  // namespace kestrine

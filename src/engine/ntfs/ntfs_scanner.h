@@ -1,0 +1,63 @@
+#pragma once
+// The NTFS scanner: walks the MFT, turns deleted base records into found files, rebuilds the folders
+// above them from the parent references, and estimates each file's condition from the cluster bitmap.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/ntfs/mft_reader.h"
+#include "engine/ntfs/ntfs_data_reader.h"
+#include "engine/volume/disk_scanner.h"
+
+namespace kestrine {
+
+class TNtfsScaner : public TDiskScaner {
+ public:
+  explicit TNtfsScaner(TDiskObject* Disk);
+  ~TNtfsScaner() override;
+
+  void Clear() override;
+  // Opens a fresh handle and reads the volume's geometry into a new reader.
+  bool Init() override;
+  // Always ends with ScanFinished, also when stopped or when the volume cannot be read.
+  void ScanForFiles() override;
+
+  // Publish an item (taking it over); index in the disk's list, -1 when not added.
+  int AddFile(std::unique_ptr<TFileInfo> Item);
+  int AddDir(std::unique_ptr<TFileInfo> Item);
+  // The folder item for a record, made with the folders above it when it is not known yet; nil
+  // when the record cannot be read.
+  PFileInfo AddDirToTree(std::int64_t RecNo);
+  PFileInfo FindFolder(std::int64_t RecNo) const;
+
+  void ReadClustersBitmap();
+  bool IsClusterFree(std::int64_t Cluster);
+  // 0..100: the share of the main data's clusters that the bitmap marks free.
+  int CalcFileCondition(const TNtfsFileInfo& Info);
+  // The header that starts the raw form of an encrypted item; empty when it cannot be built.
+  std::vector<std::uint8_t> CreateEfsRecoveryData(PFileInfo Item);
+
+  TMftReader* MftReader() const { return FMftReader.get(); }
+  const TFileInfo* BitmapItem() const { return FBitmapItem.get(); }
+
+ private:
+  struct TPendingFolder;
+  void WalkMft();
+  void AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info);
+  bool ReadPendingFolder(std::int64_t RecNo, TPendingFolder& Folder);
+
+  std::unique_ptr<TNtfsDataReader> FBitmapStream;
+  std::unique_ptr<TFileInfo> FBitmapItem;
+  std::unique_ptr<TMftReader> FMftReader;
+  // Folders of this scan by record number.
+  std::unordered_map<std::int64_t, PFileInfo> FFolderIndex;
+};
+
+// Names of this shape ("_E" or "$E", then 6 characters and ".bak") are never reported.
+bool IsExcludedName(std::string_view Name);
+
+}  // namespace kestrine
