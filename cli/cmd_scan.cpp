@@ -78,7 +78,7 @@ int RunScan(const TScanOptions& O) {
     return kExitFailed;
   }
   if (!disk->Scanner) {
-    std::cerr << "kestrine-cli: " << O.Source << ": no FAT or NTFS file system found\n";
+    std::cerr << "kestrine-cli: " << O.Source << ": no FAT or NTFS file system to scan\n";
     return kExitFailed;
   }
   session.Scan(disk, std::get<TFilter>(filter));

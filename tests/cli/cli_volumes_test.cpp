@@ -1,0 +1,171 @@
+// kestrine-cli over the fixture volumes: the drive list, scans and single-file reads.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include "tests/support/test_support.h"
+
+namespace kestrine {
+namespace {
+
+using nlohmann::json;
+using test::RunCommand;
+using test::ShellQuote;
+
+class CliVolumes : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Dir = new test::TTempDir;
+    for (const char* name : {"fat12", "fat16", "fat32", "ntfs"})
+      ASSERT_FALSE(test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path()).empty());
+    test::WriteFile(Dir->Path() / "zeros.img", std::vector<std::uint8_t>(1 << 20));
+    std::ifstream in(test::TestDataDir() / "manifest.json");
+    Manifest = new json(json::parse(in));
+  }
+  static void TearDownTestSuite() {
+    delete Dir;
+    delete Manifest;
+  }
+  static std::string Image(const std::string& Name) { return (Dir->Path() / (Name + ".img")).string(); }
+  static const json& ManifestOf(const std::string& Name) {
+    for (const auto& im : (*Manifest)["images"])
+      if (im["file"] == Name + ".img.xz") return im;
+    throw std::runtime_error("no manifest entry for " + Name);
+  }
+  static test::TCommandResult Cli(const std::string& Drives, const std::string& Args) {
+    const char* cli = std::getenv("KESTRINE_CLI");
+    return RunCommand("KESTRINE_DRIVES=" + ShellQuote(Drives) + " " + ShellQuote(cli ? cli : "kestrine-cli") + " " +
+                      Args + " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
+  }
+  static std::string Stderr() {
+    const auto b = test::ReadFile(Dir->Path() / "stderr");
+    return std::string(b.begin(), b.end());
+  }
+
+  static test::TTempDir* Dir;
+  static json* Manifest;
+};
+test::TTempDir* CliVolumes::Dir = nullptr;
+json* CliVolumes::Manifest = nullptr;
+
+TEST_F(CliVolumes, DriveListGivesKindLabelAndSizeOfEveryMappedVolume) {
+  const std::string map = "p=" + Image("fat12") + ";q=" + Image("fat16") + ";r=" + Image("fat32") + ";s=" +
+                          Image("ntfs") + ";t=" + Image("zeros") + ";u=" + Image("fat16");
+  const auto result = Cli(map, "drives --format json");
+  ASSERT_EQ(result.Status, 0) << Stderr();
+  std::map<std::string, json> byLetter;
+  for (const auto& d : json::parse(result.Output)) byLetter[d["letter"]] = d;
+  for (const auto& [letter, name] : std::vector<std::pair<std::string, std::string>>{
+           {"p", "fat12"}, {"q", "fat16"}, {"r", "fat32"}, {"s", "ntfs"}}) {
+    SCOPED_TRACE(name);
+    const json& d = byLetter.at(letter);
+    const json& m = ManifestOf(name);
+    EXPECT_EQ(d["kind"], m["fs_kind"]);
+    EXPECT_EQ(d["label"], m["label"]);
+    EXPECT_EQ(d["source"], Image(name));
+    EXPECT_EQ(d["mount_point"], "");
+    const std::int64_t total = d["total"], free = d["free"], cluster = m["cluster_size"];
+    if (m.contains("cluster_count") && !m["cluster_count"].is_null())
+      EXPECT_EQ(total, cluster * m["cluster_count"].get<std::int64_t>());
+    else
+      EXPECT_NEAR(static_cast<double>(total), m["volume_bytes"].get<double>(), static_cast<double>(cluster));
+    EXPECT_LE(free, total);
+    EXPECT_EQ(free % cluster, 0);
+    EXPECT_TRUE(d["size_text"].get<std::string>().ends_with(" MB"));
+  }
+  EXPECT_EQ(byLetter.at("p")["fs_name"], "FAT");
+  EXPECT_EQ(byLetter.at("r")["fs_name"], "FAT32");
+  EXPECT_EQ(byLetter.at("s")["fs_name"], "NTFS");
+  EXPECT_EQ(byLetter.at("t")["kind"], 0);
+  EXPECT_EQ(byLetter.at("u")["kind"], 2);  // the same image under a second letter is a disk of its own
+}
+
+TEST_F(CliVolumes, DriveMapErrorsNameTheirEntryAndTheRestIsListed) {
+  const auto result = Cli("d=" + Image("fat16") + ";e=/no/such.img;oops", "drives --format csv");
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Output.find(Image("fat16")), std::string::npos);
+  EXPECT_NE(Stderr().find("e=/no/such.img"), std::string::npos);
+  EXPECT_NE(Stderr().find("\"oops\""), std::string::npos);
+  EXPECT_EQ(Cli("", "drives --format yaml").Status, 2);
+}
+
+TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
+  for (const char* name : {"fat12", "fat16", "fat32"}) {
+    SCOPED_TRACE(name);
+    const auto result = Cli("", "scan " + ShellQuote(Image(name)) + " --format json");
+    ASSERT_EQ(result.Status, 0) << Stderr();
+    // Names stored as 8.3 only read back in upper case: compare paths without case.
+    auto upper = [](std::string s) {
+      for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      return s;
+    };
+    std::map<std::string, json> found;
+    for (const auto& f : json::parse(result.Output)) found[upper(f["path"])] = f;
+    // Deleted 8.3 entries, files and folders alike, lose their first character.
+    std::set<std::string> shortDeletedFolders;
+    for (const auto& d : ManifestOf(name)["deleted_folders"])
+      if (!d.value("has_long_name", true)) shortDeletedFolders.insert(d["path"]);
+    auto shown = [&](const json& f) {
+      const std::string original = f["path"];
+      std::string path;
+      std::size_t from = 0;
+      while (true) {
+        const std::size_t slash = original.find('/', from);
+        const std::string prefix = original.substr(0, slash);
+        std::string part = original.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+        if (slash == std::string::npos) {
+          if (!f.value("has_long_name", true)) part = f.value("short_name", part), part[0] = '$';
+          return path + part;
+        }
+        if (shortDeletedFolders.count(prefix)) part[0] = '$';
+        path += part + "/";
+        from = slash + 1;
+      }
+    };
+    int checked = 0;
+    for (const auto& f : ManifestOf(name)["deleted_files"]) {
+      std::string path = shown(f);
+      if (f["name"].get<std::string>().ends_with(".BAK") || f["name"].get<std::string>().ends_with(".bak")) continue;
+      if (!found.count(upper(path))) {
+        ADD_FAILURE() << "not found: " << path;
+        continue;
+      }
+      const json& hit = found[upper(path)];
+      EXPECT_EQ(hit["size"], f["size"]) << path;
+      path = hit["path"];
+      if (!f.value("intact", false) || f.value("fragmented", false) || checked >= 4 || f["size"] == 0) continue;
+      const auto bytes = Cli("", "cat " + ShellQuote(Image(name)) + " " + ShellQuote(path) + " | sha256sum");
+      EXPECT_EQ(bytes.Output.substr(0, 64), f["sha256"]) << path;
+      ++checked;
+    }
+    EXPECT_GT(checked, 0);
+  }
+}
+
+TEST_F(CliVolumes, CatOfAPathThatNamesNoFoundFileIsAnErrorNamingIt) {
+  const auto result = Cli("", "cat " + ShellQuote(Image("fat16")) + " 'No/Such file.txt'");
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(Stderr().find("No/Such file.txt"), std::string::npos);
+  EXPECT_TRUE(result.Output.empty());
+}
+
+TEST_F(CliVolumes, FilterOptionsNarrowTheScan) {
+  const auto all = json::parse(Cli("", "scan " + ShellQuote(Image("fat32")) + " --format json").Output);
+  const auto txt = json::parse(Cli("", "scan " + ShellQuote(Image("fat32")) + " --mask '*.txt' --format json").Output);
+  const auto big = json::parse(Cli("", "scan " + ShellQuote(Image("fat32")) + " --size-gt 40 --format json").Output);
+  EXPECT_LT(txt.size(), all.size());
+  for (const auto& f : txt) EXPECT_TRUE(f["name"].get<std::string>().ends_with(".TXT") ||
+                                        f["name"].get<std::string>().ends_with(".txt")) << f["name"];
+  for (const auto& f : big) EXPECT_GT(f["size"].get<std::int64_t>(), 40 * 1024);
+  EXPECT_FALSE(big.empty());
+  EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("fat32")) + " --attr x").Status, 2);
+  EXPECT_NE(Stderr().find("--attr"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrine
