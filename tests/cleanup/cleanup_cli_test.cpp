@@ -30,7 +30,7 @@ class CleanupCli : public ::testing::Test {
   }
   // Standard output, with standard error after it in Err; stdin is never a terminal here.
   test::TCommandResult Cli(const std::string& Args, const std::string& Prefix = "") {
-    const std::string err = (Dir / "stderr.txt").string();
+    const std::string err = (Scratch / "stderr.txt").string();
     test::TCommandResult r =
         RunCommand(Prefix + ShellQuote(std::getenv("KESTRINE_CLI")) + " cleanup " + Args + " 2>" + ShellQuote(err) + " </dev/null");
     const std::vector<std::uint8_t> bytes = test::ReadFile(err);
@@ -41,6 +41,7 @@ class CleanupCli : public ::testing::Test {
   std::string Root() const { return ShellQuote(Dir.Path().string()); }
 
   TTempDir Dir;
+  TTempDir Scratch;  // outside the searched folder
   std::string Err;
 };
 

@@ -1,6 +1,8 @@
 #include "cleanup/wipe_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,7 +97,9 @@ TEST(WipeStream, ChunksStartAtAnOffsetThatChangesEveryPass) {
     std::size_t total = 0;
     for (std::size_t c : chunks) total += c;
     EXPECT_EQ(total, 200000u);
-    if (pass > 0) EXPECT_NE(chunks.front(), stream.Chunks[pass - 1].front());
+    if (pass > 0) {
+      EXPECT_NE(chunks.front(), stream.Chunks[pass - 1].front());
+    }
   }
 }
 
