@@ -286,11 +286,10 @@ std::unique_ptr<TNtfsScan> ScanNtfsImage(const std::filesystem::path& Image) {
 std::string PathBelowRoot(const TFileInfo* Item) {
   std::vector<std::string> names;
   for (const TFileInfo* at = Item; at; at = at->Parent) names.push_back(at->Name);
-  // The top is the root, whose name is the drive's; a chain that never reached it keeps its top.
+  // The root is named after the drive; a chain that never reached it keeps its top.
   const auto* top = Item;
   while (top->Parent) top = top->Parent;
-  const auto* info = top->Info<TNtfsFileInfo>();
-  if (info && info->RecNo == 5 && top != Item) names.pop_back();
+  if (top != Item && top->Disk && top->Name == RootFolderName(*top->Disk)) names.pop_back();
   std::string path;
   for (auto it = names.rbegin(); it != names.rend(); ++it) path += (path.empty() ? "" : "/") + *it;
   return path;

@@ -20,10 +20,13 @@ using TRunSpec = std::vector<std::pair<std::uint64_t, std::int64_t>>;
 std::vector<std::uint8_t> EncodeRuns(const TRunSpec& Runs);
 
 struct TListEntry {
+  TListEntry(std::uint32_t Type, std::uint64_t RecNo, std::uint16_t Instance, std::int64_t StartVcn = 0,
+             std::u16string Name = {})
+      : Type(Type), RecNo(RecNo), Instance(Instance), StartVcn(StartVcn), Name(std::move(Name)) {}
   std::uint32_t Type;
   std::uint64_t RecNo;
   std::uint16_t Instance;
-  std::int64_t StartVcn = 0;
+  std::int64_t StartVcn;
   std::u16string Name;
 };
 
