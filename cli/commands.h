@@ -20,5 +20,6 @@ void RegisterDrivesCommand(CLI::App& App, TCommandAction& Action);
 void RegisterScanCommand(CLI::App& App, TCommandAction& Action);
 void RegisterCatCommand(CLI::App& App, TCommandAction& Action);
 void RegisterCleanupCommand(CLI::App& App, TCommandAction& Action);
+void RegisterRecoverCommand(CLI::App& App, TCommandAction& Action);
 
 }  // namespace kestrine::cli

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   kestrine::cli::RegisterScanCommand(app, action);
   kestrine::cli::RegisterCatCommand(app, action);
   kestrine::cli::RegisterCleanupCommand(app, action);
+  kestrine::cli::RegisterRecoverCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

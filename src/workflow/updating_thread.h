@@ -38,6 +38,7 @@ class TUpdatingThread final : public TScanReports {
   bool ListViewData(int Index, TListRow& Row);
 
   TQueryObject& Query() { return FQuery; }
+  TMainThreadPort& MainThread() const { return FMainThread; }
 
  private:
   void UpdateListItem(TListRow& Row, PFileInfo Info);

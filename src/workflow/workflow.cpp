@@ -1,6 +1,8 @@
 #include "workflow/workflow.h"
 
+#include "workflow/recovering_thread.h"
 #include "workflow/scanning_thread.h"
+#include "workflow/updating_thread.h"
 
 namespace kestrine {
 
@@ -8,12 +10,18 @@ std::unique_ptr<TWorkerThread> TWorkflowThreads::CreateScanningThread(TDiskObjec
   return kestrine::CreateScanningThread(Disk);
 }
 
-std::unique_ptr<TWorkerThread> TWorkflowThreads::CreateRecoveringThread(const TDiskItems& /*Items*/) {
-  return nullptr;  // the recovering thread comes with file recovery
+std::unique_ptr<TRecoveryJob> TWorkflowThreads::CreateRecoveringThread(const TDiskItems& Items) {
+  return kestrine::CreateRecoveringThread(Items, FManager, FQuery, FMainThread);
 }
 
-TWorkflowConnection::TWorkflowConnection(TRecoveryManager& Manager, TScanReports& Reports) : FManager(Manager) {
+TWorkflowConnection::TWorkflowConnection(TRecoveryManager& Manager, TScanReports& Reports)
+    : FManager(Manager), FThreads(Manager, nullptr, nullptr) {
   FManager.SetWorkflow(&Reports, &FThreads);
+}
+
+TWorkflowConnection::TWorkflowConnection(TRecoveryManager& Manager, TUpdatingThread& Updating)
+    : FManager(Manager), FThreads(Manager, &Updating.Query(), &Updating.MainThread()) {
+  FManager.SetWorkflow(&Updating, &FThreads);
 }
 
 TWorkflowConnection::~TWorkflowConnection() { FManager.SetWorkflow(nullptr, nullptr); }

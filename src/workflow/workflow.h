@@ -6,16 +6,31 @@
 
 namespace kestrine {
 
+class TMainThreadPort;
+class TQueryObject;
+class TUpdatingThread;
+
 class TWorkflowThreads final : public TThreadFactory {
  public:
+  // Recoveries read streams from Manager, folder contents from Query and run their handlers through
+  // MainThread; without a query, folders give no files.
+  TWorkflowThreads(TRecoveryManager& Manager, const TQueryObject* Query, TMainThreadPort* MainThread)
+      : FManager(Manager), FQuery(Query), FMainThread(MainThread) {}
   std::unique_ptr<TWorkerThread> CreateScanningThread(TDiskObject* Disk) override;
-  std::unique_ptr<TWorkerThread> CreateRecoveringThread(const TDiskItems& Items) override;
+  std::unique_ptr<TRecoveryJob> CreateRecoveringThread(const TDiskItems& Items) override;
+
+ private:
+  TRecoveryManager& FManager;
+  const TQueryObject* FQuery;
+  TMainThreadPort* FMainThread;
 };
 
 // Connects Manager to Reports and the workflow's threads for as long as it lives.
 class TWorkflowConnection {
  public:
   TWorkflowConnection(TRecoveryManager& Manager, TScanReports& Reports);
+  // The updating thread also lends recoveries its query object and its main-thread port.
+  TWorkflowConnection(TRecoveryManager& Manager, TUpdatingThread& Updating);
   ~TWorkflowConnection();
   TWorkflowConnection(const TWorkflowConnection&) = delete;
   TWorkflowConnection& operator=(const TWorkflowConnection&) = delete;

@@ -13,8 +13,8 @@
 namespace kestrine {
 namespace {
 
-struct TNode {
-  TNode* Parent;
+struct TFakeNode {
+  TFakeNode* Parent;
   std::string Caption;
   PFileInfo Folder;
   int Image = 0;
@@ -22,11 +22,11 @@ struct TNode {
 
 class TFakeViews final : public TTreePort, public TListPort, public TGaugePort, public TMainThreadPort {
  public:
-  TNode* AddNode(void* Parent, const std::string& Caption, PFileInfo Folder) override {
-    Nodes.push_back(std::make_unique<TNode>(TNode{static_cast<TNode*>(Parent), Caption, Folder}));
+  void* AddNode(void* Parent, const std::string& Caption, PFileInfo Folder) override {
+    Nodes.push_back(std::make_unique<TFakeNode>(TFakeNode{static_cast<TFakeNode*>(Parent), Caption, Folder}));
     return Nodes.back().get();
   }
-  void SetNodeImage(void* Node, int Image) override { static_cast<TNode*>(Node)->Image = Image; }
+  void SetNodeImage(void* Node, int Image) override { static_cast<TFakeNode*>(Node)->Image = Image; }
   void Clear() override { Nodes.clear(); }
   void SetRowCount(int Count) override { Rows = Count; }
   void Redraw() override {}
@@ -36,13 +36,13 @@ class TFakeViews final : public TTreePort, public TListPort, public TGaugePort, 
     ++MainSteps;
     Step();
   }
-  const TNode* NodeOf(PFileInfo Folder) const {
+  const TFakeNode* NodeOf(PFileInfo Folder) const {
     for (const auto& n : Nodes)
       if (n->Folder == Folder) return n.get();
     return nullptr;
   }
 
-  std::vector<std::unique_ptr<TNode>> Nodes;
+  std::vector<std::unique_ptr<TFakeNode>> Nodes;
   int Rows = 0;
   int Gauge = -1;
   int MainSteps = 0;

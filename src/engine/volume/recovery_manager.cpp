@@ -59,7 +59,7 @@ std::unique_ptr<TRecoveryStream> TRecoveryManager::CreateStream(PFileInfo Item, 
   return CreateStreamForKind(Item->Disk, Item->Disk->FileSystem, Item, StreamName);
 }
 
-std::unique_ptr<TWorkerThread> TRecoveryManager::RecoverItems(const TDiskItems& Items) {
+std::unique_ptr<TRecoveryJob> TRecoveryManager::RecoverItems(const TDiskItems& Items) {
   return FThreads ? FThreads->CreateRecoveringThread(Items) : nullptr;
 }
 

@@ -25,7 +25,7 @@ class TRecoveryManager {
   // Nil for an item without disk or of a kind that has no stream; the caller owns the stream.
   std::unique_ptr<TRecoveryStream> CreateStream(PFileInfo Item, const std::string& StreamName = {});
   // A recovering thread for the items, not started; nil without a workflow.
-  std::unique_ptr<TWorkerThread> RecoverItems(const TDiskItems& Items);
+  std::unique_ptr<TRecoveryJob> RecoverItems(const TDiskItems& Items);
 
   // The workflow plugs in here at start-up.
   void SetWorkflow(TScanReports* Reports, TThreadFactory* Threads);

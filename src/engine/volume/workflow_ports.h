@@ -2,9 +2,13 @@
 // What the volume layer needs from the workflow above it; the workflow plugs in at start-up.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/volume/file_info.h"
+#include "platform/output_files.h"
 
 namespace kestrine {
 
@@ -33,12 +37,40 @@ class TWorkerThread {
   virtual void Terminate() = 0;
 };
 
+// How one item of a recovery ended.
+enum class TRecoveryOutcome { Written, Partial, Skipped };
+
+struct TRecoveryRecord {
+  PFileInfo Item = nullptr;
+  std::string Destination;  // the file written; empty when none was
+  TRecoveryOutcome Outcome = TRecoveryOutcome::Skipped;
+  std::string Reason;       // why it was skipped, or what the written file lacks
+  std::int64_t Size = 0;    // bytes the written file holds
+};
+
+// Creates the named file for writing, never replacing one; nil when it cannot.
+using TCreateFileHandler = std::function<std::unique_ptr<platform::TOutputFile>(const std::string& FileName)>;
+
+// A recovery: created suspended; the front end gives it the destination and its handlers, then
+// starts it.
+class TRecoveryJob : public TWorkerThread {
+ public:
+  virtual void SetDestination(const std::string& Folder) = 0;
+  virtual void SetOnCreateFile(TCreateFileHandler Handler) = 0;
+  virtual void SetOnFinished(std::function<void()> Handler) = 0;
+  // One record per file handled (and per folder that could not be made), in the order handled.
+  virtual std::vector<TRecoveryRecord> Records() const = 0;
+  // Progress so far.
+  virtual std::int64_t FilesDone() const = 0;
+  virtual std::int64_t BytesDone() const = 0;
+};
+
 // Creates the scanning and recovering threads of the workflow.
 class TThreadFactory {
  public:
   virtual ~TThreadFactory() = default;
   virtual std::unique_ptr<TWorkerThread> CreateScanningThread(TDiskObject* Disk) = 0;
-  virtual std::unique_ptr<TWorkerThread> CreateRecoveringThread(const TDiskItems& Items) = 0;
+  virtual std::unique_ptr<TRecoveryJob> CreateRecoveringThread(const TDiskItems& Items) = 0;
 };
 
 }  // namespace kestrine

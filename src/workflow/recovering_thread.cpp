@@ -1,0 +1,341 @@
+#include "workflow/recovering_thread.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/ntfs/efs_raw.h"
+#include "engine/ntfs/ntfs_records.h"
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/recovery_manager.h"
+#include "filter/query_object.h"
+#include "workflow/debug_log.h"
+#include "workflow/output_names.h"
+#include "workflow/view_ports.h"
+
+namespace kestrine {
+namespace {
+
+// Numbered names tried for one file before it is given up.
+constexpr int kMaxNameAttempts = 100000;
+
+// Only the NTFS engine stores files encrypted; its stream clears the flag when it cannot build the
+// raw form, so the flag is read after the stream has been opened.
+bool IsEncrypted(const TFileInfo& Item) {
+  if (!Item.Disk || Item.Disk->FileSystem != FileSystemKind::Ntfs) return false;
+  const auto* info = Item.Info<TNtfsFileInfo>();
+  return info && info->Encrypted;
+}
+
+std::string JoinPath(const std::string& Folder, const std::string& Name) {
+  return Folder.ends_with('/') ? Folder + Name : Folder + "/" + Name;
+}
+
+std::string ErrorText(int Error) { return std::strerror(Error); }
+
+void AddNote(std::string& Notes, const std::string& Note) {
+  if (Note.empty()) return;
+  if (!Notes.empty()) Notes += "; ";
+  Notes += Note;
+}
+
+}  // namespace
+
+TRecoveringThread::TRecoveringThread(const TDiskItems& Items, TRecoveryManager& Manager, const TQueryObject* Query,
+                                     TMainThreadPort* MainThread)
+    : FItems(Items), FManager(Manager), FQuery(Query), FMainThread(MainThread) {}
+
+TRecoveringThread::~TRecoveringThread() { WaitFor(); }
+
+void TRecoveringThread::Start() {
+  if (!FThread.joinable() && !FFinished) FThread = std::thread([this] { Execute(); });
+}
+
+void TRecoveringThread::WaitFor() {
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+std::vector<TRecoveryRecord> TRecoveringThread::Records() const {
+  std::lock_guard lock(FRecordsLock);
+  return FRecords;
+}
+
+void TRecoveringThread::Record(TRecoveryRecord Record) {
+  if (!Record.Item || !Record.Item->IsFolder) ++FFilesDone;
+  std::lock_guard lock(FRecordsLock);
+  FRecords.push_back(std::move(Record));
+}
+
+void TRecoveringThread::Execute() {
+  try {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(FDestination, ec)) {
+      for (PFileInfo item : FItems.Snapshot())
+        if (item) Record({item, {}, TRecoveryOutcome::Skipped, "the destination folder does not exist", 0});
+    } else {
+      if (!FFacts) {
+        const std::string name = platform::GetFileSystemName(FDestination);
+        FFacts = TDestinationFacts{name, platform::StoresNamedStreams(name)};
+      }
+      FBuffer.resize(kBlockSize);
+      TOutFolder root;
+      root.Path = FDestination;
+      while (root.Path.size() > 1 && root.Path.ends_with('/')) root.Path.pop_back();
+      // The count is read again for every item, as the list is the caller's to grow before the start.
+      for (int i = 0; i < FItems.Count() && !Terminated(); ++i) {
+        PFileInfo item = FItems.Items(i);
+        // An item already written as part of a selected folder is not written a second time.
+        if (!item || FDone.count(item)) continue;
+        if (item->IsFolder)
+          SaveFolder(root, item);
+        else
+          SaveFile(root, item);
+      }
+    }
+  } catch (...) {
+    KESTRINE_ASSERT(false, "recovery let a failure escape");
+  }
+  if (FOnFinished) {
+    if (FMainThread)
+      FMainThread->RunAndWait(FOnFinished);
+    else
+      FOnFinished();
+  }
+  FItems.Clear();
+  FBuffer = {};
+  FContents.clear();
+  FFinished = true;
+}
+
+const TRecoveringThread::TFolderContent& TRecoveringThread::Content(PFileInfo Folder) {
+  // Built once per disk, so a deep tree costs one pass over the disk's lists, not one per folder.
+  TDiskObject* disk = Folder->Disk;
+  auto [at, fresh] = FContents.try_emplace(disk);
+  auto& index = at->second;
+  if (fresh && disk) {
+    for (PFileInfo sub : disk->Folders.Snapshot())
+      if (sub) index[sub->Parent].Folders.push_back(sub);
+    if (FQuery)
+      for (PFileInfo file : disk->Files.Snapshot())
+        if (file && FQuery->MatchesInAnyFolder(file)) index[file->Parent].Files.push_back(file);
+  }
+  static const TFolderContent kEmpty;
+  const auto found = index.find(Folder);
+  return found == index.end() ? kEmpty : found->second;
+}
+
+void TRecoveringThread::SaveFolder(TOutFolder& Parent, PFileInfo Folder) {
+  // Depth first with a stack of its own: a deep tree must not exhaust the thread's stack.
+  std::vector<std::unique_ptr<TOutFolder>> outs;
+  const auto newOut = [&outs](TOutFolder* P, const std::string& Name) {
+    outs.push_back(std::make_unique<TOutFolder>(TOutFolder{P, SafeOutputName(Name), {}, false}));
+    return outs.back().get();
+  };
+  std::vector<std::pair<PFileInfo, TOutFolder*>> stack{{Folder, newOut(&Parent, Folder->Name)}};
+  while (!stack.empty() && !Terminated()) {
+    const auto [folder, out] = stack.back();
+    stack.pop_back();
+    if (!FDone.insert(folder).second) continue;  // also ends a cycle of parents
+    const TFolderContent& content = Content(folder);
+    if (!content.Files.empty()) {
+      std::string error;
+      if (!MakeFolder(*out, error)) {
+        // Its files and its subfolders are left out with it.
+        Record({folder, out->Path, TRecoveryOutcome::Skipped, error, 0});
+        continue;
+      }
+      for (PFileInfo file : content.Files) {
+        if (Terminated()) break;
+        if (!FDone.count(file)) SaveFile(*out, file);
+      }
+    }
+    // Subfolders are walked whether or not they pass the filter; it applies to files only.
+    for (auto it = content.Folders.rbegin(); it != content.Folders.rend(); ++it)
+      stack.emplace_back(*it, newOut(out, (*it)->Name));
+  }
+}
+
+bool TRecoveringThread::MakeFolder(TOutFolder& Folder, std::string& Error) {
+  std::vector<TOutFolder*> chain;
+  for (TOutFolder* f = &Folder; f && f->Path.empty(); f = f->Parent) chain.push_back(f);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if (!MakeOneFolder(**it, Error)) return false;
+  return true;
+}
+
+bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
+  if (Folder.Failed || !Folder.Parent || Folder.Parent->Path.empty()) {
+    Folder.Failed = true;
+    Error = "its folder could not be created";
+    return false;
+  }
+  // A folder of that name is used as it is; a file or a link of that name makes it take a numbered name.
+  for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+    const std::string path = JoinPath(Folder.Parent->Path, NumberedOutputName(Folder.Name, attempt));
+    platform::TPathState state = platform::GetPathState(path);
+    if (state == platform::TPathState::Free) {
+      if (platform::CreateFolder(path)) {
+        Folder.Path = path;
+        return true;
+      }
+      const int error = errno;
+      state = platform::GetPathState(path);
+      if (state == platform::TPathState::Free) {
+        Folder.Failed = true;
+        Error = "the folder " + path + " cannot be created: " + ErrorText(error);
+        return false;
+      }
+    }
+    if (state == platform::TPathState::Folder) {
+      Folder.Path = path;
+      return true;
+    }
+  }
+  Folder.Failed = true;
+  Error = "no free name is left for the folder " + Folder.Name;
+  return false;
+}
+
+std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const std::string& Path, int& Error) {
+  std::unique_ptr<platform::TOutputFile> file;
+  const auto create = [&] {
+    file = FOnCreateFile ? FOnCreateFile(Path) : platform::TOutputFile::CreateNew(Path);
+    Error = errno;
+  };
+  if (FMainThread)
+    FMainThread->RunAndWait(create);
+  else
+    create();
+  return file;
+}
+
+std::unique_ptr<platform::TOutputFile> TRecoveringThread::CreateUniqueFile(const std::string& Folder,
+                                                                         const std::string& Name, std::string& Error) {
+  // Numbers already used in this run are not tried again, so many files of one name cost no more each.
+  int& next = FNextAttempt[JoinPath(Folder, Name)];
+  for (next = std::max(next, 1); next <= kMaxNameAttempts; ++next) {
+    const std::string path = JoinPath(Folder, NumberedOutputName(Name, next));
+    int error = 0;
+    if (auto file = CallCreateFile(path, error)) {
+      ++next;
+      return file;
+    }
+    if (platform::GetPathState(path) == platform::TPathState::Free) {
+      Error = path + " cannot be created: " + ErrorText(error);
+      return nullptr;
+    }
+  }
+  Error = "no free name is left for " + Name;
+  return nullptr;
+}
+
+void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
+  if (Terminated() || !FDone.insert(Item).second) return;
+  TRecoveryRecord record{Item, {}, TRecoveryOutcome::Skipped, {}, 0};
+  // The stream comes first: without one nothing is created, rather than an empty file.
+  std::unique_ptr<TRecoveryStream> stream = FManager.CreateStream(Item, {});
+  if (!stream) {
+    record.Reason = "its data cannot be read";
+    Record(std::move(record));
+    return;
+  }
+  // The raw import of encrypted files does not exist here: they always take the raw ".efs" form.
+  static_assert(!EfsRawApiAvailable, "an encrypted file could be imported: build that path");
+  const bool encrypted = IsEncrypted(*Item);
+  const std::string name = SafeOutputName(encrypted ? Item->Name + ".efs" : Item->Name);
+  std::string error;
+  if (Terminated()) return;
+  if (!MakeFolder(Folder, error)) {
+    record.Reason = error;
+    Record(std::move(record));
+    return;
+  }
+  std::unique_ptr<platform::TOutputFile> file = CreateUniqueFile(Folder.Path, name, error);
+  if (!file) {
+    record.Reason = error;
+    Record(std::move(record));
+    return;
+  }
+  record.Destination = file->Path();
+
+  std::string notes;
+  if (encrypted) AddNote(notes, "stored encrypted: written in the raw encrypted form");
+  // A raw form keeps its whole length; a plain file ends at its recorded size.
+  const std::int64_t wanted = encrypted ? stream->GetSize() : Item->Size.load();
+  std::string problem;
+  stream->SetPosition(0);
+  const std::int64_t copied = CopyStream(*stream, *file, wanted, true, problem);
+  stream.reset();
+  const bool complete = copied == wanted;
+  if (!complete) AddNote(notes, problem);
+  AddNote(notes, CopyNamedStreams(Item, file->Path()));
+  Finish(*file, *Item, wanted);
+  record.Outcome = complete ? TRecoveryOutcome::Written : TRecoveryOutcome::Partial;
+  record.Reason = notes;
+  record.Size = wanted;
+  Record(std::move(record));
+}
+
+std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
+                                           bool CountProgress, std::string& Problem) {
+  std::int64_t copied = 0;
+  while (copied < Limit) {
+    if (Terminated()) {
+      Problem = "recovery was stopped after " + std::to_string(copied) + " of " + std::to_string(Limit) + " bytes";
+      break;
+    }
+    const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kBlockSize, Limit - copied));
+    const std::uint32_t got = Stream.Read(FBuffer.data(), want);
+    if (got == 0) {
+      Problem = "only " + std::to_string(copied) + " of " + std::to_string(Limit) +
+                " bytes could be read; the rest is zeros";
+      break;
+    }
+    if (!File.Write(FBuffer.data(), got)) {
+      Problem = "writing failed after " + std::to_string(copied) + " bytes: " + ErrorText(errno);
+      break;
+    }
+    copied += got;
+    if (CountProgress) FBytesDone += got;
+  }
+  return copied;
+}
+
+std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const std::string& Path) {
+  if (!Item->Disk || Item->Disk->FileSystem != FileSystemKind::Ntfs || !Item->FsInfo) return {};
+  const std::vector<TNamedStreamInfo> streams = Item->FsInfo->NamedStreams();
+  if (streams.empty()) return {};
+  std::string names;
+  for (const auto& s : streams) names += (names.empty() ? "" : ", ") + s.Name;
+  if (!FFacts->StoresNamedStreams)
+    return "named streams not written (" + FFacts->FileSystemName + " does not store them): " + names;
+  for (const auto& s : streams) {
+    int error = 0;
+    auto file = CallCreateFile(Path + ":" + SafeOutputName(s.Name), error);
+    auto stream = file ? FManager.CreateStream(Item, s.Name) : nullptr;
+    if (!stream) return "named streams from " + s.Name + " on could not be written";
+    std::string problem;
+    if (CopyStream(*stream, *file, stream->GetSize(), false, problem) != stream->GetSize())
+      return "named stream " + s.Name + ": " + problem;
+  }
+  return {};
+}
+
+void TRecoveringThread::Finish(platform::TOutputFile& File, const TFileInfo& Item, std::int64_t Size) {
+  // Each step that fails is left out; the file stays as far as it got.
+  File.SetSize(Size);
+  if (Item.LastWriteTime != 0) {
+    const TUnixTime t = FileTimeToUnix(Item.LastWriteTime);
+    File.SetModificationTime(t.Seconds, t.Nanoseconds);
+  }
+  if (Item.Attributes & FileAttr::ReadOnly) File.SetReadOnly();
+}
+
+std::unique_ptr<TRecoveringThread> CreateRecoveringThread(const TDiskItems& Items, TRecoveryManager& Manager,
+                                                          const TQueryObject* Query, TMainThreadPort* MainThread) {
+  return std::make_unique<TRecoveringThread>(Items, Manager, Query, MainThread);
+}
+
+}  // namespace kestrine

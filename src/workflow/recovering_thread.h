@@ -1,0 +1,115 @@
+#pragma once
+// The thread that writes the selected found items into a destination folder.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/volume/workflow_ports.h"
+
+namespace kestrine {
+
+class TMainThreadPort;
+class TQueryObject;
+class TRecoveryManager;
+class TRecoveryStream;
+
+class TRecoveringThread final : public TRecoveryJob {
+ public:
+  // Query gives the files of folders (nil: folders hold none); the handlers run through MainThread
+  // (nil: on this thread). Items are copied; they must stay valid until the thread has finished.
+  TRecoveringThread(const TDiskItems& Items, TRecoveryManager& Manager, const TQueryObject* Query,
+                    TMainThreadPort* MainThread);
+  ~TRecoveringThread() override;
+
+  void Start() override;
+  void WaitFor() override;
+  bool Finished() const override { return FFinished.load(); }
+  void Terminate() override { FTerminated = true; }
+
+  void SetDestination(const std::string& Folder) override { FDestination = Folder; }
+  // Without a handler, files are created with TOutputFile::CreateNew.
+  void SetOnCreateFile(TCreateFileHandler Handler) override { FOnCreateFile = std::move(Handler); }
+  void SetOnFinished(std::function<void()> Handler) override { FOnFinished = std::move(Handler); }
+  std::vector<TRecoveryRecord> Records() const override;
+  std::int64_t FilesDone() const override { return FFilesDone.load(); }
+  std::int64_t BytesDone() const override { return FBytesDone.load(); }
+
+  // What the destination's file system is called and whether it keeps named streams; asked of the
+  // platform when the thread starts unless set here.
+  struct TDestinationFacts {
+    std::string FileSystemName;
+    bool StoresNamedStreams = false;
+  };
+  void SetDestinationFacts(TDestinationFacts Facts) { FFacts = std::move(Facts); }
+
+  // Bytes copied per read and write.
+  static constexpr std::uint32_t kBlockSize = 64 * 1024;
+
+ private:
+  // A destination folder; made when the first file that goes into it needs it.
+  struct TOutFolder {
+    TOutFolder* Parent = nullptr;
+    std::string Name;  // safe name wanted in the parent
+    std::string Path;  // empty until made
+    bool Failed = false;
+  };
+  // Subfolders and passing files of one folder, in the order of their disk's lists.
+  struct TFolderContent {
+    std::vector<PFileInfo> Folders;
+    std::vector<PFileInfo> Files;
+  };
+
+  void Execute();
+  void SaveFolder(TOutFolder& Parent, PFileInfo Folder);
+  void SaveFile(TOutFolder& Folder, PFileInfo Item);
+  // Copies up to Limit bytes of Stream into File; bytes copied.
+  std::int64_t CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
+                          bool CountProgress, std::string& Problem);
+  std::string CopyNamedStreams(PFileInfo Item, const std::string& Path);
+  void Finish(platform::TOutputFile& File, const TFileInfo& Item, std::int64_t Size);
+
+  bool MakeFolder(TOutFolder& Folder, std::string& Error);
+  bool MakeOneFolder(TOutFolder& Folder, std::string& Error);
+  std::unique_ptr<platform::TOutputFile> CreateUniqueFile(const std::string& Folder, const std::string& Name,
+                                                          std::string& Error);
+  std::unique_ptr<platform::TOutputFile> CallCreateFile(const std::string& Path, int& Error);
+  const TFolderContent& Content(PFileInfo Folder);
+  void Record(TRecoveryRecord Record);
+  bool Terminated() const { return FTerminated.load(); }
+
+  TDiskItems FItems;
+  TRecoveryManager& FManager;
+  const TQueryObject* FQuery;
+  TMainThreadPort* FMainThread;
+  std::string FDestination;
+  TCreateFileHandler FOnCreateFile;
+  std::function<void()> FOnFinished;
+  std::optional<TDestinationFacts> FFacts;
+
+  std::thread FThread;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  std::atomic<std::int64_t> FFilesDone{0};
+  std::atomic<std::int64_t> FBytesDone{0};
+  mutable std::mutex FRecordsLock;
+  std::vector<TRecoveryRecord> FRecords;
+
+  // Work state of the running thread.
+  std::vector<std::uint8_t> FBuffer;
+  std::unordered_set<const TFileInfo*> FDone;
+  std::unordered_map<const TDiskObject*, std::unordered_map<const TFileInfo*, TFolderContent>> FContents;
+  std::unordered_map<std::string, int> FNextAttempt;
+};
+
+// Created suspended; the caller sets the destination and the handlers, then starts it.
+std::unique_ptr<TRecoveringThread> CreateRecoveringThread(const TDiskItems& Items, TRecoveryManager& Manager,
+                                                          const TQueryObject* Query, TMainThreadPort* MainThread);
+
+}  // namespace kestrine

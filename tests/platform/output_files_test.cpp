@@ -1,0 +1,85 @@
+// Recovered-file output: only new files, holes that read back as zeros, times and read-only state.
+
+#include "platform/output_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "tests/support/test_support.h"
+
+namespace kestrine::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(OutputFile, NeverReplacesAFileNorWritesThroughALink) {
+  test::TTempDir dir;
+  test::WriteFile(dir / "taken", {1, 2, 3});
+  errno = 0;
+  EXPECT_EQ(TOutputFile::CreateNew((dir / "taken").string()), nullptr);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(test::ReadFile(dir / "taken"), (std::vector<std::uint8_t>{1, 2, 3}));
+  fs::create_symlink(dir / "target", dir / "link");
+  EXPECT_EQ(TOutputFile::CreateNew((dir / "link").string()), nullptr);
+  EXPECT_FALSE(fs::exists(dir / "target"));
+  fs::create_directory(dir / "folder");
+  EXPECT_EQ(TOutputFile::CreateNew((dir / "folder").string()), nullptr);
+  EXPECT_EQ(TOutputFile::CreateNew((dir / "missing" / "x").string()), nullptr);
+
+  EXPECT_EQ(GetPathState((dir / "taken").string()), TPathState::Taken);
+  EXPECT_EQ(GetPathState((dir / "link").string()), TPathState::Taken);
+  EXPECT_EQ(GetPathState((dir / "folder").string()), TPathState::Folder);
+  EXPECT_EQ(GetPathState((dir / "free").string()), TPathState::Free);
+}
+
+TEST(OutputFile, ZeroBlocksAndTrailingZerosReadBackAsTheyWereWritten) {
+  test::TTempDir dir;
+  std::vector<std::uint8_t> expected;
+  {
+    auto file = TOutputFile::CreateNew((dir / "f").string());
+    ASSERT_NE(file, nullptr);
+    const std::vector<std::uint8_t> data = {7, 0, 9}, zeros(70000, 0);
+    for (const auto* block : {&zeros, &data, &zeros, &data, &zeros}) {
+      ASSERT_TRUE(file->Write(block->data(), block->size()));
+      expected.insert(expected.end(), block->begin(), block->end());
+    }
+    // No SetSize: the trailing hole still counts.
+  }
+  EXPECT_EQ(test::ReadFile(dir / "f"), expected);
+}
+
+TEST(OutputFile, SizeTimeAndReadOnlyAreSetInThatOrder) {
+  test::TTempDir dir;
+  const auto path = dir / "f";
+  {
+    auto file = TOutputFile::CreateNew(path.string());
+    ASSERT_NE(file, nullptr);
+    const std::vector<std::uint8_t> data(100, 0x55), zeros(4096, 0);
+    ASSERT_TRUE(file->Write(data.data(), data.size()));
+    ASSERT_TRUE(file->Write(zeros.data(), zeros.size()));
+    ASSERT_TRUE(file->SetSize(50));
+    ASSERT_TRUE(file->SetModificationTime(1'700'000'000, 123'456'789));
+    ASSERT_TRUE(file->SetReadOnly());
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 50);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1'700'000'000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123'456'789);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+TEST(OutputFile, DestinationFileSystemIsNamedAndNoneStoresNamedStreams) {
+  test::TTempDir dir;
+  const std::string name = GetFileSystemName(dir.Path().string());
+  EXPECT_NE(name, "Unknown");
+  EXPECT_FALSE(name.empty());
+  EXPECT_EQ(GetFileSystemName((dir / "missing").string()), "Unknown");
+  EXPECT_EQ(GetFileSystemName("/proc"), "0x9FA0");
+  for (const char* fs : {"NTFS", "FAT", "ext4", "Unknown"}) EXPECT_FALSE(StoresNamedStreams(fs));
+}
+
+}  // namespace
+}  // namespace kestrine::platform

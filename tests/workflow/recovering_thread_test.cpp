@@ -1,0 +1,469 @@
+// The recovering thread over real and hand-made FAT volumes: what it writes, where, and what it
+// refuses to touch.
+
+#include "workflow/recovering_thread.h"
+
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_object.h"
+#include "filter/filter_builder.h"
+#include "tests/engine/fat/fat_volume_builder.h"
+#include "tests/support/test_support.h"
+#include "workflow/output_names.h"
+#include "workflow/updating_thread.h"
+#include "workflow/workflow.h"
+
+namespace kestrine {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Deleted;
+using test::ShortSlot;
+using test::TFatVolumeBuilder;
+
+class TCountingMainThread final : public TMainThreadPort {
+ public:
+  void RunAndWait(const std::function<void()>& Step) override {
+    ++Steps;
+    Step();
+  }
+  std::atomic<int> Steps{0};
+};
+
+std::string Sha256Hex(const std::vector<std::uint8_t>& Bytes) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(Bytes.data(), Bytes.size(), digest);
+  std::string hex;
+  for (unsigned char b : digest) {
+    static const char* kHex = "0123456789abcdef";
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
+  return hex;
+}
+
+std::string Lower(std::string S) {
+  std::transform(S.begin(), S.end(), S.begin(), [](unsigned char c) { return std::tolower(c); });
+  return S;
+}
+
+// A found name against the name written: FAT loses a deleted 8.3 name's first character ("$") and
+// shows 8.3 names in capitals.
+bool SameName(const std::string& Found, const std::string& Written) {
+  const std::string f = Lower(Found), w = Lower(Written);
+  return f == w || (!f.empty() && f[0] == '$' && f.size() == w.size() && f.substr(1) == w.substr(1));
+}
+
+bool SamePath(const fs::path& Found, const std::string& Written) {
+  const fs::path written(Written);
+  auto a = Found.begin(), b = written.begin();
+  for (; a != Found.end() && b != written.end(); ++a, ++b)
+    if (!SameName(a->string(), b->string())) return false;
+  return a == Found.end() && b == written.end();
+}
+
+// Every file below Root, as paths relative to it.
+std::set<std::string> TreeOf(const fs::path& Root) {
+  std::set<std::string> paths;
+  for (const auto& e : fs::recursive_directory_iterator(Root)) paths.insert(fs::relative(e.path(), Root).string());
+  return paths;
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t Size, std::uint8_t Seed) {
+  std::vector<std::uint8_t> bytes(Size);
+  for (std::size_t i = 0; i < Size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + Seed + i / 509);
+  return bytes;
+}
+
+// One image, scanned through the recovery manager with the workflow plugged in as the window does it.
+class Recovery : public ::testing::Test {
+ protected:
+  void Open(const fs::path& Image) {
+    Manager = std::make_unique<TRecoveryManager>(
+        TDriveListing{{platform::TDriveSpec{'d', Image.string(), "", platform::TDriveType::Fixed}}, {}});
+    Updating = std::make_unique<TUpdatingThread>(MainThread);
+    Connection = std::make_unique<TWorkflowConnection>(*Manager, *Updating);
+    Disk = Manager->FindDisk('d');
+    ASSERT_NE(Disk, nullptr);
+    Updating->SetDisk(Disk);
+    Updating->Query().AddDisk(Disk);
+    auto scan = Manager->StartScan(Disk);
+    ASSERT_NE(scan, nullptr);
+    scan->WaitFor();
+  }
+  void OpenFixture(const std::string& Name) {
+    const fs::path image = test::UnpackImage(test::TestDataDir() / (Name + ".xz"), Dir.Path());
+    ASSERT_FALSE(image.empty());
+    Open(image);
+  }
+  void OpenBuilt(TFatVolumeBuilder& Volume) {
+    const fs::path image = Dir / "built.img";
+    test::WriteFile(image, Volume.Bytes());
+    Open(image);
+  }
+
+  PFileInfo Find(const std::string& Path, bool Folder = false) const {
+    for (PFileInfo f : (Folder ? Disk->Folders : Disk->Files).Snapshot())
+      if (Path == test::ItemPath(f)) return f;
+    ADD_FAILURE() << "no found item " << Path;
+    return nullptr;
+  }
+  PFileInfo Root() const {
+    for (PFileInfo f : Disk->Folders.Snapshot())
+      if (!f->Parent) return f;
+    return nullptr;
+  }
+  // The root's own files and subfolders, as the command line's --all selects them.
+  TDiskItems TopItems() const {
+    TDiskItems items;
+    for (PFileInfo f : Disk->Folders.Snapshot())
+      if (f->Parent == Root()) items.Add(f);
+    for (PFileInfo f : Disk->Files.Snapshot())
+      if (f->Parent == Root()) items.Add(f);
+    return items;
+  }
+
+  std::vector<TRecoveryRecord> Recover(const TDiskItems& Items, const fs::path& Destination,
+                                       const std::function<void(TRecoveryJob&)>& Prepare = {}) {
+    Job = Manager->RecoverItems(Items);
+    if (!Job) {
+      ADD_FAILURE() << "no recovering thread";
+      return {};
+    }
+    Job->SetDestination(Destination.string());
+    Job->SetOnFinished([this] { ++Finished; });
+    if (Prepare) Prepare(*Job);
+    MainThread.Steps = 0;
+    Job->Start();
+    Job->WaitFor();
+    EXPECT_TRUE(Job->Finished());
+    return Job->Records();
+  }
+  fs::path Out() {
+    const fs::path out = Dir / "out";
+    fs::create_directories(out);
+    return out;
+  }
+
+  test::TTempDir Dir;
+  TCountingMainThread MainThread;
+  std::unique_ptr<TRecoveryManager> Manager;
+  std::unique_ptr<TUpdatingThread> Updating;
+  std::unique_ptr<TWorkflowConnection> Connection;
+  TDiskObject* Disk = nullptr;
+  std::unique_ptr<TRecoveryJob> Job;
+  int Finished = 0;
+};
+
+TEST(OutputNames, UnsafeNamesBecomeOneHarmlessComponent) {
+  EXPECT_EQ(SafeOutputName("report.txt"), "report.txt");
+  EXPECT_EQ(SafeOutputName("../x"), ".._x");
+  EXPECT_EQ(SafeOutputName("a/b"), "a_b");
+  EXPECT_EQ(SafeOutputName(std::string("a\0b", 3)), "a_b");
+  EXPECT_EQ(SafeOutputName(""), "_");
+  EXPECT_EQ(SafeOutputName("."), "_");
+  EXPECT_EQ(SafeOutputName(".."), "__");
+  EXPECT_EQ(SafeOutputName("..."), "...");
+  // 300 bytes of two-byte characters: cut between characters, the extension kept.
+  std::string longName;
+  for (int i = 0; i < 147; ++i) longName += "\xC3\xA9";
+  longName += "x.txt";
+  const std::string cut = SafeOutputName(longName);
+  EXPECT_LE(cut.size(), kMaxOutputNameBytes);
+  EXPECT_TRUE(cut.ends_with(".txt"));
+  EXPECT_EQ((cut.size() - 4) % 2, 0u) << "a character was split";
+}
+
+TEST(OutputNames, NumbersGoBeforeTheExtensionAndKeepTheLimit) {
+  EXPECT_EQ(NumberedOutputName("Budget 2025.csv", 1), "Budget 2025.csv");
+  EXPECT_EQ(NumberedOutputName("Budget 2025.csv", 2), "Budget 2025 (2).csv");
+  EXPECT_EQ(NumberedOutputName("archive.tar.gz", 3), "archive.tar (3).gz");
+  EXPECT_EQ(NumberedOutputName("README", 2), "README (2)");
+  EXPECT_EQ(NumberedOutputName(".profile", 2), ".profile (2)");
+  const std::string full(kMaxOutputNameBytes - 4, 'n');
+  const std::string numbered = NumberedOutputName(full + ".bin", 12);
+  EXPECT_EQ(numbered.size(), kMaxOutputNameBytes);
+  EXPECT_TRUE(numbered.ends_with(" (12).bin"));
+}
+
+TEST_F(Recovery, FixtureFilesComeBackWithTheirBytesTimesAndReadOnlyStateAsATree) {
+  OpenFixture("fat16.img");
+  const fs::path out = Out();
+  const auto records = Recover(TopItems(), out);
+  EXPECT_EQ(Finished, 1);
+
+  std::ifstream in(test::TestDataDir() / "manifest.json");
+  const auto manifest = nlohmann::json::parse(in);
+  nlohmann::json image;
+  for (const auto& i : manifest["images"])
+    if (i["image"] == "fat16.img") image = i;
+  ASSERT_FALSE(image.is_null());
+
+  int checked = 0;
+  for (const TRecoveryRecord& r : records) {
+    ASSERT_NE(r.Item, nullptr);
+    if (r.Item->IsFolder) continue;
+    EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Destination << ": " << r.Reason;
+    const fs::path written = fs::relative(r.Destination, out);
+    EXPECT_EQ(written, fs::path(test::ItemPath(r.Item))) << "the tree is the volume's";
+    for (const auto& f : image["deleted_files"]) {
+      if (!f["recoverable"].get<bool>() || !SamePath(written, f["path"])) continue;
+      ++checked;
+      const auto bytes = test::ReadFile(r.Destination);
+      EXPECT_EQ(Sha256Hex(bytes), f["sha256"]) << written;
+      EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), f["size"].get<std::int64_t>());
+      struct stat st {};
+      ASSERT_EQ(::stat(r.Destination.c_str(), &st), 0);
+      char when[32];
+      std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&st.st_mtime));
+      EXPECT_EQ(std::string(when), f["mtime"]) << written;
+      EXPECT_EQ((st.st_mode & 0222) == 0, (f["attributes"].get<int>() & FileAttr::ReadOnly) != 0) << written;
+    }
+  }
+  // Every recoverable deleted file but the excluded backup name.
+  EXPECT_EQ(checked, 24);
+  // Deleted folders with no deleted file in them make no folder.
+  EXPECT_FALSE(fs::exists(out / "$MPTYF~1"));
+  EXPECT_FALSE(fs::exists(out / "Empty folder"));
+  EXPECT_TRUE(fs::is_directory(out / "Old Projects" / "$UB"));
+  EXPECT_FALSE(fs::exists(out / "Old Projects" / "$UB" / "$EEPER"));
+  // Both handlers ran through the main-thread port: one creation per file, then the finish.
+  EXPECT_EQ(MainThread.Steps.load(), static_cast<int>(records.size()) + 1);
+}
+
+TEST_F(Recovery, ADestinationWithOrWithoutItsClosingSlashGivesTheSamePaths) {
+  OpenFixture("fat12.img");
+  TDiskItems items;
+  items.Add(Find("Old Projects", true));
+  const auto without = Recover(items, Dir / "a");
+  fs::create_directories(Dir / "a");
+  fs::create_directories(Dir / "b");
+  const auto plain = Recover(items, Dir / "a");
+  const auto slashed = Recover(items, (Dir / "b").string() + "/");
+  ASSERT_TRUE(without.size() == 1 && without[0].Outcome == TRecoveryOutcome::Skipped);
+  EXPECT_EQ(without[0].Reason, "the destination folder does not exist");
+  ASSERT_EQ(plain.size(), slashed.size());
+  ASSERT_FALSE(plain.empty());
+  for (std::size_t i = 0; i < plain.size(); ++i)
+    EXPECT_EQ(fs::relative(plain[i].Destination, Dir / "a"), fs::relative(slashed[i].Destination, Dir / "b"));
+  EXPECT_EQ(TreeOf(Dir / "a"), TreeOf(Dir / "b"));
+}
+
+TEST_F(Recovery, NothingIsReplacedAndTakenNamesGetNumbersBeforeTheExtension) {
+  OpenFixture("fat12.img");
+  const fs::path out = Out();
+  PFileInfo budget = Find("Old Projects/Budget 2025.csv");
+  const std::vector<std::uint8_t> mine = {'m', 'i', 'n', 'e'};
+  test::WriteFile(out / "Budget 2025.csv", mine);
+  // A link of the folder's name must not lead the files elsewhere.
+  fs::create_directories(Dir / "elsewhere");
+  fs::create_directory_symlink(Dir / "elsewhere", out / "Old Projects");
+
+  TDiskItems items;
+  items.Add(budget);
+  items.Add(budget);  // listed twice: written once
+  items.Add(Find("Old Projects", true));
+  items.Add(Find("Big text.log"));
+  items.Add(Find("Big text.log"));
+  const auto records = Recover(items, out);
+
+  EXPECT_EQ(test::ReadFile(out / "Budget 2025.csv"), mine);
+  EXPECT_TRUE(fs::is_empty(Dir / "elsewhere"));
+  EXPECT_TRUE(fs::exists(out / "Budget 2025 (2).csv"));
+  // The selected file was written first, so the folder goes without it; nothing comes twice.
+  EXPECT_FALSE(fs::exists(out / "Old Projects (2)" / "Budget 2025.csv"));
+  EXPECT_TRUE(fs::exists(out / "Old Projects (2)" / "$LAN.TXT"));
+  EXPECT_TRUE(fs::exists(out / "Big text.log"));
+  EXPECT_FALSE(fs::exists(out / "Big text (2).log"));
+  int written = 0;
+  for (const auto& r : records) written += r.Outcome == TRecoveryOutcome::Written;
+  EXPECT_EQ(written, static_cast<int>(records.size()));
+}
+
+TEST_F(Recovery, TwoFilesOfOneNameBothSurvive) {
+  OpenFixture("fat12.img");
+  const fs::path out = Out();
+  PFileInfo a = Find("$ELETED.TXT");
+  PFileInfo b = Find("A/B/C/$ELETED.TXT");
+  TDiskItems items;
+  items.Add(a);
+  items.Add(b);
+  const auto records = Recover(items, out);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(fs::path(records[0].Destination).filename(), "$ELETED.TXT");
+  EXPECT_EQ(fs::path(records[1].Destination).filename(), "$ELETED (2).TXT");
+  EXPECT_EQ(fs::file_size(records[0].Destination), static_cast<std::uintmax_t>(a->Size.load()));
+  EXPECT_EQ(fs::file_size(records[1].Destination), static_cast<std::uintmax_t>(b->Size.load()));
+}
+
+TEST_F(Recovery, HostileNamesStayInsideTheDestinationAndLeaveItsFilesAlone) {
+  OpenFixture("fat12.img");
+  const fs::path out = Dir / "deep" / "out";
+  fs::create_directories(out);
+  // Whatever an engine hands over as a name.
+  const std::vector<std::string> names = {"../x", "a/b", "", ".", "..", std::string("n\0ul", 4),
+                                          std::string(300, 'L') + ".txt", "../../.."};
+  const auto outside = [this] {
+    std::set<std::string> tree = TreeOf(Dir.Path());
+    std::erase_if(tree, [](const std::string& P) { return P.starts_with("deep/out/"); });
+    return tree;
+  };
+  const std::set<std::string> before = outside();
+  const std::vector<std::uint8_t> keep = {'k', 'e', 'e', 'p'};
+  for (const char* taken : {".._x", "a_b", "_", "__"}) test::WriteFile(out / taken, keep);
+
+  TDiskItems items;
+  const std::vector<PFileInfo> files = Disk->Files.Snapshot();
+  ASSERT_GE(files.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    files[i]->Name = names[i];
+    items.Add(files[i]);
+  }
+  PFileInfo folder = Find("Old Projects", true);
+  folder->Name = "..";
+  items.Add(folder);
+  const auto records = Recover(items, out);
+
+  for (const char* taken : {".._x", "a_b", "_", "__"}) EXPECT_EQ(test::ReadFile(out / taken), keep) << taken;
+  EXPECT_EQ(outside(), before) << "something was written outside the destination";
+  int files_written = 0;
+  for (const auto& r : records) {
+    if (r.Item->IsFolder) continue;
+    ++files_written;
+    EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Reason;
+    const fs::path inside = fs::relative(fs::canonical(r.Destination), fs::canonical(out));
+    EXPECT_FALSE(inside.empty() || *inside.begin() == "..") << r.Destination;
+    EXPECT_LE(fs::path(r.Destination).filename().string().size(), kMaxOutputNameBytes);
+    if (std::find(names.begin(), names.end(), r.Item->Name) != names.end()) {
+      EXPECT_EQ(fs::path(r.Destination).parent_path(), out) << r.Destination;
+    }
+  }
+  EXPECT_GE(files_written, static_cast<int>(names.size()));
+  // The folder ".." under the next free safe name: "__" was the user's, "__ (2)" the file "..".
+  EXPECT_TRUE(fs::is_regular_file(out / "__ (2)"));
+  EXPECT_TRUE(fs::is_directory(out / "__ (3)"));
+}
+
+TEST_F(Recovery, ShortStreamIsFilledToItsSizeAndSaidToBeIncomplete) {
+  // FAT12, 512-byte clusters: a deleted 3000-byte file whose clusters run past the volume's end.
+  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat12});
+  const std::uint32_t last = volume.ClusterCount() + 1;
+  volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?AST    BIN", 0x21, last - 1, 3000)),
+                                        Deleted(ShortSlot("?OOD    BIN", 0x20, 10, 1000))});
+  const auto tail = Pattern(1024, 5);
+  volume.PutBytes(volume.ClusterOffset(last - 1), tail);
+  volume.PutBytes(volume.ClusterOffset(10), Pattern(1000, 9));
+  OpenBuilt(volume);
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("$AST.BIN"));
+  items.Add(Find("$OOD.BIN"));
+  const auto records = Recover(items, out);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
+  EXPECT_EQ(records[0].Reason, "only 1024 of 3000 bytes could be read; the rest is zeros");
+  const auto bytes = test::ReadFile(out / "$AST.BIN");
+  ASSERT_EQ(bytes.size(), 3000u);
+  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), bytes.begin()));
+  EXPECT_TRUE(std::all_of(bytes.begin() + 1024, bytes.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(records[1].Outcome, TRecoveryOutcome::Written);
+  EXPECT_EQ(test::ReadFile(out / "$OOD.BIN"), Pattern(1000, 9));
+}
+
+TEST_F(Recovery, ZerosAreWrittenAsHolesYetReadBackAsZeros) {
+  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat16, .SectorsPerCluster = 8});
+  std::vector<std::uint8_t> content(5 * TRecoveringThread::kBlockSize + 100, 0);
+  content[TRecoveringThread::kBlockSize + 7] = 0x42;  // one block with data, the end all zeros
+  volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?PARSE  BIN", 0x20, 2, static_cast<std::uint32_t>(content.size())))});
+  volume.PutBytes(volume.ClusterOffset(2), content);
+  OpenBuilt(volume);
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("$PARSE.BIN"));
+  const auto records = Recover(items, out);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Written);
+  EXPECT_EQ(test::ReadFile(out / "$PARSE.BIN"), content);
+}
+
+TEST_F(Recovery, SelectedFolderWalksSubfoldersEvenWhenNoneOfItsFilesPass) {
+  OpenFixture("fat16.img");
+  TFilter filter;
+  filter.Flags = qfName;
+  filter.NameMask = BuildNameMask("*nner.txt");
+  Updating->Query().SetFilter(filter);
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("Old Projects", true));
+  const auto records = Recover(items, out);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(TreeOf(out), (std::set<std::string>{"Old Projects", "Old Projects/$UB", "Old Projects/$UB/$NNER.TXT"}));
+}
+
+TEST_F(Recovery, StopEndsTheCopyAtABlockAndLeavesTheRestUnhandled) {
+  OpenFixture("fat32.img");
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("Big text.log"));
+  items.Add(Find("Big random.bin"));
+  const auto records = Recover(items, out, [](TRecoveryJob& Job) {
+    // The stop comes while the first file is being created, before any of its bytes are copied.
+    Job.SetOnCreateFile([&Job](const std::string& Path) {
+      Job.Terminate();
+      return platform::TOutputFile::CreateNew(Path);
+    });
+  });
+  EXPECT_EQ(Finished, 1);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
+  EXPECT_EQ(records[0].Reason, "recovery was stopped after 0 of 300000 bytes");
+  EXPECT_FALSE(fs::exists(out / "Big random.bin"));
+}
+
+TEST_F(Recovery, ItemsTheHandlerCannotCreateAreSkippedWithTheReason) {
+  OpenFixture("fat12.img");
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("Big text.log"));
+  items.Add(Find("Big random.bin"));
+  std::vector<std::string> asked;
+  const auto records = Recover(items, out, [&asked](TRecoveryJob& Job) {
+    Job.SetOnCreateFile([&asked](const std::string& Path) -> std::unique_ptr<platform::TOutputFile> {
+      asked.push_back(Path);
+      if (Path.ends_with(".log")) {
+        errno = EACCES;
+        return nullptr;
+      }
+      return platform::TOutputFile::CreateNew(Path);
+    });
+  });
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Skipped);
+  EXPECT_EQ(records[0].Reason, (out / "Big text.log").string() + " cannot be created: Permission denied");
+  EXPECT_TRUE(records[0].Destination.empty());
+  EXPECT_EQ(records[1].Outcome, TRecoveryOutcome::Written);
+  EXPECT_EQ(asked, (std::vector<std::string>{(out / "Big text.log").string(), (out / "Big random.bin").string()}));
+  EXPECT_FALSE(fs::exists(out / "Big text.log"));
+}
+
+TEST_F(Recovery, TerminatedBeforeStartWritesNothingButStillFinishes) {
+  OpenFixture("fat12.img");
+  const fs::path out = Out();
+  const auto records = Recover(TopItems(), out, [](TRecoveryJob& Job) { Job.Terminate(); });
+  EXPECT_TRUE(records.empty());
+  EXPECT_TRUE(fs::is_empty(out));
+  EXPECT_EQ(Finished, 1);
+}
+
+}  // namespace
+}  // namespace kestrine
