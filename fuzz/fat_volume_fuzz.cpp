@@ -1,0 +1,90 @@
+// The FAT boot sector, allocation table and directory walk over a small volume built from the input,
+// then the recovery streams of what the walk found.
+//
+// Input: 512 bytes of boot sector, a 16-bit length L, L bytes of allocation table (placed in every
+// table the boot sector names), then the directory bytes, placed where the root (FAT12/16) or the
+// first cluster (FAT32) begins. Positions beyond a few megabytes are left out of the volume.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/disk_scanner.h"
+#include "engine/volume/recovery_stream.h"
+#include "engine/volume/scanner_factory.h"
+#include "engine/volume/workflow_ports.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+using namespace kestrine;
+
+constexpr std::size_t kMaxVolume = 4 << 20;
+
+// Shows every folder at once, as the tree does, so announcements are not repeated.
+struct TTreeReports final : TScanReports {
+  void FolderAdded(TDiskObject*, PFileInfo Info) override { Info->TreeNode = Info; }
+  void FileAdded(TDiskObject*, PFileInfo) override {}
+  void ScanProgress(TDiskObject*, std::int64_t, std::int64_t) override {}
+  void ScanFinished(TDiskObject*) override { ++Finished; }
+  int Finished = 0;
+};
+
+void Place(std::vector<std::uint8_t>& Volume, std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+  if (Offset >= kMaxVolume) return;
+  Size = std::min<std::size_t>(Size, kMaxVolume - Offset);
+  if (Volume.size() < Offset + Size) Volume.resize(Offset + Size);
+  std::copy_n(Data, Size, Volume.begin() + static_cast<std::ptrdiff_t>(Offset));
+}
+
+std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size) {
+  std::vector<std::uint8_t> volume(Data, Data + kBootSectorSize);
+  std::span<const std::uint8_t, kBootSectorSize> boot(volume.data(), kBootSectorSize);
+  const TBpb bpb = ParseBpb(boot);
+  Data += kBootSectorSize;
+  Size -= kBootSectorSize;
+  const std::size_t fatLength = Size >= 2 ? std::min<std::size_t>(Data[0] | (Data[1] << 8), Size - 2) : 0;
+  const std::uint8_t* fat = Data + 2;
+  const std::uint8_t* dir = fat + fatLength;
+  const std::size_t dirLength = Size >= 2 ? Size - 2 - fatLength : 0;
+  const std::uint64_t tables = std::uint64_t{bpb.ReservedSectors} * bpb.BytesPerSector;
+  const std::uint64_t fatBytes = std::uint64_t{bpb.FatSize16 ? bpb.FatSize16 : bpb.FatSize32} * bpb.BytesPerSector;
+  for (unsigned t = 0; t < std::min<unsigned>(bpb.NumberOfFats, 2); ++t)
+    Place(volume, tables + t * fatBytes, fat, fatLength);
+  const std::uint64_t root = tables + bpb.NumberOfFats * fatBytes;
+  const auto layout = ComputeFatLayout(bpb);
+  const std::uint64_t rootBytes = layout ? std::uint64_t{layout->RootDirSectors} * bpb.BytesPerSector : 0;
+  Place(volume, bpb.RootEntryCount ? root : root + rootBytes, dir, dirLength);
+  return volume;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+  if (Size < kBootSectorSize) return 0;
+  const std::vector<std::uint8_t> volume = BuildVolume(Data, Size);
+  fuzz::TMemoryImage image(volume.data(), volume.size());
+  if (!image.Ok()) return 0;
+  TTreeReports reports;
+  try {
+    TDiskObject disk({'d', image.Path(), "", platform::TDriveType::Fixed}, &reports);
+    if (!disk.Scanner) return 0;
+    disk.Scanner->ScanForFiles();
+    if (reports.Finished != 1) __builtin_trap();
+    std::array<std::uint8_t, 4096> buffer;
+    int streams = 0;
+    for (PFileInfo f : disk.Files.Snapshot()) {
+      if (++streams > 8) break;
+      auto stream = CreateStreamForKind(&disk, disk.FileSystem, f, "");
+      std::int64_t total = 0;
+      while (const std::uint32_t n = stream->Read(buffer.data(), buffer.size())) total += n;
+      if (total > f->Size) __builtin_trap();
+    }
+  } catch (const TDiskObjectError&) {
+    // A boot sector without geometry: no disk object, as it should be.
+  }
+  return 0;
+}
