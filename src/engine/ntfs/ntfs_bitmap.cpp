@@ -9,6 +9,12 @@
 namespace kestrine {
 namespace {
 constexpr std::size_t kChunk = 64 * 1024;
+// Far beyond any volume; keeps the bit count inside 64 bits for a damaged size.
+constexpr std::int64_t kMaxBitmapBytes = std::int64_t{1} << 56;
+}
+
+std::int64_t BitmapClusters(const TNtfsDataReader& Bitmap) {
+  return std::min(Bitmap.Size(), kMaxBitmapBytes) * 8;
 }
 
 std::unique_ptr<TNtfsDataReader> OpenClusterBitmap(TMftReader& Reader) {
@@ -23,7 +29,7 @@ std::unique_ptr<TNtfsDataReader> OpenClusterBitmap(TMftReader& Reader) {
 }
 
 std::int64_t CountFreeClusters(TNtfsDataReader& Bitmap, std::int64_t First, std::uint64_t Count) {
-  const std::int64_t bits = Bitmap.Size() * 8;
+  const std::int64_t bits = BitmapClusters(Bitmap);
   if (First < 0 || First >= bits || Count == 0) return 0;
   const std::int64_t end = First + static_cast<std::int64_t>(std::min<std::uint64_t>(Count, bits - First));
   std::array<std::uint8_t, kChunk> chunk;

@@ -15,6 +15,9 @@ class TMftReader;
 // The reader of record 6's data; nil when the record or its data cannot be read.
 std::unique_ptr<TNtfsDataReader> OpenClusterBitmap(TMftReader& Reader);
 
+// Clusters the bitmap has a bit for.
+std::int64_t BitmapClusters(const TNtfsDataReader& Bitmap);
+
 // Clusters of [First, First + Count) whose bit is clear. Clusters past the bitmap are in use; bytes of
 // the bitmap that cannot be read count as 0.
 std::int64_t CountFreeClusters(TNtfsDataReader& Bitmap, std::int64_t First, std::uint64_t Count);

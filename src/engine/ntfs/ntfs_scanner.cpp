@@ -232,8 +232,10 @@ int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& Info) {
   const auto header = FMftReader->GetFileDataStreamsRunList(Info, "", runs);
   if (!header) return 0;
   if (!header->NonResident()) return 100;
-  // Only clusters that the bitmap covers can be free; a run past it is counted, never walked.
-  const std::int64_t covered = FBitmapStream ? FBitmapStream->Size() * 8 : 0;
+  // Only clusters of the volume that the bitmap covers can be free; a run past them is counted,
+  // never walked.
+  const std::int64_t covered =
+      FBitmapStream ? std::min(BitmapClusters(*FBitmapStream), FMftReader->ClusterCount()) : 0;
   std::int64_t total = 0, free = 0;
   for (const TRunItem& run : runs) {
     if (run.Lcn < 0) continue;  // holes have no clusters to lose
