@@ -12,11 +12,12 @@ std::size_t CharBoundary(std::string_view Text, std::size_t Max) {
   return cut;
 }
 
-// Where the extension starts: the last "." that is not the first character; the end when there is none
-// or when the "extension" is too long to be one.
+// Where the extension starts: the last "." with something other than dots before it; the end when
+// there is none or when the "extension" is too long to be one.
 std::size_t ExtensionStart(std::string_view Name) {
   const std::size_t dot = Name.rfind('.');
-  if (dot == std::string_view::npos || dot == 0 || Name.size() - dot > 32) return Name.size();
+  if (dot == std::string_view::npos || Name.size() - dot > 32) return Name.size();
+  if (Name.substr(0, dot).find_first_not_of('.') == std::string_view::npos) return Name.size();
   return dot;
 }
 

@@ -18,6 +18,7 @@
 #include "engine/volume/disk_object.h"
 #include "filter/filter_builder.h"
 #include "tests/engine/fat/fat_volume_builder.h"
+#include "tests/engine/ntfs/ntfs_image_builder.h"
 #include "tests/support/test_support.h"
 #include "workflow/output_names.h"
 #include "workflow/updating_thread.h"
@@ -190,6 +191,8 @@ TEST(OutputNames, NumbersGoBeforeTheExtensionAndKeepTheLimit) {
   EXPECT_EQ(NumberedOutputName("archive.tar.gz", 3), "archive.tar (3).gz");
   EXPECT_EQ(NumberedOutputName("README", 2), "README (2)");
   EXPECT_EQ(NumberedOutputName(".profile", 2), ".profile (2)");
+  EXPECT_EQ(NumberedOutputName(".._x", 2), ".._x (2)");
+  EXPECT_EQ(NumberedOutputName("a..b", 2), "a. (2).b");
   const std::string full(kMaxOutputNameBytes - 4, 'n');
   const std::string numbered = NumberedOutputName(full + ".bin", 12);
   EXPECT_EQ(numbered.size(), kMaxOutputNameBytes);
@@ -463,6 +466,111 @@ TEST_F(Recovery, TerminatedBeforeStartWritesNothingButStillFinishes) {
   EXPECT_TRUE(records.empty());
   EXPECT_TRUE(fs::is_empty(out));
   EXPECT_EQ(Finished, 1);
+}
+
+}  // namespace
+}  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& B, std::size_t At) {
+  return B.at(At) | B.at(At + 1) << 8 | B.at(At + 2) << 16 | static_cast<std::uint32_t>(B.at(At + 3)) << 24;
+}
+
+// Hand-made NTFS: encrypted files, a file with named streams.
+class NtfsRecovery : public Recovery {
+ protected:
+  void SetUp() override {
+    std::vector<std::uint8_t> meta(0x238, 0x5A);
+    meta[0] = 0x38;
+    meta[1] = 0x02;
+    meta[2] = meta[3] = 0;
+    Cipher = test::Pattern(18 * 4096, 8);
+    Image.PutClusters(100, Cipher);
+    Image.PutClusters(130, test::Pattern(3 * 4096, 4));
+    Image.PutRecord(20, File(u"secret.doc", 0x4020).NonResidentData({{18, 100}}, 70000).Resident(0x100, u"$EFS", meta));
+    Image.PutRecord(21, File(u"no metadata.doc", 0x4020).NonResidentData({{1, 100}}, 1000));
+    Image.PutRecord(22, File(u"with streams.txt", 0x20)
+                            .Data(test::Pattern(10, 5))
+                            .NonResidentData({{3, 130}}, 3 * 4096 - 100, u"thumbnail")
+                            .Data(test::Pattern(26, 6), u"Zone.Identifier"));
+    Open(Image.WriteTo(Dir.Path()));
+  }
+  test::TRecordBuilder File(std::u16string_view Name, std::uint32_t Flags) {
+    auto r = Image.NewRecord();
+    r.StandardInfo(Flags, 0x01D0000000000000, kModified).FileName(5, Name);
+    return r;
+  }
+  static constexpr TFileTime kModified = 0x01DB000000000000;
+
+  test::TNtfsImageBuilder Image;
+  std::vector<std::uint8_t> Cipher;
+};
+
+TEST_F(NtfsRecovery, EncryptedFilesBecomeWholeRawExportsBesidePlainOnes) {
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("secret.doc"));
+  items.Add(Find("no metadata.doc"));
+  const auto records = Recover(items, out);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].Destination, (out / "secret.doc.efs").string());
+  EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Written);
+  EXPECT_EQ(records[0].Reason, "stored encrypted: written in the raw encrypted form");
+  EXPECT_FALSE(fs::exists(out / "secret.doc"));
+
+  // Header (676 bytes: file header, metadata, data stream header), then blocks of 512 + 64 KiB.
+  const auto raw = test::ReadFile(out / "secret.doc.efs");
+  const std::size_t h = 676;
+  ASSERT_EQ(raw.size(), h + 512 + 65536 + 512 + 4608) << "the export keeps its whole length";
+  EXPECT_EQ(records[0].Size, static_cast<std::int64_t>(raw.size()));
+  EXPECT_EQ(Le32(raw, 0), 0x100u);
+  EXPECT_EQ(std::string(raw.begin() + 4, raw.begin() + 12), std::string("R\0O\0B\0S\0", 8));
+  EXPECT_EQ(Le32(raw, 0x32), 0x248u);
+  EXPECT_TRUE(std::all_of(raw.begin() + 0x42 + 4, raw.begin() + 0x42 + 0x238, [](auto B) { return B == 0x5A; }));
+  EXPECT_EQ(std::string(raw.begin() + 0x42 + 0x238 + 0x1C, raw.begin() + h), std::string(":\0:\0$\0D\0A\0T\0A\0", 14));
+  EXPECT_EQ(std::string(raw.begin() + h + 4, raw.begin() + h + 12), std::string("G\0U\0R\0E\0", 8));
+  EXPECT_EQ(Le32(raw, h + 0x1C), 65536u);
+  EXPECT_TRUE(std::equal(raw.begin() + h + 512, raw.begin() + h + 512 + 65536, Cipher.begin()));
+  const std::size_t block1 = h + 66048;
+  EXPECT_EQ(Le32(raw, block1 + 0x1C), 70000u - 65536);
+  EXPECT_TRUE(std::equal(raw.begin() + block1 + 512, raw.end(), Cipher.begin() + 65536));
+  struct stat st {};
+  ASSERT_EQ(::stat((out / "secret.doc.efs").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, FileTimeToUnix(kModified).Seconds);
+
+  // No metadata to build the raw form from: the stored bytes under the file's own name.
+  EXPECT_EQ(records[1].Destination, (out / "no metadata.doc").string());
+  const auto plain = test::ReadFile(out / "no metadata.doc");
+  ASSERT_EQ(plain.size(), 1000u);
+  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), Cipher.begin()));
+}
+
+TEST_F(NtfsRecovery, NamedStreamsGoOnlyWhereTheDestinationStoresThem) {
+  TDiskItems items;
+  items.Add(Find("with streams.txt"));
+  const fs::path plainOut = Dir / "plain";
+  fs::create_directories(plainOut);
+  const auto skipped = Recover(items, plainOut);
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0].Outcome, TRecoveryOutcome::Written);
+  EXPECT_EQ(skipped[0].Reason, "named streams not written (" + platform::GetFileSystemName(plainOut.string()) +
+                                   " does not store them): thumbnail, Zone.Identifier");
+  EXPECT_EQ(TreeOf(plainOut), (std::set<std::string>{"with streams.txt"}));
+  EXPECT_EQ(test::ReadFile(plainOut / "with streams.txt"), test::Pattern(10, 5));
+
+  // A destination that keeps them gets each as the file's path, ":" and the stream's name.
+  const fs::path streamOut = Dir / "streams";
+  fs::create_directories(streamOut);
+  const auto written = Recover(items, streamOut, [](TRecoveryJob& Job) {
+    static_cast<TRecoveringThread&>(Job).SetDestinationFacts({"NTFS", true});
+  });
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].Reason, "");
+  EXPECT_EQ(test::ReadFile(streamOut / "with streams.txt:thumbnail"), test::Pattern(3 * 4096 - 100, 4));
+  EXPECT_EQ(test::ReadFile(streamOut / "with streams.txt:Zone.Identifier"), test::Pattern(26, 6));
+  EXPECT_EQ(MainThread.Steps.load(), 1 + 2 + 1) << "the file, its two streams and the finish";
 }
 
 }  // namespace
