@@ -104,13 +104,9 @@ class TCompiler {
           i = 0;
           break;
         case '+':
+          if (i == 0 && !FItems.empty()) FItems.back().MinCount = kRepeatPlus;
           TakeOneBefore(i);
-          if (i == 0) {
-            if (!FItems.empty()) FItems.back().MinCount = kRepeatPlus;
-            FRest.remove_prefix(1);
-          } else {
-            FRest.remove_prefix(1);  // the "+"; the character before it is its element
-          }
+          FRest.remove_prefix(1);
           i = 0;
           break;
         case '{':
