@@ -66,7 +66,10 @@ std::variant<TFilter, std::string> BuildCliFilter(const TFilterOptions& O) {
     }
     s.SelectedAttributes = true;
   }
-  return BuildFilter(s, LocalToday());
+  auto filter = BuildFilter(s, LocalToday());
+  // Without --mask no name test applies: the dialog's default "*.*" would drop names without a dot.
+  if (auto* f = std::get_if<TFilter>(&filter); f && O.Mask.empty()) f->Flags &= ~qfName;
+  return filter;
 }
 
 }  // namespace kestrine::cli

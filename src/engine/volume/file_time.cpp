@@ -67,7 +67,7 @@ std::optional<std::string> FileTimeToIsoUtc(TFileTime Value) {
   if (gmtime_r(&t, &utc) == nullptr) return std::nullopt;
   std::string text = Strftime("%Y-%m-%dT%H:%M:%S", utc);
   if (u.Nanoseconds != 0) {
-    char frac[16];
+    char frac[32];
     std::snprintf(frac, sizeof frac, ".%07lld", static_cast<long long>(u.Nanoseconds / 100));
     text += frac;
   }
