@@ -119,8 +119,9 @@ TClusChain TFatScaner::FollowChain(std::uint32_t First, std::uint64_t Limit,
   Taken.insert(First);
   chain.push_back(ClusterOffset(First));
   for (std::uint32_t cluster = First; chain.size() < std::min<std::uint64_t>(Limit, ClusterCount);) {
+    // 0, the end and bad markers, and numbers past the volume all lie outside the valid range.
     const std::uint32_t next = GetNextCluster(cluster);
-    if (Codec.EndsChain(next) || !IsValidCluster(next) || !Taken.insert(next).second) break;
+    if (!IsValidCluster(next) || !Taken.insert(next).second) break;
     chain.push_back(ClusterOffset(next));
     cluster = next;
   }

@@ -21,7 +21,6 @@ struct TFatEntryCodec {
   std::uint64_t EntriesIn(std::uint64_t TableBytes) const;
   // Bytes holds at least Width() bytes starting at the entry's offset.
   std::uint32_t Decode(std::uint32_t Cluster, std::span<const std::uint8_t> Bytes) const;
-  bool EndsChain(std::uint32_t Entry) const { return Entry == 0 || Entry >= BadCluster; }
 };
 
 // The codec of a FAT kind; FAT32 for anything that is not FAT12 or FAT16.
