@@ -190,6 +190,27 @@ TEST_F(FatScanner, ReadsTheAllocationTableOfEachForm) {
   }
 }
 
+TEST_F(FatScanner, ChainsEndAtMarkersFreeEntriesAndClustersPastTheVolume) {
+  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat32});
+  const std::vector<std::uint32_t> ends = {0x0FFFFFF8, 0x0FFFFFF7, 0x0FFFFFFF, 0, 1, v.ClusterCount() + 2, 0x0FFFFFF0};
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    const auto first = static_cast<std::uint32_t>(100 + 2 * i);
+    v.SetFat(first, first + 1);
+    v.SetFat(first + 1, ends[i]);
+  }
+  test::WriteFile(Dir / "fat32.img", v.Bytes());
+  TDiskObject disk({'d', (Dir / "fat32.img").string(), "", platform::TDriveType::Fixed});
+  TFatScaner& scanner = ScannerOf(disk);
+  ASSERT_TRUE(scanner.Init());
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    TFatEntryInfo live;
+    live.FirstCluster = static_cast<std::uint32_t>(100 + 2 * i);
+    const TClusChain chain = scanner.GetFileClusChain(live, 10 * scanner.ClusterSize);
+    EXPECT_EQ(chain, (TClusChain{scanner.ClusterOffset(live.FirstCluster), scanner.ClusterOffset(live.FirstCluster + 1)}))
+        << std::hex << ends[i];
+  }
+}
+
 TEST_F(FatScanner, StopEndsTheWalkAndStillFinishes) {
   TFatVolumeBuilder v({.Kind = FileSystemKind::Fat12});
   std::int64_t at = v.RootOffset();
