@@ -80,8 +80,10 @@ bool TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
   if (recordField < 0) {
     recordSize = std::uint64_t{1} << (-recordField % 32);
     // The kept field holds the sign-extended value, as the size was computed from it.
-    for (std::size_t i : {0x43, 0x42, 0x41})
-      if (FBootSector[i] == 0) FBootSector[i] = 0xFF;
+    for (std::size_t i : {0x43, 0x42, 0x41}) {
+      if (FBootSector[i] != 0) break;
+      FBootSector[i] = 0xFF;
+    }
   } else {
     recordSize = clusterSize * static_cast<std::uint64_t>(recordField);
   }

@@ -34,7 +34,7 @@ std::size_t SignedBytesFor(std::int64_t V) {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeRuns(const TRunSpec& Runs) {
+std::vector<std::uint8_t> EncodeRuns(const TRunShape& Runs) {
   std::vector<std::uint8_t> out;
   std::int64_t lcn = 0;
   for (const auto& [length, at] : Runs) {
@@ -89,7 +89,7 @@ TRecordBuilder& TRecordBuilder::Resident(std::uint32_t Type, std::u16string_view
   return *this;
 }
 
-TRecordBuilder& TRecordBuilder::NonResident(std::uint32_t Type, std::u16string_view Name, const TRunSpec& Runs,
+TRecordBuilder& TRecordBuilder::NonResident(std::uint32_t Type, std::u16string_view Name, const TRunShape& Runs,
                                             std::uint64_t DataSize, std::uint16_t CompressionUnit,
                                             std::int64_t StartVcn, std::optional<std::uint64_t> InitializedSize) {
   const std::vector<std::uint8_t> pairs = EncodeRuns(Runs);
@@ -120,7 +120,7 @@ TRecordBuilder& TRecordBuilder::NonResident(std::uint32_t Type, std::u16string_v
   return *this;
 }
 
-TRecordBuilder& TRecordBuilder::NonResidentData(const TRunSpec& Runs, std::uint64_t DataSize, std::u16string_view Name,
+TRecordBuilder& TRecordBuilder::NonResidentData(const TRunShape& Runs, std::uint64_t DataSize, std::u16string_view Name,
                                                 std::uint16_t CompressionUnit) {
   return NonResident(0x80, Name, Runs, DataSize, CompressionUnit);
 }

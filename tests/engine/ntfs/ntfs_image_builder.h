@@ -16,8 +16,8 @@
 namespace kestrine::test {
 
 // (length in clusters, LCN or -1 for a hole)
-using TRunSpec = std::vector<std::pair<std::uint64_t, std::int64_t>>;
-std::vector<std::uint8_t> EncodeRuns(const TRunSpec& Runs);
+using TRunShape = std::vector<std::pair<std::uint64_t, std::int64_t>>;
+std::vector<std::uint8_t> EncodeRuns(const TRunShape& Runs);
 
 struct TListEntry {
   TListEntry(std::uint32_t Type, std::uint64_t RecNo, std::uint16_t Instance, std::int64_t StartVcn = 0,
@@ -43,10 +43,10 @@ class TRecordBuilder {
   TRecordBuilder& FileName(std::uint64_t ParentRef, std::u16string_view Name, std::uint8_t Namespace = 1);
   TRecordBuilder& Resident(std::uint32_t Type, std::u16string_view Name, std::span<const std::uint8_t> Value);
   TRecordBuilder& Data(std::span<const std::uint8_t> Value, std::u16string_view Name = u"");
-  TRecordBuilder& NonResident(std::uint32_t Type, std::u16string_view Name, const TRunSpec& Runs,
+  TRecordBuilder& NonResident(std::uint32_t Type, std::u16string_view Name, const TRunShape& Runs,
                               std::uint64_t DataSize, std::uint16_t CompressionUnit = 0, std::int64_t StartVcn = 0,
                               std::optional<std::uint64_t> InitializedSize = {});
-  TRecordBuilder& NonResidentData(const TRunSpec& Runs, std::uint64_t DataSize, std::u16string_view Name = u"",
+  TRecordBuilder& NonResidentData(const TRunShape& Runs, std::uint64_t DataSize, std::u16string_view Name = u"",
                                   std::uint16_t CompressionUnit = 0);
   TRecordBuilder& AttributeList(const std::vector<TListEntry>& Entries);
   // An attribute given whole (its length field must be right); or any bytes at the next offset.

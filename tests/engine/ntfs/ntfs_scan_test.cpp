@@ -102,7 +102,7 @@ TEST_F(ScanTest, ExcludedNames) {
 }
 
 TEST_F(ScanTest, ConditionFromTheClusterBitmap) {
-  auto nonResident = [&](std::u16string_view Name, const TRunSpec& Runs) {
+  auto nonResident = [&](std::u16string_view Name, const TRunShape& Runs) {
     auto r = Image.NewRecord();
     r.StandardInfo().FileName(5, Name).NonResidentData(Runs, 4 * 4096);
     return r;
