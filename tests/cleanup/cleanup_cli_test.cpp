@@ -19,6 +19,12 @@ using test::RunCommand;
 using test::ShellQuote;
 using test::TTempDir;
 
+// KESTRINE_CLI, or the program built beside this test (build/cli beside build/tests/cleanup).
+std::string CliPath() {
+  if (const char* cli = std::getenv("KESTRINE_CLI")) return cli;
+  return (fs::read_symlink("/proc/self/exe").parent_path() / "../../cli/kestrine-cli").lexically_normal().string();
+}
+
 class CleanupCli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -32,7 +38,7 @@ class CleanupCli : public ::testing::Test {
   test::TCommandResult Cli(const std::string& Args, const std::string& Prefix = "") {
     const std::string err = (Scratch / "stderr.txt").string();
     test::TCommandResult r =
-        RunCommand(Prefix + ShellQuote(std::getenv("KESTRINE_CLI")) + " cleanup " + Args + " 2>" + ShellQuote(err) + " </dev/null");
+        RunCommand(Prefix + ShellQuote(CliPath()) + " cleanup " + Args + " 2>" + ShellQuote(err) + " </dev/null");
     const std::vector<std::uint8_t> bytes = test::ReadFile(err);
     Err.assign(bytes.begin(), bytes.end());
     fs::remove(err);
@@ -118,7 +124,7 @@ TEST_F(CleanupCli, StaysOnTheFileSystemOfTheSearchedFolder) {
   fs::create_directories(Dir / "mnt");
   const std::string mnt = ShellQuote((Dir / "mnt").string());
   const std::string script = "mount -t tmpfs none " + mnt + " && touch " + mnt + "/inside.tmp && " +
-                             ShellQuote(std::getenv("KESTRINE_CLI")) + " cleanup --path " + Root() +
+                             ShellQuote(CliPath()) + " cleanup --path " + Root() +
                              " --format csv";
   const auto r = RunCommand("unshare --user --map-root-user --mount sh -c " + ShellQuote(script) + " 2>/dev/null");
   ASSERT_EQ(r.Status, 0);

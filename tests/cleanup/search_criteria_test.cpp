@@ -95,9 +95,6 @@ TEST(SizeCriteria, BoundsUseTheFullSize) {
 TEST(DateTimeCriteria, PureDatesAndPureTimesCompareTheirPartOnly) {
   const TFileTime lateOnDay = LocalFileTime(2024, 3, 15, 23, 59, 0);
   const TFileTime nextDay = LocalFileTime(2024, 3, 16, 0, 0, 1);
-  const TDateTime converted = TDateTimeCriteria::FileTimeToLocalDateTime(lateOnDay);
-  EXPECT_NEAR(converted, DateValue(2024, 3, 15) + TimeValue(23, 59, 0), 1e-8);
-
   TDateTimeCriteria criteria;
   criteria.ModifiedBefore = DateValue(2024, 3, 15);  // the whole of that day
   EXPECT_TRUE(criteria.Matches(0, lateOnDay, 0));

@@ -47,7 +47,7 @@ void TFindFile::StartSearch() {
     if (Threaded) {
       if (!FOwner) throw std::logic_error("a threaded search needs an owner to hand its completion to");
       FThreadDone = false;
-      FThread = std::thread(&TFindFile::ThreadBody, this);
+      FThread = std::thread(&TFindFile::ThreadBody, this, std::weak_ptr<int>(FAlive));
       return;
     }
     RunSearch();
@@ -109,10 +109,8 @@ void TFindFile::RunSearch() {
     // Masks are tried from the last to the first.
     for (auto mask = target.FileMasks.rbegin(); mask != target.FileMasks.rend(); ++mask) walk.Masks.emplace_back(*mask);
     FLevel = 0;
-    FCurrentFolder = &target;
     SearchFolder(walk, target.Folder);
   }
-  FCurrentFolder = nullptr;
 }
 
 void TFindFile::SearchFolder(TWalk& Walk, const std::string& Path) {
@@ -160,7 +158,7 @@ void TFindFile::ReportMatches(TWalk& Walk, const std::string& Path, const TFolde
   }
 }
 
-void TFindFile::ThreadBody() {
+void TFindFile::ThreadBody(std::weak_ptr<int> Alive) {
   SetCurrentThreadPriority(ThreadPriority);
   try {
     RunSearch();
@@ -170,8 +168,8 @@ void TFindFile::ThreadBody() {
     FOwner->ShowSearchError("unknown failure in the file search");
   }
   FThreadDone = true;
-  FOwner->PostToOwnerThread([this, alive = std::weak_ptr<int>(FAlive)] {
-    if (alive.lock()) CompletionReceived();
+  FOwner->PostToOwnerThread([this, Alive] {
+    if (Alive.lock()) CompletionReceived();
   });
 }
 

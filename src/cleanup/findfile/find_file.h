@@ -86,7 +86,8 @@ class TFindFile {
   void SearchFolder(TWalk& Walk, const std::string& Path);
   void ReportMatches(TWalk& Walk, const std::string& Path, const TFolderReader& Reader,
                      const std::vector<TFolderEntry>& Entries);
-  void ThreadBody();
+  // Alive is taken on the owner's thread: only that thread touches FAlive.
+  void ThreadBody(std::weak_ptr<int> Alive);
   void CompletionReceived();
   void FinishSearch();
   void WaitForThread();
@@ -96,7 +97,6 @@ class TFindFile {
   std::atomic<bool> FBusy{false};
   std::atomic<std::uint16_t> FLevel{0};
   std::unique_ptr<TTargetSearch> FTargetSearch;
-  const TTargetFolder* FCurrentFolder = nullptr;
   std::thread FThread;
   std::atomic<bool> FThreadDone{false};
   std::recursive_mutex FLock;

@@ -1,16 +1,12 @@
 #include "cleanup/findfile/search_criteria.h"
 
 #include <cmath>
-#include <ctime>
+#include <optional>
 
 #include "cleanup/findfile/phrase_search.h"
 
 namespace kestrine {
 namespace {
-
-// Days from 1899-12-30 to 1970-01-01.
-constexpr double kUnixEpochDateTime = 25569.0;
-constexpr double kSecondsPerDay = 86400.0;
 
 constexpr std::uint32_t kAttributeBits[] = {SearchAttr::Archive, SearchAttr::ReadOnly, SearchAttr::Hidden,
                                             SearchAttr::System, SearchAttr::Directory};
@@ -32,19 +28,12 @@ TDateTime ComparedPart(TDateTime Value, TDateTime Bound) {
 
 bool PairMatches(TDateTime Before, TDateTime After, TFileTime Time) {
   if (Before == 0 && After == 0) return true;
-  return TDateTimeCriteria::DateTimeInRange(TDateTimeCriteria::FileTimeToLocalDateTime(Time), Before, After);
+  // A time that has no local form is in no range.
+  const std::optional<TDateTime> local = FileTimeToLocalDateTime(Time);
+  return local && TDateTimeCriteria::DateTimeInRange(*local, Before, After);
 }
 
 }  // namespace
-
-TDateTime TDateTimeCriteria::FileTimeToLocalDateTime(TFileTime Value) {
-  const TUnixTime u = FileTimeToUnix(Value);
-  const auto t = static_cast<std::time_t>(u.Seconds);
-  std::tm local{};
-  const long offset = localtime_r(&t, &local) ? local.tm_gmtoff : 0;
-  const double milliseconds = static_cast<double>(u.Nanoseconds / 1'000'000) / 1000.0;
-  return kUnixEpochDateTime + (static_cast<double>(u.Seconds + offset) + milliseconds) / kSecondsPerDay;
-}
 
 bool TDateTimeCriteria::DateTimeInRange(TDateTime Value, TDateTime Before, TDateTime After) {
   if (Before != 0 && ComparedPart(Value, Before) > Before) return false;

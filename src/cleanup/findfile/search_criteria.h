@@ -10,6 +10,7 @@
 
 #include "cleanup/findfile/char_tables.h"
 #include "engine/volume/file_time.h"
+#include "filter/date_time.h"
 
 namespace kestrine {
 
@@ -45,9 +46,6 @@ struct TSearchRec {
   std::int64_t Size = 0;  // the whole size, for display
   TFindData FindData;
 };
-
-// Days since 1899-12-30 plus the elapsed fraction of the day; 0 means "not set".
-using TDateTime = double;
 
 enum TFileAttribute : std::uint8_t { ffArchive, ffReadonly, ffHidden, ffSystem, ffDirectory };
 
@@ -109,6 +107,7 @@ class TAttributeCriteriaEx {
   std::uint32_t FUnsetMask = 0;
 };
 
+// Local date-times (TDateTime); 0 means "not set".
 struct TDateTimeCriteria {
   TDateTime CreatedBefore = 0, CreatedAfter = 0;
   TDateTime ModifiedBefore = 0, ModifiedAfter = 0;
@@ -118,8 +117,6 @@ struct TDateTimeCriteria {
   // Inclusive bounds (0: none); a bound with no fraction compares whole days, one with no days the
   // time of day. (The result filter's range test of the same name has other rules.)
   static bool DateTimeInRange(TDateTime Value, TDateTime Before, TDateTime After);
-  // A UTC file time as local date and time, the zone rule of that moment applied.
-  static TDateTime FileTimeToLocalDateTime(TFileTime Value);
 };
 
 struct TSizeCriteria {
