@@ -178,29 +178,36 @@ std::vector<std::uint8_t> TMftReader::OpenMftRec(std::int64_t Offset) {
 }
 
 std::vector<std::uint8_t> TMftReader::ReadMftRec(std::int64_t RecNo) {
-  if (FRecordSize == 0 || RecNo < 0 || RecNo > kMaxPosition / FRecordSize) return {};
-  if (FRunsKnown && RecNo >= FRecordCount) return {};
+  std::vector<std::uint8_t> record;
+  if (!ReadMftRecInto(RecNo, record)) record.clear();
+  return record;
+}
+
+bool TMftReader::ReadMftRecInto(std::int64_t RecNo, std::vector<std::uint8_t>& Record) {
+  if (FRecordSize == 0 || RecNo < 0 || RecNo > kMaxPosition / FRecordSize) return false;
+  if (FRunsKnown && RecNo >= FRecordCount) return false;
   const std::int64_t position = RecNo * FRecordSize;
-  std::vector<std::pair<std::int64_t, std::size_t>> pieces;
-  if (!MapMftRange(position, FRecordSize, pieces)) {
+  if (!MapMftRange(position, FRecordSize, FPieces)) {
+    // While the runs are being read, a record past them is guessed to follow the MFT's first cluster.
     const std::int64_t offset = GetMftRecOffset(RecNo);
-    return offset >= 0 && !FRunsKnown ? OpenMftRec(offset) : std::vector<std::uint8_t>{};
+    if (offset < 0 || FRunsKnown) return false;
+    FPieces.assign(1, {offset, FRecordSize});
   }
-  std::vector<std::uint8_t> record(FRecordSize);
+  Record.resize(FRecordSize);
   std::size_t done = 0;
-  for (const auto& [offset, count] : pieces) {
+  for (const auto& [offset, count] : FPieces) {
     const auto n = static_cast<std::uint32_t>(count);
-    if (ReadDisk(FHandle, record.data() + done, n, offset) < n) return {};
+    if (ReadDisk(FHandle, Record.data() + done, n, offset) < n) return false;
     done += count;
   }
-  if (!HasFileMagic(record) || !ApplyFixups(record, FBytesPerSector)) return {};
-  return record;
+  return HasFileMagic(Record) && ApplyFixups(Record, FBytesPerSector);
 }
 
 std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(unsigned Flags, bool& Found, std::int64_t RecNo) {
   Found = false;
   try {
-    return DecodeFileInfo(Flags, Found, ReadMftRec(RecNo), RecNo);
+    if (!ReadMftRecInto(RecNo, FRecordBuffer)) return nullptr;
+    return DecodeFileInfo(Flags, Found, FRecordBuffer, RecNo);
   } catch (...) {
     WriteLog(LogMessages::GetMemRaised, OperationNames::MftReaderReadFileInfo, static_cast<const void*>(nullptr),
              FRecordSize);
@@ -209,7 +216,7 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(unsigned Flags, bool& Fo
 }
 
 std::unique_ptr<TNtfsFileInfo> TMftReader::DecodeFileInfo(unsigned Flags, bool& Found,
-                                                          std::vector<std::uint8_t> Record,
+                                                          std::span<const std::uint8_t> Record,
                                                           std::int64_t RecNo) const {
   Found = false;
   if (!HasFileMagic(Record)) return nullptr;

@@ -78,7 +78,7 @@ class TMftReader {
   // ReadFileInfoFlags::DeletedBaseOnly only deleted base records are decoded.
   std::unique_ptr<TNtfsFileInfo> ReadFileInfo(unsigned Flags, bool& Found, std::int64_t RecNo);
   // The same for a record already read and fixed up.
-  std::unique_ptr<TNtfsFileInfo> DecodeFileInfo(unsigned Flags, bool& Found, std::vector<std::uint8_t> Record,
+  std::unique_ptr<TNtfsFileInfo> DecodeFileInfo(unsigned Flags, bool& Found, std::span<const std::uint8_t> Record,
                                                 std::int64_t RecNo) const;
 
   // The value (resident) or the mapping pairs (non-resident) of an attribute.
@@ -121,6 +121,8 @@ class TMftReader {
   bool MapMftRange(std::int64_t Position, std::size_t Count,
                    std::vector<std::pair<std::int64_t, std::size_t>>& Pieces) const;
   bool LoadList(const TNtfsFileInfo& Info, TNtfsListCursor& Cursor);
+  // Reads and fixes up a record into Record (FRecordSize bytes); false when it is absent.
+  bool ReadMftRecInto(std::int64_t RecNo, std::vector<std::uint8_t>& Record);
 
   platform::TVolumeSource* FHandle;
   std::int64_t FMftSize = 0;
@@ -134,6 +136,9 @@ class TMftReader {
   TRunList FMftRuns;
   std::vector<std::int64_t> FMftRunEnds;  // byte position in the MFT where each run ends
   bool FRunsKnown = false;
+  // Reused by every record read: the walk reads each position into them.
+  std::vector<std::uint8_t> FRecordBuffer;
+  std::vector<std::pair<std::int64_t, std::size_t>> FPieces;
 };
 
 }  // namespace kestrine
