@@ -205,7 +205,7 @@ void RunJob(TRecoveryJob& Job) {
                    static_cast<long long>(Job.BytesDone() >> 20));
       drawn = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Job.WaitFor();
   if (drawn) std::fputs("\r\033[K", stderr);
