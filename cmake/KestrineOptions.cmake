@@ -3,7 +3,7 @@ add_library(kestrine_options INTERFACE)
 target_compile_options(kestrine_options INTERFACE -Wall -Wextra -Werror)
 if(KESTRINE_SANITIZE OR KESTRINE_FUZZ)
   target_compile_options(kestrine_options INTERFACE
-    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -O1 -g1)
   target_link_options(kestrine_options INTERFACE -fsanitize=address,undefined)
   # GCC's flow analysis gives false maybe-uninitialized reports on instrumented library code.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

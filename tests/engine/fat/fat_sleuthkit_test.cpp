@@ -72,9 +72,9 @@ std::string ReadStream(TRecoveryStream& Stream) {
   return out;
 }
 
-// The suite's environment reaches ctest's tests only in part, so the build also names the folder.
+// Real volumes made elsewhere, unpacked per test.
 fs::path SharedImages() {
-  return std::getenv("KESTRINE_SHARED_DATA") ? test::SharedDataDir() : fs::path(KESTRINE_SHARED_DATA_DIR);
+  return test::SharedDataDir();
 }
 
 class FatAgainstSleuthKit : public ::testing::TestWithParam<std::string> {};
