@@ -163,6 +163,17 @@ TEST_F(CliVolumes, FilterOptionsNarrowTheScan) {
                                         f["name"].get<std::string>().ends_with(".txt")) << f["name"];
   for (const auto& f : big) EXPECT_GT(f["size"].get<std::int64_t>(), 40 * 1024);
   EXPECT_FALSE(big.empty());
+  // A date range admits files created or modified inside it (local time; a day's margin for the zone).
+  const auto january = json::parse(
+      Cli("", "scan " + ShellQuote(Image("fat32")) + " --between 2025-01-01 2025-01-31 --format json").Output);
+  ASSERT_FALSE(january.empty());
+  EXPECT_LT(january.size(), all.size());
+  for (const auto& f : january) {
+    const std::string m = f["modified"].is_null() ? "" : f["modified"].get<std::string>();
+    const std::string c = f["created"].is_null() ? "" : f["created"].get<std::string>();
+    auto inRange = [](const std::string& t) { return t >= "2024-12-31" && t < "2025-02-02"; };
+    EXPECT_TRUE(inRange(m) || inRange(c)) << f["path"] << " " << m;
+  }
   EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("fat32")) + " --attr x").Status, 2);
   EXPECT_NE(Stderr().find("--attr"), std::string::npos);
 }
