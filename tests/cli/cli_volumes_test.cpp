@@ -180,3 +180,33 @@ TEST_F(CliVolumes, FilterOptionsNarrowTheScan) {
 
 }  // namespace
 }  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+TEST_F(CliVolumes, NtfsScanNamesEveryFileWithItsRecordAndStreams) {
+  const auto result = Cli("", "scan " + ShellQuote(Image("ntfs")) + " --format json");
+  ASSERT_EQ(result.Status, 0) << Stderr();
+  std::map<std::string, json> found;
+  for (const auto& f : json::parse(result.Output)) {
+    EXPECT_FALSE(f["name"].get<std::string>().empty()) << "record " << f["record"];
+    found[f["path"]] = f;
+  }
+  ASSERT_TRUE(found.count("$folder_64/orphan.txt"));  // its parent's record now holds a file
+  EXPECT_EQ(found["$folder_64/orphan.txt"]["record"], 65);
+  const json& streams = found.at("Streams/deleted streams.txt");
+  EXPECT_EQ(streams["record"], 95);
+  ASSERT_EQ(streams["streams"].size(), 2u);
+  for (const auto& f : ManifestOf("ntfs")["deleted_files"]) {
+    if (f["path"] != "Streams/deleted streams.txt") continue;
+    for (const auto& s : f["streams"]) {
+      const auto bytes = Cli("", "cat " + ShellQuote(Image("ntfs")) + " " +
+                                     ShellQuote("Streams/deleted streams.txt:" + s["name"].get<std::string>()) +
+                                     " | sha256sum");
+      EXPECT_EQ(bytes.Output.substr(0, 64), s["sha256"]) << s["name"];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrine

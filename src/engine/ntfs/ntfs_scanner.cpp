@@ -92,6 +92,8 @@ void TNtfsScaner::AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info) {
   FMftReader->GetFileName(*Info, item->Name);
   if (IsExcludedName(item->Name)) return;
   item->Size = FMftReader->GetFileSize(*Info);
+  // A record with neither name nor data (the reserved records 16 to 23) holds nothing to recover.
+  if (item->Name.empty() && item->Size == 0) return;
   if (!FMftReader->ValidCompressionUnit(Info->CompressionUnit)) return;
   if (!FMftReader->GetStandardInfo(*item, *Info)) return;
   TNtfsDataStreamInfoArr streams;
