@@ -195,15 +195,18 @@ void RunJob(TRecoveryJob& Job) {
   TInterruptScope interrupt;
   Job.Start();
   bool drawn = false, stopAsked = false;
+  auto lastDrawn = std::chrono::steady_clock::time_point{};
   while (!Job.Finished()) {
     if (gStopAsked && !stopAsked) {
       Job.Terminate();
       stopAsked = true;
     }
-    if (terminal) {
+    const auto now = std::chrono::steady_clock::now();
+    if (terminal && now - lastDrawn >= std::chrono::milliseconds(200)) {
       std::fprintf(stderr, "\rrecovering: %lld files, %lld MiB", static_cast<long long>(Job.FilesDone()),
                    static_cast<long long>(Job.BytesDone() >> 20));
       drawn = true;
+      lastDrawn = now;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -83,10 +83,9 @@ void TRecoveringThread::Execute() {
       TOutFolder root;
       root.Path = FDestination;
       while (root.Path.size() > 1 && root.Path.ends_with('/')) root.Path.pop_back();
-      // The count is read again for every item, as the list is the caller's to grow before the start.
-      for (int i = 0; i < FItems.Count() && !Terminated(); ++i) {
-        PFileInfo item = FItems.Items(i);
-        // An item already written as part of a selected folder is not written a second time.
+      for (PFileInfo item : FItems.Snapshot()) {
+        if (Terminated()) break;
+        // An item written already (inside a selected folder, or listed twice) is not written again.
         if (!item || FDone.count(item)) continue;
         if (item->IsFolder)
           SaveFolder(root, item);
