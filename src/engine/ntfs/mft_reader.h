@@ -28,7 +28,7 @@ struct TNtfsListCursor {
 // One attribute lookup in progress: direct over a record's own slots, or through its attribute list.
 struct TNtfsAttrLookupContext {
   const TNtfsFileInfo* FileInfo = nullptr;
-  std::vector<std::uint16_t> Attrs;  // direct mode: the slot of the type searched
+  std::span<const std::uint16_t> Attrs;  // direct mode: the slot of the type searched
   std::size_t Index = 0;
   std::uint32_t AttrType = 0;
   int Instance = -1;

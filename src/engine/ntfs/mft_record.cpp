@@ -52,13 +52,24 @@ bool ApplyFixups(std::span<std::uint8_t> Record, std::uint32_t BytesPerSector) {
 TAttrIndex IndexAttributes(std::span<const std::uint8_t> Record) {
   TAttrIndex index;
   index.End = std::min<std::size_t>(Record.size(), std::size_t{FirstAttrOffset(Record)} + 4);
+  // Counted first, so the offsets of all slots go into one block.
+  std::array<std::uint16_t, kNtfsAttrSlots + 1> start{};
   WalkAttributes(Record, [&](const TNtfsAttr& Attr, std::size_t Offset) {
     const int slot = NtfsAttrSlot(Attr.Type());
-    if (slot >= 0) index.Slots[slot].push_back(static_cast<std::uint16_t>(Offset));
+    if (slot >= 0) ++start[static_cast<std::size_t>(slot) + 1];
     // Keep the end marker that follows, so a cut buffer still ends the walk there.
     index.End = std::min(Record.size(), Offset + Attr.Length() + 4);
     return true;
   });
+  for (std::size_t i = 1; i <= kNtfsAttrSlots; ++i) start[i] += start[i - 1];
+  std::vector<std::uint16_t> offsets(start[kNtfsAttrSlots]);
+  std::array<std::uint16_t, kNtfsAttrSlots + 1> next = start;
+  WalkAttributes(Record, [&](const TNtfsAttr& Attr, std::size_t Offset) {
+    const int slot = NtfsAttrSlot(Attr.Type());
+    if (slot >= 0) offsets[next[static_cast<std::size_t>(slot)]++] = static_cast<std::uint16_t>(Offset);
+    return true;
+  });
+  index.Slots.Assign(std::move(offsets), start);
   return index;
 }
 

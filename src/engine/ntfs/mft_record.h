@@ -26,7 +26,7 @@ bool ApplyFixups(std::span<std::uint8_t> Record, std::uint32_t BytesPerSector);
 
 // The attribute headers of a record by slot, and where the walk over them ended.
 struct TAttrIndex {
-  std::array<std::vector<std::uint16_t>, kNtfsAttrSlots> Slots;
+  TAttrSlots Slots;
   std::size_t End = 0;
 };
 // Walks from the first-attribute offset to the end marker, a header that does not fit, or the end of

@@ -81,6 +81,23 @@ class TNtfsAttr {
   std::shared_ptr<const std::vector<std::uint8_t>> FOwned;
 };
 
+// Offsets of a record's attribute headers by slot, each slot in record order; one block for all.
+class TAttrSlots {
+ public:
+  std::span<const std::uint16_t> operator[](std::size_t Slot) const {
+    return std::span<const std::uint16_t>(FOffsets).subspan(FStart[Slot], FStart[Slot + 1] - FStart[Slot]);
+  }
+  // Offsets given slot by slot, in slot order.
+  void Assign(std::vector<std::uint16_t> Offsets, const std::array<std::uint16_t, kNtfsAttrSlots + 1>& Start) {
+    FOffsets = std::move(Offsets);
+    FStart = Start;
+  }
+
+ private:
+  std::vector<std::uint16_t> FOffsets;
+  std::array<std::uint16_t, kNtfsAttrSlots + 1> FStart{};
+};
+
 // One data stream of a file: the unnamed main data has the empty name.
 struct TNtfsDataStreamInfo {
   std::string Name;
@@ -92,7 +109,7 @@ using TNtfsDataStreamInfoArr = std::vector<TNtfsDataStreamInfo>;
 // One decoded MFT record: the fixed-up bytes it owns and where its attributes lie in them.
 struct TNtfsFileInfo final : TFsInfo {
   // Offsets into RecordBuf of the attribute headers of each slot, in record order.
-  std::array<std::vector<std::uint16_t>, kNtfsAttrSlots> Attrs;
+  TAttrSlots Attrs;
   std::uint16_t CompressionUnit = 0;  // of the unnamed $DATA, set by GetFileSize
   std::int64_t RecNo = 0;             // the record's own number in the MFT
   std::int64_t ParentRef = 0;         // record number of the parent folder, set by GetFileName

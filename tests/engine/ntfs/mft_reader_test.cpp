@@ -159,7 +159,7 @@ TEST(AttributeWalk, StaysInsideTheRecord) {
 
   // A resident value or a name that points outside its attribute reads as empty.
   auto odd = TRecordBuilder(1024).InUse().Data(Pattern(16, 2), u"s").Build(0);
-  const std::size_t at = IndexAttributes(odd).Slots[0].at(0);
+  const std::size_t at = IndexAttributes(odd).Slots[0][0];
   PutLe32(odd, at + 0x10, 5000);
   const auto attr = TNtfsAttr::View(odd, at);
   ASSERT_TRUE(attr);
