@@ -5,10 +5,13 @@
 namespace kestrine {
 namespace {
 
-// The largest length up to Max that does not split a UTF-8 sequence of Text.
+// The largest length up to Max that does not split a UTF-8 sequence of Text. A sequence has at most
+// three continuation bytes; bytes that are no UTF-8 are cut where the limit falls.
 std::size_t CharBoundary(std::string_view Text, std::size_t Max) {
-  std::size_t cut = std::min(Max, Text.size());
-  while (cut > 0 && cut < Text.size() && (static_cast<unsigned char>(Text[cut]) & 0xC0) == 0x80) --cut;
+  const std::size_t cut = std::min(Max, Text.size());
+  if (cut == Text.size()) return cut;
+  for (std::size_t back = 0; back <= 3 && back <= cut; ++back)
+    if ((static_cast<unsigned char>(Text[cut - back]) & 0xC0) != 0x80) return cut - back;
   return cut;
 }
 

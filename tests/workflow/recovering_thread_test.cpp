@@ -183,6 +183,10 @@ TEST(OutputNames, UnsafeNamesBecomeOneHarmlessComponent) {
   EXPECT_LE(cut.size(), kMaxOutputNameBytes);
   EXPECT_TRUE(cut.ends_with(".txt"));
   EXPECT_EQ((cut.size() - 4) % 2, 0u) << "a character was split";
+  // Bytes that are no UTF-8 are cut at the limit, never down to nothing.
+  const std::string invalid = "." + std::string(400, '\x97');
+  EXPECT_EQ(SafeOutputName(invalid).size(), kMaxOutputNameBytes);
+  EXPECT_EQ(NumberedOutputName(SafeOutputName(invalid), 2).size(), kMaxOutputNameBytes);
 }
 
 TEST(OutputNames, NumbersGoBeforeTheExtensionAndKeepTheLimit) {
