@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -147,12 +148,23 @@ std::uint64_t TreeBytes(const fs::path& Root) {
   return bytes;
 }
 
+bool SameBytes(const fs::path& A, const fs::path& B) {
+  std::ifstream a(A, std::ios::binary), b(B, std::ios::binary);
+  std::vector<char> x(kMiB), y(kMiB);
+  while (a && b) {
+    a.read(x.data(), static_cast<std::streamsize>(x.size()));
+    b.read(y.data(), static_cast<std::streamsize>(y.size()));
+    if (a.gcount() != b.gcount() || !std::equal(x.begin(), x.begin() + a.gcount(), y.begin())) return false;
+  }
+  return !a.bad() && !b.bad() && a.eof() && b.eof();
+}
+
 // Our files against the sources they were made from.
 bool SameAsSources(const fs::path& Src, const fs::path& Out) {
   for (const auto& e : fs::recursive_directory_iterator(Src)) {
     if (!e.is_regular_file()) continue;
     const fs::path ours = Out / fs::relative(e.path(), Src);
-    if (!Run("cmp -s " + Quote(e.path()) + " " + Quote(ours))) {
+    if (!SameBytes(e.path(), ours)) {
       std::fprintf(stderr, "differs: %s\n", ours.c_str());
       return false;
     }
@@ -185,7 +197,13 @@ int main(int argc, char** argv) {
   for (int round = 0; round < kRounds; ++round) {
     fs::remove_all(out);
     ours.KeepBest(Measure([&] { return RecoverAll(image, out, written); }));
-    if (round == 0) correct = SameAsSources(work / "src", out) && written == bytes;
+    if (round == 0) {
+      correct = SameAsSources(work / "src", out);
+      if (written != bytes)
+        std::fprintf(stderr, "recovered %llu of %llu bytes\n", static_cast<unsigned long long>(written),
+                     static_cast<unsigned long long>(bytes));
+      correct = correct && written == bytes;
+    }
     fs::remove_all(out);
     if (tsk) {
       fs::create_directories(out);
