@@ -33,8 +33,8 @@ std::string Hex(std::uint64_t v, int minDigits) {
   return buf;
 }
 
-bool AppendArg(char spec, const TLogArg& arg, std::string& out) {
-  switch (spec) {
+bool AppendArg(char conversion, const TLogArg& arg, std::string& out) {
+  switch (conversion) {
     case 's':
       if (auto s = std::get_if<std::string>(&arg)) return out += *s, true;
       return false;
@@ -48,7 +48,7 @@ bool AppendArg(char spec, const TLogArg& arg, std::string& out) {
     case 'x':
     case 'p': {
       // Addresses are padded to eight digits; a 64-bit address keeps all of its digits.
-      const int digits = spec == 'p' ? 8 : 1;
+      const int digits = conversion == 'p' ? 8 : 1;
       if (auto i = std::get_if<std::int64_t>(&arg)) return out += Hex(static_cast<std::uint64_t>(*i), digits), true;
       if (auto u = std::get_if<std::uint64_t>(&arg)) return out += Hex(*u, digits), true;
       if (auto p = std::get_if<const void*>(&arg)) return out += Hex(reinterpret_cast<std::uintptr_t>(*p), digits), true;

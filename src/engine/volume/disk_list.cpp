@@ -14,12 +14,12 @@ void AssignFreeLetters(TDriveListing& Listing, const std::vector<platform::TBloc
   for (const auto& device : Devices) {
     while (next <= 'z' && taken.count(next)) ++next;
     if (next > 'z') break;
-    platform::TDriveSpec spec;
-    spec.Letter = next;
-    spec.Source = device.Path;
-    spec.MountPoint = platform::FindMountPoint(device.Device);
-    spec.Type = device.Type;
-    Listing.Drives.push_back(std::move(spec));
+    platform::TDriveSpec drive;
+    drive.Letter = next;
+    drive.Source = device.Path;
+    drive.MountPoint = platform::FindMountPoint(device.Device);
+    drive.Type = device.Type;
+    Listing.Drives.push_back(std::move(drive));
     taken.insert(next);
   }
 }
@@ -41,15 +41,15 @@ void TDiskList::FillDiskListItems(const TDriveListing& Listing, TScanReports* Re
   // Drives are listed in letter order, whatever order they were found in.
   std::vector<platform::TDriveSpec> drives = Listing.Drives;
   std::stable_sort(drives.begin(), drives.end(), [](const auto& a, const auto& b) { return a.Letter < b.Letter; });
-  for (const auto& spec : drives) {
-    if (!platform::IsRecoverableDriveType(spec.Type)) continue;
+  for (const auto& drive : drives) {
+    if (!platform::IsRecoverableDriveType(drive.Type)) continue;
     try {
-      auto disk = std::make_unique<TDiskObject>(spec, Reports);
+      auto disk = std::make_unique<TDiskObject>(drive, Reports);
       Items.Add(disk.get());
       FDisks.push_back(std::move(disk));
     } catch (const std::exception& e) {
-      WriteLog(LogMessages::DiskObjectFailed, OperationNames::DiskListFillDiskListItems, spec.Letter);
-      FErrors.push_back(std::string(1, spec.Letter) + "=" + spec.Source + ": drive left out: " + e.what());
+      WriteLog(LogMessages::DiskObjectFailed, OperationNames::DiskListFillDiskListItems, drive.Letter);
+      FErrors.push_back(std::string(1, drive.Letter) + "=" + drive.Source + ": drive left out: " + e.what());
     }
   }
 }

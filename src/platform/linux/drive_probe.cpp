@@ -99,11 +99,11 @@ TDriveMapResult ParseDriveMap(std::string_view Map) {
       result.Errors.push_back("KESTRINE_DRIVES: " + entry + ": " + error);
       continue;
     }
-    TDriveSpec spec;
-    spec.Letter = l;
-    spec.Source = source;
-    spec.MountPoint = probe->IsBlockDevice() ? FindMountPoint(probe->Device()) : FindLoopMountPoint(source);
-    result.Drives.push_back(std::move(spec));
+    TDriveSpec drive;
+    drive.Letter = l;
+    drive.Source = source;
+    drive.MountPoint = probe->IsBlockDevice() ? FindMountPoint(probe->Device()) : FindLoopMountPoint(source);
+    result.Drives.push_back(std::move(drive));
   }
   return result;
 }
