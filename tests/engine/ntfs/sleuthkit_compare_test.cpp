@@ -155,15 +155,8 @@ struct TImageCase {
 
 class SleuthKitComparison : public ::testing::TestWithParam<std::string> {};
 
-// ctest passes only the first of the suite's environment variables; the shared folder lies beside the
-// project, as the test set-up defines it.
-fs::path SharedImages() {
-  const fs::path dir = SharedDataDir();
-  return fs::exists(dir) ? dir : TestDataDir() / "../../../shared/testdata";
-}
-
 fs::path ImagePath(const std::string& Name) {
-  return Name.starts_with("shared:") ? SharedImages() / Name.substr(7) : TestDataDir() / Name;
+  return Name.starts_with("shared:") ? SharedDataDir() / Name.substr(7) : TestDataDir() / Name;
 }
 
 TEST_P(SleuthKitComparison, DeletedFilesAndStreamBytesMatch) {

@@ -17,10 +17,7 @@ namespace kestrine::test {
 namespace {
 namespace fs = std::filesystem;
 
-fs::path MftOnlyDir() {
-  const fs::path dir = SharedDataDir();
-  return (fs::exists(dir) ? dir : TestDataDir() / "../../../shared/testdata") / "ntfs/mft-only";
-}
+fs::path MftOnlyDir() { return SharedDataDir() / "ntfs/mft-only"; }
 
 // The MFT at cluster 16 of a fresh volume, its record 0 pointed there; sectors of SectorSize bytes.
 fs::path VolumeAroundMft(const fs::path& Mft, const fs::path& Dir, std::uint16_t SectorSize) {
