@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "engine/volume/utf8.h"
+
 namespace kestrine {
 namespace {
 
@@ -18,24 +20,6 @@ constexpr std::array<std::uint16_t, 128> kCp437High = {
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-void AppendCodePoint(std::string& Out, char32_t C) {
-  if (C < 0x80) {
-    Out += static_cast<char>(C);
-  } else if (C < 0x800) {
-    Out += static_cast<char>(0xC0 | (C >> 6));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else if (C < 0x10000) {
-    Out += static_cast<char>(0xE0 | (C >> 12));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (C >> 18));
-    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  }
-}
-
 bool IsHighSurrogate(std::uint16_t U) { return U >= 0xD800 && U < 0xDC00; }
 bool IsLowSurrogate(std::uint16_t U) { return U >= 0xDC00 && U < 0xE000; }
 
@@ -44,19 +28,19 @@ char AsciiLower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A
 }  // namespace
 
 void AppendCp437(std::string& Out, std::span<const std::uint8_t> Bytes) {
-  for (std::uint8_t b : Bytes) AppendCodePoint(Out, b < 0x80 ? b : kCp437High[b - 0x80]);
+  for (std::uint8_t b : Bytes) AppendUtf8(Out, b < 0x80 ? b : kCp437High[b - 0x80]);
 }
 
 void AppendUtf16(std::string& Out, std::span<const std::uint16_t> Units) {
   for (std::size_t i = 0; i < Units.size(); ++i) {
     const std::uint16_t u = Units[i];
     if (IsHighSurrogate(u) && i + 1 < Units.size() && IsLowSurrogate(Units[i + 1])) {
-      AppendCodePoint(Out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (Units[i + 1] - 0xDC00));
+      AppendUtf8(Out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (Units[i + 1] - 0xDC00));
       ++i;
     } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
-      AppendCodePoint(Out, 0xFFFD);
+      AppendUtf8(Out, 0xFFFD);
     } else {
-      AppendCodePoint(Out, u);
+      AppendUtf8(Out, u);
     }
   }
 }
