@@ -26,10 +26,17 @@
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/workflow_ports.h"
 
+#include "bench_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::PeakMiB;
+using bench::ResetPeak;
+using bench::Since;
+using bench::TCountingReports;
+using bench::TRun;
 
 constexpr std::uint32_t kSectorSize = 512;
 constexpr std::uint32_t kSectorsPerCluster = 8;
@@ -307,41 +314,6 @@ bool MakeVolume(const fs::path& Image, TVolumeCounts& Counts) {
   return ::close(fd) == 0 && built;
 }
 
-class TCountingReports final : public kestrine::TScanReports {
- public:
-  void FolderAdded(kestrine::TDiskObject*, kestrine::PFileInfo) override { ++Folders; }
-  void FileAdded(kestrine::TDiskObject*, kestrine::PFileInfo) override { ++Files; }
-  void ScanProgress(kestrine::TDiskObject*, std::int64_t, std::int64_t) override {}
-  void ScanFinished(kestrine::TDiskObject*) override { Finished = true; }
-  std::int64_t Files = 0;
-  std::int64_t Folders = 0;
-  bool Finished = false;
-};
-
-struct TRun {
-  double Seconds = 1e9;
-  double PeakMiB = 0;
-  void Keep(double S, double Peak) {
-    Seconds = std::min(Seconds, S);
-    PeakMiB = std::max(PeakMiB, Peak);
-  }
-};
-
-double Since(Clock::time_point From) { return std::chrono::duration<double>(Clock::now() - From).count(); }
-
-// This process's peak resident set since the last reset; the reset is what lets one process measure
-// several rounds, and it is absent on old kernels, where the peak is the process's whole life's.
-double PeakMiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
 // One scan on this thread, as a front end's scanning thread runs it; false when the volume is not FAT32.
 bool ScanOnce(const fs::path& Image, TRun& Run, TCountingReports& Reports) {
   ResetPeak();
@@ -352,25 +324,6 @@ bool ScanOnce(const fs::path& Image, TRun& Run, TCountingReports& Reports) {
   disk.Scanner->ScanForFiles();
   Run.Keep(Since(start), PeakMiB());
   return Reports.Finished;
-}
-
-// `fls -rd -f fat32 IMAGE`, its listing thrown away; false when it cannot be run or fails.
-bool FlsOnce(const fs::path& Image, TRun& Run) {
-  const auto start = Clock::now();
-  const pid_t child = ::fork();
-  if (child < 0) return false;
-  if (child == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    ::execlp("fls", "fls", "-rd", "-f", "fat32", Image.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage u{};
-  if (::wait4(child, &status, 0, &u) != child) return false;
-  Run.Keep(Since(start), static_cast<double>(u.ru_maxrss) / 1024.0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -390,11 +343,13 @@ int main(int argc, char** argv) {
   TRun ours, fls;
   TCountingReports reports;
   bool scanned = true, flsRan = true;
+  // fls runs first: a child's peak counts the pages it shared with this process when forked.
+  for (int round = 0; round < kFlsRounds; ++round)
+    flsRan = flsRan && bench::RunTool({"fls", "-rd", "-f", "fat32", image.string()}, fls);
   for (int round = 0; round < kRounds; ++round) {
     reports = TCountingReports{};
     scanned = scanned && ScanOnce(image, ours, reports);
   }
-  for (int round = 0; round < kFlsRounds; ++round) flsRan = flsRan && FlsOnce(image, fls);
   if (own && !std::getenv("KESTRINE_BENCH_KEEP")) fs::remove_all(work);
   if (!scanned) {
     std::fprintf(stderr, "fat_scan_bench: %s was not scanned as FAT32\n", image.c_str());

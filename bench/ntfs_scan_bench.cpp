@@ -1,0 +1,191 @@
+// Scanning a generated NTFS volume of about 500,000 MFT records (20,200 folders, 480,000 files, half of
+// the files deleted) beside `ntfsundelete --scan` and `fls -rd` on the same image.
+// The volume is written through an ntfs-3g mount, which takes minutes and needs root and /dev/fuse; an
+// image made before is used again when given. Our time and ntfsundelete's are the best of three rounds,
+// each ours in a fresh process, memory the highest peak; fls takes minutes on this volume, so it runs once (KESTRINE_BENCH_NO_FLS=1 leaves
+// it out).
+// Usage: ntfs_scan_bench [IMAGE]   (default: an image in a fresh folder under $TMPDIR, removed at the end;
+//                                   a given IMAGE that does not exist is made there and kept)
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <sys/wait.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/disk_scanner.h"
+
+#include "bench_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bench::TRun;
+
+constexpr int kTopFolders = 200;
+constexpr int kSubFolders = 100;        // in each top folder
+constexpr int kFilesPerFolder = 24;     // in each sub folder; every other one is deleted
+constexpr int kNonResidentEvery = 12;   // one file in twelve has data outside its record
+constexpr int kRounds = 3;
+constexpr long long kDeletedFiles = 1LL * kTopFolders * kSubFolders * kFilesPerFolder / 2;
+
+std::string Quote(const fs::path& P) {
+  std::string q = "'";
+  for (char c : P.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+bool Shell(const std::string& Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
+
+bool WriteFile(const fs::path& Path, const std::string& Data) {
+  const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, Data.data(), Data.size()) == static_cast<ssize_t>(Data.size());
+  return ::close(fd) == 0 && written;
+}
+
+// Everything is written first and deleted last, so no deleted record is taken again.
+bool FillVolume(const fs::path& Mount) {
+  const std::string big(5000, 'x');
+  long long n = 0;
+  for (int t = 0; t < kTopFolders; ++t) {
+    std::fprintf(stderr, "\rwriting folder %d of %d", t + 1, kTopFolders);
+    const fs::path top = Mount / ("dir " + std::to_string(t));
+    fs::create_directory(top);
+    for (int s = 0; s < kSubFolders; ++s) {
+      const fs::path sub = top / ("sub " + std::to_string(s));
+      fs::create_directory(sub);
+      for (int f = 0; f < kFilesPerFolder; ++f, ++n) {
+        const std::string data = n % kNonResidentEvery == 0 ? big : "file " + std::to_string(n) + "\n";
+        if (!WriteFile(sub / ("file " + std::to_string(f) + ".txt"), data)) return false;
+      }
+    }
+  }
+  std::fprintf(stderr, "\ndeleting ...\n");
+  for (int t = 0; t < kTopFolders; ++t)
+    for (int s = 0; s < kSubFolders; ++s)
+      for (int f = 0; f < kFilesPerFolder; f += 2)
+        if (::unlink((Mount / ("dir " + std::to_string(t)) / ("sub " + std::to_string(s)) /
+                      ("file " + std::to_string(f) + ".txt")).c_str()) != 0)
+          return false;
+  return true;
+}
+
+bool MakeVolume(const fs::path& Image) {
+  const fs::path mount = Image.parent_path() / (Image.filename().string() + ".mnt");
+  fs::create_directories(mount);
+  const auto unmount = [&] { return Shell("fusermount -u " + Quote(mount) + " || umount " + Quote(mount)); };
+  bool made = Shell("truncate -s 2G " + Quote(Image)) && Shell("mkntfs -F -Q -q -L NTFSBENCH " + Quote(Image)) &&
+              Shell("ntfs-3g -o big_writes " + Quote(Image) + " " + Quote(mount));
+  if (made) {
+    made = FillVolume(mount);
+    made = unmount() && made;
+  }
+  fs::remove(mount);
+  return made;
+}
+
+// What a round reports from its child process.
+struct TRoundResult {
+  double Seconds = 0;
+  double PeakMiB = 0;
+  std::int64_t Files = 0;
+  bool Scanned = false;
+};
+
+// One scan in a fresh process, as a user's first scan meets it: memory that an earlier round freed
+// would hide the cost of touching new pages, which on a large volume is most of it.
+bool ScanOnce(const fs::path& Image, TRun& Run, std::int64_t& Files) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return false;
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    bench::TCountingReports reports;
+    TRoundResult result;
+    const auto start = bench::Clock::now();
+    kestrine::TDiskObject disk(
+        kestrine::platform::TDriveSpec{'d', Image.string(), "", kestrine::platform::TDriveType::Fixed}, &reports);
+    if (disk.FileSystem == kestrine::FileSystemKind::Ntfs && disk.Scanner) {
+      disk.Scanner->ScanForFiles();
+      result = {bench::Since(start), bench::PeakMiB(), reports.Files, reports.Finished};
+    }
+    const bool sent = ::write(pipeFds[1], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  TRoundResult result;
+  const bool received = ::read(pipeFds[0], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!received || !result.Scanned) return false;
+  Run.Keep(result.Seconds, result.PeakMiB);
+  Files = result.Files;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool own = argc < 2;
+  fs::path work;
+  if (own) {
+    std::string tmpl = (fs::temp_directory_path() / "kestrine-ntfs-scan-bench-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) {
+      std::perror("ntfs_scan_bench: mkdtemp");
+      return 1;
+    }
+    work = tmpl;
+  }
+  const fs::path image = own ? work / "volume.img" : fs::path(argv[1]);
+  if (!fs::exists(image)) {
+    std::fprintf(stderr, "building the volume %s through ntfs-3g (minutes) ...\n", image.c_str());
+    if (!MakeVolume(image)) {
+      std::fprintf(stderr, "ntfs_scan_bench: mkntfs, ntfs-3g or writing through the mount failed\n");
+      if (own) fs::remove_all(work);
+      return 1;
+    }
+  }
+  Shell("cat " + Quote(image) + " > /dev/null");  // every side reads from the page cache
+
+    TRun ours, undelete, fls;
+  bool undeleteRan = true;
+  for (int round = 0; round < kRounds; ++round)
+    undeleteRan = undeleteRan && bench::RunTool({"ntfsundelete", "--scan", image.string()}, undelete);
+  const bool flsRan = !std::getenv("KESTRINE_BENCH_NO_FLS") && bench::RunTool({"fls", "-rd", image.string()}, fls);
+  std::int64_t found = 0;
+  bool scanned = true;
+  for (int round = 0; round < kRounds; ++round) scanned = scanned && ScanOnce(image, ours, found);
+  if (own && !std::getenv("KESTRINE_BENCH_KEEP")) fs::remove_all(work);
+  if (!scanned) {
+    std::fprintf(stderr, "ntfs_scan_bench: %s was not scanned as NTFS\n", image.c_str());
+    return 1;
+  }
+  std::printf("NTFS, %d folders, %d files, %lld of them deleted\n", kTopFolders * (kSubFolders + 1),
+              kTopFolders * kSubFolders * kFilesPerFolder, kDeletedFiles);
+  std::printf("%-28s %10s %10s %14s %14s\n", "", "seconds", "peak MiB", "deleted found", "KiB per found");
+  std::printf("%-28s %10.3f %10.1f %14lld %14.2f\n", "kestrine scan", ours.Seconds, ours.PeakMiB,
+              static_cast<long long>(found), found ? ours.PeakMiB * 1024.0 / static_cast<double>(found) : 0.0);
+  const auto row = [](const char* Name, bool Ran, const TRun& Run) {
+    if (Ran)
+      std::printf("%-28s %10.3f %10.1f\n", Name, Run.Seconds, Run.PeakMiB);
+    else
+      std::printf("%-28s %10s\n", Name, "not run or failed");
+  };
+  row("ntfsundelete --scan IMAGE", undeleteRan, undelete);
+  row("fls -rd IMAGE", flsRan, fls);
+  if (undeleteRan)
+    std::printf("%-28s %10.3f %10.2f   (target: time at most 0.50)\n", "ratio kestrine / ntfsundelete",
+                ours.Seconds / undelete.Seconds, ours.PeakMiB / undelete.PeakMiB);
+  if (flsRan)
+    std::printf("%-28s %10.3f %10.2f\n", "ratio kestrine / fls", ours.Seconds / fls.Seconds, ours.PeakMiB / fls.PeakMiB);
+  return found >= kDeletedFiles ? 0 : 1;
+}
