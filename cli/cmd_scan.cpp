@@ -36,7 +36,8 @@ std::string AttributeLetters(std::uint32_t A) {
   return s;
 }
 
-nlohmann::ordered_json ItemRow(const TFileInfo& Item) {
+// The JSON keys, and for a table or CSV what they show besides them.
+nlohmann::ordered_json ItemRow(const TFileInfo& Item, bool ForDisplay) {
   const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
   nlohmann::ordered_json row = {{"path", ItemPath(Item)},
                                 {"name", Item.Name},
@@ -55,7 +56,7 @@ nlohmann::ordered_json ItemRow(const TFileInfo& Item) {
       row["streams"] = streams;
     }
   }
-  // What the table shows besides the JSON keys.
+  if (!ForDisplay) return row;
   std::string marks = AttributeLetters(Item.Attributes);
   if (row.contains("streams") && !row["streams"].empty()) marks += '+';
   row["status"] = Item.IsFolder ? "" : std::to_string(Item.Condition) + "%";
@@ -82,22 +83,15 @@ int RunScan(const TScanOptions& O) {
     return kExitFailed;
   }
   session.Scan(disk, std::get<TFilter>(filter));
-  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-  if (O.Folders)
-    for (PFileInfo folder : session.Folders()) rows.push_back(ItemRow(*folder));
-  for (PFileInfo file : session.Files()) rows.push_back(ItemRow(*file));
-  const TOutputFormat format = ParseOutputFormat(O.Format);
-  if (format == TOutputFormat::Json) {
-    for (auto& row : rows) {
-      row.erase("status");
-      row.erase("marks");
-      row.erase("modified_text");
-    }
-  }
   static const std::vector<TColumn> columns = {{"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
                                                {"modified_text", "Modified"}, {"record", "Record", true}};
-  WriteRows(std::cout, format, columns, rows);
+  TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
+  const bool forDisplay = writer.Format() != TOutputFormat::Json;
+  if (O.Folders)
+    for (PFileInfo folder : session.Folders()) writer.Add(ItemRow(*folder, forDisplay));
+  for (PFileInfo file : session.Files()) writer.Add(ItemRow(*file, forDisplay));
+  writer.Finish();
   if (session.Interrupted()) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   return kExitOk;
 }

@@ -36,44 +36,64 @@ std::string CsvField(const std::string& Value) {
   return quoted + "\"";
 }
 
+TRowWriter::TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns)
+    : FOut(Out), FFormat(Format), FColumns(std::move(Columns)) {
+  for (const auto& c : FColumns) FWidths.push_back(Width(c.Heading));
+  if (FFormat != TOutputFormat::Csv) return;
+  for (std::size_t i = 0; i < FColumns.size(); ++i) FOut << (i ? "," : "") << CsvField(FColumns[i].Key);
+  FOut << "\n";
+}
+
+void TRowWriter::Add(const nlohmann::ordered_json& Row) {
+  if (FFormat == TOutputFormat::Json) {
+    // The same text as the whole array dumped with an indent of 2.
+    FOut << (FRows++ ? ",\n  " : "[\n  ");
+    std::string text = Row.dump(2);
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3))
+      text.insert(at + 1, "  ");
+    FOut << text;
+    return;
+  }
+  std::vector<std::string> line;
+  for (const auto& c : FColumns) line.push_back(Row.contains(c.Key) ? CellText(Row[c.Key]) : std::string());
+  ++FRows;
+  if (FFormat == TOutputFormat::Csv) {
+    for (std::size_t i = 0; i < line.size(); ++i) FOut << (i ? "," : "") << CsvField(line[i]);
+    FOut << "\n";
+    return;
+  }
+  for (std::size_t i = 0; i < line.size(); ++i) FWidths[i] = std::max(FWidths[i], Width(line[i]));
+  FCells.push_back(std::move(line));
+}
+
+void TRowWriter::EmitTableLine(const std::vector<std::string>& Line) {
+  std::string text;
+  for (std::size_t i = 0; i < Line.size(); ++i) {
+    const std::string pad(FWidths[i] - Width(Line[i]), ' ');
+    if (i) text += "  ";
+    text += FColumns[i].AlignRight ? pad + Line[i] : Line[i] + (i + 1 < Line.size() ? pad : "");
+  }
+  FOut << text << "\n";
+}
+
+void TRowWriter::Finish() {
+  if (FFormat == TOutputFormat::Json) {
+    FOut << (FRows ? "\n]\n" : "[]\n");
+  } else if (FFormat == TOutputFormat::Table) {
+    std::vector<std::string> headings;
+    for (const auto& c : FColumns) headings.push_back(c.Heading);
+    EmitTableLine(headings);
+    for (const auto& line : FCells) EmitTableLine(line);
+    FCells.clear();
+  }
+  FOut.flush();
+}
+
 void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColumn>& Columns,
                const nlohmann::ordered_json& Rows) {
-  if (Format == TOutputFormat::Json) {
-    Out << Rows.dump(2) << "\n";
-    return;
-  }
-  std::vector<std::vector<std::string>> cells;
-  for (const auto& row : Rows) {
-    std::vector<std::string> line;
-    for (const auto& c : Columns) line.push_back(row.contains(c.Key) ? CellText(row[c.Key]) : std::string());
-    cells.push_back(std::move(line));
-  }
-  if (Format == TOutputFormat::Csv) {
-    for (std::size_t i = 0; i < Columns.size(); ++i) Out << (i ? "," : "") << CsvField(Columns[i].Key);
-    Out << "\n";
-    for (const auto& line : cells) {
-      for (std::size_t i = 0; i < line.size(); ++i) Out << (i ? "," : "") << CsvField(line[i]);
-      Out << "\n";
-    }
-    return;
-  }
-  std::vector<std::size_t> widths;
-  for (const auto& c : Columns) widths.push_back(Width(c.Heading));
-  for (const auto& line : cells)
-    for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], Width(line[i]));
-  auto emit = [&](const std::vector<std::string>& line) {
-    std::string text;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      const std::string pad(widths[i] - Width(line[i]), ' ');
-      if (i) text += "  ";
-      text += Columns[i].AlignRight ? pad + line[i] : line[i] + (i + 1 < line.size() ? pad : "");
-    }
-    Out << text << "\n";
-  };
-  std::vector<std::string> headings;
-  for (const auto& c : Columns) headings.push_back(c.Heading);
-  emit(headings);
-  for (const auto& line : cells) emit(line);
+  TRowWriter writer(Out, Format, Columns);
+  for (const auto& row : Rows) writer.Add(row);
+  writer.Finish();
 }
 
 }  // namespace kestrine::cli

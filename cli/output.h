@@ -22,6 +22,30 @@ struct TColumn {
   bool AlignRight = false;
 };
 
+// Writes rows as they come: JSON and CSV at once, a table once it has seen every row's widths, so
+// a listing of millions of rows never holds them as JSON objects.
+class TRowWriter {
+ public:
+  TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns);
+  TRowWriter(const TRowWriter&) = delete;
+  TRowWriter& operator=(const TRowWriter&) = delete;
+
+  void Add(const nlohmann::ordered_json& Row);
+  // Ends the listing; a table is written here.
+  void Finish();
+  TOutputFormat Format() const { return FFormat; }
+
+ private:
+  void EmitTableLine(const std::vector<std::string>& Line);
+
+  std::ostream& FOut;
+  TOutputFormat FFormat;
+  std::vector<TColumn> FColumns;
+  std::size_t FRows = 0;
+  std::vector<std::vector<std::string>> FCells;  // table only
+  std::vector<std::size_t> FWidths;
+};
+
 void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColumn>& Columns,
                const nlohmann::ordered_json& Rows);
 
