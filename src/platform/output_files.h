@@ -9,6 +9,8 @@
 
 namespace kestrine::platform {
 
+class TVolumeSource;
+
 // A recovered file open for writing. It is always a new file: nothing that exists is replaced, and
 // no symbolic link is followed into it.
 class TOutputFile {
@@ -21,7 +23,11 @@ class TOutputFile {
 
   // Appends all Count bytes or fails. A block of zeros becomes a hole where the file system has them.
   bool Write(const void* Data, std::size_t Count);
-  // Cuts or extends (with zeros) the file to Size bytes.
+  // Appends Count bytes of Source from Offset, copied inside the kernel. Bytes appended, fewer where
+  // the source ends or fails; -1 when none could be, errno telling why (EXDEV, EINVAL, ENOSYS... when
+  // the kernel cannot copy between the two, as from a block device or across file systems).
+  std::int64_t AppendFromVolume(const TVolumeSource& Source, std::int64_t Offset, std::int64_t Count);
+  // Cuts or extends (with zeros) the file to Size bytes; later writes go on from there.
   bool SetSize(std::int64_t Size);
   // The last-write time; the last-access time stays as it is. Unix seconds and nanoseconds.
   bool SetModificationTime(std::int64_t Seconds, std::int64_t Nanoseconds);
@@ -29,6 +35,7 @@ class TOutputFile {
   bool SetReadOnly();
 
   const std::string& Path() const { return FPath; }
+  std::int64_t Length() const { return FLength; }
 
  private:
   TOutputFile(int Fd, std::string Path) : FFd(Fd), FPath(std::move(Path)) {}

@@ -31,7 +31,8 @@ class TVolumeSource {
   dev_t Device() const { return FDevice; }
   int Descriptor() const { return FFd; }
 
-  // Read-ahead bounds: requests below the largest window are served from it.
+  // Read-ahead bounds: requests below the smallest window are served from it; larger ones only when
+  // the window holds them already.
   static constexpr std::uint32_t kMinWindow = 64 * 1024;
   static constexpr std::uint32_t kMaxWindow = 1024 * 1024;
 

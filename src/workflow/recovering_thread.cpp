@@ -277,13 +277,35 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   Record(std::move(record));
 }
 
+std::int64_t TRecoveringThread::CopyVolumeRange(TRecoveryStream& Stream, platform::TOutputFile& File,
+                                                std::int64_t Limit, bool& Usable) {
+  const TVolumeRange range = Stream.NextVolumeRange(std::min(kVolumeCopyChunk, Limit));
+  if (range.Length <= 0) return 0;
+  const std::int64_t got = FVolumeCopy(File, *Stream.VolumeSource(), range.Offset, range.Length);
+  if (got < range.Length) Usable = false;
+  if (got <= 0) return 0;
+  const std::int64_t taken = Stream.TakeVolumeBytes(got);
+  // Bytes that Read would not have delivered (part of a cluster) are taken back off the file.
+  if (taken < got) File.SetSize(File.Length() - (got - taken));
+  return taken;
+}
+
 std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
                                            bool CountProgress, std::string& Problem) {
   std::int64_t copied = 0;
+  // Bytes that lie on the volume as they are copied in the kernel, in large pieces; the rest is read.
+  bool ranges = FVolumeCopy && Stream.VolumeSource();
   while (copied < Limit) {
     if (Terminated()) {
       Problem = "recovery was stopped after " + std::to_string(copied) + " of " + std::to_string(Limit) + " bytes";
       break;
+    }
+    if (ranges) {
+      if (const std::int64_t n = CopyVolumeRange(Stream, File, Limit - copied, ranges); n > 0) {
+        copied += n;
+        if (CountProgress) FBytesDone += n;
+        continue;
+      }
     }
     const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kBlockSize, Limit - copied));
     const std::uint32_t got = Stream.Read(FBuffer.data(), want);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/volume/workflow_ports.h"
+#include "platform/output_files.h"
 
 namespace kestrine {
 
@@ -49,8 +50,16 @@ class TRecoveringThread final : public TRecoveryJob {
   };
   void SetDestinationFacts(TDestinationFacts Facts) { FFacts = std::move(Facts); }
 
+  // Appends Count bytes of Source from Offset to File: bytes appended, -1 when none could be (errno
+  // says why). The kernel's copy by default; without one every byte goes through the stream's Read.
+  using TVolumeCopy = std::function<std::int64_t(platform::TOutputFile& File, const platform::TVolumeSource& Source,
+                                                 std::int64_t Offset, std::int64_t Count)>;
+  void SetVolumeCopy(TVolumeCopy Copy) { FVolumeCopy = std::move(Copy); }
+
   // Bytes copied per read and write.
   static constexpr std::uint32_t kBlockSize = 64 * 1024;
+  // Most bytes copied straight from the volume between two looks at the stop request.
+  static constexpr std::int64_t kVolumeCopyChunk = 8 * 1024 * 1024;
 
  private:
   // A destination folder; made when the first file that goes into it needs it.
@@ -72,6 +81,10 @@ class TRecoveringThread final : public TRecoveryJob {
   // Copies up to Limit bytes of Stream into File; bytes copied.
   std::int64_t CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
                           bool CountProgress, std::string& Problem);
+  // Copies the stream's next volume range, at most Limit bytes, straight into File; bytes delivered.
+  // Usable turns false when the copy is refused or comes back short: Read goes on from there.
+  std::int64_t CopyVolumeRange(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
+                               bool& Usable);
   std::string CopyNamedStreams(PFileInfo Item, const std::string& Path);
   void Finish(platform::TOutputFile& File, const TFileInfo& Item, std::int64_t Size);
 
@@ -92,6 +105,10 @@ class TRecoveringThread final : public TRecoveryJob {
   TCreateFileHandler FOnCreateFile;
   std::function<void()> FOnFinished;
   std::optional<TDestinationFacts> FFacts;
+  TVolumeCopy FVolumeCopy = [](platform::TOutputFile& File, const platform::TVolumeSource& Source,
+                               std::int64_t Offset, std::int64_t Count) {
+    return File.AppendFromVolume(Source, Offset, Count);
+  };
 
   std::thread FThread;
   std::atomic<bool> FTerminated{false};

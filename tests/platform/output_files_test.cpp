@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/volume_source.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine::platform {
@@ -69,6 +70,40 @@ TEST(OutputFile, SizeTimeAndReadOnlyAreSetInThatOrder) {
   EXPECT_EQ(st.st_mtim.tv_sec, 1'700'000'000);
   EXPECT_EQ(st.st_mtim.tv_nsec, 123'456'789);
   EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+TEST(OutputFile, VolumeBytesAppendAfterWrittenAndSkippedBytesAndACutEnd) {
+  test::TTempDir dir;
+  std::vector<std::uint8_t> volume(300000);
+  for (std::size_t i = 0; i < volume.size(); ++i) volume[i] = static_cast<std::uint8_t>(i * 31 + i / 977);
+  test::WriteFile(dir / "volume.img", volume);
+  auto source = TVolumeSource::Open((dir / "volume.img").string());
+  ASSERT_NE(source, nullptr);
+  std::vector<std::uint8_t> expected;
+  {
+    auto file = TOutputFile::CreateNew((dir / "f").string());
+    ASSERT_NE(file, nullptr);
+    const std::vector<std::uint8_t> data = {7, 8, 9}, zeros(70000, 0);
+    ASSERT_TRUE(file->Write(data.data(), data.size()));
+    ASSERT_TRUE(file->Write(zeros.data(), zeros.size()));  // a hole the copy lands after
+    EXPECT_EQ(file->AppendFromVolume(*source, 1000, 5000), 5000);
+    EXPECT_EQ(file->AppendFromVolume(*source, 299990, 100), 10) << "the source ends";
+    EXPECT_EQ(file->AppendFromVolume(*source, 400000, 100), 0);
+    errno = 0;
+    EXPECT_EQ(file->AppendFromVolume(*source, -1, 100), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(file->Length(), 3 + 70000 + 5000 + 10);
+    // A cut end is where the next bytes go.
+    ASSERT_TRUE(file->SetSize(file->Length() - 3000));
+    ASSERT_TRUE(file->Write(data.data(), data.size()));
+    expected = data;
+    expected.insert(expected.end(), zeros.begin(), zeros.end());
+    expected.insert(expected.end(), volume.begin() + 1000, volume.begin() + 1000 + 5010 - 3000);
+    expected.insert(expected.end(), data.begin(), data.end());
+    EXPECT_EQ(file->Length(), static_cast<std::int64_t>(expected.size()));
+  }
+  EXPECT_EQ(test::ReadFile(dir / "f"), expected);
+  EXPECT_EQ(test::ReadFile(dir / "volume.img"), volume);
 }
 
 TEST(OutputFile, DestinationFileSystemIsNamedAndNoneStoresNamedStreams) {

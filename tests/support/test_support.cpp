@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+
+#include "engine/volume/recovery_stream.h"
 
 namespace kestrine::test {
 namespace fs = std::filesystem;
@@ -52,6 +55,32 @@ void WriteFile(const fs::path& Path, const std::vector<std::uint8_t>& Bytes) {
 std::vector<std::uint8_t> ReadFile(const fs::path& Path) {
   std::ifstream in(Path, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::uint8_t> ReadByVolumeRanges(TRecoveryStream& Stream, const fs::path& Image, std::int64_t MaxRange,
+                                             int* Ranges) {
+  std::ifstream image(Image, std::ios::binary);
+  std::vector<std::uint8_t> out, block(64 * 1024);
+  for (;;) {
+    const TVolumeRange range = Stream.NextVolumeRange(MaxRange);
+    if (range.Length > 0) {
+      EXPECT_LE(range.Length, MaxRange);
+      const std::size_t at = out.size();
+      out.resize(at + static_cast<std::size_t>(range.Length));
+      image.seekg(range.Offset);
+      image.read(reinterpret_cast<char*>(out.data() + at), static_cast<std::streamsize>(range.Length));
+      if (image.gcount() != range.Length) {
+        ADD_FAILURE() << "a range passes the image's end: " << range.Offset << " + " << range.Length;
+        return out;
+      }
+      EXPECT_EQ(Stream.TakeVolumeBytes(range.Length), range.Length);
+      if (Ranges) ++*Ranges;
+      continue;
+    }
+    const std::uint32_t n = Stream.Read(block.data(), static_cast<std::uint32_t>(block.size()));
+    if (n == 0) return out;
+    out.insert(out.end(), block.begin(), block.begin() + n);
+  }
 }
 
 void PutLe16(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint16_t V) {

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace kestrine {
+class TRecoveryStream;
+}
+
 namespace kestrine::test {
 
 // A fresh folder removed with everything in it at the end of the test.
@@ -36,6 +40,12 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& Path);
 void PutLe16(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint16_t V);
 void PutLe32(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint32_t V);
 void PutLe64(std::vector<std::uint8_t>& B, std::size_t Offset, std::uint64_t V);
+
+// The stream's bytes from its position on as a caller that copies the volume ranges itself gets
+// them: each range of at most MaxRange bytes read from Image at its offset, the rest through Read
+// in 64 KiB blocks. Ranges, when given, counts the ranges taken.
+std::vector<std::uint8_t> ReadByVolumeRanges(TRecoveryStream& Stream, const std::filesystem::path& Image,
+                                             std::int64_t MaxRange, int* Ranges = nullptr);
 
 // Runs a shell command, returning its exit status and standard output.
 struct TCommandResult {

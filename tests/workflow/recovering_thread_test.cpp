@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_object.h"
 #include "filter/filter_builder.h"
+#include "platform/volume_source.h"
 #include "tests/engine/fat/fat_volume_builder.h"
 #include "tests/engine/ntfs/ntfs_image_builder.h"
 #include "tests/support/test_support.h"
@@ -461,6 +463,154 @@ TEST_F(Recovery, ItemsTheHandlerCannotCreateAreSkippedWithTheReason) {
   EXPECT_EQ(records[1].Outcome, TRecoveryOutcome::Written);
   EXPECT_EQ(asked, (std::vector<std::string>{(out / "Big text.log").string(), (out / "Big random.bin").string()}));
   EXPECT_FALSE(fs::exists(out / "Big text.log"));
+}
+
+// What one recovery left: each record with its destination below the folder and the file's bytes.
+struct TWritten {
+  std::string Path;
+  TRecoveryOutcome Outcome;
+  std::string Reason;
+  std::int64_t Size;
+  std::vector<std::uint8_t> Bytes;
+  bool operator==(const TWritten&) const = default;
+};
+
+std::vector<TWritten> WrittenBelow(const std::vector<TRecoveryRecord>& Records, const fs::path& Out) {
+  std::vector<TWritten> written;
+  for (const TRecoveryRecord& r : Records) {
+    const bool file = !r.Destination.empty() && fs::is_regular_file(r.Destination);
+    written.push_back({r.Destination.empty() ? std::string() : fs::relative(r.Destination, Out).string(), r.Outcome,
+                       r.Reason, r.Size, file ? test::ReadFile(r.Destination) : std::vector<std::uint8_t>{}});
+  }
+  return written;
+}
+
+void ReadOnly(TRecoveryJob& Job) { static_cast<TRecoveringThread&>(Job).SetVolumeCopy({}); }
+
+// Recoveries whose volume copies go through the kernel, with the ranges each file's copies took.
+class VolumeCopy : public Recovery, public ::testing::WithParamInterface<const char*> {
+ protected:
+  std::function<void(TRecoveryJob&)> Counted(const fs::path& Out) {
+    return [this, Out](TRecoveryJob& Job) {
+      static_cast<TRecoveringThread&>(Job).SetVolumeCopy(
+          [this, Out](platform::TOutputFile& File, const platform::TVolumeSource& Source, std::int64_t Offset,
+                      std::int64_t Count) {
+            ++Copies[fs::relative(File.Path(), Out).string()];
+            return File.AppendFromVolume(Source, Offset, Count);
+          });
+    };
+  }
+  std::map<std::string, int> Copies;
+};
+
+TEST_P(VolumeCopy, KernelCopiesWriteExactlyWhatReadsWrite) {
+  OpenFixture(GetParam());
+  const fs::path copiedOut = Dir / "copied", readOut = Dir / "read";
+  fs::create_directories(copiedOut);
+  fs::create_directories(readOut);
+  const auto copied = Recover(TopItems(), copiedOut, Counted(copiedOut));
+  const auto read = Recover(TopItems(), readOut, ReadOnly);
+  ASSERT_FALSE(read.empty());
+  EXPECT_EQ(WrittenBelow(copied, copiedOut), WrittenBelow(read, readOut));
+  EXPECT_EQ(TreeOf(copiedOut), TreeOf(readOut));
+  if (std::string(GetParam()) != "ntfs.img") {
+    // On FAT every file with clusters is copied by the kernel.
+    for (const TRecoveryRecord& r : copied) {
+      if (r.Item->IsFolder || r.Size == 0) continue;
+      EXPECT_EQ(Copies.count(fs::relative(r.Destination, copiedOut).string()), 1u) << r.Destination;
+    }
+  } else {
+    // Written 4 KiB at a time in turn with another file: a copy per run. Resident and compressed
+    // data are made by Read.
+    EXPECT_GE(Copies["Fragmented/frag A.bin"], 10);
+    EXPECT_EQ(Copies["sparse deleted.bin"], 2) << "its two stored runs, the holes read";
+    EXPECT_EQ(Copies.count("tiny deleted.txt"), 0u);
+    EXPECT_EQ(Copies.count("Compressed/deleted log.txt"), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, VolumeCopy, ::testing::Values("fat12.img", "fat16.img", "fat32.img", "ntfs.img"));
+
+TEST_F(Recovery, RefusedAndShortVolumeCopiesEndAsReadsWould) {
+  // FAT12, 512-byte clusters: a file whose chain ends at the volume's end, and two that are whole.
+  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat12});
+  const std::uint32_t last = volume.ClusterCount() + 1;
+  volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?AST    BIN", 0x21, last - 1, 3000)),
+                                        Deleted(ShortSlot("?OOD    BIN", 0x20, 10, 1000)),
+                                        Deleted(ShortSlot("?IG     BIN", 0x20, 20, 5000))});
+  volume.PutBytes(volume.ClusterOffset(last - 1), Pattern(1024, 5));
+  volume.PutBytes(volume.ClusterOffset(10), Pattern(1000, 9));
+  volume.PutBytes(volume.ClusterOffset(20), Pattern(5000, 3));
+  OpenBuilt(volume);
+  TDiskItems items;
+  for (const char* name : {"$AST.BIN", "$OOD.BIN", "$IG.BIN"}) items.Add(Find(name));
+  const fs::path readOut = Dir / "read";
+  fs::create_directories(readOut);
+  const auto expected = WrittenBelow(Recover(items, readOut, ReadOnly), readOut);
+  ASSERT_EQ(expected.size(), 3u);
+  EXPECT_EQ(expected[0].Outcome, TRecoveryOutcome::Partial);
+  EXPECT_EQ(expected[0].Bytes.size(), 3000u);
+
+  int calls = 0;
+  using TCopy = TRecoveringThread::TVolumeCopy;
+  const std::map<std::string, TCopy> seams = {
+      {"refused", [&calls](platform::TOutputFile&, const platform::TVolumeSource&, std::int64_t, std::int64_t) {
+         ++calls;
+         errno = EXDEV;
+         return std::int64_t{-1};
+       }},
+      // 700 bytes end inside the second cluster: only the first may stay.
+      {"short", [&calls](platform::TOutputFile& File, const platform::TVolumeSource& Source, std::int64_t Offset,
+                         std::int64_t Count) {
+         ++calls;
+         return File.AppendFromVolume(Source, Offset, std::min<std::int64_t>(Count, 700));
+       }},
+      {"kernel", [&calls](platform::TOutputFile& File, const platform::TVolumeSource& Source, std::int64_t Offset,
+                          std::int64_t Count) {
+         ++calls;
+         return File.AppendFromVolume(Source, Offset, Count);
+       }},
+  };
+  for (const auto& [name, seam] : seams) {
+    const fs::path out = Dir / name;
+    fs::create_directories(out);
+    calls = 0;
+    const auto records = Recover(items, out, [&seam](TRecoveryJob& Job) {
+      static_cast<TRecoveringThread&>(Job).SetVolumeCopy(seam);
+    });
+    EXPECT_EQ(WrittenBelow(records, out), expected) << name;
+    // One copy per file: after a refused or short one, Read does the rest of the file.
+    EXPECT_EQ(calls, 3) << name;
+  }
+}
+
+TEST_F(Recovery, StopIsLookedAtBetweenVolumeCopies) {
+  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat16, .SectorsPerCluster = 8});
+  const std::int64_t chunk = TRecoveringThread::kVolumeCopyChunk;
+  const auto content = Pattern(static_cast<std::size_t>(chunk + chunk / 8), 7);
+  volume.PutSlots(volume.RootOffset(),
+                  {Deleted(ShortSlot("?UGE    BIN", 0x20, 2, static_cast<std::uint32_t>(content.size())))});
+  volume.PutBytes(volume.ClusterOffset(2), content);
+  OpenBuilt(volume);
+  TDiskItems items;
+  items.Add(Find("$UGE.BIN"));
+  const fs::path out = Out();
+  const auto records = Recover(items, out, [](TRecoveryJob& Job) {
+    static_cast<TRecoveringThread&>(Job).SetVolumeCopy(
+        [&Job](platform::TOutputFile& File, const platform::TVolumeSource& Source, std::int64_t Offset,
+               std::int64_t Count) {
+          Job.Terminate();
+          return File.AppendFromVolume(Source, Offset, Count);
+        });
+  });
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
+  EXPECT_EQ(records[0].Reason,
+            "recovery was stopped after " + std::to_string(chunk) + " of " + std::to_string(content.size()) + " bytes");
+  const auto bytes = test::ReadFile(out / "$UGE.BIN");
+  ASSERT_EQ(bytes.size(), content.size());
+  EXPECT_TRUE(std::equal(content.begin(), content.begin() + chunk, bytes.begin()));
+  EXPECT_TRUE(std::all_of(bytes.begin() + chunk, bytes.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
 TEST_F(Recovery, TerminatedBeforeStartWritesNothingButStillFinishes) {

@@ -19,17 +19,25 @@ class TRecoveryFatStream : public TRecoveryStream {
   std::uint32_t Read(void* Buffer, std::uint32_t Count) override;
   // Clamped to 0 .. Size.
   std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  // Adjacent clusters of the chain that the volume holds whole, up to the recorded size.
+  TVolumeRange NextVolumeRange(std::int64_t MaxLength) override;
+  // A copy that came back short keeps only the clusters it brought whole.
+  std::int64_t TakeVolumeBytes(std::int64_t Count) override;
 
   // The chain lives in the stream, not in the item, so two streams over one item never share it.
   const TClusChain& Chain() const { return FChain; }
 
  private:
+  // Clusters from chain index First, at most Limit, that follow one another on the volume.
+  std::int64_t AdjacentClusters(std::int64_t First, std::int64_t Limit) const;
+
   TFatScaner* FScanner = nullptr;
   const TFatEntryInfo* FEntry = nullptr;
   TClusChain FChain;
   std::vector<std::uint8_t> FClusterBuffer;
   std::int64_t FLoadedCluster = -1;
   std::uint32_t FBufferedBytes = 0;
+  std::int64_t FOffered = 0;  // length of the range last offered
 };
 
 }  // namespace kestrine

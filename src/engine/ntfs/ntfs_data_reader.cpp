@@ -114,6 +114,44 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
   return true;
 }
 
+bool TNtfsDataReader::Covered(std::int64_t First, std::int64_t Last) const {
+  auto run = std::upper_bound(FRuns.begin(), FRuns.end(), First, [](std::int64_t Vcn, const TRunItem& R) {
+    return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
+  });
+  for (std::int64_t next = First; run != FRuns.end() && run->Vcn <= next; ++run) {
+    next = run->Vcn + static_cast<std::int64_t>(run->Length);
+    if (next > Last) return true;
+  }
+  return false;
+}
+
+TVolumeRange TNtfsDataReader::VolumeRange(std::int64_t Position, std::int64_t MaxLength) const {
+  const platform::TVolumeSource* source = FReader.Handle();
+  if (!FUsable || FResident || FCompressed || !source || Position < 0 || MaxLength <= 0) return {};
+  const std::int64_t stored = std::min(FSize, FInitialized);
+  if (Position >= stored) return {};
+  const std::int64_t end = Position + std::min(MaxLength, stored - Position);
+  const std::int64_t vcn = Position / FClusterSize;
+  const auto run = std::upper_bound(FRuns.begin(), FRuns.end(), vcn, [](std::int64_t Vcn, const TRunItem& R) {
+    return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
+  });
+  if (run == FRuns.end() || run->Vcn > vcn || run->Lcn < 0) return {};
+  // Read loads whole units and stops at the first cluster no run holds.
+  if (!Covered(vcn / FUnitClusters * FUnitClusters, vcn)) return {};
+  // Clusters off the volume read as zeros.
+  const std::int64_t into = vcn - run->Vcn;
+  if (run->Lcn >= FReader.ClusterCount() || into >= FReader.ClusterCount() - run->Lcn) return {};
+  const std::int64_t lcn = run->Lcn + into;
+  const auto clusters = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(run->Length - static_cast<std::uint64_t>(into),
+                              static_cast<std::uint64_t>(FReader.ClusterCount() - lcn)));
+  const std::int64_t offset = lcn * FClusterSize + Position % FClusterSize;
+  const std::int64_t length = std::min({end - Position, clusters * FClusterSize - Position % FClusterSize,
+                                        source->Size() - offset});
+  if (length <= 0) return {};
+  return {offset, length};
+}
+
 std::span<const std::uint8_t> TNtfsDataReader::At(std::int64_t Position) {
   if (!FUsable || Position < 0) return {};
   if (FResident) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/ntfs/ntfs_records.h"
+#include "engine/volume/read_disk.h"
 
 namespace kestrine {
 
@@ -28,9 +29,15 @@ class TNtfsDataReader {
   std::span<const std::uint8_t> At(std::int64_t Position);
   // Copies up to Count bytes from Position, never at or past Limit.
   std::size_t Read(std::int64_t Position, std::uint8_t* Buffer, std::size_t Count, std::int64_t Limit);
+  // Where the bytes from Position on are stored on the volume as they are, up to MaxLength of them
+  // and within one run: plain data only. Empty where Read makes the bytes rather than reading them
+  // (resident or compressed data, holes, zeros past the initialized size or the volume's end).
+  TVolumeRange VolumeRange(std::int64_t Position, std::int64_t MaxLength) const;
 
  private:
   bool LoadUnit(std::int64_t Unit);
+  // Runs hold every cluster from First up to Last, with no gap.
+  bool Covered(std::int64_t First, std::int64_t Last) const;
 
   TMftReader& FReader;
   bool FResident = false;

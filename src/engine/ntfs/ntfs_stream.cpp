@@ -59,6 +59,11 @@ std::int64_t TRecoveryNtfsStream::Seek(std::int64_t Offset, TSeekOrigin Origin) 
   return FPosition;
 }
 
+TVolumeRange TRecoveryNtfsStream::NextVolumeRange(std::int64_t MaxLength) {
+  if (!FData || !FEfsHeader.empty() || FPosition < 0 || FPosition >= FSize) return {};
+  return FData->VolumeRange(FPosition, std::min(MaxLength, FSize - FPosition));
+}
+
 std::uint32_t TRecoveryNtfsStream::Read(void* Buffer, std::uint32_t Count) {
   if (!FData || !Buffer || FPosition < 0) return 0;
   auto* out = static_cast<std::uint8_t*>(Buffer);

@@ -28,6 +28,8 @@ class TRecoveryNtfsStream : public TRecoveryStream {
   // Never passes the stream's length; 0 at the end.
   std::uint32_t Read(void* Buffer, std::uint32_t Count) override;
   std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
+  // Plain stored data only: the raw form of an encrypted file is put together by Read.
+  TVolumeRange NextVolumeRange(std::int64_t MaxLength) override;
 
   // A $DATA stream of the name was found.
   bool Found() const { return FData != nullptr; }

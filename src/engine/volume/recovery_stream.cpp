@@ -14,6 +14,14 @@ TRecoveryStream::~TRecoveryStream() = default;
 
 std::int64_t TRecoveryStream::GetSize() const { return Item ? Item->Size.load() : 0; }
 
+std::int64_t TRecoveryStream::TakeVolumeBytes(std::int64_t Count) {
+  if (Count <= 0) return 0;
+  FPosition += Count;
+  return Count;
+}
+
+platform::TVolumeSource* TRecoveryStream::VolumeSource() const { return Scanner ? Scanner->Handle.get() : nullptr; }
+
 std::int64_t TRecoveryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   if (!Item) return FPosition;
   switch (Origin) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "engine/volume/file_info.h"
+#include "engine/volume/read_disk.h"
 
 namespace kestrine {
 
@@ -28,6 +29,15 @@ class TRecoveryStream {
   virtual std::uint32_t Write(const void* /*Buffer*/, std::uint32_t /*Count*/) { return 0; }
   // From the end, a positive Offset counts back from the end.
   virtual std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin);
+
+  // Where the next bytes from the position lie on the volume, at most MaxLength of them, when copying
+  // them straight from there gives exactly what Read would deliver; Length 0 when they need Read.
+  virtual TVolumeRange NextVolumeRange(std::int64_t /*MaxLength*/) { return {}; }
+  // Count bytes of the range last offered were copied by the caller: the position moves past those
+  // of them that Read would also have delivered, and that many are returned.
+  virtual std::int64_t TakeVolumeBytes(std::int64_t Count);
+  // The source the ranges lie on; nil when the volume could not be opened.
+  platform::TVolumeSource* VolumeSource() const;
 
   std::int64_t Position() const { return FPosition; }
   void SetPosition(std::int64_t Value) { Seek(Value, TSeekOrigin::Beginning); }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/volume_source.h"
+
 namespace kestrine::platform {
 namespace {
 
@@ -65,6 +67,28 @@ bool TOutputFile::Write(const void* Data, std::size_t Count) {
   return true;
 }
 
+std::int64_t TOutputFile::AppendFromVolume(const TVolumeSource& Source, std::int64_t Offset, std::int64_t Count) {
+  if (Offset < 0 || Count < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  loff_t from = Offset;
+  std::int64_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::copy_file_range(Source.Descriptor(), &from, FFd, nullptr,
+                                        static_cast<std::size_t>(Count - done), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && done == 0) return -1;
+    if (n <= 0) break;
+    done += n;
+  }
+  if (done > 0) {
+    FLength += done;
+    FHoleAtEnd = false;
+  }
+  return done;
+}
+
 bool TOutputFile::MaterializeHole() {
   if (!FHoleAtEnd) return true;
   FHoleAtEnd = false;
@@ -73,10 +97,11 @@ bool TOutputFile::MaterializeHole() {
 
 bool TOutputFile::SetSize(std::int64_t Size) {
   if (Size < 0) return false;
+  if (Size == FLength && !FHoleAtEnd) return true;  // written up to there, and the offset is there
   FHoleAtEnd = false;
   if (::ftruncate(FFd, static_cast<off_t>(Size)) != 0) return false;
   FLength = Size;
-  return true;
+  return ::lseek(FFd, static_cast<off_t>(Size), SEEK_SET) == static_cast<off_t>(Size);
 }
 
 bool TOutputFile::SetModificationTime(std::int64_t Seconds, std::int64_t Nanoseconds) {

@@ -71,7 +71,10 @@ bool TVolumeSource::Refill(std::int64_t Offset) {
 
 std::uint32_t TVolumeSource::Read(void* Buffer, std::uint32_t Count, std::int64_t Offset) {
   if (Offset < 0 || Buffer == nullptr) return 0;
-  if (Count >= kMaxWindow) return ReadDirect(Buffer, Count, Offset);
+  // A large read the window does not hold already goes straight to the caller: through the window
+  // it would only cost one more copy.
+  const bool held = Offset >= FWindowOffset && Offset + Count <= FWindowOffset + FWindowLength;
+  if (Count >= kMinWindow && !held) return ReadDirect(Buffer, Count, Offset);
   auto* out = static_cast<std::uint8_t*>(Buffer);
   std::uint32_t done = 0;
   while (done < Count) {

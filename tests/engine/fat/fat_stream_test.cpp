@@ -93,6 +93,91 @@ TEST_F(FatStream, ExistingFilesFollowTheirScatteredChain) {
   EXPECT_EQ(ReadAll(stream, 777), data);
 }
 
+// A file of the table that jumps about: clusters 20-22, 30-31, then 25; the last one partly used.
+class FatStreamChains : public FatStream {
+ protected:
+  FatStreamChains() : Scattered(Pattern(6 * 2048 - 300, 9)) {
+    Volume.Chain(kChain);
+    for (std::size_t i = 0; i < kChain.size(); ++i) {
+      const auto from = Scattered.begin() + static_cast<std::ptrdiff_t>(i * 2048);
+      const auto to = Scattered.begin() + static_cast<std::ptrdiff_t>(std::min(Scattered.size(), (i + 1) * 2048));
+      Volume.PutBytes(Volume.ClusterOffset(kChain[i]), {from, to});
+    }
+    // Its last two clusters lie past the volume's last one: the chain ends early.
+    Volume.PutSlots(Volume.RootOffset() + 64,
+                    {Deleted(ShortSlot("?AST    BIN", 0x20, Volume.ClusterCount(), 4 * 2048 - 10))});
+    Volume.PutBytes(Volume.ClusterOffset(Volume.ClusterCount()), Pattern(2 * 2048, 4));
+    Live.Size = static_cast<std::int64_t>(Scattered.size());
+    auto entry = std::make_unique<TFatEntryInfo>();
+    entry->FirstCluster = kChain.front();
+    Live.FsInfo = std::move(entry);
+  }
+  // The bytes Read gives from the stream's start, Skip bytes read first and then the rest by ranges.
+  void ExpectRangesGiveWhatReadGives(PFileInfo Item, std::int64_t MaxRange, std::uint32_t Skip,
+                                     int ExpectedRanges) {
+    TRecoveryFatStream reader(Scan->Disk.get(), Item);
+    const auto expected = ReadAll(reader, 65536);
+    TRecoveryFatStream stream(Scan->Disk.get(), Item);
+    std::vector<std::uint8_t> got(Skip);
+    got.resize(stream.Read(got.data(), Skip));
+    ASSERT_EQ(got.size(), std::min<std::size_t>(Skip, expected.size()));
+    int ranges = 0;
+    const auto rest = test::ReadByVolumeRanges(stream, Scan->Disk->SourcePath, MaxRange, &ranges);
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, expected) << Item->Name << ", ranges of " << MaxRange << " after " << Skip;
+    if (ExpectedRanges >= 0) {
+      EXPECT_EQ(ranges, ExpectedRanges) << Item->Name;
+    }
+  }
+
+  static inline const std::vector<std::uint32_t> kChain = {20, 21, 22, 30, 31, 25};
+  std::vector<std::uint8_t> Scattered;
+  TFileInfo Live;
+};
+
+TEST_F(FatStreamChains, VolumeRangesGiveWhatReadGivesAndNeverCrossAJump) {
+  ScanVolume();
+  // One range per piece of adjacent clusters.
+  ExpectRangesGiveWhatReadGives(&Live, 1 << 20, 0, 3);
+  ExpectRangesGiveWhatReadGives(Found("$IVE.BIN"), 1 << 20, 0, 1);
+  // Only the cluster the chain has is offered; the rest is Read's, which has nothing more.
+  ExpectRangesGiveWhatReadGives(Found("$AST.BIN"), 1 << 20, 0, 1);
+  // Ranges that end inside a cluster, and ranges that start inside one after a small read.
+  for (const std::uint32_t skip : {0u, 100u, 2048u, 5000u})
+    for (const std::int64_t max : {std::int64_t{3000}, std::int64_t{2048}, std::int64_t{1}}) {
+      ExpectRangesGiveWhatReadGives(&Live, max, skip, -1);
+      ExpectRangesGiveWhatReadGives(Found("$IVE.BIN"), max, skip, -1);
+      ExpectRangesGiveWhatReadGives(Found("$AST.BIN"), max, skip, -1);
+    }
+  TRecoveryFatStream stream(Scan->Disk.get(), &Live);
+  EXPECT_EQ(ReadAll(stream, 65536), Scattered);
+}
+
+TEST_F(FatStreamChains, ACopyThatCameBackShortKeepsOnlyTheClustersItBroughtWhole) {
+  ScanVolume();
+  TRecoveryFatStream stream(Scan->Disk.get(), Found("$IVE.BIN"));
+  const TVolumeRange range = stream.NextVolumeRange(1 << 20);
+  EXPECT_EQ(range.Offset, Volume.ClusterOffset(10));
+  EXPECT_EQ(range.Length, 5000);
+  EXPECT_EQ(stream.TakeVolumeBytes(3000), 2048);
+  EXPECT_EQ(stream.Position(), 2048);
+  EXPECT_EQ(stream.NextVolumeRange(1 << 20).Offset, Volume.ClusterOffset(11));
+  EXPECT_EQ(stream.TakeVolumeBytes(100), 0);
+  EXPECT_EQ(stream.Position(), 2048);
+  EXPECT_EQ(stream.TakeVolumeBytes(100), 0) << "nothing is on offer after a take";
+  std::vector<std::uint8_t> rest = ReadAll(stream, 65536);
+  EXPECT_TRUE(std::equal(rest.begin(), rest.end(), Content.begin() + 2048, Content.end()));
+  // A seek or a read withdraws what was offered.
+  stream.SetPosition(100);
+  ASSERT_EQ(stream.NextVolumeRange(1 << 20).Length, 4900);
+  EXPECT_EQ(stream.TakeVolumeBytes(4900), 4900);
+  EXPECT_EQ(stream.Position(), 5000);
+  stream.SetPosition(0);
+  ASSERT_GT(stream.NextVolumeRange(1 << 20).Length, 0);
+  stream.Seek(0, TSeekOrigin::Current);
+  EXPECT_EQ(stream.TakeVolumeBytes(10), 0);
+}
+
 TEST_F(FatStream, AClusterThatCannotBeReadEndsTheRead) {
   // The image ends inside the file's third cluster.
   Volume.Bytes().resize(static_cast<std::size_t>(Volume.ClusterOffset(12) + 100));
@@ -102,6 +187,13 @@ TEST_F(FatStream, AClusterThatCannotBeReadEndsTheRead) {
   EXPECT_EQ(stream.Read(buffer.data(), 8192), 4096u);
   EXPECT_EQ(stream.Read(buffer.data(), 8192), 0u);
   EXPECT_EQ(stream.Read(buffer.data(), 8192), 0u);
+  // The cluster the image ends in is not offered either.
+  TRecoveryFatStream ranged(Scan->Disk.get(), Found("$IVE.BIN"));
+  int ranges = 0;
+  const auto bytes = test::ReadByVolumeRanges(ranged, Scan->Disk->SourcePath, 1 << 20, &ranges);
+  EXPECT_EQ(ranges, 1);
+  ASSERT_EQ(bytes.size(), 4096u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), Content.begin()));
 }
 
 }  // namespace

@@ -196,6 +196,78 @@ TEST_F(StreamTest, RunsOffTheVolumeReadAsZerosAndNeverHang) {
   EXPECT_EQ(stream.Read(buf.data(), 65536), 0u);
 }
 
+// Read alone against ranges copied from the image with Read for the rest, from position From on.
+void ExpectRangesGiveWhatReadGives(PFileInfo Item, int ExpectedRanges, std::int64_t From = 0) {
+  ASSERT_NE(Item, nullptr);
+  TRecoveryNtfsStream reader(Item->Disk, Item);
+  reader.Seek(From, TSeekOrigin::Beginning);
+  std::vector<std::uint8_t> expected, block(65536);
+  while (const std::uint32_t n = reader.Read(block.data(), 65536)) expected.insert(expected.end(), block.begin(), block.begin() + n);
+  for (const std::int64_t max : {std::int64_t{1} << 20, std::int64_t{5000}}) {
+    TRecoveryNtfsStream stream(Item->Disk, Item);
+    stream.Seek(From, TSeekOrigin::Beginning);
+    int ranges = 0;
+    EXPECT_EQ(ReadByVolumeRanges(stream, Item->Disk->SourcePath, max, &ranges), expected)
+        << Item->Name << " from " << From << ", ranges of " << max;
+    if (max == std::int64_t{1} << 20) {
+      EXPECT_EQ(ranges, ExpectedRanges) << Item->Name << " from " << From;
+    }
+  }
+}
+
+TEST_F(StreamTest, VolumeRangesCoverStoredPlainDataAndNothingReadMakesItself) {
+  Image.PutClusters(100, Pattern(12 * kCluster, 3));
+  Image.PutClusters(120, Pattern(20 * kCluster, 5));
+  // Three runs apart from one another, a hole longer than a read between two runs, a partly
+  // initialized cluster.
+  Image.PutRecord(20, Deleted(Image, u"fragmented.bin").NonResidentData({{2, 100}, {1, 110}, {3, 104}}, 6 * kCluster - 10));
+  Image.PutRecord(21, Deleted(Image, u"sparse.bin", 0x220).NonResidentData({{1, 100}, {20, -1}, {20, 120}}, 41 * kCluster));
+  Image.PutRecord(22, Deleted(Image, u"init.bin").NonResident(0x80, u"", {{1, 101}}, 4000, 0, 0, 1000));
+  // Runs into the clusters past the volume's last one.
+  Image.PutRecord(23, Deleted(Image, u"edge.bin").NonResidentData({{4, 510}}, 4 * kCluster));
+  // Runs that start at cluster 3: Read has nothing for a unit that does not start with a run.
+  Image.PutRecord(24, Deleted(Image, u"late.bin").NonResident(0x80, u"", {{20, 120}}, 24 * kCluster, 0, 3));
+  // Resident, compressed and encrypted data are made by Read.
+  Image.PutRecord(25, Deleted(Image, u"tiny.txt").Data(Pattern(300, 1)));
+  std::vector<std::uint8_t> packed;
+  for (int i = 0; i < 16; ++i) {
+    const auto chunk = RepeatChunk(static_cast<std::uint8_t>('A' + i));
+    packed.insert(packed.end(), chunk.begin(), chunk.end());
+  }
+  Image.PutClusters(200, packed);
+  Image.PutRecord(26, Deleted(Image, u"packed.log", 0x820).NonResidentData({{1, 200}, {15, -1}}, 65536, u"", 4));
+  std::vector<std::uint8_t> meta(0x238, 0x5A);
+  PutLe32(meta, 0, 0x238);
+  Image.PutRecord(27, Deleted(Image, u"secret.doc", 0x4020).NonResidentData({{2, 100}}, 8000).Resident(0x100, u"$EFS", meta));
+
+  ExpectRangesGiveWhatReadGives(Scan(20), 3);
+  ExpectRangesGiveWhatReadGives(Scan(20), 3, 100);
+  ExpectRangesGiveWhatReadGives(Scan(20), 2, 2 * kCluster + 7);
+  ExpectRangesGiveWhatReadGives(Scan(21), 2);
+  ExpectRangesGiveWhatReadGives(Scan(22), 1);
+  ExpectRangesGiveWhatReadGives(Scan(23), 1);
+  ExpectRangesGiveWhatReadGives(Scan(24), 0);
+  ExpectRangesGiveWhatReadGives(Scan(24), 0, 3 * kCluster);
+  ExpectRangesGiveWhatReadGives(Scan(24), 1, 16 * kCluster);
+  ExpectRangesGiveWhatReadGives(Scan(25), 0);
+  ExpectRangesGiveWhatReadGives(Scan(26), 0);
+  ExpectRangesGiveWhatReadGives(Scan(27), 0);
+  ASSERT_TRUE(Scan(27)->Info<TNtfsFileInfo>()->IsEncrypted());
+}
+
+TEST_F(StreamTest, AVolumeRangeHoldsOnlyTheClustersTheImageHoldsWhole) {
+  Image.PutClusters(449, Pattern(2 * kCluster, 7));
+  Image.PutRecord(20, Deleted(Image, u"cut.bin").NonResidentData({{4, 449}}, 4 * kCluster));
+  const auto image = Image.WriteTo(Dir.Path());
+  std::filesystem::resize_file(image, 450 * kCluster + 100);
+  Result = ScanNtfsImage(image);
+  ExpectRangesGiveWhatReadGives(Result->File(20), 1);
+  TRecoveryNtfsStream stream(Result->Disk.get(), Result->File(20));
+  const TVolumeRange range = stream.NextVolumeRange(1 << 20);
+  EXPECT_EQ(range.Offset, 449 * std::int64_t{kCluster});
+  EXPECT_EQ(range.Length, kCluster) << "the cut cluster is past the volume: Read's";
+}
+
 TEST(EfsRaw, HeaderAroundTheMetadata) {
   std::vector<std::uint8_t> meta(0x238, 0x5A);
   PutLe32(meta, 0, 0x238);
