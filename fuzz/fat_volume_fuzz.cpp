@@ -1,5 +1,5 @@
 // The FAT boot sector, allocation table and directory walk over a small volume built from the input,
-// then the recovery streams of what the walk found.
+// then the recovery streams of what the walk found, by Read and by their volume ranges.
 //
 // Input: 512 bytes of boot sector, a 16-bit length L, L bytes of allocation table (placed in every
 // table the boot sector names), then the directory bytes, placed where the root (FAT12/16) or the
@@ -82,6 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
       std::int64_t total = 0;
       while (const std::uint32_t n = stream->Read(buffer.data(), buffer.size())) total += n;
       if (total > f->Size) __builtin_trap();
+      auto plain = CreateStreamForKind(&disk, disk.FileSystem, f, "");
+      auto ranged = CreateStreamForKind(&disk, disk.FileSystem, f, "");
+      fuzz::CheckVolumeRanges(*plain, *ranged, volume, 1 << 20);
     }
   } catch (const TDiskObjectError&) {
     // A boot sector without geometry: no disk object, as it should be.

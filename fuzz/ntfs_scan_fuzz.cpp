@@ -1,4 +1,5 @@
-// A whole NTFS scan over a small volume, then a bounded read of every stream found.
+// A whole NTFS scan over a small volume, then a bounded read of every stream found, by Read and by
+// its volume ranges.
 
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         TRecoveryNtfsStream stream(&disk, name, item);
         for (int i = 0; i < 4 && stream.Read(buf.data(), 65536) > 0; ++i) {
         }
+        TRecoveryNtfsStream plain(&disk, name, item), ranged(&disk, name, item);
+        fuzz::CheckVolumeRanges(plain, ranged, {Data, Size}, 4 * 65536);
       }
     }
   } catch (const TDiskObjectError&) {
