@@ -31,11 +31,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using bench::Clock;
-using bench::PeakMiB;
-using bench::ResetPeak;
-using bench::Since;
-using bench::TCountingReports;
 using bench::TRun;
 
 constexpr std::uint32_t kSectorSize = 512;
@@ -314,25 +309,15 @@ bool MakeVolume(const fs::path& Image, TVolumeCounts& Counts) {
   return ::close(fd) == 0 && built;
 }
 
-// One scan on this thread, as a front end's scanning thread runs it; false when the volume is not FAT32.
-bool ScanOnce(const fs::path& Image, TRun& Run, TCountingReports& Reports) {
-  ResetPeak();
-  const auto start = Clock::now();
-  kestrine::TDiskObject disk(kestrine::platform::TDriveSpec{'d', Image.string(), "", kestrine::platform::TDriveType::Fixed},
-                             &Reports);
-  if (disk.FileSystem != kestrine::FileSystemKind::Fat32 || !disk.Scanner) return false;
-  disk.Scanner->ScanForFiles();
-  Run.Keep(Since(start), PeakMiB());
-  return Reports.Finished;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool own = argc < 2;
-  const fs::path work = own ? fs::temp_directory_path() / "kestrine-fat-scan-bench" : fs::path(argv[1]);
-  fs::remove_all(work);
-  fs::create_directories(work);
+  const bench::TWorkFolder folder("kestrine-fat-scan-bench", argc < 2 ? nullptr : argv[1]);
+  const fs::path& work = folder.Path();
+  if (work.empty()) {
+    std::perror("fat_scan_bench: no work folder");
+    return 1;
+  }
   const fs::path image = work / "volume.img";
   TVolumeCounts counts;
   std::fprintf(stderr, "building the volume in %s ...\n", work.c_str());
@@ -341,16 +326,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   TRun ours, fls;
-  TCountingReports reports;
   bool scanned = true, flsRan = true;
   // fls runs first: a child's peak counts the pages it shared with this process when forked.
   for (int round = 0; round < kFlsRounds; ++round)
     flsRan = flsRan && bench::RunTool({"fls", "-rd", "-f", "fat32", image.string()}, fls);
-  for (int round = 0; round < kRounds; ++round) {
-    reports = TCountingReports{};
-    scanned = scanned && ScanOnce(image, ours, reports);
-  }
-  if (own && !std::getenv("KESTRINE_BENCH_KEEP")) fs::remove_all(work);
+  std::int64_t found = 0;
+  for (int round = 0; round < kRounds; ++round)
+    scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::FileSystemKind::Fat32, ours, found);
   if (!scanned) {
     std::fprintf(stderr, "fat_scan_bench: %s was not scanned as FAT32\n", image.c_str());
     return 1;
@@ -360,13 +342,13 @@ int main(int argc, char** argv) {
               static_cast<long long>(counts.LongNames));
   std::printf("%-28s %10s %10s %14s\n", "", "seconds", "peak MiB", "deleted found");
   std::printf("%-28s %10.3f %10.1f %14lld\n", "kestrine scan", ours.Seconds, ours.PeakMiB,
-              static_cast<long long>(reports.Files));
+              static_cast<long long>(found));
   if (!flsRan) {
     std::printf("%-28s %10s\n", "fls -rd -f fat32 IMAGE", "failed");
-    return reports.Files == counts.Deleted ? 0 : 1;
+    return found == counts.Deleted ? 0 : 1;
   }
   std::printf("%-28s %10.3f %10.1f\n", "fls -rd -f fat32 IMAGE", fls.Seconds, fls.PeakMiB);
   std::printf("%-28s %10.3f %10.2f   (target: time under 0.10)\n", "ratio kestrine / fls", ours.Seconds / fls.Seconds,
               ours.PeakMiB / fls.PeakMiB);
-  return reports.Files == counts.Deleted ? 0 : 1;
+  return found == counts.Deleted ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <sys/wait.h>
@@ -26,6 +27,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using bench::Quote;
+using bench::Shell;
 using bench::TRun;
 
 constexpr int kTopFolders = 200;
@@ -34,14 +37,6 @@ constexpr int kFilesPerFolder = 24;     // in each sub folder; every other one i
 constexpr int kNonResidentEvery = 12;   // one file in twelve has data outside its record
 constexpr int kRounds = 3;
 constexpr long long kDeletedFiles = 1LL * kTopFolders * kSubFolders * kFilesPerFolder / 2;
-
-std::string Quote(const fs::path& P) {
-  std::string q = "'";
-  for (char c : P.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-bool Shell(const std::string& Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
 
 bool WriteFile(const fs::path& Path, const std::string& Data) {
   const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -91,66 +86,23 @@ bool MakeVolume(const fs::path& Image) {
   return made;
 }
 
-// What a round reports from its child process.
-struct TRoundResult {
-  double Seconds = 0;
-  double PeakMiB = 0;
-  std::int64_t Files = 0;
-  bool Scanned = false;
-};
-
-// One scan in a fresh process, as a user's first scan meets it: memory that an earlier round freed
-// would hide the cost of touching new pages, which on a large volume is most of it.
-bool ScanOnce(const fs::path& Image, TRun& Run, std::int64_t& Files) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return false;
-  const pid_t child = ::fork();
-  if (child < 0) return false;
-  if (child == 0) {
-    ::close(pipeFds[0]);
-    bench::TCountingReports reports;
-    TRoundResult result;
-    const auto start = bench::Clock::now();
-    kestrine::TDiskObject disk(
-        kestrine::platform::TDriveSpec{'d', Image.string(), "", kestrine::platform::TDriveType::Fixed}, &reports);
-    if (disk.FileSystem == kestrine::FileSystemKind::Ntfs && disk.Scanner) {
-      disk.Scanner->ScanForFiles();
-      result = {bench::Since(start), bench::PeakMiB(), reports.Files, reports.Finished};
-    }
-    const bool sent = ::write(pipeFds[1], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
-    ::_exit(sent ? 0 : 1);
-  }
-  ::close(pipeFds[1]);
-  TRoundResult result;
-  const bool received = ::read(pipeFds[0], &result, sizeof result) == static_cast<ssize_t>(sizeof result);
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (!received || !result.Scanned) return false;
-  Run.Keep(result.Seconds, result.PeakMiB);
-  Files = result.Files;
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool own = argc < 2;
-  fs::path work;
-  if (own) {
-    std::string tmpl = (fs::temp_directory_path() / "kestrine-ntfs-scan-bench-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) {
-      std::perror("ntfs_scan_bench: mkdtemp");
+  // Only an image of our own lives in a work folder; a given one is kept where it is.
+  std::optional<bench::TWorkFolder> folder;
+  if (argc < 2) {
+    folder.emplace("kestrine-ntfs-scan-bench", nullptr);
+    if (folder->Path().empty()) {
+      std::perror("ntfs_scan_bench: no work folder");
       return 1;
     }
-    work = tmpl;
   }
-  const fs::path image = own ? work / "volume.img" : fs::path(argv[1]);
+  const fs::path image = folder ? folder->Path() / "volume.img" : fs::path(argv[1]);
   if (!fs::exists(image)) {
     std::fprintf(stderr, "building the volume %s through ntfs-3g (minutes) ...\n", image.c_str());
     if (!MakeVolume(image)) {
       std::fprintf(stderr, "ntfs_scan_bench: mkntfs, ntfs-3g or writing through the mount failed\n");
-      if (own) fs::remove_all(work);
       return 1;
     }
   }
@@ -163,8 +115,8 @@ int main(int argc, char** argv) {
   const bool flsRan = !std::getenv("KESTRINE_BENCH_NO_FLS") && bench::RunTool({"fls", "-rd", image.string()}, fls);
   std::int64_t found = 0;
   bool scanned = true;
-  for (int round = 0; round < kRounds; ++round) scanned = scanned && ScanOnce(image, ours, found);
-  if (own && !std::getenv("KESTRINE_BENCH_KEEP")) fs::remove_all(work);
+  for (int round = 0; round < kRounds; ++round)
+    scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::FileSystemKind::Ntfs, ours, found);
   if (!scanned) {
     std::fprintf(stderr, "ntfs_scan_bench: %s was not scanned as NTFS\n", image.c_str());
     return 1;

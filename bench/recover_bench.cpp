@@ -27,9 +27,13 @@
 #include "workflow/view_ports.h"
 #include "workflow/workflow.h"
 
+#include "bench_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using bench::Quote;
+using bench::Shell;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBigFiles = 48;      // 16 MiB each, less a little so no two end alike
@@ -38,14 +42,6 @@ constexpr std::uint64_t kMiB = 1 << 20;
 constexpr int kRounds = 3;
 
 double Seconds(Clock::time_point From) { return std::chrono::duration<double>(Clock::now() - From).count(); }
-
-std::string Quote(const fs::path& P) {
-  std::string q = "'";
-  for (char c : P.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-bool Run(const std::string& Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
 
 void WriteRandom(const fs::path& Path, std::uint64_t Bytes, std::mt19937_64& Gen) {
   std::ofstream out(Path, std::ios::binary | std::ios::trunc);
@@ -80,8 +76,8 @@ bool MakeVolume(const fs::path& Work, const fs::path& Image, std::uint64_t& Byte
   for (int f = 1; f <= 8; ++f) addFolder("Photos " + std::to_string(f), kSmallFiles / 8, kMiB);
   const std::uint64_t kib = Bytes / 1024 + 256 * 1024;
   const std::string img = " -i " + Quote(Image) + " ";
-  return Run("mkfs.fat -F 32 -s 8 -n RECBENCH -C " + Quote(Image) + " " + std::to_string(kib)) &&
-         Run("mcopy" + img + "-s" + folders + " ::/") && Run("mdel" + img + deletions);
+  return Shell("mkfs.fat -F 32 -s 8 -n RECBENCH -C " + Quote(Image) + " " + std::to_string(kib)) &&
+         Shell("mcopy" + img + "-s" + folders + " ::/") && Shell("mdel" + img + deletions);
 }
 
 // Wall and processor time (this process and the commands it ran, user and system) of one run.
@@ -177,36 +173,10 @@ bool SameAsSources(const fs::path& Src, const fs::path& Out) {
   return true;
 }
 
-// A folder of this run alone, so two runs at once never share a volume; removed at the end unless
-// KESTRINE_BENCH_KEEP is set. A folder given on the command line is emptied first and kept.
-class TWorkFolder {
- public:
-  explicit TWorkFolder(const char* Given) : FOwn(Given == nullptr) {
-    if (!FOwn) {
-      FPath = Given;
-      fs::remove_all(FPath);
-      fs::create_directories(FPath);
-      return;
-    }
-    std::string pattern = (fs::temp_directory_path() / "kestrine-recover-bench.XXXXXX").string();
-    if (::mkdtemp(pattern.data())) FPath = pattern;
-  }
-  ~TWorkFolder() {
-    if (FOwn && !FPath.empty() && !std::getenv("KESTRINE_BENCH_KEEP")) fs::remove_all(FPath);
-  }
-  TWorkFolder(const TWorkFolder&) = delete;
-  TWorkFolder& operator=(const TWorkFolder&) = delete;
-  const fs::path& Path() const { return FPath; }
-
- private:
-  bool FOwn;
-  fs::path FPath;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const TWorkFolder folder(argc < 2 ? nullptr : argv[1]);
+  const bench::TWorkFolder folder("kestrine-recover-bench", argc < 2 ? nullptr : argv[1]);
   const fs::path& work = folder.Path();
   if (work.empty()) {
     std::perror("recover_bench: no work folder");
@@ -220,8 +190,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "recover_bench: mkfs.fat or mtools failed\n");
     return 1;
   }
-  const bool tsk = Run("command -v tsk_recover");
-  Run("cat " + Quote(image) + " > /dev/null");  // every side reads from the page cache
+  const bool tsk = Shell("command -v tsk_recover");
+  Shell("cat " + Quote(image) + " > /dev/null");  // every side reads from the page cache
 
   TTime ours, oursRead, theirs, cat, copy;
   bool correct = true;
@@ -245,15 +215,15 @@ int main(int argc, char** argv) {
     oursRead.KeepBest(recoverAll(false, round));
     if (tsk) {
       fs::create_directories(out);
-      theirs.KeepBest(Measure([&] { return Run("tsk_recover " + Quote(image) + " " + Quote(out)); }));
+      theirs.KeepBest(Measure([&] { return Shell("tsk_recover " + Quote(image) + " " + Quote(out)); }));
       if (round == 0 && TreeBytes(out) != bytes)
         std::fprintf(stderr, "tsk_recover wrote %llu bytes\n", static_cast<unsigned long long>(TreeBytes(out)));
       fs::remove_all(out);
     }
-    copy.KeepBest(Measure([&] { return Run("cp -r " + Quote(work / "src") + " " + Quote(out)); }));
+    copy.KeepBest(Measure([&] { return Shell("cp -r " + Quote(work / "src") + " " + Quote(out)); }));
     fs::remove_all(out);
     fs::create_directories(out);
-    cat.KeepBest(Measure([&] { return Run("cat " + Quote(work / "src") + "/*/* > " + Quote(out / "all.bin")); }));
+    cat.KeepBest(Measure([&] { return Shell("cat " + Quote(work / "src") + "/*/* > " + Quote(out / "all.bin")); }));
   }
   const double mib = static_cast<double>(bytes) / kMiB;
   std::printf("%d deleted files, %.0f MiB, FAT32 with 4 KiB clusters, best of %d\n", files, mib, kRounds);

@@ -34,12 +34,8 @@ int RunCat(const TCatOptions& O) {
   const std::string path = O.Path.substr(0, colon);
   const std::string streamName = colon == std::string::npos ? std::string() : O.Path.substr(colon + 1);
   TScanSession session;
-  std::string error;
-  TDiskObject* disk = session.OpenSource(O.Source, error);
-  if (!disk) {
-    std::cerr << "kestrine-cli: " << error << "\n";
-    return kExitFailed;
-  }
+  TDiskObject* disk = session.OpenScannable(O.Source);
+  if (!disk) return kExitFailed;
   session.Scan(disk, TFilter{});
   PFileInfo item = FindItemByPath(session.Files(), path);
   if (!item) {

@@ -238,17 +238,8 @@ int RunRecover(const TRecoverOptions& O) {
   // A path is checked before anything is read; a drive letter once the drive list has named its source.
   if (std::filesystem::exists(O.Source) && refused(O.Source)) return kExitFailed;
   TScanSession session;
-  std::string error;
-  TDiskObject* disk = session.OpenSource(O.Source, error);
-  if (!disk) {
-    std::cerr << "kestrine-cli: " << error << "\n";
-    return kExitFailed;
-  }
-  if (refused(disk->SourcePath)) return kExitFailed;
-  if (!disk->Scanner) {
-    std::cerr << "kestrine-cli: " << O.Source << ": no FAT or NTFS file system found\n";
-    return kExitFailed;
-  }
+  TDiskObject* disk = session.OpenScannable(O.Source);
+  if (!disk || refused(disk->SourcePath)) return kExitFailed;
   std::error_code ec;
   std::filesystem::create_directories(O.Out, ec);
   if (ec || !std::filesystem::is_directory(O.Out)) {

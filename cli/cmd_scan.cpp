@@ -72,16 +72,8 @@ int RunScan(const TScanOptions& O) {
     return kExitUsage;
   }
   TScanSession session;
-  std::string error;
-  TDiskObject* disk = session.OpenSource(O.Source, error);
-  if (!disk) {
-    std::cerr << "kestrine-cli: " << error << "\n";
-    return kExitFailed;
-  }
-  if (!disk->Scanner) {
-    std::cerr << "kestrine-cli: " << O.Source << ": no FAT or NTFS file system to scan\n";
-    return kExitFailed;
-  }
+  TDiskObject* disk = session.OpenScannable(O.Source);
+  if (!disk) return kExitFailed;
   session.Scan(disk, std::get<TFilter>(filter));
   static const std::vector<TColumn> columns = {{"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -134,6 +135,20 @@ TDiskObject* TScanSession::OpenSource(const std::string& Source, std::string& Er
   for (const auto& e : FManager->DiskList->Errors())
     if (e.find(Source) != std::string::npos) Error = e;
   return nullptr;
+}
+
+TDiskObject* TScanSession::OpenScannable(const std::string& Source) {
+  std::string error;
+  TDiskObject* disk = OpenSource(Source, error);
+  if (!disk) {
+    std::cerr << "kestrine-cli: " << error << "\n";
+    return nullptr;
+  }
+  if (!disk->Scanner) {
+    std::cerr << "kestrine-cli: " << Source << ": no FAT or NTFS file system to scan\n";
+    return nullptr;
+  }
+  return disk;
 }
 
 bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {

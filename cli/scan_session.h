@@ -26,6 +26,8 @@ class TScanSession {
   // SOURCE is a drive letter of the drive list ("d" or "d:") or an image or device path, which joins
   // the list under a free letter when it is not on it. Nil with Error set when neither works.
   TDiskObject* OpenSource(const std::string& Source, std::string& Error);
+  // OpenSource for a volume that can be scanned; nil after saying why on stderr.
+  TDiskObject* OpenScannable(const std::string& Source);
 
   // Runs the scan to its end, or until Ctrl-C stops it; false when it could not start.
   bool Scan(TDiskObject* Disk, const TFilter& Filter);
