@@ -37,7 +37,9 @@ void TMftReader::GetFileName(TNtfsFileInfo& Info, std::string& Name) {
     if (value.size() < kFileNameHeader || value[0x41] == kDosNamespace) return true;
     const std::size_t units = value[0x40];
     if (value.size() - kFileNameHeader < 2 * units) return true;
-    Info.ParentRef = static_cast<std::int64_t>(ReadLe64(value, 0) & kMftRefMask);
+    const std::uint64_t parent = ReadLe64(value, 0);
+    Info.ParentRef = static_cast<std::int64_t>(parent & kMftRefMask);
+    Info.ParentSeq = static_cast<std::uint16_t>(parent >> 48);
     Name = Utf16LeToUtf8(value.subspan(kFileNameHeader, 2 * units));
     return false;
   });

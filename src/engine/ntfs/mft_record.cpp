@@ -28,6 +28,9 @@ bool HasFileMagic(std::span<const std::uint8_t> Record) {
 
 std::uint16_t RecordFlags(std::span<const std::uint8_t> Record) { return ReadLe16(Record, 0x16); }
 std::uint64_t RecordBaseRef(std::span<const std::uint8_t> Record) { return ReadLe64(Record, 0x20); }
+std::uint16_t RecordSequence(std::span<const std::uint8_t> Record) {
+  return Record.size() >= 0x12 ? ReadLe16(Record, 0x10) : 0;
+}
 std::uint16_t FirstAttrOffset(std::span<const std::uint8_t> Record) { return ReadLe16(Record, 0x14); }
 
 bool ApplyFixups(std::span<std::uint8_t> Record, std::uint32_t BytesPerSector) {

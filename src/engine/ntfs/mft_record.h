@@ -38,6 +38,8 @@ std::optional<TNtfsAttr> FindAttrInRecord(std::span<const std::uint8_t> Record, 
 
 std::uint16_t RecordFlags(std::span<const std::uint8_t> Record);
 std::uint64_t RecordBaseRef(std::span<const std::uint8_t> Record);
+// The sequence number of the header; 0 (unknown) for a buffer too short to hold it.
+std::uint16_t RecordSequence(std::span<const std::uint8_t> Record);
 std::uint16_t FirstAttrOffset(std::span<const std::uint8_t> Record);
 
 }  // namespace kestrine

@@ -113,6 +113,7 @@ struct TNtfsFileInfo final : TFsInfo {
   std::uint16_t CompressionUnit = 0;  // of the unnamed $DATA, set by GetFileSize
   std::int64_t RecNo = 0;             // the record's own number in the MFT
   std::int64_t ParentRef = 0;         // record number of the parent folder, set by GetFileName
+  std::uint16_t ParentSeq = 0;        // the sequence number that reference names; 0 when unknown
   bool Compressed = false;
   bool Encrypted = false;
   bool Deleted = false;

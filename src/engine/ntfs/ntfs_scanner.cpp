@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "engine/ntfs/efs_raw.h"
+#include "engine/ntfs/mft_record.h"
 #include "engine/ntfs/ntfs_bitmap.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/workflow_ports.h"
@@ -21,8 +22,20 @@ constexpr std::int64_t kTableEntrySize = 64;
 struct TNtfsScaner::TPendingFolder {
   std::unique_ptr<TFileInfo> Item;
   std::int64_t Next = -1;  // the parent record to go on with; -1 for none
+  std::uint16_t NextSeq = 0;
   bool UnderRoot = false;  // hangs directly under the root
+  bool Reused = false;     // a folder record that now belongs to another folder
 };
+
+namespace {
+// Freeing a record counts its sequence number up, so a deleted folder carries the number its
+// children name or the next one; a folder in use must carry that very number.
+bool StillNamedBy(const TNtfsFileInfo& Folder, std::uint16_t Seq) {
+  const std::uint16_t now = RecordSequence(Folder.RecordBuf);
+  if (Seq == 0 || now == 0 || now == Seq) return true;
+  return Folder.Deleted && now == static_cast<std::uint16_t>(Seq + 1);
+}
+}  // namespace
 
 bool IsExcludedName(std::string_view Name) {
   if (Name.size() != 12 || (Name[0] != '_' && Name[0] != '$') || Name[1] != 'E') return false;
@@ -38,6 +51,7 @@ TNtfsScaner::~TNtfsScaner() { TNtfsScaner::Clear(); }
 void TNtfsScaner::Clear() {
   TDiskScaner::Clear();
   FFolderIndex.clear();
+  FReusedFolders.clear();
   FBitmapStream.reset();
   FBitmapItem.reset();
   FMftReader.reset();
@@ -58,6 +72,7 @@ void TNtfsScaner::ScanForFiles() {
     TDiskScaner::ScanForFiles();
     if (Disk) Disk->Clear();
     FFolderIndex.clear();
+    FReusedFolders.clear();
     if (Init()) {
       ReadClustersBitmap();
       WalkMft();
@@ -101,7 +116,7 @@ void TNtfsScaner::AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info) {
   std::erase_if(streams, [](const TNtfsDataStreamInfo& S) { return S.Name.empty(); });
   Info->Streams = std::move(streams);
   // Record 0 is the MFT itself, never a folder: a record that names none has no known parent.
-  item->Parent = Info->ParentRef > 0 ? AddDirToTree(Info->ParentRef) : nullptr;
+  item->Parent = Info->ParentRef > 0 ? AddDirToTree(Info->ParentRef, Info->ParentSeq) : nullptr;
   item->Condition = CalcFileCondition(*Info);
   item->FsInfo = std::move(Info);
   AddFile(std::move(item));
@@ -112,12 +127,23 @@ PFileInfo TNtfsScaner::FindFolder(std::int64_t RecNo) const {
   return it == FFolderIndex.end() ? nullptr : it->second;
 }
 
-bool TNtfsScaner::ReadPendingFolder(std::int64_t RecNo, TPendingFolder& Folder) {
+// The known folder of a record when it is the one a reference of sequence Seq names: the folder
+// itself, or the stand-in made when its record had been reused.
+PFileInfo TNtfsScaner::FindNamedFolder(std::int64_t RecNo, std::uint16_t Seq) const {
+  const PFileInfo known = FindFolder(RecNo);
+  const auto* info = known ? known->Info<TNtfsFileInfo>() : nullptr;
+  if (!info || !info->Directory || RecNo == kRootRecNo || StillNamedBy(*info, Seq)) return known;
+  const auto it = FReusedFolders.find(RecNo & static_cast<std::int64_t>(kMftRefMask));
+  return it == FReusedFolders.end() ? nullptr : it->second;
+}
+
+bool TNtfsScaner::ReadPendingFolder(std::int64_t RecNo, std::uint16_t Seq, TPendingFolder& Folder) {
   bool found = false;
   auto info = FMftReader->ReadFileInfo(0, found, RecNo);
   if (!info) return false;
   auto item = std::make_unique<TFileInfo>();
-  if (info->Directory) {
+  Folder.Reused = info->Directory && RecNo != kRootRecNo && !StillNamedBy(*info, Seq);
+  if (info->Directory && !Folder.Reused) {
     if (RecNo == kRootRecNo) {
       item->Name = Disk ? RootFolderName(*Disk) : std::string();
     } else {
@@ -128,11 +154,13 @@ bool TNtfsScaner::ReadPendingFolder(std::int64_t RecNo, TPendingFolder& Folder) 
     if (RecNo != kRootRecNo) {
       if (info->ParentRef == RecNo)
         Folder.UnderRoot = true;
-      else if (info->ParentRef > 0)
+      else if (info->ParentRef > 0) {
         Folder.Next = info->ParentRef;
+        Folder.NextSeq = info->ParentSeq;
+      }
     }
   } else {
-    // The folder's record now holds a file.
+    // The folder's record now holds a file, or another folder.
     item->Name = "$folder_" + std::to_string(RecNo);
     info->Deleted = true;
     Folder.UnderRoot = RecNo != kRootRecNo;
@@ -143,7 +171,7 @@ bool TNtfsScaner::ReadPendingFolder(std::int64_t RecNo, TPendingFolder& Folder) 
   return true;
 }
 
-PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo) {
+PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo, std::uint16_t Seq) {
   if (!FMftReader) return nullptr;
   // Read up the chain to a folder already known, the root, or a record that cannot be read; then
   // publish from the top down, so every folder is announced after its parent.
@@ -151,7 +179,7 @@ PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo) {
   std::unordered_set<std::int64_t> onChain;
   PFileInfo top = nullptr;
   for (std::int64_t r = RecNo & static_cast<std::int64_t>(kMftRefMask);;) {
-    if (PFileInfo known = FindFolder(r)) {
+    if (PFileInfo known = FindNamedFolder(r, Seq)) {
       top = known;
       break;
     }
@@ -160,11 +188,16 @@ PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo) {
       break;
     }
     TPendingFolder folder;
-    if (!ReadPendingFolder(r, folder)) break;
+    if (!ReadPendingFolder(r, Seq, folder)) break;
+    if (folder.Reused && FReusedFolders.contains(r)) {
+      top = FReusedFolders.at(r);
+      break;
+    }
     onChain.insert(r);
     chain.push_back(std::move(folder));
     if (chain.back().UnderRoot || chain.back().Next < 0) break;
     r = chain.back().Next;
+    Seq = chain.back().NextSeq;
   }
   if (chain.empty()) return top;
   // The root never joins a chain that is cut, so building it here ends at once.
@@ -172,20 +205,22 @@ PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo) {
   PFileInfo parent = top;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     it->Item->Parent = parent;
-    const int index = AddDir(std::move(it->Item));
+    const int index = PublishDir(std::move(it->Item), it->Reused);
     parent = index >= 0 && Disk ? Disk->Folders.Items(index) : nullptr;
   }
   return parent;
 }
 
-int TNtfsScaner::AddDir(std::unique_ptr<TFileInfo> Item) {
+int TNtfsScaner::AddDir(std::unique_ptr<TFileInfo> Item) { return PublishDir(std::move(Item), false); }
+
+int TNtfsScaner::PublishDir(std::unique_ptr<TFileInfo> Item, bool Reused) {
   const auto* info = Item ? Item->Info<TNtfsFileInfo>() : nullptr;
   if (!Disk || !info) return -1;
   try {
     PFileInfo raw = Item.get();
     const int index = Disk->Folders.Add(raw);
     Item.release();
-    FFolderIndex[info->RecNo & static_cast<std::int64_t>(kMftRefMask)] = raw;
+    (Reused ? FReusedFolders : FFolderIndex)[info->RecNo & static_cast<std::int64_t>(kMftRefMask)] = raw;
     NotifyFolderAdded(raw);
     return index;
   } catch (...) {

@@ -30,8 +30,9 @@ class TNtfsScaner : public TDiskScaner {
   int AddFile(std::unique_ptr<TFileInfo> Item);
   int AddDir(std::unique_ptr<TFileInfo> Item);
   // The folder item for a record, made with the folders above it when it is not known yet; nil
-  // when the record cannot be read.
-  PFileInfo AddDirToTree(std::int64_t RecNo);
+  // when the record cannot be read. Seq is the sequence number the reference names (0: any); a
+  // folder record that no longer carries it was reused, and stands as "$folder_N" under the root.
+  PFileInfo AddDirToTree(std::int64_t RecNo, std::uint16_t Seq = 0);
   PFileInfo FindFolder(std::int64_t RecNo) const;
 
   void ReadClustersBitmap();
@@ -48,13 +49,16 @@ class TNtfsScaner : public TDiskScaner {
   struct TPendingFolder;
   void WalkMft();
   void AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info);
-  bool ReadPendingFolder(std::int64_t RecNo, TPendingFolder& Folder);
+  bool ReadPendingFolder(std::int64_t RecNo, std::uint16_t Seq, TPendingFolder& Folder);
+  PFileInfo FindNamedFolder(std::int64_t RecNo, std::uint16_t Seq) const;
+  int PublishDir(std::unique_ptr<TFileInfo> Item, bool Reused);
 
   std::unique_ptr<TNtfsDataReader> FBitmapStream;
   std::unique_ptr<TFileInfo> FBitmapItem;
   std::unique_ptr<TMftReader> FMftReader;
-  // Folders of this scan by record number.
+  // Folders of this scan by record number, and the stand-ins for folder records reused since.
   std::unordered_map<std::int64_t, PFileInfo> FFolderIndex;
+  std::unordered_map<std::int64_t, PFileInfo> FReusedFolders;
 };
 
 // Names of this shape ("_E" or "$E", then 6 characters and ".bak") are never reported.

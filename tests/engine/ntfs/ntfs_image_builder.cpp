@@ -64,6 +64,10 @@ TRecordBuilder& TRecordBuilder::BaseRef(std::uint64_t Ref) {
   FBaseRef = Ref;
   return *this;
 }
+TRecordBuilder& TRecordBuilder::Sequence(std::uint16_t Value) {
+  FSequence = Value;
+  return *this;
+}
 
 TRecordBuilder& TRecordBuilder::Raw(std::span<const std::uint8_t> Attribute) {
   FAttrs.insert(FAttrs.end(), Attribute.begin(), Attribute.end());
@@ -172,7 +176,7 @@ std::vector<std::uint8_t> TRecordBuilder::Build(std::uint32_t Stride, std::uint1
   r[0] = 'F', r[1] = 'I', r[2] = 'L', r[3] = 'E';
   PutLe16(r, 0x04, 0x30);
   PutLe16(r, 0x06, count);
-  PutLe16(r, 0x10, 1);
+  PutLe16(r, 0x10, FSequence);
   PutLe16(r, 0x14, static_cast<std::uint16_t>(first));
   PutLe16(r, 0x16, FFlags);
   PutLe32(r, 0x18, static_cast<std::uint32_t>(std::min<std::size_t>(first + FAttrs.size() + 8, FSize)));

@@ -38,6 +38,7 @@ class TRecordBuilder {
   TRecordBuilder& InUse(bool Value = true);
   TRecordBuilder& Directory(bool Value = true);
   TRecordBuilder& BaseRef(std::uint64_t Ref);
+  TRecordBuilder& Sequence(std::uint16_t Value);
   TRecordBuilder& StandardInfo(std::uint32_t Attributes = 0x20, std::uint64_t Created = 0x01D0000000000000,
                                std::uint64_t Modified = 0x01D1000000000000);
   TRecordBuilder& FileName(std::uint64_t ParentRef, std::u16string_view Name, std::uint8_t Namespace = 1);
@@ -60,6 +61,7 @@ class TRecordBuilder {
   std::uint32_t FSize;
   std::uint16_t FFlags = 0;
   std::uint64_t FBaseRef = 0;
+  std::uint16_t FSequence = 1;
   std::uint16_t FInstance = 0;
   std::vector<std::uint8_t> FAttrs;
 };

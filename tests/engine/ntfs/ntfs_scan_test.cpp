@@ -66,6 +66,35 @@ TEST_F(ScanTest, FolderChainsSharedFoldersAndReusedParents) {
   EXPECT_EQ(scan->File(22)->Parent->Size.load(), 80);
 }
 
+// A parent reference names a record and the sequence number it had; a folder record that carries
+// another number now belongs to another folder (freeing a record counts its number up by one).
+TEST_F(ScanTest, ParentFolderRecordsReusedByOtherFolders) {
+  const auto ref = [](std::uint64_t RecNo, std::uint64_t Seq) { return Seq << 48 | RecNo; };
+  Image.PutRecord(20, Folder(Image, ref(5, 5), u"B", true).Sequence(2));    // took the record of a deleted folder
+  Image.PutRecord(21, Folder(Image, ref(5, 5), u"A", false).Sequence(2));   // deleted, not reused
+  Image.PutRecord(22, Folder(Image, ref(5, 5), u"C", false).Sequence(3));   // reused, then deleted again
+  Image.PutRecord(23, Folder(Image, ref(20, 1), u"Inner", false).Sequence(2));
+  Image.PutRecord(30, File(Image, ref(20, 1), u"was in the old folder.txt"));
+  Image.PutRecord(31, File(Image, ref(20, 2), u"in B.txt"));
+  Image.PutRecord(32, File(Image, ref(21, 1), u"in A.txt"));
+  Image.PutRecord(33, File(Image, ref(22, 1), u"in the first C.txt"));
+  Image.PutRecord(34, File(Image, ref(20, 1), u"also in the old folder.txt"));
+  Image.PutRecord(35, File(Image, ref(23, 1), u"deeper.txt"));
+  Image.PutRecord(36, File(Image, 20, u"no sequence.txt"));
+  const auto scan = Run();
+  EXPECT_EQ(Paths(*scan), (std::set<std::string>{"$folder_20/was in the old folder.txt", "B/in B.txt", "A/in A.txt",
+                                                 "$folder_22/in the first C.txt",
+                                                 "$folder_20/also in the old folder.txt", "$folder_20/Inner/deeper.txt",
+                                                 "B/no sequence.txt"}));
+  const PFileInfo standIn = scan->File(30)->Parent;
+  EXPECT_EQ(scan->File(34)->Parent, standIn);
+  EXPECT_EQ(scan->File(35)->Parent->Parent, standIn);
+  EXPECT_TRUE(standIn->FsInfo->IsDeleted());
+  EXPECT_FALSE(scan->File(31)->Parent->FsInfo->IsDeleted());
+  EXPECT_EQ(standIn->Parent, scan->File(31)->Parent->Parent);  // both below the root
+  EXPECT_EQ(scan->Disk->Folders.Count(), 6);  // root, $folder_20, B, A, $folder_22, Inner
+}
+
 TEST_F(ScanTest, ParentCyclesAreCutUnderTheRoot) {
   Image.PutRecord(20, Folder(Image, 21, u"A", false));
   Image.PutRecord(21, Folder(Image, 22, u"B", false));
