@@ -1,5 +1,7 @@
 #include "engine/ntfs/mft_reader.h"
 
+#include <tuple>
+
 #include <algorithm>
 #include <bit>
 
@@ -284,13 +286,17 @@ bool TMftReader::LoadList(const TNtfsFileInfo& Info, TNtfsListCursor& Cursor) {
   if (!list->NonResident()) {
     const auto value = list->Value();
     Cursor.ListBuffer.assign(value.begin(), value.end());
+    Cursor.ListSize = Cursor.ListBuffer.size();
     return true;
   }
   if (list->DataSize() > kMaxAttrListSize) return false;
   TRunList runs;
   DecompressRunList(*list, runs);
   try {
-    Cursor.ListBuffer = ReadRunsContent(runs, list->DataSize());
+    // Whole clusters: a driver that deletes a file may shrink the recorded size without writing
+    // the entries back, and the last ones then reach past it.
+    Cursor.ListBuffer = ReadRunsContent(runs, kMaxAttrListSize);
+    Cursor.ListSize = static_cast<std::size_t>(list->DataSize());
   } catch (...) {
     WriteLog(LogMessages::ReallocMemRaised, OperationNames::MftReaderFindExternalAttribue,
              static_cast<const void*>(Cursor.ListBuffer.data()), list->DataSize());
@@ -299,6 +305,24 @@ bool TMftReader::LoadList(const TNtfsFileInfo& Info, TNtfsListCursor& Cursor) {
   }
   return true;
 }
+
+namespace {
+// Whether an entry that reaches past the recorded list size repeats one wholly inside it: moving
+// entries up when one is removed leaves a copy of the last one behind.
+bool ListedBefore(std::span<const std::uint8_t> List, std::size_t At, std::size_t RecordedSize) {
+  const auto key = [&](std::size_t E) {
+    return std::tuple(ReadLe32(List, E), ReadLe16(List, E + 0x18), ReadLe64(List, E + 0x10) & kMftRefMask,
+                      ReadLe64(List, E + 0x08));
+  };
+  for (std::size_t e = 0; e + kListEntryHeader <= List.size() && e < At;) {
+    const std::uint16_t length = ReadLe16(List, e + 4);
+    if (length < kListEntryHeader || e + length > RecordedSize) break;
+    if (key(e) == key(At)) return true;
+    e += length;
+  }
+  return false;
+}
+}  // namespace
 
 std::optional<TNtfsAttr> TMftReader::FindExternalAttribue(const TNtfsFileInfo& Info, std::uint32_t AttrType,
                                                           TNtfsListCursor& Cursor, int Instance) {
@@ -314,6 +338,7 @@ std::optional<TNtfsAttr> TMftReader::FindExternalAttribue(const TNtfsFileInfo& I
     const std::uint16_t instance = ReadLe16(list, at + 0x18);
     if ((AttrType != NtfsAttrType::Any && type != AttrType) || (Instance >= 0 && instance != Instance)) continue;
     const auto recNo = static_cast<std::int64_t>(ReadLe64(list, at + 0x10) & kMftRefMask);
+    if (at + length > Cursor.ListSize && ListedBefore(list, at, Cursor.ListSize)) continue;
     if (recNo == Info.RecNo) {
       if (auto attr = FindAttrInRecord(Info.RecordBuf, type, instance)) return attr->OwnedCopy();
       continue;

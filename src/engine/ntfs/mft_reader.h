@@ -21,7 +21,8 @@ class TMftReader;
 // Where a list-mode lookup stands in the attribute list.
 struct TNtfsListCursor {
   bool ListFirst = true;          // the list content has not been loaded yet
-  std::vector<std::uint8_t> ListBuffer;
+  std::vector<std::uint8_t> ListBuffer;  // a non-resident list: its whole clusters
+  std::size_t ListSize = 0;       // the size the attribute records
   std::size_t ListCurrent = 0;    // offset of the next entry
 };
 

@@ -184,6 +184,30 @@ TEST_F(AttributeTest, AttributeListLookupsReadTheRecordsItNames) {
   EXPECT_EQ(seen, 3);
 }
 
+// A driver that deletes a file may shrink a non-resident list's recorded size without writing the
+// entries back: an entry reaching past that size still counts, a left-behind copy of one inside it
+// does not.
+TEST_F(AttributeTest, NonResidentListsAreReadToTheirLastCluster) {
+  Image.PutRecord(51, Image.NewRecord().BaseRef(50).FileName(5, u"shrunk.txt").NonResidentData({{1, 100}}, 4096).Data(
+                          Bytes("named"), u"side"));
+  const std::vector<TListEntry> list = {
+      {0x10, 50, 0}, {0x30, 51, 0}, {0x80, 51, 1}, {0x80, 51, 2, 0, u"side"}, {0x80, 51, 1},
+  };
+  Image.PutClusters(70, EncodeAttributeList(list));
+  const std::uint64_t recorded = 3 * 0x20 + 8;  // cuts the entry of "side"
+  auto info = Put(50, Image.NewRecord().StandardInfo().NonResident(0x20, u"", {{1, 70}}, recorded));
+  ASSERT_TRUE(info);
+  std::string name;
+  Reader->GetFileName(*info, name);
+  EXPECT_EQ(name, "shrunk.txt");
+  TNtfsDataStreamInfoArr streams;
+  Reader->GetFileStreams(*info, streams);
+  EXPECT_EQ(streams, (TNtfsDataStreamInfoArr{{"", 4096}, {"side", 5}}));
+  TRunList runs;
+  Reader->GetFileRunList(*info, runs);
+  EXPECT_EQ(runs, (TRunList{{0, 100, 1}}));
+}
+
 TEST_F(AttributeTest, AttributeListsPointingAtMissingForeignOrLoopingRecords) {
   // 41 is not a record, 42 now belongs to another file, 43 is named twenty times.
   Image.PutRecord(42, Image.NewRecord().BaseRef(99).FileName(5, u"foreign.txt"));

@@ -153,6 +153,10 @@ TRecordBuilder& TRecordBuilder::Data(std::span<const std::uint8_t> Value, std::u
 }
 
 TRecordBuilder& TRecordBuilder::AttributeList(const std::vector<TListEntry>& Entries) {
+  return Resident(0x20, u"", EncodeAttributeList(Entries));
+}
+
+std::vector<std::uint8_t> EncodeAttributeList(const std::vector<TListEntry>& Entries) {
   std::vector<std::uint8_t> v;
   for (const TListEntry& e : Entries) {
     std::vector<std::uint8_t> entry(Align8(0x1A + 2 * e.Name.size()));
@@ -166,7 +170,7 @@ TRecordBuilder& TRecordBuilder::AttributeList(const std::vector<TListEntry>& Ent
     PutName(entry, 0x1A, e.Name);
     v.insert(v.end(), entry.begin(), entry.end());
   }
-  return Resident(0x20, u"", v);
+  return v;
 }
 
 std::vector<std::uint8_t> TRecordBuilder::Build(std::uint32_t Stride, std::uint16_t Usn) const {

@@ -30,6 +30,9 @@ struct TListEntry {
   std::u16string Name;
 };
 
+// The content of an $ATTRIBUTE_LIST.
+std::vector<std::uint8_t> EncodeAttributeList(const std::vector<TListEntry>& Entries);
+
 // One MFT record. Attributes get instance numbers 0, 1, 2, ... in the order they are added.
 class TRecordBuilder {
  public:
