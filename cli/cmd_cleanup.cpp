@@ -17,7 +17,7 @@
 #include "cleanup/findfile/name_masks.h"
 #include "cli/commands.h"
 #include "cli/output.h"
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 #include "engine/volume/recovery_manager.h"
 
 namespace kestrine::cli {

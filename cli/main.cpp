@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 int main(int argc, char** argv) {
   kestrine::TDebugLogSession log;

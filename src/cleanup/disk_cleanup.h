@@ -8,7 +8,7 @@
 
 #include "cleanup/findfile/search_criteria.h"
 #include "cleanup/wipe_file.h"
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 
 namespace kestrine {
 

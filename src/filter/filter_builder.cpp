@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "engine/volume/file_info.h"
-#include "filter/ansi_chars.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-#include "filter/date_time.h"
+#include "support/date_time.h"
 #include "filter/filter_record.h"
 
 namespace kestrine {

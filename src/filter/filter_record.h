@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/volume/file_info.h"
-#include "filter/date_time.h"
+#include "support/date_time.h"
 
 namespace kestrine {
 

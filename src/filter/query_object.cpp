@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/volume/disk_object.h"
-#include "filter/ansi_chars.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace {

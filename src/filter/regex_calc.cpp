@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "filter/ansi_chars.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace CharSets {

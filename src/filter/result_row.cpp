@@ -1,8 +1,8 @@
 #include "filter/result_row.h"
 
 #include "engine/volume/disk_object.h"
-#include "engine/volume/file_time.h"
-#include "filter/ansi_chars.h"
+#include "support/file_time.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/volume/disk_object.h"
 #include "engine/volume/recovery_manager.h"
 #include "filter/query_object.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 #include "workflow/output_names.h"
 #include "workflow/view_ports.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/volume/file_info.h"
-#include "filter/date_time.h"
+#include "support/date_time.h"
 
 namespace kestrine {
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "engine/volume/disk_object.h"
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 
 namespace kestrine {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/ansi_chars.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace {

@@ -1,6 +1,6 @@
 #include "cleanup/findfile/char_tables.h"
 
-#include "filter/ansi_chars.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cleanup/findfile/char_tables.h"
-#include "engine/volume/file_time.h"
-#include "filter/date_time.h"
+#include "support/file_time.h"
+#include "support/date_time.h"
 
 namespace kestrine {
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "engine/fat/fat_scanner.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 

@@ -5,7 +5,7 @@
 #include "engine/ntfs/mft_reader.h"
 #include "engine/ntfs/utf16_text.h"
 #include "engine/volume/byte_order.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 namespace {

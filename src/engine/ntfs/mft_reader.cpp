@@ -9,7 +9,7 @@
 #include "engine/ntfs/run_list.h"
 #include "engine/volume/byte_order.h"
 #include "engine/volume/read_disk.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 namespace {

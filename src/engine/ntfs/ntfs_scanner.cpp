@@ -8,7 +8,7 @@
 #include "engine/ntfs/ntfs_bitmap.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/workflow_ports.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 

@@ -6,7 +6,7 @@
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/workflow_ports.h"
 #include "engine/volume/scanner_factory.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 

@@ -2,7 +2,7 @@
 
 #include "engine/volume/disk_object.h"
 #include "engine/volume/workflow_ports.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 

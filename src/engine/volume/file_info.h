@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 
 namespace kestrine {
 

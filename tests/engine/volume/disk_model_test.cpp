@@ -11,7 +11,7 @@
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/recovery_manager.h"
 #include "tests/support/test_support.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 #include "workflow/workflow.h"
 
 namespace kestrine {

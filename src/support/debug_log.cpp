@@ -1,4 +1,4 @@
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 
 namespace kestrine {
 namespace {

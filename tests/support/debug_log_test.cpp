@@ -1,4 +1,4 @@
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine {

@@ -1,4 +1,4 @@
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "filter/date_time.h"
+#include "support/date_time.h"
 
 #include <algorithm>
 #include <chrono>

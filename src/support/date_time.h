@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 
 namespace kestrine {
 

@@ -1,4 +1,4 @@
-#include "filter/ansi_chars.h"
+#include "support/ansi_chars.h"
 
 namespace kestrine {
 namespace {
