@@ -24,9 +24,8 @@ using namespace kestrine;
 
 constexpr std::size_t kMaxVolume = 4 << 20;
 
-// Shows every folder at once, as the tree does, so announcements are not repeated.
 struct TTreeReports final : TScanReports {
-  void FolderAdded(TDiskObject*, PFileInfo Info) override { Info->TreeNode = Info; }
+  void FolderAdded(TDiskObject*, PFileInfo) override {}
   void FileAdded(TDiskObject*, PFileInfo) override {}
   void ScanProgress(TDiskObject*, std::int64_t, std::int64_t) override {}
   void ScanFinished(TDiskObject*) override { ++Finished; }

@@ -33,6 +33,8 @@ struct TFatDirInfo : TFsInfo {
   std::int64_t DirBytes = 0;
   // Slot in the scanner's folder queue; -1 once the folder belongs to the result.
   std::int32_t QueueIndex = -1;
+  // Announced to the reports; a folder is announced once whatever the views do with it.
+  bool Published = false;
 
   bool IsDeleted() const override { return Entry.Deleted; }
 };

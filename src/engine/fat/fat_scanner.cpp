@@ -7,9 +7,9 @@
 #include "engine/fat/fat_names.h"
 #include "engine/volume/byte_order.h"
 #include "engine/volume/disk_object.h"
-#include "engine/volume/file_time.h"
+#include "support/file_time.h"
 #include "engine/volume/workflow_ports.h"
-#include "workflow/debug_log.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 namespace {
@@ -343,9 +343,14 @@ std::int32_t TFatScaner::AddFile(std::unique_ptr<TFileInfo> Item, const TFatEntr
 // Announces the folder and every ancestor not yet shown, the root first.
 void TFatScaner::PublishFolderChain(PFileInfo Folder) {
   std::vector<PFileInfo> chain;
-  for (PFileInfo f = Folder; f && !f->TreeNode.load(); f = f->Parent) chain.push_back(f);
+  for (PFileInfo f = Folder; f; f = f->Parent) {
+    auto* dir = f->Info<TFatDirInfo>();
+    if (!dir || dir->Published) break;
+    chain.push_back(f);
+  }
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     TakeFromQueue(*it);
+    (*it)->Info<TFatDirInfo>()->Published = true;
     NotifyFolderAdded(*it);
   }
 }

@@ -163,7 +163,6 @@ std::int64_t TFatVolumeBuilder::Put(std::int64_t Offset, const TSlot& Slot) {
 }
 
 void TRecordedReports::FolderAdded(TDiskObject*, PFileInfo Info) {
-  Info->TreeNode = Info;
   Events.push_back({'D', Info});
 }
 
