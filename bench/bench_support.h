@@ -101,7 +101,7 @@ struct TRoundResult {
 // One scan of Image as file system Kind, on this thread as a front end's scanning thread runs it, in a
 // fresh process as a user's first scan meets it: memory that an earlier round freed would hide the cost
 // of faulting in new pages, which on a large volume is most of it. False when it was not scanned.
-inline bool ScanInFreshProcess(const std::string& Image, int Kind, TRun& Run, std::int64_t& Files) {
+inline bool ScanInFreshProcess(const std::string& Image, kestrine::TFileSystemKind Kind, TRun& Run, std::int64_t& Files) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return false;
   const pid_t child = ::fork();

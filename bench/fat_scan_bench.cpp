@@ -332,7 +332,7 @@ int main(int argc, char** argv) {
     flsRan = flsRan && bench::RunTool({"fls", "-rd", "-f", "fat32", image.string()}, fls);
   std::int64_t found = 0;
   for (int round = 0; round < kRounds; ++round)
-    scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::FileSystemKind::Fat32, ours, found);
+    scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::TFileSystemKind::Fat32, ours, found);
   if (!scanned) {
     std::fprintf(stderr, "fat_scan_bench: %s was not scanned as FAT32\n", image.c_str());
     return 1;

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   std::int64_t found = 0;
   bool scanned = true;
   for (int round = 0; round < kRounds; ++round)
-    scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::FileSystemKind::Ntfs, ours, found);
+    scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::TFileSystemKind::Ntfs, ours, found);
   if (!scanned) {
     std::fprintf(stderr, "ntfs_scan_bench: %s was not scanned as NTFS\n", image.c_str());
     return 1;

@@ -50,7 +50,7 @@ nlohmann::ordered_json ItemRow(const TFileInfo& Item, bool ForDisplay) {
                                 {"created", TimeValue(Item.CreationTime)}};
   if (Item.FsInfo) {
     if (const auto record = Item.FsInfo->RecordNumber()) row["record"] = *record;
-    if (Item.Disk && Item.Disk->FileSystem == FileSystemKind::Ntfs) {
+    if (Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs) {
       nlohmann::ordered_json streams = nlohmann::ordered_json::array();
       for (const auto& s : Item.FsInfo->NamedStreams()) streams.push_back({{"name", s.Name}, {"size", s.Size}});
       row["streams"] = streams;

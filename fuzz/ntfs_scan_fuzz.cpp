@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (!image.Ok()) return 0;
   try {
     TDiskObject disk({'d', image.Path(), "", platform::TDriveType::Fixed});
-    if (disk.FileSystem != FileSystemKind::Ntfs || !disk.Scanner) return 0;
+    if (disk.FileSystem != TFileSystemKind::Ntfs || !disk.Scanner) return 0;
     disk.Scanner->ScanForFiles();
     std::vector<std::uint8_t> buf(65536);
     for (PFileInfo item : disk.Files.Snapshot()) {

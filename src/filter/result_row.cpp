@@ -10,7 +10,7 @@ namespace {
 std::string TimeText(TFileTime Value) { return FileTimeToLocalText(Value).value_or(std::string()); }
 
 bool HasKnownFileSystem(const TFileInfo& Info) {
-  return Info.Disk != nullptr && Info.Disk->FileSystem >= 1 && Info.Disk->FileSystem <= 4;
+  return Info.Disk != nullptr && IsKnown(Info.Disk->FileSystem);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "engine/ntfs/efs_raw.h"
-#include "engine/ntfs/ntfs_records.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/recovery_manager.h"
@@ -21,13 +20,9 @@ namespace {
 // Numbered names tried for one file before it is given up.
 constexpr int kMaxNameAttempts = 100000;
 
-// Only the NTFS engine stores files encrypted; its stream clears the flag when it cannot build the
-// raw form, so the flag is read after the stream has been opened.
-bool IsEncrypted(const TFileInfo& Item) {
-  if (!Item.Disk || Item.Disk->FileSystem != FileSystemKind::Ntfs) return false;
-  const auto* info = Item.Info<TNtfsFileInfo>();
-  return info && info->Encrypted;
-}
+// A stream clears the flag when it cannot build the raw form, so the flag is read after the
+// stream has been opened.
+bool IsEncrypted(const TFileInfo& Item) { return Item.FsInfo && Item.FsInfo->IsEncrypted(); }
 
 std::string JoinPath(const std::string& Folder, const std::string& Name) {
   return Folder.ends_with('/') ? Folder + Name : Folder + "/" + Name;
@@ -325,7 +320,7 @@ std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TO
 }
 
 std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const std::string& Path) {
-  if (!Item->Disk || Item->Disk->FileSystem != FileSystemKind::Ntfs || !Item->FsInfo) return {};
+  if (!Item->FsInfo) return {};
   const std::vector<TNamedStreamInfo> streams = Item->FsInfo->NamedStreams();
   if (streams.empty()) return {};
   std::string names;

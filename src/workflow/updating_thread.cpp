@@ -81,8 +81,7 @@ void TUpdatingThread::AddFolderNode(PFileInfo Folder) {
   void* parent = Folder->Parent ? Folder->Parent->TreeNode.load() : nullptr;
   void* node = FTreeView->AddNode(parent, Folder->Name, Folder);
   Folder->TreeNode = node;
-  const std::uint8_t kind = Folder->Disk ? Folder->Disk->FileSystem : FileSystemKind::None;
-  const bool known = kind >= FileSystemKind::Fat12 && kind <= FileSystemKind::Ntfs;
+  const bool known = Folder->Disk && IsKnown(Folder->Disk->FileSystem);
   if (known && Folder->FsInfo && Folder->FsInfo->IsDeleted()) FTreeView->SetNodeImage(node, 1);
 }
 

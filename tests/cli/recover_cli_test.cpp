@@ -176,7 +176,7 @@ test::TFatVolumeBuilder HostileVolume() {
   using test::Deleted;
   using test::LongNameSlots;
   using test::ShortSlot;
-  test::TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat12});
+  test::TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
   std::u16string longName;
   for (int i = 0; i < 150; ++i) longName += u'\u00E9';
   const std::vector<std::pair<std::u16string, const char*>> names = {

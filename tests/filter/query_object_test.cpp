@@ -314,7 +314,7 @@ struct TFakeRow : TListRow {
 };
 
 TEST_F(QueryTest, RowTexts) {
-  Disk.FileSystem = 2;
+  Disk.FileSystem = TFileSystemKind::Fat16;
   PFileInfo file = AddFile("archive.tar.gz", nullptr, 123456789);
   file->Condition = 100;
   file->Checked = true;
@@ -342,7 +342,7 @@ TEST_F(QueryTest, RowTexts) {
   EXPECT_EQ(folderRow.SubItems[1], "4096");
   EXPECT_EQ(folderRow.SubItems[2], "");
 
-  Disk.FileSystem = 0;
+  Disk.FileSystem = TFileSystemKind::None;
   TFakeRow unknown;
   Query.FillListItem(unknown, file);
   EXPECT_EQ(unknown.SubItems[3], "");

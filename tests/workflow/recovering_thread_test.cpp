@@ -365,7 +365,7 @@ TEST_F(Recovery, HostileNamesStayInsideTheDestinationAndLeaveItsFilesAlone) {
 
 TEST_F(Recovery, ShortStreamIsFilledToItsSizeAndSaidToBeIncomplete) {
   // FAT12, 512-byte clusters: a deleted 3000-byte file whose clusters run past the volume's end.
-  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat12});
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
   const std::uint32_t last = volume.ClusterCount() + 1;
   volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?AST    BIN", 0x21, last - 1, 3000)),
                                         Deleted(ShortSlot("?OOD    BIN", 0x20, 10, 1000))});
@@ -390,7 +390,7 @@ TEST_F(Recovery, ShortStreamIsFilledToItsSizeAndSaidToBeIncomplete) {
 }
 
 TEST_F(Recovery, ZerosAreWrittenAsHolesYetReadBackAsZeros) {
-  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat16, .SectorsPerCluster = 8});
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat16, .SectorsPerCluster = 8});
   std::vector<std::uint8_t> content(5 * TRecoveringThread::kBlockSize + 100, 0);
   content[TRecoveringThread::kBlockSize + 7] = 0x42;  // one block with data, the end all zeros
   volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?PARSE  BIN", 0x20, 2, static_cast<std::uint32_t>(content.size())))});
@@ -533,7 +533,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, VolumeCopy, ::testing::Values("fat12.img", "f
 
 TEST_F(Recovery, RefusedAndShortVolumeCopiesEndAsReadsWould) {
   // FAT12, 512-byte clusters: a file whose chain ends at the volume's end, and two that are whole.
-  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat12});
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
   const std::uint32_t last = volume.ClusterCount() + 1;
   volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?AST    BIN", 0x21, last - 1, 3000)),
                                         Deleted(ShortSlot("?OOD    BIN", 0x20, 10, 1000)),
@@ -585,7 +585,7 @@ TEST_F(Recovery, RefusedAndShortVolumeCopiesEndAsReadsWould) {
 }
 
 TEST_F(Recovery, StopIsLookedAtBetweenVolumeCopies) {
-  TFatVolumeBuilder volume({.Kind = FileSystemKind::Fat16, .SectorsPerCluster = 8});
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat16, .SectorsPerCluster = 8});
   const std::int64_t chunk = TRecoveringThread::kVolumeCopyChunk;
   const auto content = Pattern(static_cast<std::size_t>(chunk + chunk / 8), 7);
   volume.PutSlots(volume.RootOffset(),

@@ -57,7 +57,7 @@ class UpdatingThread : public ::testing::Test {
   UpdatingThread() {
     test::WriteFile(Dir / "fat.img", std::vector<std::uint8_t>(4096));
     Disk = std::make_unique<TDiskObject>(platform::TDriveSpec{'d', (Dir / "fat.img").string(), "", {}}, &Updating);
-    Disk->FileSystem = 2;  // the views only look at the kind
+    Disk->FileSystem = TFileSystemKind::Fat16;  // the views only look at the kind
     Updating.SetTreeView(&Views);
     Updating.SetListView(&Views);
     Updating.SetGauge(&Views);

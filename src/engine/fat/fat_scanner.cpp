@@ -249,7 +249,7 @@ void TFatScaner::ReadDir(std::int32_t Index) {
   if (!dir) return;
   dir->FileIndexes.clear();
   dir->Pending = true;
-  TDirEntryReader reader({ClusterCount, Codec.Kind == FileSystemKind::Fat32});
+  TDirEntryReader reader({ClusterCount, Codec.Kind == TFileSystemKind::Fat32});
   std::int64_t remaining = dir->DirBytes;
   for (const std::int64_t window : dir->Entry.ClusChain) {
     if (Stopped() || remaining <= 0) return;

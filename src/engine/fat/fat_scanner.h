@@ -101,7 +101,7 @@ class TFatScaner : public TDiskScaner {
 // FAT12: the root is a fixed region after the tables.
 class TFat12Scaner : public TFatScaner {
  public:
-  explicit TFat12Scaner(TDiskObject* Disk) : TFat12Scaner(Disk, FatEntryCodec(FileSystemKind::Fat12)) {}
+  explicit TFat12Scaner(TDiskObject* Disk) : TFat12Scaner(Disk, FatEntryCodec(TFileSystemKind::Fat12)) {}
 
  protected:
   TFat12Scaner(TDiskObject* Disk, const TFatEntryCodec& Codec) : TFatScaner(Disk, Codec) {}
@@ -111,13 +111,13 @@ class TFat12Scaner : public TFatScaner {
 // FAT16: the fixed root of FAT12 with 16-bit table entries.
 class TFat16Scaner : public TFat12Scaner {
  public:
-  explicit TFat16Scaner(TDiskObject* Disk) : TFat12Scaner(Disk, FatEntryCodec(FileSystemKind::Fat16)) {}
+  explicit TFat16Scaner(TDiskObject* Disk) : TFat12Scaner(Disk, FatEntryCodec(TFileSystemKind::Fat16)) {}
 };
 
 // FAT32: the root is a cluster chain; the table read may be chosen by the boot sector.
 class TFat32Scaner : public TFatScaner {
  public:
-  explicit TFat32Scaner(TDiskObject* Disk) : TFatScaner(Disk, FatEntryCodec(FileSystemKind::Fat32)) {}
+  explicit TFat32Scaner(TDiskObject* Disk) : TFatScaner(Disk, FatEntryCodec(TFileSystemKind::Fat32)) {}
   bool Init() override;
 
  protected:

@@ -6,9 +6,9 @@
 namespace kestrine {
 namespace {
 
-constexpr TFatEntryCodec kFat12{FileSystemKind::Fat12, 0xFFF, 0xFF7, 0xFF8, 12};
-constexpr TFatEntryCodec kFat16{FileSystemKind::Fat16, 0xFFFF, 0xFFF7, 0xFFF8, 16};
-constexpr TFatEntryCodec kFat32{FileSystemKind::Fat32, 0x0FFFFFFF, 0x0FFFFFF7, 0x0FFFFFF8, 32};
+constexpr TFatEntryCodec kFat12{TFileSystemKind::Fat12, 0xFFF, 0xFF7, 0xFF8, 12};
+constexpr TFatEntryCodec kFat16{TFileSystemKind::Fat16, 0xFFFF, 0xFFF7, 0xFFF8, 16};
+constexpr TFatEntryCodec kFat32{TFileSystemKind::Fat32, 0x0FFFFFFF, 0x0FFFFFF7, 0x0FFFFFF8, 32};
 
 }  // namespace
 
@@ -32,10 +32,10 @@ std::uint32_t TFatEntryCodec::Decode(std::uint32_t Cluster, std::span<const std:
   }
 }
 
-const TFatEntryCodec& FatEntryCodec(std::uint8_t Kind) {
+const TFatEntryCodec& FatEntryCodec(TFileSystemKind Kind) {
   switch (Kind) {
-    case FileSystemKind::Fat12: return kFat12;
-    case FileSystemKind::Fat16: return kFat16;
+    case TFileSystemKind::Fat12: return kFat12;
+    case TFileSystemKind::Fat16: return kFat16;
     default: return kFat32;
   }
 }

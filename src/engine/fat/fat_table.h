@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/volume/boot_sector.h"
+
 namespace kestrine {
 
 struct TFatEntryCodec {
-  std::uint8_t Kind;            // FileSystemKind::Fat12, Fat16 or Fat32
+  TFileSystemKind Kind;  // Fat12, Fat16 or Fat32
   std::uint32_t EndOfChain;     // highest end-of-chain value
   std::uint32_t BadCluster;
   std::uint32_t EndOfChainMin;  // lowest end-of-chain value
@@ -24,6 +26,6 @@ struct TFatEntryCodec {
 };
 
 // The codec of a FAT kind; FAT32 for anything that is not FAT12 or FAT16.
-const TFatEntryCodec& FatEntryCodec(std::uint8_t Kind);
+const TFatEntryCodec& FatEntryCodec(TFileSystemKind Kind);
 
 }  // namespace kestrine

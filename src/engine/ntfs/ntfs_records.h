@@ -126,8 +126,8 @@ struct TNtfsFileInfo final : TFsInfo {
   bool IsDeleted() const override { return Deleted; }
   std::optional<std::uint64_t> RecordNumber() const override { return static_cast<std::uint64_t>(RecNo); }
   std::vector<TNamedStreamInfo> NamedStreams() const override;
-  bool IsCompressed() const { return Compressed; }
-  bool IsEncrypted() const { return Encrypted; }
+  bool IsCompressed() const override { return Compressed; }
+  bool IsEncrypted() const override { return Encrypted; }
   bool HasAttributeList() const { return !Attrs[3].empty(); }
   // The attribute at Attrs[Slot][Index].
   std::optional<TNtfsAttr> Attr(std::size_t Slot, std::size_t Index) const;

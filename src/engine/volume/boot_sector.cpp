@@ -34,19 +34,19 @@ std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb) {
   return l;
 }
 
-std::optional<std::uint8_t> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector) {
+std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector) {
   const bool noFatFields = Sector[16] == 0 && Sector[17] == 0 && Sector[18] == 0 && ReadLe16(Sector, 22) == 0;
   if (noFatFields) {
     // Zero FAT fields alone also describe a blank or foreign volume; NTFS always names itself.
     static constexpr std::uint8_t kNtfsOemId[] = {'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '};
     const bool ntfs = std::equal(std::begin(kNtfsOemId), std::end(kNtfsOemId), Sector.begin() + 3);
-    return ntfs ? FileSystemKind::Ntfs : FileSystemKind::None;
+    return ntfs ? TFileSystemKind::Ntfs : TFileSystemKind::None;
   }
   const auto layout = ComputeFatLayout(ParseBpb(Sector));
   if (!layout) return std::nullopt;
-  if (layout->ClusterCount < 4085) return FileSystemKind::Fat12;
-  if (layout->ClusterCount < 65525) return FileSystemKind::Fat16;
-  return FileSystemKind::Fat32;
+  if (layout->ClusterCount < 4085) return TFileSystemKind::Fat12;
+  if (layout->ClusterCount < 65525) return TFileSystemKind::Fat16;
+  return TFileSystemKind::Fat32;
 }
 
 }  // namespace kestrine

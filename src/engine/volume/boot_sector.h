@@ -8,13 +8,12 @@
 namespace kestrine {
 
 // Kinds a disk can be; the numbers are part of every drive list.
-namespace FileSystemKind {
-inline constexpr std::uint8_t None = 0;
-inline constexpr std::uint8_t Fat12 = 1;
-inline constexpr std::uint8_t Fat16 = 2;
-inline constexpr std::uint8_t Fat32 = 3;
-inline constexpr std::uint8_t Ntfs = 4;
-}  // namespace FileSystemKind
+enum class TFileSystemKind : std::uint8_t { None = 0, Fat12 = 1, Fat16 = 2, Fat32 = 3, Ntfs = 4 };
+
+inline bool IsFat(TFileSystemKind Kind) {
+  return Kind == TFileSystemKind::Fat12 || Kind == TFileSystemKind::Fat16 || Kind == TFileSystemKind::Fat32;
+}
+inline bool IsKnown(TFileSystemKind Kind) { return IsFat(Kind) || Kind == TFileSystemKind::Ntfs; }
 
 inline constexpr std::size_t kBootSectorSize = 512;
 
@@ -47,6 +46,6 @@ std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb);
 
 // The kind of volume a boot sector starts. Nil when the sector looks like a FAT boot sector whose
 // geometry cannot be computed: such a drive cannot be made into a disk object.
-std::optional<std::uint8_t> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector);
+std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector);
 
 }  // namespace kestrine

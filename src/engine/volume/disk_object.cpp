@@ -57,11 +57,11 @@ void TDiskObject::GetDiskInfo() {
   }
 }
 
-std::uint8_t DetectFileSystem(const TDiskObject& Disk) {
+TFileSystemKind DetectFileSystem(const TDiskObject& Disk) {
   TVolumeHandle handle = Disk.AllocHandle();
-  if (!handle) return FileSystemKind::None;
+  if (!handle) return TFileSystemKind::None;
   std::array<std::uint8_t, kBootSectorSize> sector{};
-  if (ReadDisk(handle, sector.data(), kBootSectorSize, 0) < kBootSectorSize) return FileSystemKind::None;
+  if (ReadDisk(handle, sector.data(), kBootSectorSize, 0) < kBootSectorSize) return TFileSystemKind::None;
   const auto kind = ClassifyBootSector(sector);
   if (!kind) throw TDiskObjectError("boot sector has 0 bytes per sector or 0 sectors per cluster");
   return *kind;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/volume/boot_sector.h"
 #include "engine/volume/file_info.h"
 #include "engine/volume/read_disk.h"
 #include "platform/drive_probe.h"
@@ -46,7 +47,7 @@ class TDiskObject {
   std::int64_t FreeSize = 0;
   std::string FileSystemName;
   std::string VolumeLabel;
-  std::uint8_t FileSystem = 0;
+  TFileSystemKind FileSystem = TFileSystemKind::None;
   std::string SourcePath;
   std::string MountPoint;
   platform::TDriveType DriveType;
@@ -62,7 +63,7 @@ inline std::string RootFolderName(const TDiskObject& Disk) {
 
 // The kind in the disk's boot sector: 0 when unreadable or unknown. Throws TDiskObjectError when the
 // sector is a FAT boot sector with 0 bytes per sector or 0 sectors per cluster.
-std::uint8_t DetectFileSystem(const TDiskObject& Disk);
+TFileSystemKind DetectFileSystem(const TDiskObject& Disk);
 
 // The scanner that fits the disk's kind, constructed but not initialised; nil for kind 0.
 std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* Disk);
@@ -72,6 +73,6 @@ struct TVolumeSpaceFacts {
   std::int64_t Total = 0;
   std::int64_t Free = 0;
 };
-std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, std::uint8_t Kind);
+std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, TFileSystemKind Kind);
 
 }  // namespace kestrine

@@ -44,6 +44,9 @@ struct TFsInfo {
   // The master-file-table record of the item, where the file system has one.
   virtual std::optional<std::uint64_t> RecordNumber() const { return std::nullopt; }
   virtual std::vector<TNamedStreamInfo> NamedStreams() const { return {}; }
+  // Whether the file system stores the item's data encrypted (recovered in the raw form).
+  virtual bool IsEncrypted() const { return false; }
+  virtual bool IsCompressed() const { return false; }
 };
 
 // One found file or folder. Owned by the scanner of its disk; every list only points at it.

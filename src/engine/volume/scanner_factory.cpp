@@ -11,23 +11,23 @@
 namespace kestrine {
 
 // The FAT and NTFS engines register here as they are built.
-std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, std::uint8_t Kind) {
+std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, TFileSystemKind Kind) {
   switch (Kind) {
-    case FileSystemKind::Fat12: return std::make_unique<TFat12Scaner>(Disk);
-    case FileSystemKind::Fat16: return std::make_unique<TFat16Scaner>(Disk);
-    case FileSystemKind::Fat32: return std::make_unique<TFat32Scaner>(Disk);
-    case FileSystemKind::Ntfs: return std::make_unique<TNtfsScaner>(Disk);
+    case TFileSystemKind::Fat12: return std::make_unique<TFat12Scaner>(Disk);
+    case TFileSystemKind::Fat16: return std::make_unique<TFat16Scaner>(Disk);
+    case TFileSystemKind::Fat32: return std::make_unique<TFat32Scaner>(Disk);
+    case TFileSystemKind::Ntfs: return std::make_unique<TNtfsScaner>(Disk);
     default: return nullptr;
   }
 }
 
-std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, std::uint8_t Kind, TFileInfo* Item,
+std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, TFileSystemKind Kind, TFileInfo* Item,
                                                      const std::string& StreamName) {
   switch (Kind) {
-    case FileSystemKind::Fat12:
-    case FileSystemKind::Fat16:
-    case FileSystemKind::Fat32: return std::make_unique<TRecoveryFatStream>(Disk, Item);
-    case FileSystemKind::Ntfs: return std::make_unique<TRecoveryNtfsStream>(Disk, StreamName, Item);
+    case TFileSystemKind::Fat12:
+    case TFileSystemKind::Fat16:
+    case TFileSystemKind::Fat32: return std::make_unique<TRecoveryFatStream>(Disk, Item);
+    case TFileSystemKind::Ntfs: return std::make_unique<TRecoveryNtfsStream>(Disk, StreamName, Item);
     default: return nullptr;
   }
 }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/volume/boot_sector.h"
+
 namespace kestrine {
 
 class TDiskObject;
@@ -13,8 +15,8 @@ class TRecoveryStream;
 struct TFileInfo;
 
 // Nil for kinds without an engine.
-std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, std::uint8_t Kind);
-std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, std::uint8_t Kind, TFileInfo* Item,
+std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, TFileSystemKind Kind);
+std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, TFileSystemKind Kind, TFileInfo* Item,
                                                      const std::string& StreamName);
 
 }  // namespace kestrine

@@ -12,7 +12,7 @@ namespace {
 
 // Counts free entries of the first allocation table for clusters 2 .. count + 1.
 std::int64_t CountFreeFatClusters(platform::TVolumeSource& Source, const TBpb& Bpb, const TFatLayout& Layout,
-                                  std::uint8_t Kind) {
+                                  TFileSystemKind Kind) {
   const std::int64_t tableOffset = std::int64_t{Bpb.ReservedSectors} * Bpb.BytesPerSector;
   const std::int64_t tableBytes = std::int64_t{Layout.FatSize} * Bpb.BytesPerSector;
   const std::uint64_t last = std::uint64_t{Layout.ClusterCount} + 1;
@@ -41,7 +41,7 @@ std::int64_t CountFreeFatClusters(platform::TVolumeSource& Source, const TBpb& B
 }
 
 std::optional<TVolumeSpaceFacts> FatSpace(platform::TVolumeSource& Source, std::span<const std::uint8_t, 512> Sector,
-                                          std::uint8_t Kind) {
+                                          TFileSystemKind Kind) {
   const TBpb bpb = ParseBpb(Sector);
   const auto layout = ComputeFatLayout(bpb);
   if (!layout || !layout->Consistent) return std::nullopt;
@@ -49,7 +49,7 @@ std::optional<TVolumeSpaceFacts> FatSpace(platform::TVolumeSource& Source, std::
   TVolumeSpaceFacts facts;
   facts.Total = clusterBytes * layout->ClusterCount;
   // FAT32 keeps a free count in its FSInfo sector; trust it when it is plausible.
-  if (Kind == FileSystemKind::Fat32) {
+  if (Kind == TFileSystemKind::Fat32) {
     const std::uint16_t infoSector = ReadLe16(Sector, 48);
     std::array<std::uint8_t, 512> info{};
     if (infoSector != 0 && infoSector != 0xFFFF &&
@@ -81,14 +81,14 @@ std::optional<TVolumeSpaceFacts> NtfsSpace(platform::TVolumeSource& Source, std:
 
 }  // namespace
 
-std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, std::uint8_t Kind) {
+std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, TFileSystemKind Kind) {
   std::array<std::uint8_t, kBootSectorSize> sector{};
   if (Source.Read(sector.data(), kBootSectorSize, 0) < kBootSectorSize) return std::nullopt;
   switch (Kind) {
-    case FileSystemKind::Fat12:
-    case FileSystemKind::Fat16:
-    case FileSystemKind::Fat32: return FatSpace(Source, sector, Kind);
-    case FileSystemKind::Ntfs: return NtfsSpace(Source, sector);
+    case TFileSystemKind::Fat12:
+    case TFileSystemKind::Fat16:
+    case TFileSystemKind::Fat32: return FatSpace(Source, sector, Kind);
+    case TFileSystemKind::Ntfs: return NtfsSpace(Source, sector);
     default: return std::nullopt;
   }
 }

@@ -57,7 +57,7 @@ class FatDamage : public ::testing::Test {
 };
 
 TEST_F(FatDamage, LoopingChainsAndFoldersThatPointBackAreReadOnce) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat32});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat32});
   const std::uint32_t a = 3, a2 = 4, sub = 5;
   v.SetFat(a, a2);
   v.SetFat(a2, a);  // A's chain loops
@@ -77,7 +77,7 @@ TEST_F(FatDamage, LoopingChainsAndFoldersThatPointBackAreReadOnce) {
 // A deleted folder whose first cluster now belongs to a live folder reads nothing: the live
 // folder's deleted files keep their own path.
 TEST_F(FatDamage, ReusedClusterOfADeletedFolderBelongsToItsNewOwner) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat12});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12});
   v.Chain({5});
   v.PutSlots(v.RootOffset(), {Deleted(ShortSlot("?LDDIR     ", kDir, 5, 0)), ShortSlot("NEWDIR     ", kDir, 5, 0)});
   v.Put(v.ClusterOffset(5), Deleted(ShortSlot("?OTE    TXT", kFile, 0, 0)));
@@ -86,7 +86,7 @@ TEST_F(FatDamage, ReusedClusterOfADeletedFolderBelongsToItsNewOwner) {
 }
 
 TEST_F(FatDamage, HugeRecordedSizesAreBoundedByTheVolume) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat16});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat16});
   v.PutSlots(v.RootOffset(), {Deleted(ShortSlot("?IGDIR     ", kDir, 4000, 0xFFFFFFFF)),
                               Deleted(ShortSlot("?IGFILE BIN", kFile, 4090, 0xFFFFFFFF))});
   v.Put(v.ClusterOffset(4000), Deleted(ShortSlot("?N      TXT", kFile, 0, 0)));
@@ -102,7 +102,7 @@ TEST_F(FatDamage, HugeRecordedSizesAreBoundedByTheVolume) {
 
 TEST_F(FatDamage, GeometryFatDoesNotAllowYieldsNothing) {
   for (const auto& [bytesPerSector, sectorsPerCluster] : std::vector<std::pair<std::uint16_t, std::uint8_t>>{{520, 1}, {512, 3}, {8192, 1}}) {
-    TFatVolumeBuilder v({.Kind = FileSystemKind::Fat12});
+    TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12});
     v.Put(v.RootOffset(), Deleted(ShortSlot("?ILE    TXT", kFile, 0, 0)));
     test::PutLe16(v.Bytes(), 11, bytesPerSector);
     v.Bytes()[13] = sectorsPerCluster;
@@ -115,10 +115,10 @@ TEST_F(FatDamage, GeometryFatDoesNotAllowYieldsNothing) {
 
 // Random tables and directories, and volumes cut short, of every form.
 TEST_F(FatDamage, RandomBytesAndTruncatedImagesScanToTheEnd) {
-  for (const std::uint8_t kind : {FileSystemKind::Fat12, FileSystemKind::Fat16, FileSystemKind::Fat32}) {
+  for (const TFileSystemKind kind : {TFileSystemKind::Fat12, TFileSystemKind::Fat16, TFileSystemKind::Fat32}) {
     for (unsigned seed = 1; seed <= 6; ++seed) {
       TFatVolumeBuilder v({.Kind = kind, .SectorsPerCluster = 2});
-      std::mt19937 random(seed * 7919 + kind);
+      std::mt19937 random(seed * 7919 + static_cast<unsigned>(kind));
       const std::int64_t fatStart = v.FatOffset(), dataStart = v.ClusterOffset(2);
       std::vector<std::uint8_t>& bytes = v.Bytes();
       bytes.resize(static_cast<std::size_t>(dataStart + 64 * v.ClusterSize()));

@@ -44,7 +44,7 @@ class FatScanner : public ::testing::Test {
 
 // A FAT12 volume of 4096-byte clusters holding most of what the walk must tell apart.
 TEST_F(FatScanner, ListsDeletedFilesOnlyWithTheirNamesSizesAndConditions) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat12, .SectorsPerCluster = 8, .Clusters = 200});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12, .SectorsPerCluster = 8, .Clusters = 200});
   std::int64_t root = v.RootOffset();
   root = v.Put(root, ShortSlot("LIVE    TXT", kFile, 2, 100));
   v.SetFat(2, v.EndOfChain());
@@ -92,7 +92,7 @@ TEST_F(FatScanner, ListsDeletedFilesOnlyWithTheirNamesSizesAndConditions) {
 
 TEST_F(FatScanner, FixedRootTakesOneWindowPerClusterOfItsRegion) {
   for (const auto& [sectors, windows] : std::vector<std::pair<std::uint8_t, std::size_t>>{{1, 14}, {4, 4}}) {
-    TFatVolumeBuilder v({.Kind = FileSystemKind::Fat12, .SectorsPerCluster = sectors});
+    TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12, .SectorsPerCluster = sectors});
     v.Put(v.RootOffset(), Deleted(ShortSlot("?ILE    TXT", kFile, 0, 0)));
     const auto scan = test::ScanBuilt(v, Dir.Path());
     ASSERT_EQ(scan->Disk->Folders.Count(), 1);
@@ -103,7 +103,7 @@ TEST_F(FatScanner, FixedRootTakesOneWindowPerClusterOfItsRegion) {
 // root/A/B/C/deep.txt with nothing deleted before it; KEEP holds no deleted file; OLD is a deleted
 // folder of recorded size 0 whose entries were not marked themselves.
 TEST_F(FatScanner, PublishesFoldersRootFirstAndStoresThemDeepestFirst) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat16, .SectorsPerCluster = 2});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat16, .SectorsPerCluster = 2});
   const std::uint32_t a = 3, b = 4, c = 5, keep = 6, old = 7;
   v.Chain({a});
   v.Chain({b});
@@ -137,7 +137,7 @@ TEST_F(FatScanner, PublishesFoldersRootFirstAndStoresThemDeepestFirst) {
 
 // A FAT16 volume of 4096-byte sectors: tables, root and data lie where the sector size puts them.
 TEST_F(FatScanner, FindsFilesInMultiClusterFoldersOnLargeSectors) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat16, .BytesPerSector = 4096, .RootEntries = 512});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat16, .BytesPerSector = 4096, .RootEntries = 512});
   const std::uint32_t first = 3, second = 9;
   v.Chain({first, second});
   v.Put(v.RootOffset(), ShortSlot("DOCS       ", kDir, first, 0));
@@ -150,7 +150,7 @@ TEST_F(FatScanner, FindsFilesInMultiClusterFoldersOnLargeSectors) {
   v.Put(v.ClusterOffset(second) + 32, Deleted(ShortSlot("?ECOND  BIN", kFile, 22, 1)));
 
   const auto scan = test::ScanBuilt(v, Dir.Path());
-  EXPECT_EQ(scan->Disk->FileSystem, FileSystemKind::Fat16);
+  EXPECT_EQ(scan->Disk->FileSystem, TFileSystemKind::Fat16);
   const auto files = FilesByPath(*scan->Disk);
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files.at("DOCS/split across clusters.txt")->Size, 6000);
@@ -160,7 +160,7 @@ TEST_F(FatScanner, FindsFilesInMultiClusterFoldersOnLargeSectors) {
 TEST_F(FatScanner, ReadsTheAllocationTableOfEachForm) {
   // FAT12: cluster 2 is the low 12 bits of bytes 3..4, cluster 3 the high 12 bits of bytes 4..5;
   // cluster 341 has its entry at bytes 511..512, across two table sectors.
-  TFatVolumeBuilder v12({.Kind = FileSystemKind::Fat12, .Clusters = 2000});
+  TFatVolumeBuilder v12({.Kind = TFileSystemKind::Fat12, .Clusters = 2000});
   v12.SetFat(2, 0xABC);
   v12.SetFat(3, 0x123);
   v12.SetFat(341, 0x5A5);
@@ -177,7 +177,7 @@ TEST_F(FatScanner, ReadsTheAllocationTableOfEachForm) {
 
   // FAT32: cluster 200 lies in the second table sector at offset 288; flags 0x81 choose table 1.
   for (const auto& [flags, expected] : std::vector<std::pair<std::uint16_t, std::uint32_t>>{{0x0001, 111}, {0x0081, 222}}) {
-    TFatVolumeBuilder v32({.Kind = FileSystemKind::Fat32, .ExtFlags = flags});
+    TFatVolumeBuilder v32({.Kind = TFileSystemKind::Fat32, .ExtFlags = flags});
     v32.SetFatIn(0, 200, 111);
     v32.SetFatIn(1, 200, 222);
     std::vector<std::uint8_t>& bytes = v32.Bytes();
@@ -191,7 +191,7 @@ TEST_F(FatScanner, ReadsTheAllocationTableOfEachForm) {
 }
 
 TEST_F(FatScanner, ChainsEndAtMarkersFreeEntriesAndClustersPastTheVolume) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat32});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat32});
   const std::vector<std::uint32_t> ends = {0x0FFFFFF8, 0x0FFFFFF7, 0x0FFFFFFF, 0, 1, v.ClusterCount() + 2, 0x0FFFFFF0};
   for (std::size_t i = 0; i < ends.size(); ++i) {
     const auto first = static_cast<std::uint32_t>(100 + 2 * i);
@@ -212,7 +212,7 @@ TEST_F(FatScanner, ChainsEndAtMarkersFreeEntriesAndClustersPastTheVolume) {
 }
 
 TEST_F(FatScanner, StopEndsTheWalkAndStillFinishes) {
-  TFatVolumeBuilder v({.Kind = FileSystemKind::Fat12});
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12});
   std::int64_t at = v.RootOffset();
   for (int i = 0; i < 3; ++i) {
     const std::string name = "D" + std::to_string(i) + "         ";

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> ReadAll(TRecoveryStream& Stream, std::uint32_t Chunk) 
 class FatStream : public ::testing::Test {
  protected:
   // FAT12 with 2048-byte clusters; "$IVE.BIN" is 5000 deleted bytes from cluster 10, "$MPTY" has none.
-  FatStream() : Volume({.Kind = FileSystemKind::Fat12, .SectorsPerCluster = 4}), Content(Pattern(5000, 3)) {
+  FatStream() : Volume({.Kind = TFileSystemKind::Fat12, .SectorsPerCluster = 4}), Content(Pattern(5000, 3)) {
     Volume.PutSlots(Volume.RootOffset(), {Deleted(ShortSlot("?IVE    BIN", 0x20, 10, 5000)),
                                           Deleted(ShortSlot("?MPTY      ", 0x20, 0, 0))});
     Volume.PutBytes(Volume.ClusterOffset(10), Content);

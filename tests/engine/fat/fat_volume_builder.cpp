@@ -58,11 +58,11 @@ std::vector<TSlot> LongNameSlots(std::u16string_view Name, const TSlot& Short) {
 }
 
 TFatVolumeBuilder::TFatVolumeBuilder(const TFatShape& Shape) : FShape(Shape) {
-  const bool fat32 = Shape.Kind == FileSystemKind::Fat32;
+  const bool fat32 = Shape.Kind == TFileSystemKind::Fat32;
   if (fat32) FShape.RootEntries = 0;
   FClusterCount = Shape.Clusters ? Shape.Clusters
-                  : Shape.Kind == FileSystemKind::Fat12 ? 100
-                  : Shape.Kind == FileSystemKind::Fat16 ? 4100
+                  : Shape.Kind == TFileSystemKind::Fat12 ? 100
+                  : Shape.Kind == TFileSystemKind::Fat16 ? 4100
                                                         : 65540;
   FClusterSize = std::uint32_t{Shape.BytesPerSector} * Shape.SectorsPerCluster;
   const TFatEntryCodec& codec = FatEntryCodec(Shape.Kind);
@@ -93,7 +93,7 @@ TFatVolumeBuilder::TFatVolumeBuilder(const TFatShape& Shape) : FShape(Shape) {
   } else {
     PutLe16(b, 22, static_cast<std::uint16_t>(FFatSectors));
     b[38] = 0x29;
-    std::memcpy(&b[43], Shape.Kind == FileSystemKind::Fat12 ? "NO NAME    FAT12   " : "NO NAME    FAT16   ", 19);
+    std::memcpy(&b[43], Shape.Kind == TFileSystemKind::Fat12 ? "NO NAME    FAT12   " : "NO NAME    FAT16   ", 19);
   }
   b[510] = 0x55, b[511] = 0xAA;
   SetFat(0, codec.EndOfChain & 0xFFFFFFF8);
@@ -102,7 +102,7 @@ TFatVolumeBuilder::TFatVolumeBuilder(const TFatShape& Shape) : FShape(Shape) {
 }
 
 std::int64_t TFatVolumeBuilder::FatOffset(int Table) const {
-  const std::int64_t reserved = FShape.Kind == FileSystemKind::Fat32 ? 8 : 1;
+  const std::int64_t reserved = FShape.Kind == TFileSystemKind::Fat32 ? 8 : 1;
   return (reserved + std::int64_t{Table} * FFatSectors) * FShape.BytesPerSector;
 }
 

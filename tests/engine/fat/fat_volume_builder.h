@@ -24,7 +24,7 @@ TSlot Deleted(TSlot Slot);
 std::vector<TSlot> LongNameSlots(std::u16string_view Name, const TSlot& Short);
 
 struct TFatShape {
-  std::uint8_t Kind = 0;             // FileSystemKind
+  TFileSystemKind Kind = TFileSystemKind::None;
   std::uint16_t BytesPerSector = 512;
   std::uint8_t SectorsPerCluster = 1;
   std::uint32_t Clusters = 0;        // 0: the smallest count of the kind

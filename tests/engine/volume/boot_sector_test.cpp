@@ -30,7 +30,7 @@ TEST(BootSector, WorkedFat16ExampleGivesLayoutAndKind) {
   ASSERT_TRUE(layout);
   EXPECT_EQ(layout->RootDirSectors, 32u);
   EXPECT_EQ(layout->ClusterCount, 4981u);
-  EXPECT_EQ(ClassifyBootSector(s.B), FileSystemKind::Fat16);
+  EXPECT_EQ(ClassifyBootSector(s.B), TFileSystemKind::Fat16);
 }
 
 TEST(BootSector, ClusterCountThresholdsSeparateTheFatKinds) {
@@ -40,25 +40,25 @@ TEST(BootSector, ClusterCountThresholdsSeparateTheFatKinds) {
     const std::uint32_t root = (rootEntries * 32 + 511) / 512;
     return ClassifyBootSector(TSectorBuilder::Fat(512, 1, rootEntries, clusters + 1 + 2 * fat + root, fat).B);
   };
-  EXPECT_EQ(kindFor(4084, 224), FileSystemKind::Fat12);
-  EXPECT_EQ(kindFor(4085, 224), FileSystemKind::Fat16);
-  EXPECT_EQ(kindFor(65524, 512), FileSystemKind::Fat16);
-  EXPECT_EQ(kindFor(65525, 0), FileSystemKind::Fat32);
+  EXPECT_EQ(kindFor(4084, 224), TFileSystemKind::Fat12);
+  EXPECT_EQ(kindFor(4085, 224), TFileSystemKind::Fat16);
+  EXPECT_EQ(kindFor(65524, 512), TFileSystemKind::Fat16);
+  EXPECT_EQ(kindFor(65525, 0), TFileSystemKind::Fat32);
 }
 
 TEST(BootSector, NtfsIsRecognisedByEmptyFatFieldsAndItsName) {
   TSectorBuilder s;
   std::memcpy(s.B.data() + 3, "NTFS    ", 8);
   s.U16(11, 512).U8(13, 8).U32(32, 0xDEADBEEF);  // other fields do not matter
-  EXPECT_EQ(ClassifyBootSector(s.B), FileSystemKind::Ntfs);
+  EXPECT_EQ(ClassifyBootSector(s.B), TFileSystemKind::Ntfs);
 }
 
 TEST(BootSector, BlankOrForeignSectorIsNoFileSystem) {
   TSectorBuilder zeros;
-  EXPECT_EQ(ClassifyBootSector(zeros.B), FileSystemKind::None);
+  EXPECT_EQ(ClassifyBootSector(zeros.B), TFileSystemKind::None);
   TSectorBuilder oem;
   std::memcpy(oem.B.data() + 3, "EXFAT   ", 8);
-  EXPECT_EQ(ClassifyBootSector(oem.B), FileSystemKind::None);
+  EXPECT_EQ(ClassifyBootSector(oem.B), TFileSystemKind::None);
 }
 
 TEST(BootSector, ZeroGeometryCannotBeClassified) {

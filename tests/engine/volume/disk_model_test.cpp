@@ -68,7 +68,7 @@ class DiskModel : public ::testing::Test {
 
 TEST_F(DiskModel, UnmountedFatVolumeReportsKindAndItsOwnSpace) {
   TDiskObject disk(Spec('d', Image("fat16.img", Fat16Image())));
-  EXPECT_EQ(disk.FileSystem, FileSystemKind::Fat16);
+  EXPECT_EQ(disk.FileSystem, TFileSystemKind::Fat16);
   EXPECT_EQ(disk.TotalSize, 4981ll * 2048);
   EXPECT_EQ(disk.FreeSize, 4979ll * 2048);
 }
@@ -78,7 +78,7 @@ TEST_F(DiskModel, UnreadableOrShortSourceIsListedWithNothingKnown) {
   ASSERT_EQ(list.DiskCount(), 2);
   for (int i = 0; i < 2; ++i) {
     const TDiskObject* d = list.GetDisk(i);
-    EXPECT_EQ(d->FileSystem, 0);
+    EXPECT_EQ(d->FileSystem, TFileSystemKind::None);
     EXPECT_EQ(d->TotalSize, 0);
     EXPECT_EQ(d->FreeSize, 0);
     EXPECT_TRUE(d->VolumeLabel.empty());
