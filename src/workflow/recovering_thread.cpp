@@ -13,6 +13,7 @@
 #include "filter/query_object.h"
 #include "workflow/debug_log.h"
 #include "workflow/output_names.h"
+#include "workflow/scanning_thread.h"
 #include "workflow/view_ports.h"
 
 namespace kestrine {
@@ -54,7 +55,9 @@ void TRecoveringThread::Start() {
 }
 
 void TRecoveringThread::WaitFor() {
-  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+  if (!FThread.joinable() || FThread.get_id() == std::this_thread::get_id()) return;
+  AwaitEnd(FFinished, FMainThread);
+  FThread.join();
 }
 
 std::vector<TRecoveryRecord> TRecoveringThread::Records() const {
@@ -199,6 +202,8 @@ bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
 
 std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const std::string& Path, int& Error) {
   std::unique_ptr<platform::TOutputFile> file;
+  // Stays so when a closed main-thread port drops the step.
+  Error = ECANCELED;
   const auto create = [&] {
     file = FOnCreateFile ? FOnCreateFile(Path) : platform::TOutputFile::CreateNew(Path);
     Error = errno;

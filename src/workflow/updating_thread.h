@@ -12,6 +12,9 @@
 
 namespace kestrine {
 
+// FolderAdded and ScanFinished wait for a main-thread step; when the port is closed they return
+// without it (no node, no handler), so a scan never outlives its window's wait. It outlives the
+// workflow connection that plugs it in.
 class TUpdatingThread final : public TScanReports {
  public:
   explicit TUpdatingThread(TMainThreadPort& MainThread);

@@ -7,7 +7,7 @@
 namespace kestrine {
 
 std::unique_ptr<TWorkerThread> TWorkflowThreads::CreateScanningThread(TDiskObject* Disk) {
-  return kestrine::CreateScanningThread(Disk);
+  return kestrine::CreateScanningThread(Disk, FMainThread);
 }
 
 std::unique_ptr<TRecoveryJob> TWorkflowThreads::CreateRecoveringThread(const TDiskItems& Items) {
@@ -24,6 +24,10 @@ TWorkflowConnection::TWorkflowConnection(TRecoveryManager& Manager, TUpdatingThr
   FManager.SetWorkflow(&Updating, &FThreads);
 }
 
-TWorkflowConnection::~TWorkflowConnection() { FManager.SetWorkflow(nullptr, nullptr); }
+TWorkflowConnection::~TWorkflowConnection() {
+  // Running scans report to what is being unplugged.
+  FManager.StopScans();
+  FManager.SetWorkflow(nullptr, nullptr);
+}
 
 }  // namespace kestrine

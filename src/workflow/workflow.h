@@ -25,7 +25,14 @@ class TWorkflowThreads final : public TThreadFactory {
   TMainThreadPort* FMainThread;
 };
 
-// Connects Manager to Reports and the workflow's threads for as long as it lives.
+// Connects Manager to Reports and the workflow's threads for as long as it lives. It is made after
+// the manager and the updating thread and goes before them; its end stops and waits for the
+// running scans.
+//
+// Shutting down a front end, in this order: wait for a running recovery (WaitForJob on the main
+// thread: queued steps keep running, so the recovery ends); end the connection; close the
+// main-thread port; then the updating thread and the manager go. A port closed earlier (the
+// window is already gone) only drops the views' steps: every wait still ends.
 class TWorkflowConnection {
  public:
   TWorkflowConnection(TRecoveryManager& Manager, TScanReports& Reports);
