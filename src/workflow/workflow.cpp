@@ -24,10 +24,6 @@ TWorkflowConnection::TWorkflowConnection(TRecoveryManager& Manager, TUpdatingThr
   FManager.SetWorkflow(&Updating, &FThreads);
 }
 
-TWorkflowConnection::~TWorkflowConnection() {
-  // Running scans report to what is being unplugged.
-  FManager.StopScans();
-  FManager.SetWorkflow(nullptr, nullptr);
-}
+TWorkflowConnection::~TWorkflowConnection() { FManager.SetWorkflow(nullptr, nullptr); }
 
 }  // namespace kestrine

@@ -104,6 +104,53 @@ TEST(MainThreadQueue, ClosingReleasesTheWaitingWorkerAndDropsEveryStep) {
   });
 }
 
+// A job that ends only when told to stop, or when the test ends it.
+class TFakeJob final : public TWorkerThread {
+ public:
+  void Start() override {}
+  void WaitFor() override { ++Waits; }
+  bool Finished() const override { return Ended; }
+  void Terminate() override {
+    ++Terminations;
+    Ended = true;
+  }
+  void SetOnFinished(std::function<void()>) override {}
+  std::atomic<bool> Ended{false};
+  std::atomic<int> Terminations{0};
+  int Waits = 0;
+};
+
+TEST(WaitForJob, AStopRaisedElsewhereTerminatesTheJobOnceAndTheWaitEndsWithIt) {
+  Bounded([] {
+    TFakeJob job;
+    TStopRequest stop;
+    int ticks = 0;
+    std::thread raiser([&] {
+      std::this_thread::sleep_for(50ms);
+      stop.Request();
+      stop.Request();  // pressed twice
+    });
+    WaitForJob(job, nullptr, &stop, [&] { ++ticks; }, 10ms);
+    raiser.join();
+    EXPECT_EQ(job.Terminations, 1);
+    EXPECT_EQ(job.Waits, 1) << "the thread is joined after its end";
+    EXPECT_GE(ticks, 2) << "progress is drawn at once and then again";
+
+    // A job that ends by itself is never told to stop; a stale request is cleared before the next.
+    TFakeJob own;
+    stop.Reset();
+    std::thread ender([&] {
+      std::this_thread::sleep_for(30ms);
+      own.Ended = true;
+    });
+    TMainThreadQueue port;
+    WaitForJob(own, &port, &stop);
+    ender.join();
+    EXPECT_EQ(own.Terminations, 0);
+    EXPECT_EQ(own.Waits, 1);
+  });
+}
+
 // A fixture volume in the drive list, with the workflow plugged in as the window does it, on a port
 // that only the test's main thread runs.
 struct TWindowLike {

@@ -79,6 +79,8 @@ std::unique_ptr<TRecoveryJob> TRecoveryManager::RecoverItems(const TDiskItems& I
 }
 
 void TRecoveryManager::SetWorkflow(TScanReports* Reports, TThreadFactory* Threads) {
+  // Running scans report to what is being unplugged.
+  StopScans();
   FThreads = Threads;
   for (int i = 0; i < DiskList->DiskCount(); ++i) DiskList->GetDisk(i)->SetReports(Reports);
 }

@@ -33,14 +33,14 @@ class TRecoveryManager {
   void StopScan(char Letter);
   bool ScanRunning(const TDiskObject* Disk) const;
   // Stops every running scan, waits for them (running queued main-thread steps meanwhile) and frees
-  // them. The workflow connection calls it before it unplugs; the manager's end calls it too.
+  // them. Unplugging the workflow and the manager's end call it.
   void StopScans();
   // Nil for an item without disk or of a kind that has no stream; the caller owns the stream.
   std::unique_ptr<TRecoveryStream> CreateStream(PFileInfo Item, const std::string& StreamName = {});
   // A recovering thread for the items, not started; nil without a workflow.
   std::unique_ptr<TRecoveryJob> RecoverItems(const TDiskItems& Items);
 
-  // The workflow plugs in here at start-up.
+  // The workflow plugs in here at start-up. Running scans are stopped and waited for first.
   void SetWorkflow(TScanReports* Reports, TThreadFactory* Threads);
 
   std::unique_ptr<TDiskList> DiskList;

@@ -30,10 +30,11 @@ TScanReports& NullScanReports();
 // A background job: created suspended, started once.
 //
 // Its end is reported through its finished handler, which runs on the main thread (through the
-// workflow's main-thread port) before Finished turns true. The owner destroys the job only after
-// that report, and never from inside the handler: the job is still waiting for the handler to
-// return. WaitFor, and destruction, may come earlier: on the main thread they keep running the
-// port's queued steps while they wait, so the job never waits on a thread that waits on it.
+// workflow's main-thread port; not at all once that port is closed) before Finished turns true.
+// The owner destroys the job only after that report, and never from inside the handler: the job
+// still waits for the handler to return. WaitFor, and destruction, may come earlier: on the main
+// thread they keep running the port's queued steps while they wait, so the job never waits on a
+// thread that waits on it.
 class TWorkerThread {
  public:
   // Waits for the end (a scan is told to stop first; a recovery is waited for).
