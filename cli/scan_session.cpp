@@ -106,15 +106,9 @@ TDiskObject* TScanSession::OpenScannable(const std::string& Source) {
 
 bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {
   if (!FManager || !Disk) return false;
-  // The scan start of the recovery page: the views and the query are re-armed for this disk.
+  // The scan start of the recovery page.
   FUpdating->SetTreeView(FViews.get());
   FUpdating->SetListView(FViews.get());
-  FUpdating->SetDisk(Disk);
-  TQueryObject& query = FUpdating->Query();
-  query.Clear();
-  query.ClearDisks();
-  query.SetFilter(Filter);
-  query.AddDisk(Disk);
   FUpdating->SetGauge(FViews.get());
   std::atomic<bool> finished{false};
   FUpdating->SetOnScanFinished([&finished] { finished = true; });
@@ -124,7 +118,7 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, &previous);
-  TWorkerThread* thread = FManager->StartScan(Disk);
+  TWorkerThread* thread = StartShownScan(*FManager, *FUpdating, Disk, Filter);
   if (thread) WaitForJob(*thread, &FViews->MainThread, &gInterrupt);
   ::sigaction(SIGINT, &previous, nullptr);
   FViews->EndProgress();

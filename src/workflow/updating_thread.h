@@ -32,6 +32,9 @@ class TUpdatingThread final : public TScanReports {
   void SetGauge(TGaugePort* Gauge);
   void SetDisk(TDiskObject* Disk);
   TDiskObject* Disk() const { return FDisk.load(); }
+  // Before a scan of Disk starts: the query, emptied, looks at Disk alone through Filter, and the
+  // views, attached first, show it afresh. StartShownScan (workflow.h) runs it at the right moment.
+  void PrepareScan(TDiskObject* Disk, const TFilter& Filter);
   void RefreshList();
   void UpdateTree();
   void SetOnScanFinished(std::function<void()> Handler) { FOnScanFinished = std::move(Handler); }

@@ -9,6 +9,7 @@ namespace kestrine {
 class TMainThreadPort;
 class TQueryObject;
 class TUpdatingThread;
+struct TFilter;
 
 class TWorkflowThreads final : public TThreadFactory {
  public:
@@ -46,5 +47,11 @@ class TWorkflowConnection {
   TRecoveryManager& FManager;
   TWorkflowThreads FThreads;
 };
+
+// The scan start of the recovery page: Disk's earlier results go (the query lets go of them first,
+// as they are freed), Updating shows Disk through Filter, and the manager starts the scan with
+// OnFinished. Nil when the manager will not start it; while the disk's scan runs, nothing changes.
+TWorkerThread* StartShownScan(TRecoveryManager& Manager, TUpdatingThread& Updating, TDiskObject* Disk,
+                              const TFilter& Filter, std::function<void()> OnFinished = {});
 
 }  // namespace kestrine

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -222,6 +223,31 @@ TEST_F(JobLifecycle, StoppingAScanThatWaitsOnAFolderStepEndsItThroughItsHandlers
     WaitForJob(*again, &w.Port);
     EXPECT_GT(w.Disk->Files.Count(), stoppedAt);
     EXPECT_EQ(w.ScanEnds, 2);
+  });
+}
+
+TEST_F(JobLifecycle, AScanAgainListsOnlyWhatItFindsItself) {
+  const fs::path image = Fixture("fat12.img");
+  Bounded([&] {
+    TWindowLike w(image);
+    TFilter all;
+    TWorkerThread* first = StartShownScan(*w.Manager, *w.Updating, w.Disk, all);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(StartShownScan(*w.Manager, *w.Updating, w.Disk, all), nullptr) << "not while it runs";
+    WaitForJob(*first, &w.Port);
+    const int listed = w.Updating->Query().Count();
+    ASSERT_GT(listed, 0);
+
+    // The second scan frees the first one's items: none of them may stay in the result list.
+    WaitForJob(*StartShownScan(*w.Manager, *w.Updating, w.Disk, all), &w.Port);
+    const auto files = w.Disk->Files.Snapshot(), folders = w.Disk->Folders.Snapshot();
+    EXPECT_EQ(w.Updating->Query().Count(), listed);
+    for (int i = 0; i < w.Updating->Query().Count(); ++i) {
+      const PFileInfo item = w.Updating->Query().Items(i);
+      EXPECT_TRUE(std::find(files.begin(), files.end(), item) != files.end() ||
+                  std::find(folders.begin(), folders.end(), item) != folders.end())
+          << "row " << i << " is an item of the first scan";
+    }
   });
 }
 
