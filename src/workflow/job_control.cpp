@@ -10,6 +10,11 @@ namespace {
 constexpr std::chrono::milliseconds kPoll(20);
 }  // namespace
 
+void AwaitEnd(const std::atomic<bool>& Finished, TMainThreadPort* MainThread) {
+  while (MainThread && !Finished.load() && MainThread->ProcessQueued(std::chrono::milliseconds(10))) {
+  }
+}
+
 void WaitForJob(TWorkerThread& Job, TMainThreadPort* MainThread, const TStopRequest* Stop,
                 const std::function<void()>& Tick, std::chrono::milliseconds TickEvery) {
   bool stopped = false;

@@ -31,4 +31,9 @@ void WaitForJob(TWorkerThread& Job, TMainThreadPort* MainThread, const TStopRequ
                 const std::function<void()>& Tick = {},
                 std::chrono::milliseconds TickEvery = std::chrono::milliseconds(200));
 
+// For the threads themselves: returns once Finished holds, running MainThread's queued steps
+// meanwhile, or at once when the port cannot hand steps to this thread (the caller then blocks on
+// its join).
+void AwaitEnd(const std::atomic<bool>& Finished, TMainThreadPort* MainThread);
+
 }  // namespace kestrine

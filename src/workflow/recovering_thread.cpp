@@ -12,8 +12,8 @@
 #include "engine/volume/recovery_manager.h"
 #include "filter/query_object.h"
 #include "workflow/debug_log.h"
+#include "workflow/job_control.h"
 #include "workflow/output_names.h"
-#include "workflow/scanning_thread.h"
 #include "workflow/view_ports.h"
 
 namespace kestrine {

@@ -3,15 +3,10 @@
 #include "engine/volume/disk_object.h"
 #include "engine/volume/disk_scanner.h"
 #include "workflow/debug_log.h"
+#include "workflow/job_control.h"
 #include "workflow/view_ports.h"
 
 namespace kestrine {
-
-void AwaitEnd(const std::atomic<bool>& Finished, TMainThreadPort* MainThread) {
-  // A port that cannot hand steps here lets the caller block on the join.
-  while (MainThread && !Finished.load() && MainThread->ProcessQueued(std::chrono::milliseconds(10))) {
-  }
-}
 
 TScanningThread::~TScanningThread() {
   if (FThread.joinable() && !FFinished) Terminate();

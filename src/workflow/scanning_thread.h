@@ -42,7 +42,4 @@ class TScanningThread final : public TWorkerThread {
 // Created suspended; StartScan starts it.
 std::unique_ptr<TScanningThread> CreateScanningThread(TDiskObject* Disk, TMainThreadPort* MainThread = nullptr);
 
-// Blocks until Finished: on the main thread with MainThread's queued steps running meanwhile.
-void AwaitEnd(const std::atomic<bool>& Finished, TMainThreadPort* MainThread);
-
 }  // namespace kestrine
