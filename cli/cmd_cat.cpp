@@ -37,7 +37,7 @@ int RunCat(const TCatOptions& O) {
   TDiskObject* disk = session.OpenScannable(O.Source);
   if (!disk) return kExitFailed;
   session.Scan(disk, TFilter{});
-  PFileInfo item = FindItemByPath(session.Files(), path);
+  PFileInfo item = FindFileByPath(session.Files(), path);
   if (!item) {
     std::cerr << "kestrine-cli: " << O.Path << ": no deleted file of that path was found on " << O.Source << "\n";
     return kExitFailed;

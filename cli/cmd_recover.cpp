@@ -4,22 +4,20 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <thread>
 
 #include "cli/commands.h"
 #include "cli/filter_options.h"
 #include "cli/output.h"
 #include "cli/scan_session.h"
 #include "engine/volume/disk_object.h"
-#include "platform/device_identity.h"
+#include "workflow/item_selection.h"
+#include "workflow/job_control.h"
+#include "workflow/recovery_destination.h"
 
 namespace kestrine::cli {
 namespace {
@@ -34,14 +32,14 @@ struct TRecoverOptions {
   TFilterOptions Filter;
 };
 
-std::atomic<bool> gStopAsked{false};
-extern "C" void OnRecoverInterrupt(int) { gStopAsked.store(true); }
+TStopRequest gStopAsked;
+extern "C" void OnRecoverInterrupt(int) { gStopAsked.Request(); }
 
 // Ctrl-C stops the recovery after the block being copied, for as long as it lives.
 class TInterruptScope {
  public:
   TInterruptScope() {
-    gStopAsked = false;
+    gStopAsked.Reset();
     struct sigaction action {};
     action.sa_handler = OnRecoverInterrupt;
     sigemptyset(&action.sa_mask);
@@ -54,60 +52,6 @@ class TInterruptScope {
  private:
   struct sigaction FPrevious {};
 };
-
-std::string NormalisedPath(std::string Path) {
-  while (Path.starts_with('/')) Path.erase(0, 1);
-  while (Path.ends_with('/')) Path.pop_back();
-  return Path;
-}
-
-bool IsVolumeRoot(const TFileInfo& Folder) {
-  return Folder.Parent == nullptr && Folder.Disk && Folder.Name == RootFolderName(*Folder.Disk);
-}
-
-// Everything found: the root folder's own files and subfolders go straight into the destination;
-// folders whose place is unknown come beside them.
-TDiskItems AllItems(TDiskObject& Disk, const std::vector<PFileInfo>& Files) {
-  TDiskItems items;
-  const std::vector<PFileInfo> folders = Disk.Folders.Snapshot();
-  for (PFileInfo folder : folders)
-    if (folder && (folder->Parent == nullptr ? !IsVolumeRoot(*folder) : IsVolumeRoot(*folder->Parent)))
-      items.Add(folder);
-  for (PFileInfo file : Files)
-    if (file->Parent == nullptr || IsVolumeRoot(*file->Parent)) items.Add(file);
-  return items;
-}
-
-// The named items: files that pass the filter and folders, by their path as scan shows it. Every
-// item of a path is taken (a deleted file and a deleted folder may share one). False when a path
-// names nothing.
-bool NamedItems(TDiskObject& Disk, const std::vector<PFileInfo>& Files, const std::vector<std::string>& Paths,
-                TDiskItems& Items) {
-  std::multimap<std::string, PFileInfo> byPath;
-  for (PFileInfo folder : Disk.Folders.Snapshot())
-    if (folder) byPath.emplace(IsVolumeRoot(*folder) ? std::string() : ItemPath(*folder), folder);
-  for (PFileInfo file : Files) byPath.emplace(ItemPath(*file), file);
-  bool allFound = true;
-  for (const std::string& path : Paths) {
-    const std::string key = NormalisedPath(path);
-    auto [from, to] = byPath.equal_range(key);
-    if (from == to) {
-      std::cerr << "kestrine-cli: " << path << ": no deleted file or folder of that path was found\n";
-      allFound = false;
-    }
-    for (; from != to; ++from) {
-      PFileInfo item = from->second;
-      // The root holds everything: its contents go straight into the destination.
-      if (item->IsFolder && IsVolumeRoot(*item)) {
-        const TDiskItems all = AllItems(Disk, Files);
-        for (PFileInfo i : all.Snapshot()) Items.Add(i);
-      } else {
-        Items.Add(item);
-      }
-    }
-  }
-  return allFound;
-}
 
 std::string Sha256OfFile(const std::string& Path) {
   std::ifstream in(Path, std::ios::binary);
@@ -194,23 +138,13 @@ void RunJob(TRecoveryJob& Job) {
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   TInterruptScope interrupt;
   Job.Start();
-  bool drawn = false, stopAsked = false;
-  auto lastDrawn = std::chrono::steady_clock::time_point{};
-  while (!Job.Finished()) {
-    if (gStopAsked && !stopAsked) {
-      Job.Terminate();
-      stopAsked = true;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (terminal && now - lastDrawn >= std::chrono::milliseconds(200)) {
-      std::fprintf(stderr, "\rrecovering: %lld files, %lld MiB", static_cast<long long>(Job.FilesDone()),
-                   static_cast<long long>(Job.BytesDone() >> 20));
-      drawn = true;
-      lastDrawn = now;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  Job.WaitFor();
+  bool drawn = false;
+  const auto draw = [&] {
+    std::fprintf(stderr, "\rrecovering: %lld files, %lld MiB", static_cast<long long>(Job.FilesDone()),
+                 static_cast<long long>(Job.BytesDone() >> 20));
+    drawn = true;
+  };
+  WaitForJob(Job, nullptr, &gStopAsked, terminal ? std::function<void()>(draw) : std::function<void()>());
   if (drawn) std::fputs("\r\033[K", stderr);
 }
 
@@ -228,9 +162,8 @@ int RunRecover(const TRecoverOptions& O) {
     std::cerr << "kestrine-cli: " << O.Report << ": the report is written as .csv or .json\n";
     return kExitUsage;
   }
-  // Writing onto the volume being recovered overwrites the very clusters that hold deleted data.
   const auto refused = [&O](const std::string& SourcePath) {
-    if (O.Force || !platform::DestinationOnSource(O.Out, SourcePath)) return false;
+    if (!DestinationRefused(O.Out, SourcePath, O.Force)) return false;
     std::cerr << "kestrine-cli: " << O.Out << ": lies on the device " << O.Source
               << " is read from; writing there can overwrite the deleted files (--force writes anyway)\n";
     return true;
@@ -255,10 +188,14 @@ int RunRecover(const TRecoverOptions& O) {
   const std::vector<PFileInfo> files = session.Files();
   TDiskItems items;
   bool ok = true;
-  if (O.All)
-    items = AllItems(*disk, files);
-  else
-    ok = NamedItems(*disk, files, O.Paths, items);
+  if (O.All) {
+    items = SelectAllItems(*disk, files);
+  } else {
+    for (const std::string& path : SelectItemsByPath(*disk, files, O.Paths, items)) {
+      std::cerr << "kestrine-cli: " << path << ": no deleted file or folder of that path was found\n";
+      ok = false;
+    }
+  }
 
   std::unique_ptr<TRecoveryJob> job = session.Manager().RecoverItems(items);
   if (!job) {
@@ -268,13 +205,13 @@ int RunRecover(const TRecoverOptions& O) {
   job->SetDestination(O.Out);
   RunJob(*job);
   const std::vector<TRecoveryRecord> records = job->Records();
-  PrintSummary(records, O.Out, gStopAsked);
+  PrintSummary(records, O.Out, gStopAsked.Requested());
   if (!O.Report.empty() && !WriteReport(O.Report, records)) {
     std::cerr << "kestrine-cli: " << O.Report << ": the report could not be written\n";
     ok = false;
   }
   for (const TRecoveryRecord& r : records) ok = ok && r.Outcome == TRecoveryOutcome::Written;
-  return ok && !gStopAsked ? kExitOk : kExitFailed;
+  return ok && !gStopAsked.Requested() ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "engine/volume/recovery_manager.h"
 #include "filter/filter_record.h"
+#include "workflow/item_selection.h"
 #include "workflow/updating_thread.h"
 #include "workflow/workflow.h"
 
@@ -47,11 +48,5 @@ class TScanSession {
   std::unique_ptr<TUpdatingThread> FUpdating;
   std::unique_ptr<TWorkflowConnection> FConnection;
 };
-
-// The item's folder names below the volume root and its name, joined by "/".
-std::string ItemPath(const TFileInfo& Item);
-
-// The first found file whose path is Path; nil when none is.
-PFileInfo FindItemByPath(const std::vector<PFileInfo>& Items, const std::string& Path);
 
 }  // namespace kestrine::cli

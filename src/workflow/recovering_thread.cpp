@@ -11,6 +11,7 @@
 #include "engine/volume/recovery_manager.h"
 #include "filter/query_object.h"
 #include "support/debug_log.h"
+#include "workflow/job_control.h"
 #include "workflow/output_names.h"
 #include "workflow/view_ports.h"
 
@@ -49,7 +50,9 @@ void TRecoveringThread::Start() {
 }
 
 void TRecoveringThread::WaitFor() {
-  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+  if (!FThread.joinable() || FThread.get_id() == std::this_thread::get_id()) return;
+  AwaitEnd(FFinished, FMainThread);
+  FThread.join();
 }
 
 std::vector<TRecoveryRecord> TRecoveringThread::Records() const {
@@ -194,6 +197,8 @@ bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
 
 std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const std::string& Path, int& Error) {
   std::unique_ptr<platform::TOutputFile> file;
+  // Stays so when a closed main-thread port drops the step.
+  Error = ECANCELED;
   const auto create = [&] {
     file = FOnCreateFile ? FOnCreateFile(Path) : platform::TOutputFile::CreateNew(Path);
     Error = errno;

@@ -21,6 +21,8 @@ class TQueryObject;
 class TRecoveryManager;
 class TRecoveryStream;
 
+// Destroying it waits for the end without stopping it (closing waits for a running recovery),
+// running MainThread's queued steps meanwhile.
 class TRecoveringThread final : public TRecoveryJob {
  public:
   // Query gives the files of folders (nil: folders hold none); the handlers run through MainThread

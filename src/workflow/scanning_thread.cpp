@@ -3,17 +3,24 @@
 #include "engine/volume/disk_object.h"
 #include "engine/volume/disk_scanner.h"
 #include "support/debug_log.h"
+#include "workflow/job_control.h"
+#include "workflow/view_ports.h"
 
 namespace kestrine {
 
-TScanningThread::~TScanningThread() { WaitFor(); }
+TScanningThread::~TScanningThread() {
+  if (FThread.joinable() && !FFinished) Terminate();
+  WaitFor();
+}
 
 void TScanningThread::Start() {
   if (!FThread.joinable() && !FFinished) FThread = std::thread([this] { Execute(); });
 }
 
 void TScanningThread::WaitFor() {
-  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+  if (!FThread.joinable() || FThread.get_id() == std::this_thread::get_id()) return;
+  AwaitEnd(FFinished, FMainThread);
+  FThread.join();
 }
 
 void TScanningThread::Terminate() {
@@ -31,11 +38,17 @@ void TScanningThread::Execute() {
   } catch (...) {
     KESTRINE_ASSERT(false, "scanner let a failure escape ScanForFiles");
   }
+  if (FOnFinished) {
+    if (FMainThread)
+      FMainThread->RunAndWait(FOnFinished);
+    else
+      FOnFinished();
+  }
   FFinished = true;
 }
 
-std::unique_ptr<TScanningThread> CreateScanningThread(TDiskObject* Disk) {
-  return std::make_unique<TScanningThread>(Disk);
+std::unique_ptr<TScanningThread> CreateScanningThread(TDiskObject* Disk, TMainThreadPort* MainThread) {
+  return std::make_unique<TScanningThread>(Disk, MainThread);
 }
 
 }  // namespace kestrine

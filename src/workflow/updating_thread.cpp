@@ -54,6 +54,16 @@ void TUpdatingThread::SetDisk(TDiskObject* Disk) {
   FMainThread.RunAndWait([this] { ResetViews(); });
 }
 
+void TUpdatingThread::PrepareScan(TDiskObject* Disk, const TFilter& Filter) {
+  // The query is armed before the views are reset, so the list never counts the last scan's rows.
+  FQuery.Clear();
+  FQuery.ClearDisks();
+  FQuery.SetFilter(Filter);
+  FQuery.AddDisk(Disk);
+  FDisk = Disk;
+  FMainThread.RunAndWait([this] { ResetViews(); });
+}
+
 void TUpdatingThread::RefreshList() {
   if (!FListView) return;
   FListView->SetRowCount(FQuery.Count());

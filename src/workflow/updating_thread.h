@@ -12,6 +12,9 @@
 
 namespace kestrine {
 
+// FolderAdded and ScanFinished wait for a main-thread step; when the port is closed they return
+// without it (no node, no handler), so a scan never outlives its window's wait. It outlives the
+// workflow connection that plugs it in.
 class TUpdatingThread final : public TScanReports {
  public:
   explicit TUpdatingThread(TMainThreadPort& MainThread);
@@ -29,6 +32,9 @@ class TUpdatingThread final : public TScanReports {
   void SetGauge(TGaugePort* Gauge);
   void SetDisk(TDiskObject* Disk);
   TDiskObject* Disk() const { return FDisk.load(); }
+  // Before a scan of Disk starts: the query, emptied, looks at Disk alone through Filter, and the
+  // views, attached first, show it afresh. StartShownScan (workflow.h) runs it at the right moment.
+  void PrepareScan(TDiskObject* Disk, const TFilter& Filter);
   void RefreshList();
   void UpdateTree();
   void SetOnScanFinished(std::function<void()> Handler) { FOnScanFinished = std::move(Handler); }

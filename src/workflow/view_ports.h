@@ -1,6 +1,7 @@
 #pragma once
 // What the workflow needs of the views; the window, the command line and tests each supply them.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -39,10 +40,24 @@ class TGaugePort {
 };
 
 // Runs a step on the main thread and returns when it has run (at once when called from it).
+//
+// A worker that waits on a step must never be left waiting for good, so a port that queues steps
+// also offers the two ways out: the main thread runs queued steps while it waits for a worker
+// (ProcessQueued), and a port that is shutting down is closed, which drops its pending and later
+// steps and releases the workers waiting on them (RunAndWait then returns without the step run).
 class TMainThreadPort {
  public:
   virtual ~TMainThreadPort() = default;
   virtual void RunAndWait(const std::function<void()>& Step) = 0;
+  // Main thread: runs the steps queued so far, waiting up to Wait for the first. False when the
+  // caller cannot be given steps here (the port runs them at once, or this is not the main
+  // thread): then it may simply block.
+  virtual bool ProcessQueued(std::chrono::milliseconds Wait) {
+    (void)Wait;
+    return false;
+  }
+  // Drops pending and later steps and releases their workers. For ports that queue.
+  virtual void Close() {}
 };
 
 // Icon indexes of the result list, by file name or "**FOLDER".

@@ -9,6 +9,7 @@ namespace kestrine {
 class TMainThreadPort;
 class TQueryObject;
 class TUpdatingThread;
+struct TFilter;
 
 class TWorkflowThreads final : public TThreadFactory {
  public:
@@ -25,7 +26,14 @@ class TWorkflowThreads final : public TThreadFactory {
   TMainThreadPort* FMainThread;
 };
 
-// Connects Manager to Reports and the workflow's threads for as long as it lives.
+// Connects Manager to Reports and the workflow's threads for as long as it lives. It is made after
+// the manager and the updating thread and goes before them; its end stops and waits for the
+// running scans.
+//
+// Shutting down a front end, in this order: wait for a running recovery (WaitForJob on the main
+// thread: queued steps keep running, so the recovery ends); end the connection; close the
+// main-thread port; then the updating thread and the manager go. A port closed earlier (the
+// window is already gone) only drops the views' steps: every wait still ends.
 class TWorkflowConnection {
  public:
   TWorkflowConnection(TRecoveryManager& Manager, TScanReports& Reports);
@@ -39,5 +47,11 @@ class TWorkflowConnection {
   TRecoveryManager& FManager;
   TWorkflowThreads FThreads;
 };
+
+// The scan start of the recovery page: Disk's earlier results go (the query lets go of them first,
+// as they are freed), Updating shows Disk through Filter, and the manager starts the scan with
+// OnFinished. Nil when the manager will not start it; while the disk's scan runs, nothing changes.
+TWorkerThread* StartShownScan(TRecoveryManager& Manager, TUpdatingThread& Updating, TDiskObject* Disk,
+                              const TFilter& Filter, std::function<void()> OnFinished = {});
 
 }  // namespace kestrine

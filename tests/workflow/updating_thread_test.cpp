@@ -179,6 +179,35 @@ TEST_F(UpdatingThread, ListGrowsByPassingFilesOnlyAndRowsAreFilledOnDemand) {
   EXPECT_TRUE(none.Caption.empty());
 }
 
+TEST_F(UpdatingThread, AScanOfAnotherDiskStartsWithEmptyViewsAndItsOwnFilter) {
+  TFilter all;
+  Updating.PrepareScan(Disk.get(), all);
+  Updating.FileAdded(Disk.get(), Item("first.txt", nullptr, false));
+  Updating.FolderAdded(Disk.get(), Item("d: ()", nullptr, true));
+  ASSERT_EQ(Views.Rows, 1);
+  ASSERT_EQ(Views.Nodes.size(), 1u);
+
+  test::WriteFile(Dir / "other.img", std::vector<std::uint8_t>(4096));
+  TDiskObject other(platform::TDriveSpec{'e', (Dir / "other.img").string(), "", {}});
+  TFilter texts;
+  texts.NameMask = ".*[.]txt";
+  texts.Flags = qfName;
+  Updating.PrepareScan(&other, texts);
+  EXPECT_EQ(Views.Rows, 0);
+  EXPECT_TRUE(Views.Nodes.empty());
+  EXPECT_EQ(Updating.Query().Count(), 0);
+  EXPECT_EQ(Updating.Query().Filter().NameMask, ".*[.]txt");
+  // The earlier disk's late reports are not shown; the new disk's passing files are.
+  Updating.FileAdded(Disk.get(), Item("late.txt", nullptr, false));
+  TFileInfo picture, text;
+  picture.Name = "a.jpg";
+  text.Name = "b.txt";
+  Updating.FileAdded(&other, &picture);
+  Updating.FileAdded(&other, &text);
+  EXPECT_EQ(Views.Rows, 1);
+  EXPECT_EQ(Updating.Query().Items(0), &text);
+}
+
 TEST_F(UpdatingThread, FileReportsFromAScanningThreadWhileRowsAreRead) {
   TFilter filter;
   Updating.Query().SetFilter(filter);

@@ -30,7 +30,8 @@ class TDiskObject {
   TDiskObject(const TDiskObject&) = delete;
   TDiskObject& operator=(const TDiskObject&) = delete;
 
-  // Drops the results of the last scan.
+  // Drops the results of the last scan. Not while the disk's scan runs, except from that scan itself:
+  // the manager's StartScan refuses a disk whose scan runs.
   virtual void Clear();
   // A fresh read-only handle on the drive's source; nil when it cannot be opened.
   TVolumeHandle AllocHandle() const;

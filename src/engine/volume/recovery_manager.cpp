@@ -27,6 +27,7 @@ TRecoveryManager::TRecoveryManager(const TDriveListing& Listing) : DiskList(std:
 
 TRecoveryManager::~TRecoveryManager() {
   try {
+    StopScans();
     DiskList.reset();
   } catch (...) {
   }
@@ -41,12 +42,26 @@ TDiskObject* TRecoveryManager::FindDisk(char Letter) const {
   return nullptr;
 }
 
-std::unique_ptr<TWorkerThread> TRecoveryManager::StartScan(TDiskObject* Disk) {
-  if (!Disk || !FThreads) return nullptr;
+TWorkerThread* TRecoveryManager::StartScan(TDiskObject* Disk, std::function<void()> OnFinished) {
+  if (!Disk || !FThreads || ScanRunning(Disk)) return nullptr;
+  FScans.erase(Disk);
   Disk->Clear();
   auto thread = FThreads->CreateScanningThread(Disk);
-  if (thread) thread->Start();
-  return thread;
+  if (!thread) return nullptr;
+  thread->SetOnFinished(std::move(OnFinished));
+  thread->Start();
+  return (FScans[Disk] = std::move(thread)).get();
+}
+
+bool TRecoveryManager::ScanRunning(const TDiskObject* Disk) const {
+  const auto at = FScans.find(Disk);
+  return at != FScans.end() && !at->second->Finished();
+}
+
+void TRecoveryManager::StopScans() {
+  for (auto& [disk, scan] : FScans) scan->Terminate();
+  for (auto& [disk, scan] : FScans) scan->WaitFor();
+  FScans.clear();
 }
 
 void TRecoveryManager::StopScan(char Letter) {
@@ -64,6 +79,8 @@ std::unique_ptr<TRecoveryJob> TRecoveryManager::RecoverItems(const TDiskItems& I
 }
 
 void TRecoveryManager::SetWorkflow(TScanReports* Reports, TThreadFactory* Threads) {
+  // Running scans report to what is being unplugged.
+  StopScans();
   FThreads = Threads;
   for (int i = 0; i < DiskList->DiskCount(); ++i) DiskList->GetDisk(i)->SetReports(Reports);
 }

@@ -27,14 +27,25 @@ class TScanReports {
 // Reports that go nowhere, for disks nobody shows.
 TScanReports& NullScanReports();
 
-// A background job: created suspended, started once, joined by its owner.
+// A background job: created suspended, started once.
+//
+// Its end is reported through its finished handler, which runs on the main thread (through the
+// workflow's main-thread port; not at all once that port is closed) before Finished turns true.
+// The owner destroys the job only after that report, and never from inside the handler: the job
+// still waits for the handler to return. WaitFor, and destruction, may come earlier: on the main
+// thread they keep running the port's queued steps while they wait, so the job never waits on a
+// thread that waits on it.
 class TWorkerThread {
  public:
+  // Waits for the end (a scan is told to stop first; a recovery is waited for).
   virtual ~TWorkerThread() = default;
   virtual void Start() = 0;
   virtual void WaitFor() = 0;
   virtual bool Finished() const = 0;
+  // Asks the job to stop at its next look; it still ends the way it always ends.
   virtual void Terminate() = 0;
+  // Set before Start.
+  virtual void SetOnFinished(std::function<void()> Handler) = 0;
 };
 
 // How one item of a recovery ended.
@@ -57,7 +68,6 @@ class TRecoveryJob : public TWorkerThread {
  public:
   virtual void SetDestination(const std::string& Folder) = 0;
   virtual void SetOnCreateFile(TCreateFileHandler Handler) = 0;
-  virtual void SetOnFinished(std::function<void()> Handler) = 0;
   // One record per file handled (and per folder that could not be made), in the order handled.
   virtual std::vector<TRecoveryRecord> Records() const = 0;
   // Progress so far.
