@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/volume/file_info.h"
+#include "engine/volume/item_store.h"
 #include "engine/volume/read_disk.h"
 #include "platform/drive_probe.h"
 
@@ -29,7 +30,8 @@ class TDiskObject {
   TDiskObject(const TDiskObject&) = delete;
   TDiskObject& operator=(const TDiskObject&) = delete;
 
-  // Drops the results of the last scan.
+  // Drops the results of the last scan and frees its items. No scan of the disk may run, and no
+  // other thread may still read its lists.
   virtual void Clear();
   // A fresh read-only handle on the drive's source; nil when it cannot be opened.
   TVolumeHandle AllocHandle() const;
@@ -38,8 +40,10 @@ class TDiskObject {
   TScanReports& Reports() const;
   void SetReports(TScanReports* Reports) { FReports = Reports; }
 
-  TDiskItems Files;
-  TDiskItems Folders;
+  // Declared before the lists that point into it.
+  TItemStore Store;
+  TFoundItems Files;
+  TFoundItems Folders;
   std::unique_ptr<TDiskScaner> Scanner;
   char Letter;
   std::int64_t TotalSize = 0;
