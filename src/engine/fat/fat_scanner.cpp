@@ -27,14 +27,14 @@ bool IsFatGeometry(const TBpb& Bpb) {
 
 std::uint64_t CeilDiv(std::uint64_t A, std::uint64_t B) { return A / B + (A % B != 0); }
 
-PFileInfo FillItem(PFileInfo item, const TDirEntry& Entry, std::string Name, PFileInfo Parent) {
-  item->Name = std::move(Name);
-  item->Size = Entry.Size;
-  item->Attributes = Entry.Attributes;
-  item->CreationTime = DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime).value_or(0);
-  item->LastWriteTime = DosDateTimeToFileTime(Entry.WriteDate, Entry.WriteTime).value_or(0);
-  item->Parent = Parent;
-  return item;
+PFileInfo FillItem(PFileInfo Item, const TDirEntry& Entry, std::string Name, PFileInfo Parent) {
+  Item->Name = std::move(Name);
+  Item->Size = Entry.Size;
+  Item->Attributes = Entry.Attributes;
+  Item->CreationTime = DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime).value_or(0);
+  Item->LastWriteTime = DosDateTimeToFileTime(Entry.WriteDate, Entry.WriteTime).value_or(0);
+  Item->Parent = Parent;
+  return Item;
 }
 
 }  // namespace
