@@ -189,7 +189,7 @@ class TPublishedList {
     for (int i = 0; i < count; ++i) items.push_back(Slot(static_cast<std::size_t>(i)));
     return items;
   }
-  // Blocks are kept for the next fill: a reader of an older count must not find them freed.
+  // Blocks are kept for the next fill. No other thread may read meanwhile: the slots are written again.
   void Clear() { FCount.store(0, std::memory_order_release); }
 
  private:
