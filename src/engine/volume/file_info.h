@@ -74,13 +74,14 @@ struct TFileInfo {
 };
 using PFileInfo = TFileInfo*;
 
-// A list that a scanning thread appends to while other threads read it: every access is locked,
-// so no reader sees the list in the middle of growing.
+// A small list that several threads may change (a selection, the drives): every access is locked.
+// Found items are published through TPublishedList instead, which readers use without a lock.
 template <typename T>
 class TPointerList {
  public:
   TPointerList() = default;
   TPointerList(const TPointerList& Other) : FItems(Other.Snapshot()) {}
+  // A selection of everything a published list holds now.
   template <typename L>
     requires requires(const L& List) { { List.Snapshot() } -> std::same_as<std::vector<T*>>; }
   TPointerList(const L& Other) : FItems(Other.Snapshot()) {}
