@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   reader.GetFileRunList(*info, runs);
   reader.GetEfsData(*info);
   for (std::size_t slot = 0; slot < kNtfsAttrSlots; ++slot)
-    for (std::size_t i = 0; i < info->Attrs[slot].size(); ++i) {
+    for (std::size_t i = 0; i < info->Attrs(slot).size(); ++i) {
       const auto attr = info->Attr(slot, i);
       if (!attr) __builtin_trap();  // every indexed attribute lies inside the kept bytes
       attr->Name();

@@ -31,7 +31,7 @@ std::vector<std::string> SplitNameMask(std::string_view Mask) {
 
 void TQueryObject::Clear() {
   std::lock_guard lock(FLock);
-  FResults.clear();
+  FResults.Clear();
   FFilter.Flags = 0;
   for (TListedDisk& listed : FDisks) listed.LastFile = nullptr;
 }
@@ -39,7 +39,7 @@ void TQueryObject::Clear() {
 void TQueryObject::SetFilter(const TFilter& Filter) {
   std::lock_guard lock(FLock);
   if (Filter == FFilter) return;
-  FResults.clear();
+  FResults.Clear();
   FFilter = Filter;
   FRegEx.SetPatterns(SplitNameMask(Filter.NameMask), true);
   for (TListedDisk& listed : FDisks) AddDiskItems(listed);
@@ -64,12 +64,16 @@ void TQueryObject::ClearDisks() {
 }
 
 void TQueryObject::AddDiskItems(TListedDisk& Listed) {
-  for (PFileInfo folder : Listed.Disk->Folders.Snapshot())
-    if (folder && MatchesWith(*folder, FFilter.Flags)) FResults.push_back(folder);
-  const std::vector<PFileInfo> files = Listed.Disk->Files.Snapshot();
-  for (PFileInfo file : files)
-    if (file && MatchesWith(*file, FFilter.Flags)) FResults.push_back(file);
-  Listed.LastFile = files.empty() ? nullptr : files.back();
+  const TFoundItems& folders = Listed.Disk->Folders;
+  const auto folderCount = static_cast<std::size_t>(folders.Count());
+  for (std::size_t i = 0; i < folderCount; ++i)
+    if (PFileInfo folder = folders.Slot(i); folder && MatchesWith(*folder, FFilter.Flags)) FResults.Add(folder);
+  // The files as far as they were published when the rebuild looked: later ones are still reported.
+  const TFoundItems& files = Listed.Disk->Files;
+  const auto fileCount = static_cast<std::size_t>(files.Count());
+  for (std::size_t i = 0; i < fileCount; ++i)
+    if (PFileInfo file = files.Slot(i); file && MatchesWith(*file, FFilter.Flags)) FResults.Add(file);
+  Listed.LastFile = fileCount == 0 ? nullptr : files.Slot(fileCount - 1);
 }
 
 bool TQueryObject::AddIfMatches(PFileInfo Info) {
@@ -82,7 +86,7 @@ bool TQueryObject::AddIfMatches(PFileInfo Info) {
     }
   }
   if (!MatchesWith(*Info, FFilter.Flags)) return false;
-  FResults.push_back(Info);
+  FResults.Add(Info);
   return true;
 }
 
@@ -114,16 +118,6 @@ bool TQueryObject::MatchesDate(const TFileInfo& Info) const {
   return false;
 }
 
-int TQueryObject::Count() const {
-  std::lock_guard lock(FLock);
-  return static_cast<int>(FResults.size());
-}
-
-PFileInfo TQueryObject::Items(int Index) const {
-  std::lock_guard lock(FLock);
-  return Index >= 0 && static_cast<std::size_t>(Index) < FResults.size() ? FResults[Index] : nullptr;
-}
-
 TDiskItems TQueryObject::FolderItems(const TFileInfo* Folder) const {
   TDiskItems items;
   if (Folder == nullptr) return items;
@@ -131,8 +125,10 @@ TDiskItems TQueryObject::FolderItems(const TFileInfo* Folder) const {
   const auto listed = std::find_if(FDisks.begin(), FDisks.end(),
                                    [Folder](const TListedDisk& d) { return d.Disk == Folder->Disk; });
   if (listed == FDisks.end()) return items;
-  for (PFileInfo file : listed->Disk->Files.Snapshot())
-    if (file && file->Parent == Folder && MatchesWith(*file, FFilter.Flags & ~qfFolder)) items.Add(file);
+  const TFoundItems& files = listed->Disk->Files;
+  const auto count = static_cast<std::size_t>(files.Count());
+  for (std::size_t i = 0; i < count; ++i)
+    if (PFileInfo file = files.Slot(i); file && file->Parent == Folder && MatchesWith(*file, FFilter.Flags & ~qfFolder)) items.Add(file);
   return items;
 }
 

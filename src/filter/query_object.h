@@ -15,9 +15,12 @@ namespace kestrine {
 class TDiskObject;
 
 // The scanning thread offers files through AddIfMatches while the main thread sets the filter
-// and reads rows, so every operation takes one lock. A scanner appends a file to its disk's
-// Files before it reports it; a filter rebuilt between the two has tested that file already and
-// the late report does not list it a second time.
+// and reads rows. Appending and rebuilding share one lock; reading rows (Count, Items) takes none,
+// as a list view asks for every visible cell: the result list publishes its count after each
+// append. A rebuild (Clear, SetFilter, AddDisk) empties the list in place, so rows are read on the
+// thread that rebuilds, the main thread. A scanner appends a file to its disk's Files before it
+// reports it; a filter rebuilt between the two has tested that file already and the late report does
+// not list it a second time.
 class TQueryObject {
  public:
   TQueryObject() = default;
@@ -41,9 +44,10 @@ class TQueryObject {
   // The filter without its folder restriction (the tree tests the files of every folder).
   bool MatchesInAnyFolder(const TFileInfo* Info) const;
 
-  int Count() const;
-  // Nil outside 0..Count-1.
-  PFileInfo Items(int Index) const;
+  // No lock: read on the main thread.
+  int Count() const { return FResults.Count(); }
+  // Nil outside 0..Count-1; no lock.
+  PFileInfo Items(int Index) const { return FResults.Items(Index); }
 
   // The files directly in Folder that pass the filter without its folder restriction, in the order
   // of their disk's Files; empty when Folder's disk is not listed.
@@ -63,7 +67,7 @@ class TQueryObject {
   void AddDiskItems(TListedDisk& Listed);
 
   mutable std::mutex FLock;
-  std::vector<PFileInfo> FResults;
+  TPublishedList<TFileInfo> FResults;
   std::vector<TListedDisk> FDisks;
   TRegExCalc FRegEx;
   TFilter FFilter;

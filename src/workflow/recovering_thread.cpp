@@ -8,6 +8,7 @@
 #include "engine/ntfs/efs_raw.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_object.h"
+#include "engine/volume/disk_scanner.h"
 #include "engine/volume/recovery_manager.h"
 #include "filter/query_object.h"
 #include "support/debug_log.h"
@@ -81,6 +82,7 @@ void TRecoveringThread::Execute() {
       TOutFolder root;
       root.Path = FDestination;
       while (root.Path.size() > 1 && root.Path.ends_with('/')) root.Path.pop_back();
+      HoldRecords();
       for (PFileInfo item : FItems.Snapshot()) {
         if (Terminated()) break;
         // An item written already (inside a selected folder, or listed twice) is not written again.
@@ -94,6 +96,7 @@ void TRecoveringThread::Execute() {
   } catch (...) {
     KESTRINE_ASSERT(false, "recovery let a failure escape");
   }
+  LetGoRecords();
   if (FOnFinished) {
     if (FMainThread)
       FMainThread->RunAndWait(FOnFinished);
@@ -104,6 +107,39 @@ void TRecoveringThread::Execute() {
   FBuffer = {};
   FContents.clear();
   FFinished = true;
+}
+
+// Before anything is written: a recovery forced onto its own source volume would otherwise take the
+// records of the very files it is about to read.
+void TRecoveringThread::HoldRecords() {
+  std::unordered_map<TDiskObject*, std::vector<PFileInfo>> files;
+  std::unordered_set<const TFileInfo*> seen;
+  std::vector<PFileInfo> stack;
+  for (PFileInfo item : FItems.Snapshot())
+    if (item) stack.push_back(item);
+  while (!stack.empty() && !Terminated()) {
+    PFileInfo item = stack.back();
+    stack.pop_back();
+    if (!seen.insert(item).second) continue;
+    if (!item->IsFolder) {
+      files[item->Disk].push_back(item);
+      continue;
+    }
+    const TFolderContent& content = Content(item);
+    stack.insert(stack.end(), content.Files.begin(), content.Files.end());
+    stack.insert(stack.end(), content.Folders.begin(), content.Folders.end());
+  }
+  for (auto& [disk, items] : files) {
+    std::unique_ptr<TDiskScaner> scanner = disk ? CreateDiskScaner(disk) : nullptr;
+    if (!scanner || !scanner->Init()) continue;
+    std::vector<PFileInfo> held = scanner->HoldRecords(items);
+    if (!held.empty()) FHeld.emplace_back(std::move(scanner), std::move(held));
+  }
+}
+
+void TRecoveringThread::LetGoRecords() {
+  for (auto& [scanner, items] : FHeld) scanner->LetGoRecords(items);
+  FHeld.clear();
 }
 
 const TRecoveringThread::TFolderContent& TRecoveringThread::Content(PFileInfo Folder) {
@@ -235,8 +271,8 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   TRecoveryRecord record{Item, {}, TRecoveryOutcome::Skipped, {}, 0};
   // The stream comes first: without one nothing is created, rather than an empty file.
   std::unique_ptr<TRecoveryStream> stream = FManager.CreateStream(Item, {});
-  if (!stream) {
-    record.Reason = "its data cannot be read";
+  if (!stream || !stream->Failure().empty()) {
+    record.Reason = stream ? stream->Failure() : "its data cannot be read";
     Record(std::move(record));
     return;
   }

@@ -20,6 +20,7 @@ class TMainThreadPort;
 class TQueryObject;
 class TRecoveryManager;
 class TRecoveryStream;
+class TDiskScaner;
 
 // Destroying it waits for the end without stopping it (closing waits for a running recovery),
 // running MainThread's queued steps meanwhile.
@@ -78,6 +79,8 @@ class TRecoveringThread final : public TRecoveryJob {
   };
 
   void Execute();
+  void HoldRecords();
+  void LetGoRecords();
   void SaveFolder(TOutFolder& Parent, PFileInfo Folder);
   void SaveFile(TOutFolder& Folder, PFileInfo Item);
   // Copies up to Limit bytes of Stream into File; bytes copied.
@@ -125,6 +128,8 @@ class TRecoveringThread final : public TRecoveryJob {
   std::unordered_set<const TFileInfo*> FDone;
   std::unordered_map<const TDiskObject*, std::unordered_map<const TFileInfo*, TFolderContent>> FContents;
   std::unordered_map<std::string, int> FNextAttempt;
+  // Per disk: the scanner that holds records of this job's files, and the files whose records it holds.
+  std::vector<std::pair<std::unique_ptr<TDiskScaner>, std::vector<PFileInfo>>> FHeld;
 };
 
 // Created suspended; the caller sets the destination and the handlers, then starts it.

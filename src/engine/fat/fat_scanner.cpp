@@ -27,15 +27,14 @@ bool IsFatGeometry(const TBpb& Bpb) {
 
 std::uint64_t CeilDiv(std::uint64_t A, std::uint64_t B) { return A / B + (A % B != 0); }
 
-std::unique_ptr<TFileInfo> NewItem(const TDirEntry& Entry, std::string Name, PFileInfo Parent) {
-  auto item = std::make_unique<TFileInfo>();
-  item->Name = std::move(Name);
-  item->Size = Entry.Size;
-  item->Attributes = Entry.Attributes;
-  item->CreationTime = DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime).value_or(0);
-  item->LastWriteTime = DosDateTimeToFileTime(Entry.WriteDate, Entry.WriteTime).value_or(0);
-  item->Parent = Parent;
-  return item;
+PFileInfo FillItem(PFileInfo Item, const TDirEntry& Entry, std::string Name, PFileInfo Parent) {
+  Item->Name = std::move(Name);
+  Item->Size = Entry.Size;
+  Item->Attributes = Entry.Attributes;
+  Item->CreationTime = DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime).value_or(0);
+  Item->LastWriteTime = DosDateTimeToFileTime(Entry.WriteDate, Entry.WriteTime).value_or(0);
+  Item->Parent = Parent;
+  return Item;
 }
 
 }  // namespace
@@ -277,50 +276,58 @@ void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntry
   entry.Deleted = deleted;
   entry.FirstCluster = e.FirstCluster;
   entry.ParentItem = Folder;
-  std::unique_ptr<TFileInfo> item;
+  std::string name;
   try {
-    item = NewItem(e, Reader.Name(), Folder);
+    name = Reader.Name();
   } catch (const std::bad_alloc&) {
     WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerReadDir, nullptr, kItemRecordSize);
     return;
   }
   if (e.IsFolder) {
-    QueueFolder(std::move(item), entry);
+    QueueFolder(e, std::move(name), entry);
     return;
   }
-  if (IsExcludedBakName(item->Name)) return;
+  if (IsExcludedBakName(name)) return;
   PublishFolderChain(Folder);
   if (Dir.Pending) EnterResult(Folder);
+  PFileInfo item = nullptr;
+  try {
+    item = FillItem(NewItem(), e, std::move(name), Folder);
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerReadDir, nullptr, kItemRecordSize);
+    return;
+  }
   item->Condition = CalcFileCondition(entry, e.Size);
-  const std::int32_t index = AddFile(std::move(item), entry);
+  const std::int32_t index = AddFile(item, entry);
   if (index != -1) Dir.FileIndexes.push_back(index);
 }
 
 // A folder whose first cluster another folder already took (its own ancestor on a damaged volume)
 // is not queued: it would read the same directories again, without end. A deleted folder whose
 // first cluster is in use again claims nothing: that cluster now belongs to another file or folder.
-void TFatScaner::QueueFolder(std::unique_ptr<TFileInfo> Item, const TFatEntryInfo& Entry) {
+void TFatScaner::QueueFolder(const TDirEntry& Found, std::string Name, const TFatEntryInfo& Entry) {
   if (IsValidCluster(Entry.FirstCluster) && !IsOverwrittenFolder(Entry) &&
       !FDirClusters.insert(Entry.FirstCluster).second)
     return;
   std::unique_ptr<TFatDirInfo> dir;
+  PFileInfo item = nullptr;
   try {
     dir = std::make_unique<TFatDirInfo>();
+    item = FillItem(NewItem(), Found, std::move(Name), Entry.ParentItem);
   } catch (const std::bad_alloc&) {
     WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddDir, nullptr, kDirRecordSize);
     return;
   }
   dir->Entry = Entry;
-  AddDir(std::move(Item), std::move(dir));
+  AddDir(item, std::move(dir));
 }
 
-std::int32_t TFatScaner::AddDir(std::unique_ptr<TFileInfo> Item, std::unique_ptr<TFatDirInfo> Dir) {
+std::int32_t TFatScaner::AddDir(PFileInfo Item, std::unique_ptr<TFatDirInfo> Dir) {
   try {
     Item->IsFolder = true;
     TFatDirInfo* dir = Dir.get();
     Item->FsInfo = std::move(Dir);
-    dir->QueueIndex = FolderQueue.Add(Item.get());
-    Item.release();
+    dir->QueueIndex = FolderQueue.Add(Item);
     return dir->QueueIndex;
   } catch (const std::bad_alloc&) {
     WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddDir, nullptr, kItemRecordSize);
@@ -328,11 +335,11 @@ std::int32_t TFatScaner::AddDir(std::unique_ptr<TFileInfo> Item, std::unique_ptr
   }
 }
 
-std::int32_t TFatScaner::AddFile(std::unique_ptr<TFileInfo> Item, const TFatEntryInfo& Entry) {
+std::int32_t TFatScaner::AddFile(PFileInfo Item, const TFatEntryInfo& Entry) {
   try {
     Item->FsInfo = std::make_unique<TFatEntryInfo>(Entry);
-    const std::int32_t index = Disk->Files.Add(Item.get());
-    NotifyFileAdded(Item.release());
+    const std::int32_t index = Disk->Files.Add(Item);
+    NotifyFileAdded(Item);
     return index;
   } catch (const std::bad_alloc&) {
     WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddFile, nullptr, kEntryRecordSize);
@@ -374,7 +381,9 @@ void TFatScaner::TakeFromQueue(PFileInfo Folder) {
 }
 
 void TFatScaner::ReleaseQueue() {
-  for (PFileInfo folder : FolderQueue.Snapshot()) delete folder;
+  // Folders never published stay in the store until the next scan; their records can go now.
+  for (PFileInfo folder : FolderQueue.Snapshot())
+    if (folder) folder->FsInfo.reset();
   FolderQueue.Clear();
 }
 
@@ -391,16 +400,15 @@ void TFatScaner::Clear() {
 
 // The root: named for the drive, sized as the volume, first in the folder queue.
 void TFatScaner::QueueRoot(TClusChain Chain, std::int64_t DirBytes, std::uint32_t FirstCluster) {
-  auto item = std::make_unique<TFileInfo>();
+  if (!Disk) return;
+  PFileInfo item = NewItem();
   auto dir = std::make_unique<TFatDirInfo>();
-  if (Disk) {
-    item->Name = RootFolderName(*Disk);
-    item->Size = Disk->TotalSize;
-  }
+  item->Name = RootFolderName(*Disk);
+  item->Size = Disk->TotalSize;
   dir->Entry.FirstCluster = FirstCluster;
   dir->Entry.ClusChain = std::move(Chain);
   dir->DirBytes = DirBytes;
-  RootIndex = AddDir(std::move(item), std::move(dir));
+  RootIndex = AddDir(item, std::move(dir));
 }
 
 // Windows of a cluster each cover the fixed region; the last one stops where the region ends.

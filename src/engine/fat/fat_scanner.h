@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -54,7 +55,7 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t ClusterCount = 0;
   std::uint8_t ActiveFat = 0;
   std::int32_t RootIndex = -1;
-  TDiskItems FolderQueue;  // folders found and not yet part of the result; owned
+  TDiskItems FolderQueue;  // folders found and not yet part of the result; the disk's store owns them
 
  protected:
   TFatScaner(TDiskObject* Disk, const TFatEntryCodec& Codec);
@@ -63,7 +64,7 @@ class TFatScaner : public TDiskScaner {
   virtual void BuildRootFolder() = 0;
 
   // Queues a folder item (not published); its index in FolderQueue, -1 when it could not be made.
-  std::int32_t AddDir(std::unique_ptr<TFileInfo> Item, std::unique_ptr<TFatDirInfo> Dir);
+  std::int32_t AddDir(PFileInfo Item, std::unique_ptr<TFatDirInfo> Dir);
   // The chain through the allocation table from First: ends at a marker, at a cluster outside the
   // volume, at a cluster already in Taken, or after Limit clusters. Every cluster taken joins Taken.
   TClusChain FollowChain(std::uint32_t First, std::uint64_t Limit, std::unordered_set<std::uint32_t>& Taken);
@@ -77,8 +78,8 @@ class TFatScaner : public TDiskScaner {
   void Walk();
   void ReadDir(std::int32_t Index);
   void HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntryReader& Reader);
-  void QueueFolder(std::unique_ptr<TFileInfo> Item, const TFatEntryInfo& Entry);
-  std::int32_t AddFile(std::unique_ptr<TFileInfo> Item, const TFatEntryInfo& Entry);
+  void QueueFolder(const TDirEntry& Found, std::string Name, const TFatEntryInfo& Entry);
+  std::int32_t AddFile(PFileInfo Item, const TFatEntryInfo& Entry);
   void PublishFolderChain(PFileInfo Folder);
   void EnterResult(PFileInfo Folder);
   void TakeFromQueue(PFileInfo Folder);

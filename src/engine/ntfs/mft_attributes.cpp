@@ -81,7 +81,14 @@ void TMftReader::GetFileStreams(const TNtfsFileInfo& Info, TNtfsDataStreamInfoAr
 
 void TMftReader::GetFileStreams(const TFileInfo& Item, TNtfsDataStreamInfoArr& Streams) {
   Streams.clear();
-  if (const auto* info = Item.Info<TNtfsFileInfo>()) GetFileStreams(*info, Streams);
+  const auto* info = Item.Info<TNtfsFileInfo>();
+  if (!info) return;
+  if (info->Record) {
+    GetFileStreams(*info, Streams);
+    return;
+  }
+  std::string why;
+  if (const auto again = RereadFileInfo(*info, why)) GetFileStreams(*again, Streams);
 }
 
 std::optional<TNtfsAttr> TMftReader::GetFileDataStreamsRunList(const TNtfsFileInfo& Info,

@@ -217,6 +217,27 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(unsigned Flags, bool& Fo
   }
 }
 
+std::unique_ptr<TNtfsFileInfo> TMftReader::RereadFileInfo(const TNtfsFileInfo& Found, std::string& Why) {
+  bool found = false;
+  auto info = ReadFileInfo(0, found, Found.RecNo);
+  const std::string record = "MFT record " + std::to_string(Found.RecNo);
+  if (!info) {
+    Why = record + " can no longer be read";
+    return nullptr;
+  }
+  if (info->Sequence != Found.Sequence || info->Deleted != Found.Deleted) {
+    Why = record + " belongs to another file since the scan";
+    return nullptr;
+  }
+  if (Found.Streams) info->Streams = std::make_unique<TNtfsDataStreamInfoArr>(*Found.Streams);
+  info->ParentRef = Found.ParentRef;
+  info->ParentSeq = Found.ParentSeq;
+  info->CompressionUnit = Found.CompressionUnit;
+  info->Compressed = Found.Compressed;
+  info->Encrypted = Found.Encrypted;
+  return info;
+}
+
 std::unique_ptr<TNtfsFileInfo> TMftReader::DecodeFileInfo(unsigned Flags, bool& Found,
                                                           std::span<const std::uint8_t> Record,
                                                           std::int64_t RecNo) const {
@@ -231,10 +252,12 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::DecodeFileInfo(unsigned Flags, bool& 
   info->Deleted = !(flags & MftRecordFlag::InUse);
   info->Directory = (flags & MftRecordFlag::Directory) != 0;
   info->RecNo = RecNo;
+  info->Sequence = RecordSequence(Record);
   TAttrIndex index = IndexAttributes(Record);
-  info->Attrs = std::move(index.Slots);
+  info->Record = std::make_unique<TNtfsRecordBytes>();
+  info->Record->Attrs = std::move(index.Slots);
   // Only the walked part is kept: every attribute lies inside it, and most records end early.
-  info->RecordBuf.assign(Record.begin(), Record.begin() + static_cast<std::ptrdiff_t>(index.End));
+  info->Record->Buf.assign(Record.begin(), Record.begin() + static_cast<std::ptrdiff_t>(index.End));
   return info;
 }
 
@@ -253,7 +276,7 @@ void TMftReader::OpenAttrSearchContext(const TNtfsFileInfo& Info, std::uint32_t 
     return;
   }
   const int slot = AttrType == NtfsAttrType::AttributeList ? -1 : NtfsAttrSlot(AttrType);
-  if (slot >= 0) Context.Attrs = Info.Attrs[static_cast<std::size_t>(slot)];
+  if (slot >= 0) Context.Attrs = Info.Attrs(static_cast<std::size_t>(slot));
 }
 
 std::optional<TNtfsAttr> TMftReader::FindNextAttr(TNtfsAttrLookupContext& Context) {
@@ -262,7 +285,7 @@ std::optional<TNtfsAttr> TMftReader::FindNextAttr(TNtfsAttrLookupContext& Contex
   if (Context.ListMode)
     return FindExternalAttribue(*Context.FileInfo, Context.AttrType, Context.ListCursor, Context.Instance);
   while (Context.Index < Context.Attrs.size()) {
-    if (auto attr = TNtfsAttr::View(Context.FileInfo->RecordBuf, Context.Attrs[Context.Index++])) return attr;
+    if (auto attr = TNtfsAttr::View(Context.FileInfo->RecordBuf(), Context.Attrs[Context.Index++])) return attr;
   }
   return std::nullopt;
 }
@@ -340,7 +363,7 @@ std::optional<TNtfsAttr> TMftReader::FindExternalAttribue(const TNtfsFileInfo& I
     const auto recNo = static_cast<std::int64_t>(ReadLe64(list, at + 0x10) & kMftRefMask);
     if (at + length > Cursor.ListSize && ListedBefore(list, at, Cursor.ListSize)) continue;
     if (recNo == Info.RecNo) {
-      if (auto attr = FindAttrInRecord(Info.RecordBuf, type, instance)) return attr->OwnedCopy();
+      if (auto attr = FindAttrInRecord(Info.RecordBuf(), type, instance)) return attr->OwnedCopy();
       continue;
     }
     const std::vector<std::uint8_t> record = ReadMftRec(recNo);

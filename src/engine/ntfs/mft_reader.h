@@ -78,6 +78,10 @@ class TMftReader {
   // A decoded record, nil when absent; Found tells whether a valid record was there. With
   // ReadFileInfoFlags::DeletedBaseOnly only deleted base records are decoded.
   std::unique_ptr<TNtfsFileInfo> ReadFileInfo(unsigned Flags, bool& Found, std::int64_t RecNo);
+  // A found item's record read again, with what the scan drew from it carried over. Nil, with the
+  // reason in Why, when the record is no longer the one the scan saw: unreadable, in use again, or
+  // taken and freed by another file (its sequence number moved on).
+  std::unique_ptr<TNtfsFileInfo> RereadFileInfo(const TNtfsFileInfo& Found, std::string& Why);
   // The same for a record already read and fixed up.
   std::unique_ptr<TNtfsFileInfo> DecodeFileInfo(unsigned Flags, bool& Found, std::span<const std::uint8_t> Record,
                                                 std::int64_t RecNo) const;

@@ -77,14 +77,15 @@ std::uint64_t TNtfsAttr::StreamSize() const { return NonResident() ? DataSize() 
 
 std::vector<TNamedStreamInfo> TNtfsFileInfo::NamedStreams() const {
   std::vector<TNamedStreamInfo> named;
-  named.reserve(Streams.size());
-  for (const TNtfsDataStreamInfo& stream : Streams) named.push_back({stream.Name, stream.Size});
+  if (!Streams) return named;
+  named.reserve(Streams->size());
+  for (const TNtfsDataStreamInfo& stream : *Streams) named.push_back({stream.Name, stream.Size});
   return named;
 }
 
 std::optional<TNtfsAttr> TNtfsFileInfo::Attr(std::size_t Slot, std::size_t Index) const {
-  if (Slot >= kNtfsAttrSlots || Index >= Attrs[Slot].size()) return std::nullopt;
-  return TNtfsAttr::View(RecordBuf, Attrs[Slot][Index]);
+  if (Slot >= kNtfsAttrSlots || Index >= Attrs(Slot).size()) return std::nullopt;
+  return TNtfsAttr::View(RecordBuf(), Attrs(Slot)[Index]);
 }
 
 }  // namespace kestrine

@@ -106,29 +106,46 @@ struct TNtfsDataStreamInfo {
 };
 using TNtfsDataStreamInfoArr = std::vector<TNtfsDataStreamInfo>;
 
-// One decoded MFT record: the fixed-up bytes it owns and where its attributes lie in them.
-struct TNtfsFileInfo final : TFsInfo {
-  // Offsets into RecordBuf of the attribute headers of each slot, in record order.
+// The fixed-up bytes of one record, cut after its last attribute, and where its attribute headers lie
+// in them, slot by slot in record order.
+struct TNtfsRecordBytes {
   TAttrSlots Attrs;
-  std::uint16_t CompressionUnit = 0;  // of the unnamed $DATA, set by GetFileSize
+  std::vector<std::uint8_t> Buf;
+};
+
+// One decoded MFT record. A found item keeps only what the scan drew from it: its bytes are let go
+// once scanned (they would be most of a large scan's memory), and a stream reads the record again.
+struct TNtfsFileInfo final : TFsInfo {
+  std::unique_ptr<TNtfsRecordBytes> Record;  // nil once let go
+  // Named data streams of a found file, filled by the scan (the unnamed stream is not listed); nil
+  // for the many files without one.
+  std::unique_ptr<TNtfsDataStreamInfoArr> Streams;
   std::int64_t RecNo = 0;             // the record's own number in the MFT
   std::int64_t ParentRef = 0;         // record number of the parent folder, set by GetFileName
+  std::uint16_t CompressionUnit = 0;  // of the unnamed $DATA, set by GetFileSize
   std::uint16_t ParentSeq = 0;        // the sequence number that reference names; 0 when unknown
+  std::uint16_t Sequence = 0;         // the record's own sequence number when it was read
   bool Compressed = false;
   bool Encrypted = false;
   bool Deleted = false;
   bool Directory = false;
-  // The fixed-up record, cut after its last attribute.
-  std::vector<std::uint8_t> RecordBuf;
-  // Named data streams of a found file, filled by the scan (the unnamed stream is not listed).
-  TNtfsDataStreamInfoArr Streams;
+
+  // The record's bytes; empty once let go.
+  std::span<const std::uint8_t> RecordBuf() const {
+    return Record ? std::span<const std::uint8_t>(Record->Buf) : std::span<const std::uint8_t>();
+  }
+  // Offsets of the slot's attribute headers; empty once let go.
+  std::span<const std::uint16_t> Attrs(std::size_t Slot) const {
+    return Record ? Record->Attrs[Slot] : std::span<const std::uint16_t>();
+  }
+  void ReleaseRecord() { Record.reset(); }
 
   bool IsDeleted() const override { return Deleted; }
   std::optional<std::uint64_t> RecordNumber() const override { return static_cast<std::uint64_t>(RecNo); }
   std::vector<TNamedStreamInfo> NamedStreams() const override;
   bool IsCompressed() const override { return Compressed; }
   bool IsEncrypted() const override { return Encrypted; }
-  bool HasAttributeList() const { return !Attrs[3].empty(); }
+  bool HasAttributeList() const { return !Attrs(3).empty(); }
   // The attribute at Attrs[Slot][Index].
   std::optional<TNtfsAttr> Attr(std::size_t Slot, std::size_t Index) const;
 };

@@ -31,7 +31,7 @@ namespace {
 // Freeing a record counts its sequence number up, so a deleted folder carries the number its
 // children name or the next one; a folder in use must carry that very number.
 bool StillNamedBy(const TNtfsFileInfo& Folder, std::uint16_t Seq) {
-  const std::uint16_t now = RecordSequence(Folder.RecordBuf);
+  const std::uint16_t now = Folder.Sequence;
   if (Seq == 0 || now == 0 || now == Seq) return true;
   return Folder.Deleted && now == static_cast<std::uint16_t>(Seq + 1);
 }
@@ -83,6 +83,26 @@ void TNtfsScaner::ScanForFiles() {
   Reports().ScanFinished(Disk);
 }
 
+std::vector<PFileInfo> TNtfsScaner::HoldRecords(const std::vector<PFileInfo>& Items) {
+  std::vector<PFileInfo> held;
+  if (!FMftReader) return held;
+  for (PFileInfo item : Items) {
+    auto* info = item ? item->Info<TNtfsFileInfo>() : nullptr;
+    if (!info || info->Record) continue;
+    std::string why;
+    if (auto again = FMftReader->RereadFileInfo(*info, why)) {
+      info->Record = std::move(again->Record);
+      held.push_back(item);
+    }
+  }
+  return held;
+}
+
+void TNtfsScaner::LetGoRecords(const std::vector<PFileInfo>& Items) {
+  for (PFileInfo item : Items)
+    if (auto* info = item ? item->Info<TNtfsFileInfo>() : nullptr) info->ReleaseRecord();
+}
+
 void TNtfsScaner::WalkMft() {
   const std::int64_t count = FMftReader->RecordCount();
   const std::int64_t recordSize = FMftReader->RecordSize();
@@ -103,23 +123,34 @@ void TNtfsScaner::WalkMft() {
 }
 
 void TNtfsScaner::AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info) {
-  auto item = std::make_unique<TFileInfo>();
-  FMftReader->GetFileName(*Info, item->Name);
-  if (IsExcludedName(item->Name)) return;
-  item->Size = FMftReader->GetFileSize(*Info);
+  if (!Disk) return;
+  // Facts are gathered first: only a file that is listed takes an item of the disk's store.
+  TFileInfo facts;
+  FMftReader->GetFileName(*Info, facts.Name);
+  if (IsExcludedName(facts.Name)) return;
+  const std::int64_t size = FMftReader->GetFileSize(*Info);
   // A record with neither name nor data (the reserved records 16 to 23) holds nothing to recover.
-  if (item->Name.empty() && item->Size == 0) return;
+  if (facts.Name.empty() && size == 0) return;
   if (!FMftReader->ValidCompressionUnit(Info->CompressionUnit)) return;
-  if (!FMftReader->GetStandardInfo(*item, *Info)) return;
+  if (!FMftReader->GetStandardInfo(facts, *Info)) return;
   TNtfsDataStreamInfoArr streams;
   FMftReader->GetFileStreams(*Info, streams);
   std::erase_if(streams, [](const TNtfsDataStreamInfo& S) { return S.Name.empty(); });
-  Info->Streams = std::move(streams);
+  if (!streams.empty()) Info->Streams = std::make_unique<TNtfsDataStreamInfoArr>(std::move(streams));
   // Record 0 is the MFT itself, never a folder: a record that names none has no known parent.
-  item->Parent = Info->ParentRef > 0 ? AddDirToTree(Info->ParentRef, Info->ParentSeq) : nullptr;
-  item->Condition = CalcFileCondition(*Info);
+  PFileInfo parent = Info->ParentRef > 0 ? AddDirToTree(Info->ParentRef, Info->ParentSeq) : nullptr;
+  const int condition = CalcFileCondition(*Info);
+  Info->ReleaseRecord();
+  PFileInfo item = NewItem();
+  item->Name = std::move(facts.Name);
+  item->Size.store(size, std::memory_order_relaxed);
+  item->CreationTime = facts.CreationTime;
+  item->LastWriteTime = facts.LastWriteTime;
+  item->Attributes = facts.Attributes;
+  item->Parent = parent;
+  item->Condition = condition;
   item->FsInfo = std::move(Info);
-  AddFile(std::move(item));
+  AddFile(item);
 }
 
 PFileInfo TNtfsScaner::FindFolder(std::int64_t RecNo) const {
@@ -205,41 +236,48 @@ PFileInfo TNtfsScaner::AddDirToTree(std::int64_t RecNo, std::uint16_t Seq) {
   PFileInfo parent = top;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     it->Item->Parent = parent;
-    const int index = PublishDir(std::move(it->Item), it->Reused);
+    const int index = PublishDir(*it->Item, it->Reused);
     parent = index >= 0 && Disk ? Disk->Folders.Items(index) : nullptr;
   }
   return parent;
 }
 
-int TNtfsScaner::AddDir(std::unique_ptr<TFileInfo> Item) { return PublishDir(std::move(Item), false); }
+int TNtfsScaner::AddDir(TFileInfo& Facts) { return PublishDir(Facts, false); }
 
-int TNtfsScaner::PublishDir(std::unique_ptr<TFileInfo> Item, bool Reused) {
-  const auto* info = Item ? Item->Info<TNtfsFileInfo>() : nullptr;
+int TNtfsScaner::PublishDir(TFileInfo& Facts, bool Reused) {
+  auto* info = Facts.Info<TNtfsFileInfo>();
   if (!Disk || !info) return -1;
   try {
-    PFileInfo raw = Item.get();
-    const int index = Disk->Folders.Add(raw);
-    Item.release();
-    (Reused ? FReusedFolders : FFolderIndex)[info->RecNo & static_cast<std::int64_t>(kMftRefMask)] = raw;
-    NotifyFolderAdded(raw);
+    // What the walk asks of a folder later is kept apart from the record.
+    info->ReleaseRecord();
+    const std::int64_t recNo = info->RecNo;
+    PFileInfo item = NewItem();
+    item->Name = std::move(Facts.Name);
+    item->Size.store(Facts.Size.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    item->CreationTime = Facts.CreationTime;
+    item->LastWriteTime = Facts.LastWriteTime;
+    item->Attributes = Facts.Attributes;
+    item->Parent = Facts.Parent;
+    item->FsInfo = std::move(Facts.FsInfo);
+    const int index = Disk->Folders.Add(item);
+    (Reused ? FReusedFolders : FFolderIndex)[recNo & static_cast<std::int64_t>(kMftRefMask)] = item;
+    NotifyFolderAdded(item);
     return index;
   } catch (...) {
-    WriteLog(LogMessages::GetMemFailed, OperationNames::NtfsScanerAddDir, static_cast<const void*>(Item.get()),
+    WriteLog(LogMessages::GetMemFailed, OperationNames::NtfsScanerAddDir, static_cast<const void*>(&Facts),
              kTableEntrySize);
     return -1;
   }
 }
 
-int TNtfsScaner::AddFile(std::unique_ptr<TFileInfo> Item) {
+int TNtfsScaner::AddFile(PFileInfo Item) {
   if (!Disk || !Item) return -1;
   try {
-    PFileInfo raw = Item.get();
-    const int index = Disk->Files.Add(raw);
-    Item.release();
-    NotifyFileAdded(raw);
+    const int index = Disk->Files.Add(Item);
+    NotifyFileAdded(Item);
     return index;
   } catch (...) {
-    WriteLog(LogMessages::GetMemFailed, OperationNames::NftsScanerAddFile, static_cast<const void*>(Item.get()),
+    WriteLog(LogMessages::GetMemFailed, OperationNames::NftsScanerAddFile, static_cast<const void*>(Item),
              kTableEntrySize);
     return -1;
   }
@@ -289,8 +327,16 @@ int TNtfsScaner::CalcFileCondition(const TNtfsFileInfo& Info) {
 
 std::vector<std::uint8_t> TNtfsScaner::CreateEfsRecoveryData(PFileInfo Item) {
   const auto* info = Item ? Item->Info<TNtfsFileInfo>() : nullptr;
-  if (!info || !info->Encrypted || !FMftReader) return {};
-  return BuildEfsRawHeader(FMftReader->GetEfsData(*info));
+  if (!info || !FMftReader) return {};
+  if (info->Record) return CreateEfsRecoveryData(*info);
+  std::string why;
+  const auto again = FMftReader->RereadFileInfo(*info, why);
+  return again ? CreateEfsRecoveryData(*again) : std::vector<std::uint8_t>();
+}
+
+std::vector<std::uint8_t> TNtfsScaner::CreateEfsRecoveryData(const TNtfsFileInfo& Record) {
+  if (!Record.Encrypted || !FMftReader) return {};
+  return BuildEfsRawHeader(FMftReader->GetEfsData(Record));
 }
 
 }  // namespace kestrine

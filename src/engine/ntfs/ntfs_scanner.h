@@ -25,10 +25,14 @@ class TNtfsScaner : public TDiskScaner {
   bool Init() override;
   // Always ends with ScanFinished, also when stopped or when the volume cannot be read.
   void ScanForFiles() override;
+  // A record that changed since the scan is not held: its stream then fails with the reason.
+  std::vector<PFileInfo> HoldRecords(const std::vector<PFileInfo>& Items) override;
+  void LetGoRecords(const std::vector<PFileInfo>& Items) override;
 
-  // Publish an item (taking it over); index in the disk's list, -1 when not added.
-  int AddFile(std::unique_ptr<TFileInfo> Item);
-  int AddDir(std::unique_ptr<TFileInfo> Item);
+  // Publish an item of the disk's store; index in the disk's list, -1 when not added.
+  int AddFile(PFileInfo Item);
+  // Publish a folder made from Facts (its name and record are moved into a store item).
+  int AddDir(TFileInfo& Facts);
   // The folder item for a record, made with the folders above it when it is not known yet; nil
   // when the record cannot be read. Seq is the sequence number the reference names (0: any); a
   // folder record that no longer carries it was reused, and stands as "$folder_N" under the root.
@@ -41,6 +45,8 @@ class TNtfsScaner : public TDiskScaner {
   int CalcFileCondition(const TNtfsFileInfo& Info);
   // The header that starts the raw form of an encrypted item; empty when it cannot be built.
   std::vector<std::uint8_t> CreateEfsRecoveryData(PFileInfo Item);
+  // The same from the item's record as read now.
+  std::vector<std::uint8_t> CreateEfsRecoveryData(const TNtfsFileInfo& Record);
 
   TMftReader* MftReader() const { return FMftReader.get(); }
   const TFileInfo* BitmapItem() const { return FBitmapItem.get(); }
@@ -51,7 +57,7 @@ class TNtfsScaner : public TDiskScaner {
   void AddFoundFile(std::unique_ptr<TNtfsFileInfo> Info);
   bool ReadPendingFolder(std::int64_t RecNo, std::uint16_t Seq, TPendingFolder& Folder);
   PFileInfo FindNamedFolder(std::int64_t RecNo, std::uint16_t Seq) const;
-  int PublishDir(std::unique_ptr<TFileInfo> Item, bool Reused);
+  int PublishDir(TFileInfo& Facts, bool Reused);
 
   std::unique_ptr<TNtfsDataReader> FBitmapStream;
   std::unique_ptr<TFileInfo> FBitmapItem;

@@ -17,7 +17,15 @@ TRecoveryNtfsStream::TRecoveryNtfsStream(TDiskObject* Disk, const std::string& S
   auto* scanner = dynamic_cast<TNtfsScaner*>(Scanner.get());
   if (scanner) FMftReader = scanner->MftReader();
   try {
-    if (FNtfsInfo && FMftReader) OpenDataStream(StreamName);
+    if (FNtfsInfo && FMftReader) {
+      FRecord = FNtfsInfo;
+      if (!FNtfsInfo->Record) {
+        // Never another file's bytes: a record that changed since the scan gives no stream.
+        FReread = FMftReader->RereadFileInfo(*FNtfsInfo, FFailure);
+        FRecord = FReread.get();
+      }
+      if (FRecord) OpenDataStream(StreamName);
+    }
   } catch (...) {
     // Memory ran out: the stream stays empty.
     FData.reset();
@@ -33,12 +41,12 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& StreamName) {
   // The raw form wraps the main data; a named stream of an encrypted file is delivered as stored.
   if (FNtfsInfo->Encrypted && StreamName.empty()) {
     auto* scanner = static_cast<TNtfsScaner*>(Scanner.get());
-    FEfsHeader = scanner->CreateEfsRecoveryData(Item);
+    FEfsHeader = scanner->CreateEfsRecoveryData(*FRecord);
     // Without a header the file counts as plain from now on: its stored ciphertext is delivered.
     if (FEfsHeader.empty()) FNtfsInfo->Encrypted = false;
   }
   TRunList runs;
-  const auto attr = FMftReader->GetFileDataStreamsRunList(*FNtfsInfo, StreamName, runs);
+  const auto attr = FMftReader->GetFileDataStreamsRunList(*FRecord, StreamName, runs);
   if (!attr) {
     FEfsHeader.clear();
     return;

@@ -36,6 +36,8 @@ class TRecoveryNtfsStream : public TRecoveryStream {
   // The raw form of an encrypted file is delivered.
   bool RawEncrypted() const { return !FEfsHeader.empty(); }
   std::size_t EfsHeaderLength() const { return FEfsHeader.size(); }
+  // Set when the item's record was taken by another file since the scan, or cannot be read.
+  std::string Failure() const override { return FFailure; }
 
  private:
   void OpenDataStream(const std::string& StreamName);
@@ -43,6 +45,10 @@ class TRecoveryNtfsStream : public TRecoveryStream {
   std::size_t ReadRaw(std::uint8_t* Buffer, std::size_t Count);
 
   TNtfsFileInfo* FNtfsInfo = nullptr;
+  // The item's record as read now, when the item let its own go; what the stream reads from.
+  std::unique_ptr<TNtfsFileInfo> FReread;
+  const TNtfsFileInfo* FRecord = nullptr;
+  std::string FFailure;
   TMftReader* FMftReader = nullptr;
   std::unique_ptr<TNtfsDataReader> FData;
   std::vector<std::uint8_t> FEfsHeader;

@@ -22,13 +22,13 @@ TDiskObject::~TDiskObject() { Clear(); }
 void TDiskObject::Clear() {
   if (Scanner) {
     try {
-      Scanner->Clear();
-      Scanner->FreeAllItems();
+      Scanner->Clear();  // engines let go of the items they still point at
     } catch (...) {
     }
   }
   Files.Clear();
   Folders.Clear();
+  Store.Reset();
 }
 
 TVolumeHandle TDiskObject::AllocHandle() const { return platform::TVolumeSource::Open(SourcePath); }

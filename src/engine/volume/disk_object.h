@@ -9,6 +9,7 @@
 
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/file_info.h"
+#include "engine/volume/item_store.h"
 #include "engine/volume/read_disk.h"
 #include "platform/drive_probe.h"
 
@@ -30,8 +31,9 @@ class TDiskObject {
   TDiskObject(const TDiskObject&) = delete;
   TDiskObject& operator=(const TDiskObject&) = delete;
 
-  // Drops the results of the last scan. Not while the disk's scan runs, except from that scan itself:
-  // the manager's StartScan refuses a disk whose scan runs.
+  // Drops the results of the last scan and frees its items. Not while the disk's scan runs, except
+  // from that scan itself (the manager's StartScan refuses a disk whose scan runs), and not while
+  // another thread still reads its lists.
   virtual void Clear();
   // A fresh read-only handle on the drive's source; nil when it cannot be opened.
   TVolumeHandle AllocHandle() const;
@@ -40,8 +42,10 @@ class TDiskObject {
   TScanReports& Reports() const;
   void SetReports(TScanReports* Reports) { FReports = Reports; }
 
-  TDiskItems Files;
-  TDiskItems Folders;
+  // Declared before the lists that point into it.
+  TItemStore Store;
+  TFoundItems Files;
+  TFoundItems Folders;
   std::unique_ptr<TDiskScaner> Scanner;
   char Letter;
   std::int64_t TotalSize = 0;

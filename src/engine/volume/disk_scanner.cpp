@@ -10,10 +10,6 @@ TDiskScaner::TDiskScaner(TDiskObject* Disk) : Disk(Disk) {}
 
 TDiskScaner::~TDiskScaner() = default;
 
-void TDiskScaner::FreeFileInfo(PFileInfo Item) { delete Item; }
-
-void TDiskScaner::FreeFolderInfo(PFileInfo Item) { delete Item; }
-
 bool TDiskScaner::Init() {
   SetStopped(false);
   Handle.reset();
@@ -31,11 +27,12 @@ void TDiskScaner::ScanForFiles() { SetStopped(false); }
 
 void TDiskScaner::FreeAllItems() {
   if (!Disk) return;
-  for (PFileInfo item : Disk->Files.Snapshot()) FreeFileInfo(item);
   Disk->Files.Clear();
-  for (PFileInfo item : Disk->Folders.Snapshot()) FreeFolderInfo(item);
   Disk->Folders.Clear();
+  Disk->Store.Reset();
 }
+
+PFileInfo TDiskScaner::NewItem() { return Disk->Store.NewItem(); }
 
 TScanReports& TDiskScaner::Reports() const { return Disk ? Disk->Reports() : NullScanReports(); }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "engine/volume/file_info.h"
 #include "engine/volume/read_disk.h"
@@ -20,9 +21,6 @@ class TDiskScaner {
   TDiskScaner(const TDiskScaner&) = delete;
   TDiskScaner& operator=(const TDiskScaner&) = delete;
 
-  // Release one published item with its engine record.
-  virtual void FreeFileInfo(PFileInfo Item);
-  virtual void FreeFolderInfo(PFileInfo Item);
   virtual void Clear() {}
   // Opens a fresh volume handle; engines read their geometry after it.
   virtual bool Init();
@@ -32,7 +30,15 @@ class TDiskScaner {
   bool Stopped() const { return FStopped.load(std::memory_order_acquire); }
   void SetStopped(bool Value) { FStopped.store(Value, std::memory_order_release); }
 
+  // Empties the disk's lists and frees its items; no scan may run.
   void FreeAllItems();
+  // Reads again what the streams of these found items need and keeps it with them until LetGoRecords,
+  // so that a recovery's own writes onto the volume cannot take it away before it is read. The
+  // items that now hold it are returned; an engine that keeps everything it needs holds nothing.
+  virtual std::vector<PFileInfo> HoldRecords(const std::vector<PFileInfo>& /*Items*/) { return {}; }
+  virtual void LetGoRecords(const std::vector<PFileInfo>& /*Items*/) {}
+  // An item owned by the disk's store: it stays valid until the disk's next Clear.
+  PFileInfo NewItem();
   void NotifyFileAdded(PFileInfo Item);
   void NotifyFolderAdded(PFileInfo Item);
   TScanReports& Reports() const;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "engine/volume/file_info.h"
 #include "engine/volume/read_disk.h"
@@ -38,6 +39,9 @@ class TRecoveryStream {
   virtual std::int64_t TakeVolumeBytes(std::int64_t Count);
   // The source the ranges lie on; nil when the volume could not be opened.
   platform::TVolumeSource* VolumeSource() const;
+
+  // Why the stream delivers nothing of the item although the item was found; empty otherwise.
+  virtual std::string Failure() const { return {}; }
 
   std::int64_t Position() const { return FPosition; }
   void SetPosition(std::int64_t Value) { Seek(Value, TSeekOrigin::Beginning); }

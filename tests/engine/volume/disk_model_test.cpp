@@ -163,7 +163,7 @@ class TTreeScanner final : public TDiskScaner {
  public:
   using TDiskScaner::TDiskScaner;
   PFileInfo Add(const char* Name, PFileInfo Parent, std::int64_t Size, bool Folder) {
-    auto* item = new TFileInfo;
+    PFileInfo item = NewItem();
     item->Name = Name;
     item->Parent = Parent;
     item->Size = Size;
