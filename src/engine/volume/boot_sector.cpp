@@ -1,6 +1,7 @@
 #include "engine/volume/boot_sector.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "engine/volume/byte_order.h"
 
@@ -42,8 +43,13 @@ std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, 
     const bool ntfs = std::equal(std::begin(kNtfsOemId), std::end(kNtfsOemId), Sector.begin() + 3);
     return ntfs ? TFileSystemKind::Ntfs : TFileSystemKind::None;
   }
-  const auto layout = ComputeFatLayout(ParseBpb(Sector));
+  const TBpb bpb = ParseBpb(Sector);
+  const auto layout = ComputeFatLayout(bpb);
   if (!layout) return std::nullopt;
+  // What no FAT volume has: such a sector (a partition table's boot code, say) starts no FAT volume.
+  const bool fatSector = bpb.BytesPerSector >= 512 && bpb.BytesPerSector <= 4096 &&
+                         std::has_single_bit(bpb.BytesPerSector) && std::has_single_bit(bpb.SectorsPerCluster);
+  if (!fatSector || bpb.NumberOfFats == 0) return TFileSystemKind::None;
   if (layout->ClusterCount < 4085) return TFileSystemKind::Fat12;
   if (layout->ClusterCount < 65525) return TFileSystemKind::Fat16;
   return TFileSystemKind::Fat32;

@@ -45,7 +45,8 @@ struct TFatLayout {
 std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb);
 
 // The kind of volume a boot sector starts. Nil when the sector looks like a FAT boot sector whose
-// geometry cannot be computed: such a drive cannot be made into a disk object.
+// geometry cannot be computed: such a drive cannot be made into a disk object. A sector whose
+// sector size, cluster size or table count no FAT volume has is None.
 std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector);
 
 }  // namespace kestrine
