@@ -1,7 +1,6 @@
 #include "engine/fat/fat_scanner.h"
 
 #include <algorithm>
-#include <bit>
 #include <new>
 
 #include "engine/fat/fat_names.h"
@@ -19,12 +18,6 @@ constexpr int kItemRecordSize = 64;
 constexpr int kDirRecordSize = 24;
 constexpr int kEntryRecordSize = 16;
 constexpr std::uint8_t kMaxFats = 4;
-
-// Sector and cluster sizes FAT allows; anything else would drive buffer sizes from damage.
-bool IsFatGeometry(const TBpb& Bpb) {
-  return Bpb.BytesPerSector >= 512 && Bpb.BytesPerSector <= 4096 && std::has_single_bit(Bpb.BytesPerSector) &&
-         Bpb.SectorsPerCluster != 0 && std::has_single_bit(Bpb.SectorsPerCluster);
-}
 
 std::uint64_t CeilDiv(std::uint64_t A, std::uint64_t B) { return A / B + (A % B != 0); }
 
@@ -69,7 +62,8 @@ bool TFatScaner::Init() {
 
 // Every volume position counts in the boot sector's own sector size.
 std::string TFatScaner::ComputeGeometry() {
-  if (!IsFatGeometry(Bpb))
+  // Other sizes would drive buffer sizes from damage.
+  if (!IsFatSectorGeometry(Bpb))
     return std::to_string(Bpb.BytesPerSector) + " bytes per sector, " + std::to_string(Bpb.SectorsPerCluster) +
            " sectors per cluster";
   if (Bpb.NumberOfFats == 0) return "no allocation table";

@@ -35,6 +35,11 @@ std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb) {
   return l;
 }
 
+bool IsFatSectorGeometry(const TBpb& Bpb) {
+  return Bpb.BytesPerSector >= 512 && Bpb.BytesPerSector <= 4096 && std::has_single_bit(Bpb.BytesPerSector) &&
+         std::has_single_bit(Bpb.SectorsPerCluster);
+}
+
 std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector) {
   const bool noFatFields = Sector[16] == 0 && Sector[17] == 0 && Sector[18] == 0 && ReadLe16(Sector, 22) == 0;
   if (noFatFields) {
@@ -47,9 +52,7 @@ std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, 
   const auto layout = ComputeFatLayout(bpb);
   if (!layout) return std::nullopt;
   // What no FAT volume has: such a sector (a partition table's boot code, say) starts no FAT volume.
-  const bool fatSector = bpb.BytesPerSector >= 512 && bpb.BytesPerSector <= 4096 &&
-                         std::has_single_bit(bpb.BytesPerSector) && std::has_single_bit(bpb.SectorsPerCluster);
-  if (!fatSector || bpb.NumberOfFats == 0) return TFileSystemKind::None;
+  if (!IsFatSectorGeometry(bpb) || bpb.NumberOfFats == 0) return TFileSystemKind::None;
   if (layout->ClusterCount < 4085) return TFileSystemKind::Fat12;
   if (layout->ClusterCount < 65525) return TFileSystemKind::Fat16;
   return TFileSystemKind::Fat32;
