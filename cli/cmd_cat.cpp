@@ -37,6 +37,7 @@ int RunCat(const TCatOptions& O) {
   TDiskObject* disk = session.OpenScannable(O.Source);
   if (!disk) return kExitFailed;
   session.Scan(disk, TFilter{});
+  if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
   PFileInfo item = FindFileByPath(session.Files(), path);
   if (!item) {
     std::cerr << "kestrine-cli: " << O.Path << ": no deleted file of that path was found on " << O.Source << "\n";

@@ -181,6 +181,7 @@ int RunRecover(const TRecoverOptions& O) {
     return kExitFailed;
   }
   session.Scan(disk, std::get<TFilter>(filter));
+  if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
   if (session.Interrupted()) {
     std::cerr << "kestrine-cli: scan stopped; nothing was recovered\n";
     return kExitFailed;

@@ -75,6 +75,7 @@ int RunScan(const TScanOptions& O) {
   TDiskObject* disk = session.OpenScannable(O.Source);
   if (!disk) return kExitFailed;
   session.Scan(disk, std::get<TFilter>(filter));
+  if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
   static const std::vector<TColumn> columns = {{"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
                                                {"modified_text", "Modified"}, {"record", "Record", true}};

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "engine/volume/disk_object.h"
+#include "engine/volume/disk_scanner.h"
 #include "engine/volume/source_drive.h"
 #include "workflow/job_control.h"
 
@@ -128,6 +129,13 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {
 }
 
 bool TScanSession::Interrupted() const { return gInterrupt.Requested(); }
+
+bool TScanSession::Failed(const TDiskObject* Disk, const std::string& Source) {
+  const std::string why = Disk && Disk->Scanner ? Disk->Scanner->ScanFailure() : std::string();
+  if (why.empty()) return false;
+  std::cerr << "kestrine-cli: " << Source << ": cannot scan: " << why << "\n";
+  return true;
+}
 
 std::vector<PFileInfo> TScanSession::Files() {
   std::vector<PFileInfo> files;

@@ -33,6 +33,8 @@ class TScanSession {
   // Runs the scan to its end, or until Ctrl-C stops it; false when it could not start.
   bool Scan(TDiskObject* Disk, const TFilter& Filter);
   bool Interrupted() const;
+  // True, after saying on stderr what could not be read, when the scan could not walk the volume.
+  static bool Failed(const TDiskObject* Disk, const std::string& Source);
 
   // The files that passed the filter, in the order found.
   std::vector<PFileInfo> Files();

@@ -4,7 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <set>
 
@@ -41,6 +43,12 @@ class CliVolumes : public ::testing::Test {
     const char* cli = std::getenv("KESTRINE_CLI");
     return RunCommand("KESTRINE_DRIVES=" + ShellQuote(Drives) + " " + ShellQuote(cli ? cli : "kestrine-cli") + " " +
                       Args + " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
+  }
+  // The same without a drive map, ended after two minutes: a hang fails the test (status 124).
+  static test::TCommandResult Bounded(const std::string& Args) {
+    const char* cli = std::getenv("KESTRINE_CLI");
+    return RunCommand("KESTRINE_DRIVES= timeout 120 " + ShellQuote(cli ? cli : "kestrine-cli") + " " + Args + " 2>" +
+                      ShellQuote((Dir->Path() / "stderr").string()));
   }
   static std::string Stderr() {
     const auto b = test::ReadFile(Dir->Path() / "stderr");
@@ -206,6 +214,99 @@ TEST_F(CliVolumes, NtfsScanNamesEveryFileWithItsRecordAndStreams) {
       EXPECT_EQ(bytes.Output.substr(0, 64), s["sha256"]) << s["name"];
     }
   }
+}
+
+// A fixture image with bytes changed or cut, written beside the fixtures.
+std::string Damaged(const test::TTempDir& Dir, const std::string& From, const std::string& Name,
+                    const std::function<void(std::vector<std::uint8_t>&)>& Damage) {
+  auto bytes = test::ReadFile(Dir.Path() / (From + ".img"));
+  Damage(bytes);
+  const auto path = Dir.Path() / (Name + ".img");
+  test::WriteFile(path, bytes);
+  return path.string();
+}
+
+std::uint64_t Le64(const std::vector<std::uint8_t>& B, std::size_t At) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | B[At + static_cast<std::size_t>(i)];
+  return v;
+}
+
+// Every command that scans fails with one line naming the source and what could not be read; none
+// hangs (each runs under a timeout) and none takes the volume for one without deleted files.
+TEST_F(CliVolumes, VolumesThatCannotBeWalkedAreErrorsForEveryCommand) {
+  using TBytes = std::vector<std::uint8_t>;
+  struct TCase {
+    const char* Name;
+    const char* From;
+    std::function<void(TBytes&)> Damage;
+    const char* Says;
+  };
+  const std::vector<TCase> cases = {
+      {"ntfs-bps0", "ntfs", [](TBytes& B) { B[11] = B[12] = 0; }, "cannot scan: "},
+      {"ntfs-spc0", "ntfs", [](TBytes& B) { B[13] = 0; }, "cannot scan: "},
+      {"ntfs-mftfar", "ntfs", [](TBytes& B) { test::PutLe64(B, 0x30, 1ull << 33); }, "cannot scan: "},
+      {"ntfs-rec80", "ntfs", [](TBytes& B) { B[0x40] = 0x80; }, "cannot scan: "},
+      {"ntfs-rec0", "ntfs",
+       [](TBytes& B) {
+         const std::uint64_t cluster = (std::uint64_t{B[11]} | std::uint64_t{B[12]} << 8) * B[13];
+         std::fill_n(B.begin() + static_cast<std::ptrdiff_t>(Le64(B, 0x30) * cluster), 1024, 0);
+       },
+       "cannot scan: MFT record 0"},
+      {"fat32-root", "fat32", [](TBytes& B) { test::PutLe32(B, 44, 0x0FFFFFFF); }, "cannot scan: the root folder"},
+      {"fat16-tables", "fat16", [](TBytes& B) { B[16] = 255; }, "cannot scan: "},
+      {"fat16-table1", "fat16", [](TBytes& B) { test::PutLe16(B, 22, 1); }, "cannot scan: "},
+      {"fat32-table1", "fat32", [](TBytes& B) { test::PutLe32(B, 36, 1); }, "cannot scan: "},
+      {"fat12-cut", "fat12", [](TBytes& B) { B.resize(512 * (1 + 2 * 9)); }, "cannot scan: the root folder"},
+      // A whole disk: Windows MBR boot code (190 "bytes per sector") before a FAT16 partition.
+      {"disk-mbr", "fat16",
+       [](TBytes& B) {
+         TBytes mbr(2048, 0);
+         const std::uint8_t code[] = {0x33, 0xC0, 0x8E, 0xD0, 0xBC, 0x00, 0x7C, 0x8E, 0xC0, 0x8E, 0xD8,
+                                      0xBE, 0x00, 0x7C, 0xBF, 0x00, 0x06, 0xB9, 0x00, 0x02, 0xFC};
+         std::copy(std::begin(code), std::end(code), mbr.begin());
+         mbr[446 + 4] = 0x06;
+         test::PutLe32(mbr, 446 + 8, 4);
+         test::PutLe32(mbr, 446 + 12, static_cast<std::uint32_t>(B.size() / 512));
+         mbr[510] = 0x55, mbr[511] = 0xAA;
+         B.insert(B.begin(), mbr.begin(), mbr.end());
+       },
+       "no FAT or NTFS file system"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string image = Damaged(*Dir, c.From, c.Name, c.Damage);
+    const std::string line = "kestrine-cli: " + image + ": ";
+    const auto out = Dir->Path() / (std::string(c.Name) + "-out");
+    for (const std::string& args : {"scan " + ShellQuote(image), "scan " + ShellQuote(image) + " --format json",
+                                    "recover " + ShellQuote(image) + " --all --out " + ShellQuote(out.string()),
+                                    "cat " + ShellQuote(image) + " ANY.TXT"}) {
+      SCOPED_TRACE(args);
+      const auto result = Bounded(args);
+      EXPECT_EQ(result.Status, 1);
+      EXPECT_EQ(result.Output, "");
+      const std::string err = Stderr();
+      EXPECT_EQ(err.rfind(line, 0), 0u) << err;
+      EXPECT_NE(err.find(c.Says), std::string::npos) << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+  }
+}
+
+// A volume that walks and holds no deleted file is an empty result, not a failure.
+TEST_F(CliVolumes, ASoundVolumeWithoutDeletedFilesIsAnEmptyResult) {
+  // The FAT12 fixture with its root folder emptied: nothing below it is reachable.
+  const std::string image = Damaged(*Dir, "fat12", "fat12-empty", [](std::vector<std::uint8_t>& B) {
+    std::fill_n(B.begin() + 512 * (1 + 2 * 9), 224 * 32, 0);
+  });
+  const auto scan = Bounded("scan " + ShellQuote(image) + " --format json");
+  EXPECT_EQ(scan.Status, 0) << Stderr();
+  EXPECT_EQ(json::parse(scan.Output), json::array());
+  EXPECT_EQ(Stderr(), "");
+  const auto out = Dir->Path() / "empty-out";
+  const auto recover = Bounded("recover " + ShellQuote(image) + " --all --out " + ShellQuote(out.string()));
+  EXPECT_EQ(recover.Status, 0) << Stderr();
+  EXPECT_NE(recover.Output.find("Recovered 0 files"), std::string::npos) << recover.Output;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "engine/fat/fat_scanner.h"
 
 #include <algorithm>
-#include <bit>
 #include <new>
 
 #include "engine/fat/fat_names.h"
@@ -18,12 +17,7 @@ namespace {
 constexpr int kItemRecordSize = 64;
 constexpr int kDirRecordSize = 24;
 constexpr int kEntryRecordSize = 16;
-
-// Sector and cluster sizes FAT allows; anything else would drive buffer sizes from damage.
-bool IsFatGeometry(const TBpb& Bpb) {
-  return Bpb.BytesPerSector >= 512 && Bpb.BytesPerSector <= 4096 && std::has_single_bit(Bpb.BytesPerSector) &&
-         Bpb.SectorsPerCluster != 0 && std::has_single_bit(Bpb.SectorsPerCluster);
-}
+constexpr std::uint8_t kMaxFats = 4;
 
 std::uint64_t CeilDiv(std::uint64_t A, std::uint64_t B) { return A / B + (A % B != 0); }
 
@@ -51,36 +45,54 @@ bool TFatScaner::Init() {
   std::array<std::uint8_t, kBootSectorSize> sector{};
   if (ReadDisk(Handle, sector.data(), kBootSectorSize, 0) < kBootSectorSize) {
     WriteLog(LogMessages::BpbReadFailed, OperationNames::FatScanerInit, static_cast<const void*>(Handle.get()));
+    SetScanFailure("the boot sector could not be read");
     return false;
   }
   std::copy_n(sector.begin(), Boot.size(), Boot.begin());
   Bpb = ParseBpb(sector);
-  if (!ComputeGeometry()) {
+  if (std::string why = ComputeGeometry(); !why.empty()) {
     ClusterSize = 0;
     ClusterCount = 0;
     WriteLog(LogMessages::BpbReadFailed, OperationNames::FatScanerInit, static_cast<const void*>(Handle.get()));
+    SetScanFailure("the boot sector's geometry is not FAT: " + why);
     return false;
   }
   return true;
 }
 
 // Every volume position counts in the boot sector's own sector size.
-bool TFatScaner::ComputeGeometry() {
-  if (!IsFatGeometry(Bpb) || Bpb.NumberOfFats == 0) return false;
+std::string TFatScaner::ComputeGeometry() {
+  // Other sizes would drive buffer sizes from damage.
+  if (!IsFatSectorGeometry(Bpb))
+    return std::to_string(Bpb.BytesPerSector) + " bytes per sector, " + std::to_string(Bpb.SectorsPerCluster) +
+           " sectors per cluster";
+  if (Bpb.NumberOfFats == 0) return "no allocation table";
+  // Formatters write one or two tables and accept at most four; more moves the root and the data
+  // area to where neither is.
+  if (Bpb.NumberOfFats > kMaxFats) return std::to_string(Bpb.NumberOfFats) + " allocation tables";
+  if (Bpb.ReservedSectors == 0) return "no reserved sector for the boot sector itself";
   const auto layout = ComputeFatLayout(Bpb);
-  if (!layout || !layout->Consistent || layout->FatSize == 0) return false;
+  if (!layout || layout->FatSize == 0) return "allocation tables of 0 sectors";
+  if (!layout->Consistent)
+    return std::to_string(Bpb.NumberOfFats) + " tables of " + std::to_string(layout->FatSize) +
+           " sectors do not fit in the volume's " + std::to_string(layout->TotalSectors) + " sectors";
   ClusterSize = std::uint32_t{Bpb.SectorsPerCluster} * Bpb.BytesPerSector;
   RootDirSectors = layout->RootDirSectors;
   FatSize = std::int64_t{layout->FatSize} * Bpb.BytesPerSector;
   FirstDataSector = std::uint64_t{Bpb.ReservedSectors} + std::uint64_t{Bpb.NumberOfFats} * layout->FatSize + RootDirSectors;
   DataOffset = static_cast<std::int64_t>(FirstDataSector * Bpb.BytesPerSector);
   TotalSectors = layout->TotalSectors;
-  // Clusters beyond what one table describes, or numbered like markers, do not exist.
+  // A table too short for the data area's clusters puts the data area itself in the wrong place:
+  // such a volume cannot be walked. Numbers from the bad-cluster marker on are never clusters.
   const std::uint64_t described = Codec.EntriesIn(static_cast<std::uint64_t>(FatSize));
-  const std::uint64_t limit = std::min<std::uint64_t>(described > 2 ? described - 2 : 0, Codec.BadCluster - 2);
-  ClusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(layout->ClusterCount, limit));
+  const std::uint64_t limit = Codec.BadCluster - 2;
+  const std::uint64_t clusters = std::min<std::uint64_t>(layout->ClusterCount, limit);
+  if (described < clusters + 2)
+    return "an allocation table of " + std::to_string(layout->FatSize) + " sectors cannot describe " +
+           std::to_string(clusters) + " clusters";
+  ClusterCount = static_cast<std::uint32_t>(clusters);
   ActiveFat = 0;
-  return true;
+  return {};
 }
 
 void TFatScaner::LocateFatEntry(std::uint32_t Cluster) {
@@ -200,7 +212,7 @@ std::int32_t TFatScaner::CalcFileCondition(const TFatEntryInfo& Entry, std::uint
 }
 
 void TFatScaner::ScanForFiles() {
-  SetStopped(false);
+  TDiskScaner::ScanForFiles();
   try {
     if (Disk) {
       Disk->Clear();
@@ -216,7 +228,17 @@ void TFatScaner::ScanForFiles() {
 
 void TFatScaner::Walk() {
   BuildRootFolder();
-  ReadDir(RootIndex);
+  // Without the whole root there is no walk to speak of; a folder further down may fail alone.
+  const PFileInfo root = RootIndex >= 0 ? FolderQueue.Items(RootIndex) : nullptr;
+  auto* rootDir = root ? root->Info<TFatDirInfo>() : nullptr;
+  if (!rootDir || rootDir->Entry.ClusChain.empty()) {
+    SetScanFailure(RootlessReason());
+    return;
+  }
+  if (const std::int64_t bad = ReadDir(RootIndex); bad >= 0) {
+    SetScanFailure("the root folder could not be read at byte " + std::to_string(bad));
+    return;
+  }
   // The queue grows while it is read: folders are read in the order they were found.
   for (std::int32_t i = RootIndex + 1; i < FolderQueue.Count(); ++i) {
     Reports().ScanProgress(Disk, i, FolderQueue.Count());
@@ -242,28 +264,31 @@ bool TFatScaner::LoadWindow(std::int64_t Offset, std::uint32_t Length) {
   return true;
 }
 
-void TFatScaner::ReadDir(std::int32_t Index) {
+std::int64_t TFatScaner::ReadDir(std::int32_t Index) {
+  std::int64_t unread = -1;
   const PFileInfo folder = FolderQueue.Items(Index);
   auto* dir = folder ? folder->Info<TFatDirInfo>() : nullptr;
-  if (!dir) return;
+  if (!dir) return unread;
   dir->FileIndexes.clear();
   dir->Pending = true;
   TDirEntryReader reader({ClusterCount, Codec.Kind == TFileSystemKind::Fat32});
   std::int64_t remaining = dir->DirBytes;
   for (const std::int64_t window : dir->Entry.ClusChain) {
-    if (Stopped() || remaining <= 0) return;
+    if (Stopped() || remaining <= 0) return unread;
     const auto length = static_cast<std::uint32_t>(std::min<std::int64_t>(ClusterSize, remaining));
     remaining -= length;
     // An unreadable window is passed over; no long name runs across the gap.
     if (!LoadWindow(window, length)) {
+      if (unread < 0) unread = window;
       reader.Break();
       continue;
     }
     for (std::uint32_t at = 0; at + kDirSlotSize <= length; at += kDirSlotSize) {
-      if (Stopped()) return;
+      if (Stopped()) return unread;
       if (reader.Feed(TDirSlot(FClusterBuffer.data() + at, kDirSlotSize))) HandleEntry(folder, *dir, reader);
     }
   }
+  return unread;
 }
 
 void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntryReader& Reader) {
@@ -427,6 +452,12 @@ bool TFat32Scaner::Init() {
   const std::uint16_t flags = ReadLe16(Boot, 40);
   ActiveFat = (flags & 0x80) && (flags & 0x0F) < Bpb.NumberOfFats ? flags & 0x0F : 0;
   return true;
+}
+
+std::string TFat12Scaner::RootlessReason() const { return "the boot sector gives the root folder no entries"; }
+
+std::string TFat32Scaner::RootlessReason() const {
+  return "the root folder's first cluster " + std::to_string(ReadLe32(Boot, 44)) + " lies outside the volume";
 }
 
 void TFat32Scaner::BuildRootFolder() {

@@ -49,12 +49,17 @@ void TMftReader::Init() {
   FClusterCount = FRecordCount = 0;
   FRunsKnown = false;
   Clear();
+  FFailure.clear();
   try {
     std::vector<std::uint8_t> sector(512);
-    if (ReadDisk(FHandle, sector.data(), 512, 0) < 512) return;
+    if (ReadDisk(FHandle, sector.data(), 512, 0) < 512) {
+      FFailure = "the boot sector could not be read";
+      return;
+    }
     std::copy_n(sector.begin(), FBootSector.size(), FBootSector.begin());
-    if (!ReadGeometry(sector)) {
+    if (std::string why = ReadGeometry(sector); !why.empty()) {
       WriteLog(LogMessages::BpbReadFailed, OperationNames::MftReaderInit, static_cast<const void*>(FHandle));
+      FFailure = "the boot sector's geometry is not NTFS: " + why;
       FRecordSize = FClusterSize = 0;
       FClusterCount = 0;
       return;
@@ -65,17 +70,20 @@ void TMftReader::Init() {
              FMftRuns.size());
     Clear();
     FRecordCount = 0;
+    FFailure = "the MFT's runs could not be held in memory";
   }
 }
 
-bool TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
+std::string TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
   const std::uint32_t bytesPerSector = ReadLe16(Sector, 0x0B);
   const std::uint8_t rawSpc = Sector[0x0D];
   // Clusters above 64 KiB are stored as a negative power of two.
   const std::uint64_t sectorsPerCluster = rawSpc <= 0x80 ? rawSpc : std::uint64_t{1} << std::min(256 - rawSpc, 40);
-  if (!PowerOfTwoIn(bytesPerSector, 256, 4096) || !PowerOfTwoIn(sectorsPerCluster, 1, kMaxClusterSize)) return false;
+  if (!PowerOfTwoIn(bytesPerSector, 256, 4096)) return std::to_string(bytesPerSector) + " bytes per sector";
+  if (!PowerOfTwoIn(sectorsPerCluster, 1, kMaxClusterSize))
+    return "sectors-per-cluster field " + std::to_string(rawSpc);
   const std::uint64_t clusterSize = bytesPerSector * sectorsPerCluster;
-  if (clusterSize > kMaxClusterSize) return false;
+  if (clusterSize > kMaxClusterSize) return "clusters of " + std::to_string(clusterSize) + " bytes";
 
   std::uint64_t recordSize = 0;
   const auto recordField = static_cast<std::int8_t>(Sector[0x40]);
@@ -89,7 +97,9 @@ bool TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
   } else {
     recordSize = clusterSize * static_cast<std::uint64_t>(recordField);
   }
-  if (!PowerOfTwoIn(recordSize, kMinRecordSize, kMaxRecordSize)) return false;
+  if (!PowerOfTwoIn(recordSize, kMinRecordSize, kMaxRecordSize))
+    return "MFT record-size field " + std::to_string(Sector[0x40]) + " gives records of " +
+           std::to_string(recordSize) + " bytes";
 
   const std::uint64_t totalSectors = ReadLe64(Sector, 0x28);
   std::int64_t volumeBytes = FHandle ? FHandle->Size() : 0;
@@ -99,20 +109,26 @@ bool TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
   }
   const std::uint64_t mftLcn = ReadLe64(Sector, 0x30);
   const std::int64_t clusterCount = volumeBytes / static_cast<std::int64_t>(clusterSize);
-  if (clusterCount <= 0 || mftLcn >= static_cast<std::uint64_t>(clusterCount)) return false;
+  if (clusterCount <= 0) return "a volume of no whole cluster";
+  if (mftLcn >= static_cast<std::uint64_t>(clusterCount))
+    return "the MFT's first cluster " + std::to_string(mftLcn) + " lies beyond the volume's " +
+           std::to_string(clusterCount) + " clusters";
 
   FBytesPerSector = bytesPerSector;
   FClusterSize = static_cast<std::uint32_t>(clusterSize);
   FRecordSize = static_cast<std::uint32_t>(recordSize);
   FClusterCount = clusterCount;
   FMftLcn = static_cast<std::int64_t>(mftLcn);
-  return true;
+  return {};
 }
 
 void TMftReader::ReadMftRuns() {
   bool found = false;
   std::unique_ptr<TNtfsFileInfo> mft = ReadFileInfo(0, found, 0);
-  if (!mft) return;
+  if (!mft) {
+    FFailure = "MFT record 0 (the MFT's own record) could not be read";
+    return;
+  }
   FMftSize = GetFileSize(*mft);
   if (mft->HasAttributeList()) {
     TNtfsListCursor cursor;
@@ -132,6 +148,11 @@ void TMftReader::ReadMftRuns() {
   const std::int64_t mapped = FMftRunEnds.empty() ? 0 : FMftRunEnds.back();
   const std::int64_t volumeBytes = ClusterBytes(static_cast<std::uint64_t>(FClusterCount), FClusterSize);
   FRecordCount = std::min({FMftSize, mapped, volumeBytes}) / FRecordSize;
+  // The MFT's own runs must lead back to record 0; else the walk would read records from elsewhere.
+  if (FRecordCount == 0)
+    FFailure = "MFT record 0 maps no records of the MFT inside the volume";
+  else if (!ReadMftRecInto(0, FRecordBuffer))
+    FFailure = "the MFT's runs do not lead to a readable record 0";
 }
 
 void TMftReader::AppendMftRuns(const TRunList& Runs) {

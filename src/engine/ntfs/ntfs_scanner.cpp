@@ -64,6 +64,11 @@ bool TNtfsScaner::Init() {
   if (!TDiskScaner::Init()) return false;
   FMftReader = std::make_unique<TMftReader>(Handle.get());
   ClusterSize = FMftReader->ClusterSize();
+  // The reader stays, empty, so the streams over this scanner read nothing rather than fault.
+  if (!FMftReader->Failure().empty()) {
+    SetScanFailure(FMftReader->Failure());
+    return false;
+  }
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/volume/boot_sector.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "engine/volume/byte_order.h"
 
@@ -34,6 +35,11 @@ std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb) {
   return l;
 }
 
+bool IsFatSectorGeometry(const TBpb& Bpb) {
+  return Bpb.BytesPerSector >= 512 && Bpb.BytesPerSector <= 4096 && std::has_single_bit(Bpb.BytesPerSector) &&
+         std::has_single_bit(Bpb.SectorsPerCluster);
+}
+
 std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector) {
   const bool noFatFields = Sector[16] == 0 && Sector[17] == 0 && Sector[18] == 0 && ReadLe16(Sector, 22) == 0;
   if (noFatFields) {
@@ -42,8 +48,11 @@ std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, 
     const bool ntfs = std::equal(std::begin(kNtfsOemId), std::end(kNtfsOemId), Sector.begin() + 3);
     return ntfs ? TFileSystemKind::Ntfs : TFileSystemKind::None;
   }
-  const auto layout = ComputeFatLayout(ParseBpb(Sector));
+  const TBpb bpb = ParseBpb(Sector);
+  const auto layout = ComputeFatLayout(bpb);
   if (!layout) return std::nullopt;
+  // What no FAT volume has: such a sector (a partition table's boot code, say) starts no FAT volume.
+  if (!IsFatSectorGeometry(bpb) || bpb.NumberOfFats == 0) return TFileSystemKind::None;
   if (layout->ClusterCount < 4085) return TFileSystemKind::Fat12;
   if (layout->ClusterCount < 65525) return TFileSystemKind::Fat16;
   return TFileSystemKind::Fat32;

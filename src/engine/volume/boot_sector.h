@@ -44,8 +44,13 @@ struct TFatLayout {
 // Nil when bytes per sector or sectors per cluster is 0.
 std::optional<TFatLayout> ComputeFatLayout(const TBpb& Bpb);
 
+// Sector and cluster sizes FAT allows: a power of two from 512 to 4096 bytes per sector, a power of
+// two sectors per cluster.
+bool IsFatSectorGeometry(const TBpb& Bpb);
+
 // The kind of volume a boot sector starts. Nil when the sector looks like a FAT boot sector whose
-// geometry cannot be computed: such a drive cannot be made into a disk object.
+// geometry cannot be computed: such a drive cannot be made into a disk object. A sector whose
+// sector size, cluster size or table count no FAT volume has is None.
 std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector);
 
 }  // namespace kestrine

@@ -12,6 +12,7 @@ TDiskScaner::~TDiskScaner() = default;
 
 bool TDiskScaner::Init() {
   SetStopped(false);
+  SetScanFailure({});
   Handle.reset();
   if (Disk) {
     try {
@@ -20,10 +21,24 @@ bool TDiskScaner::Init() {
       WriteLog(LogMessages::AllocHandleFailed, OperationNames::DiskScanerInit, static_cast<const void*>(Disk));
     }
   }
+  if (!Handle) SetScanFailure("the volume could not be opened");
   return Handle != nullptr;
 }
 
-void TDiskScaner::ScanForFiles() { SetStopped(false); }
+void TDiskScaner::ScanForFiles() {
+  SetStopped(false);
+  SetScanFailure({});
+}
+
+std::string TDiskScaner::ScanFailure() const {
+  std::lock_guard lock(FFailureLock);
+  return FScanFailure;
+}
+
+void TDiskScaner::SetScanFailure(std::string Why) {
+  std::lock_guard lock(FFailureLock);
+  FScanFailure = std::move(Why);
+}
 
 void TDiskScaner::FreeAllItems() {
   if (!Disk) return;

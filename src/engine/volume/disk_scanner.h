@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/volume/file_info.h"
@@ -43,12 +45,22 @@ class TDiskScaner {
   void NotifyFolderAdded(PFileInfo Item);
   TScanReports& Reports() const;
 
+  // Why the last scan could not walk its volume (bad geometry, an unreadable root folder or first
+  // MFT records); empty for a scan that walked, also one that found nothing. Set before
+  // ScanFinished, so an end-of-scan handler can read it.
+  std::string ScanFailure() const;
+
   TDiskObject* Disk;
   TVolumeHandle Handle;
   std::uint32_t ClusterSize = 0;
 
+ protected:
+  void SetScanFailure(std::string Why);
+
  private:
   std::atomic<bool> FStopped{false};
+  mutable std::mutex FFailureLock;
+  std::string FScanFailure;
 };
 
 }  // namespace kestrine

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <random>
 
@@ -100,16 +101,114 @@ TEST_F(FatDamage, HugeRecordedSizesAreBoundedByTheVolume) {
   ExpectSaneResult(*scan, v.Bytes().size());
 }
 
+// Such a boot sector is no FAT volume to the drive list; the engine, handed one all the same (a
+// volume rewritten since it was listed), refuses to walk it and says why.
 TEST_F(FatDamage, GeometryFatDoesNotAllowYieldsNothing) {
   for (const auto& [bytesPerSector, sectorsPerCluster] : std::vector<std::pair<std::uint16_t, std::uint8_t>>{{520, 1}, {512, 3}, {8192, 1}}) {
     TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12});
     v.Put(v.RootOffset(), Deleted(ShortSlot("?ILE    TXT", kFile, 0, 0)));
     test::PutLe16(v.Bytes(), 11, bytesPerSector);
     v.Bytes()[13] = sectorsPerCluster;
-    const auto scan = test::ScanBuilt(v, Dir.Path());
+    const auto scan = test::ScanBuilt(v, Dir.Path(), [](test::TScannedDisk& S) {
+      EXPECT_EQ(S.Disk->FileSystem, TFileSystemKind::None);
+      EXPECT_EQ(S.Disk->Scanner, nullptr);
+      S.Disk->Scanner = CreateScannerForKind(S.Disk.get(), TFileSystemKind::Fat12);
+    });
     ASSERT_NE(scan->Disk->Scanner, nullptr);
     EXPECT_EQ(scan->Disk->Files.Count(), 0);
     EXPECT_EQ(scan->Reports.Finished, 1);
+    EXPECT_NE(scan->Disk->Scanner->ScanFailure().find("not FAT"), std::string::npos)
+        << scan->Disk->Scanner->ScanFailure();
+  }
+}
+
+// Whatever keeps the walk from starting is a failure with its reason, never an empty result.
+TEST_F(FatDamage, VolumesThatCannotBeWalkedSayWhy) {
+  struct TCase {
+    const char* Name;
+    TFileSystemKind Kind;
+    std::function<void(TFatVolumeBuilder&)> Damage;
+    const char* Reason;
+    bool PartRead = false;  // what the readable part of the root holds is found all the same
+  };
+  const std::vector<TCase> cases = {
+      {"root cluster is an end marker", TFileSystemKind::Fat32,
+       [](TFatVolumeBuilder& V) { test::PutLe32(V.Bytes(), 44, 0x0FFFFFFF); }, "root folder's first cluster"},
+      {"root cluster past the volume", TFileSystemKind::Fat32,
+       [](TFatVolumeBuilder& V) { test::PutLe32(V.Bytes(), 44, V.ClusterCount() + 2); }, "lies outside"},
+      {"255 tables", TFileSystemKind::Fat16, [](TFatVolumeBuilder& V) { V.Bytes()[16] = 255; }, "not FAT"},
+      {"255 tables that fit", TFileSystemKind::Fat12,
+       [](TFatVolumeBuilder& V) { V.Bytes()[16] = 255; test::PutLe16(V.Bytes(), 22, 1); test::PutLe16(V.Bytes(), 19, 60000); },
+       "255 allocation tables"},
+      {"no reserved sector", TFileSystemKind::Fat16, [](TFatVolumeBuilder& V) { test::PutLe16(V.Bytes(), 14, 0); },
+       "reserved"},
+      {"FAT16 table of one sector", TFileSystemKind::Fat16,
+       [](TFatVolumeBuilder& V) { test::PutLe16(V.Bytes(), 22, 1); }, "cannot describe"},
+      {"FAT32 table of one sector", TFileSystemKind::Fat32,
+       [](TFatVolumeBuilder& V) { test::PutLe32(V.Bytes(), 36, 1); }, "cannot describe"},
+      {"FAT12 cut before the root", TFileSystemKind::Fat12,
+       [](TFatVolumeBuilder& V) { V.Bytes().resize(static_cast<std::size_t>(V.RootOffset())); }, "root folder could not be read"},
+      {"FAT16 cut inside the root", TFileSystemKind::Fat16,
+       [](TFatVolumeBuilder& V) { V.Bytes().resize(static_cast<std::size_t>(V.RootOffset() + 1024)); },
+       "root folder could not be read", true},
+      {"FAT32 cut before the root", TFileSystemKind::Fat32,
+       [](TFatVolumeBuilder& V) { V.Bytes().resize(static_cast<std::size_t>(V.ClusterOffset(2))); },
+       "root folder could not be read"},
+      {"FAT16 root of no entries", TFileSystemKind::Fat16,
+       [](TFatVolumeBuilder& V) { test::PutLe16(V.Bytes(), 17, 0); }, "root folder no entries"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFatVolumeBuilder v({.Kind = c.Kind});
+    const std::int64_t root = c.Kind == TFileSystemKind::Fat32 ? v.ClusterOffset(2) : v.RootOffset();
+    v.Put(root, Deleted(ShortSlot("?ILE    TXT", kFile, 0, 0)));
+    v.Bytes().resize(static_cast<std::size_t>(v.ClusterOffset(2) + 4 * v.ClusterSize()));
+    c.Damage(v);
+    const auto scan = test::ScanBuilt(v, Dir.Path(), [&c](test::TScannedDisk& S) {
+      // Damage that changes the sector's count of clusters changes its kind; the engine is the volume's.
+      if (!S.Disk->Scanner) return;
+      S.Disk->Scanner = CreateScannerForKind(S.Disk.get(), c.Kind);
+    });
+    ASSERT_NE(scan->Disk->Scanner, nullptr);
+    EXPECT_EQ(scan->Reports.Finished, 1);
+    EXPECT_EQ(scan->Disk->Files.Count(), c.PartRead ? 1 : 0);
+    const std::string why = scan->Disk->Scanner->ScanFailure();
+    EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
+  }
+}
+
+// A volume that walks reports no failure: with nothing deleted on it, with a later scan after a
+// failed one, and with a folder further down that cannot be read.
+TEST_F(FatDamage, VolumesThatWalkReportNoFailure) {
+  for (const TFileSystemKind kind : {TFileSystemKind::Fat12, TFileSystemKind::Fat16, TFileSystemKind::Fat32}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    TFatVolumeBuilder empty({.Kind = kind});
+    empty.Bytes().resize(static_cast<std::size_t>(empty.ClusterOffset(2) + 4 * empty.ClusterSize()));
+    const auto clean = test::ScanBuilt(empty, Dir.Path());
+    ASSERT_NE(clean->Disk->Scanner, nullptr);
+    EXPECT_EQ(clean->Disk->Files.Count(), 0);
+    EXPECT_EQ(clean->Disk->Scanner->ScanFailure(), "");
+
+    TFatVolumeBuilder v({.Kind = kind});
+    const std::int64_t root = kind == TFileSystemKind::Fat32 ? v.ClusterOffset(2) : v.RootOffset();
+    const std::uint32_t lost = v.ClusterCount() - 1;  // the image ends long before it
+    v.Chain({lost});
+    v.PutSlots(root, {ShortSlot("LOST       ", kDir, lost, 0), Deleted(ShortSlot("?ILE    TXT", kFile, 0, 0))});
+    v.Bytes().resize(static_cast<std::size_t>(v.ClusterOffset(2) + 4 * v.ClusterSize()));
+    const auto scan = test::ScanBuilt(v, Dir.Path());
+    EXPECT_EQ(FilePaths(*scan->Disk), (std::multiset<std::string>{"$ILE.TXT"}));
+    EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+
+    // The failure of one scan is not carried into the next.
+    test::PutLe16(v.Bytes(), 11, 520);
+    test::WriteFile(Dir / "volume.img", v.Bytes());
+    scan->Disk->Scanner->ScanForFiles();
+    EXPECT_NE(scan->Disk->Scanner->ScanFailure(), "");
+    test::PutLe16(v.Bytes(), 11, 512);
+    test::WriteFile(Dir / "volume.img", v.Bytes());
+    scan->Disk->Scanner->ScanForFiles();
+    EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+    EXPECT_EQ(scan->Disk->Files.Count(), 1);
   }
 }
 

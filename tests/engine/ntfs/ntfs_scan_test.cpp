@@ -235,6 +235,81 @@ TEST_F(ScanTest, EveryRecordAfterADamagedOneIsVisitedWithItsOwnNumber) {
   EXPECT_EQ(scan->Reports.LastDone, 64 * 1024);
 }
 
+// Whatever keeps the MFT walk from starting is a failure with its reason, never an empty result.
+TEST_F(ScanTest, VolumesThatCannotBeWalkedSayWhy) {
+  struct TCase {
+    const char* What;
+    std::function<void(TNtfsImageBuilder&)> Apply;
+    const char* Reason;
+  };
+  const std::vector<TCase> cases = {
+      {"0 bytes per sector", [](TNtfsImageBuilder& I) { PutLe16(I.Bytes(), 0x0B, 0); }, "0 bytes per sector"},
+      {"520 bytes per sector", [](TNtfsImageBuilder& I) { PutLe16(I.Bytes(), 0x0B, 520); }, "520 bytes per sector"},
+      {"0 sectors per cluster", [](TNtfsImageBuilder& I) { I.Bytes()[0x0D] = 0; }, "sectors-per-cluster"},
+      {"3 sectors per cluster", [](TNtfsImageBuilder& I) { I.Bytes()[0x0D] = 3; }, "sectors-per-cluster"},
+      {"MFT cluster beyond the volume", [](TNtfsImageBuilder& I) { PutLe64(I.Bytes(), 0x30, 1ull << 40); },
+       "lies beyond the volume"},
+      {"MFT cluster just past the end", [](TNtfsImageBuilder& I) { PutLe64(I.Bytes(), 0x30, 512); },
+       "lies beyond the volume"},
+      {"record-size byte 0x80", [](TNtfsImageBuilder& I) { I.Bytes()[0x40] = 0x80; }, "record-size"},
+      {"record-size byte 0", [](TNtfsImageBuilder& I) { I.Bytes()[0x40] = 0; }, "record-size"},
+      {"zeroed record 0", [](TNtfsImageBuilder& I) { I.PutRecordBytes(0, std::vector<std::uint8_t>(1024)); },
+       "MFT record 0"},
+      {"MFT without runs", [](TNtfsImageBuilder& I) { I.PutRecord(0, I.NewRecord().InUse().FileName(5, u"$MFT")); },
+       "MFT record 0"},
+      {"MFT runs that start elsewhere", [](TNtfsImageBuilder& I) {
+         I.PutRecord(0, I.NewRecord().InUse().FileName(5, u"$MFT").NonResidentData({{16, 200}}, 64 * 1024));
+       }, "record 0"},
+      {"MFT runs that start outside", [](TNtfsImageBuilder& I) {
+         I.PutRecord(0, I.NewRecord().InUse().FileName(5, u"$MFT").NonResidentData({{16, 5000}}, 64 * 1024));
+       }, "record 0"},
+      // The volume is what can be read of it.
+      {"image cut before the MFT", [](TNtfsImageBuilder& I) { I.Bytes().resize(16 * 4096 + 512); },
+       "lies beyond the volume's 16 clusters"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TNtfsImageBuilder image;
+    image.PutRecord(30, File(image, 5, u"deleted.txt"));
+    c.Apply(image);
+    const auto scan = ScanNtfsImage(image.WriteTo(Dir.Path()));
+    ASSERT_NE(scan->Disk->Scanner, nullptr);
+    EXPECT_EQ(scan->Reports.Finished, 1);
+    EXPECT_EQ(scan->Disk->Files.Count(), 0);
+    const std::string why = scan->Disk->Scanner->ScanFailure();
+    EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
+  }
+}
+
+// A volume that walks reports no failure: with nothing deleted on it, with damaged records further
+// on, and in a scan after one that failed.
+TEST_F(ScanTest, VolumesThatWalkReportNoFailure) {
+  const auto clean = Run();
+  EXPECT_EQ(clean->Disk->Files.Count(), 0);
+  EXPECT_EQ(clean->Disk->Scanner->ScanFailure(), "");
+
+  Image.PutRecordBytes(20, std::vector<std::uint8_t>(1024));
+  auto broken = File(Image, 5, u"broken.txt").Build(512);
+  broken[1022] ^= 0x55;
+  Image.PutRecordBytes(21, broken);
+  Image.PutRecord(22, File(Image, 5, u"kept.txt"));
+  const auto scan = Run();
+  EXPECT_EQ(Paths(*scan), (std::set<std::string>{"kept.txt"}));
+  EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+
+  const auto image = Dir / "ntfs.img";
+  auto bytes = ReadFile(image);
+  bytes[0x40] = 0x80;
+  WriteFile(image, bytes);
+  scan->Disk->Scanner->ScanForFiles();
+  EXPECT_NE(scan->Disk->Scanner->ScanFailure(), "");
+  bytes[0x40] = Image.Bytes()[0x40];
+  WriteFile(image, bytes);
+  scan->Disk->Scanner->ScanForFiles();
+  EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+  EXPECT_EQ(scan->Disk->Files.Count(), 1);
+}
+
 // Damage that must neither crash nor hang the scan; each still ends with one finish report.
 TEST_F(ScanTest, DamagedVolumesScanToTheEnd) {
   struct TDamage {

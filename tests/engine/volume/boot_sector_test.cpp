@@ -61,6 +61,28 @@ TEST(BootSector, BlankOrForeignSectorIsNoFileSystem) {
   EXPECT_EQ(ClassifyBootSector(oem.B), TFileSystemKind::None);
 }
 
+// A partition table's boot code has bytes where a FAT volume keeps its geometry; sizes no FAT volume
+// has make it no file system rather than a FAT volume to walk.
+TEST(BootSector, SectorSizesClusterSizesAndTablesNoFatHasAreNoFileSystem) {
+  TSectorBuilder mbr;  // Windows MBR boot code: 0x33 0xC0 0x8E 0xD0 0xBC 0x00 0x7C ...
+  const std::uint8_t code[] = {0x33, 0xC0, 0x8E, 0xD0, 0xBC, 0x00, 0x7C, 0x8E, 0xC0, 0x8E, 0xD8, 0xBE, 0x00,
+                               0x7C, 0xBF, 0x00, 0x06, 0xB9, 0x00, 0x02, 0xFC, 0xF3, 0xA4, 0x50, 0x68, 0x1C};
+  std::memcpy(mbr.B.data(), code, sizeof code);
+  mbr.U8(510, 0x55).U8(511, 0xAA);
+  EXPECT_EQ(ParseBpb(mbr.B).BytesPerSector, 190);
+  EXPECT_EQ(ClassifyBootSector(mbr.B), TFileSystemKind::None);
+  for (const std::uint16_t bps : {256, 520, 1000, 8192})
+    EXPECT_EQ(ClassifyBootSector(TSectorBuilder::Fat(bps, 4, 512, 20000, 20).B), TFileSystemKind::None) << bps;
+  for (const std::uint8_t spc : {3, 6, 255})
+    EXPECT_EQ(ClassifyBootSector(TSectorBuilder::Fat(512, spc, 512, 20000, 20).B), TFileSystemKind::None) << +spc;
+  EXPECT_EQ(ClassifyBootSector(TSectorBuilder::Fat(512, 4, 512, 20000, 20).U8(16, 0).B), TFileSystemKind::None);
+  // Every size FAT allows still classifies.
+  for (const std::uint16_t bps : {512, 1024, 2048, 4096})
+    for (const std::uint8_t spc : {1, 2, 64, 128})
+      EXPECT_TRUE(IsFat(ClassifyBootSector(TSectorBuilder::Fat(bps, spc, 512, 60000, 64).B).value_or(TFileSystemKind::None)))
+          << bps << " " << +spc;
+}
+
 TEST(BootSector, ZeroGeometryCannotBeClassified) {
   EXPECT_FALSE(ClassifyBootSector(TSectorBuilder::Fat(512, 0, 512, 20000, 20).B));
   EXPECT_FALSE(ClassifyBootSector(TSectorBuilder::Fat(0, 4, 512, 20000, 20).B));
