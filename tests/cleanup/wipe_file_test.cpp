@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <future>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -284,25 +282,6 @@ TEST_F(WipeFileTest, FilesWithOtherNamesAreNeverOverwritten) {
   EXPECT_TRUE(DeleteCleanupFile(path).Ok);
   EXPECT_FALSE(fs::exists(path));
   EXPECT_EQ(test::ReadFile(Dir / "outside" / "precious"), before);
-}
-
-// Opening a FIFO for writing would wait for a reader for ever; it is never opened. Bounded: should
-// the wipe block, a reader is opened to let it go and the test fails.
-TEST_F(WipeFileTest, AFifoIsLeftAloneWithoutWaiting) {
-  const std::string fifo = (Dir / "pipe.tmp").string();
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
-  auto wipe = std::async(std::launch::async, [&] { return WipeCleanupFile(fifo, 3); });
-  if (wipe.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    wipe.wait();
-    ::close(reader);
-    FAIL() << "the wipe waited on the FIFO";
-  }
-  const TCleanupOutcome outcome = wipe.get();
-  EXPECT_FALSE(outcome.Ok);
-  EXPECT_FALSE(outcome.Overwritten);
-  EXPECT_EQ(outcome.Error, "not a regular file");
-  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
 }
 
 // What a cleanup listed, and what it acts on after the listing: the same files reached from the
