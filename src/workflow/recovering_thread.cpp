@@ -193,10 +193,45 @@ void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PF
 
 bool TRecoveringThread::MakeFolder(TOutFolder& Folder, std::string& Error) {
   std::vector<TOutFolder*> chain;
-  for (TOutFolder* f = &Folder; f && !f->Handle.IsOpen(); f = f->Parent.get()) chain.push_back(f);
+  TOutFolder* made = &Folder;
+  for (; made && !made->IsMade(); made = made->Parent.get()) chain.push_back(made);
+  if (made && !Reopen(*made, Error)) return false;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     if (!MakeOneFolder(**it, Error)) return false;
+  LimitOpenFolders(Folder);
   return true;
+}
+
+bool TRecoveringThread::Reopen(TOutFolder& Folder, std::string& Error) {
+  // The closed ones up to the nearest open folder, opened again from the top down.
+  std::vector<TOutFolder*> closed;
+  TOutFolder* f = &Folder;
+  for (; f && !f->Handle.IsOpen(); f = f->Parent.get()) closed.push_back(f);
+  if (!f) {
+    Error = "its folder could not be opened again";
+    return false;
+  }
+  for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
+    TOutFolder& out = **it;
+    platform::TFolderHandle again = out.Failed ? platform::TFolderHandle() : out.Parent->Handle.OpenSub(out.MadeName);
+    if (!again.IsOpen() || again.Identity() != out.Made) {
+      out.Failed = true;
+      Error = "the folder " + out.Parent->Handle.PathOf(out.MadeName) + " was moved or replaced during the recovery";
+      return false;
+    }
+    out.Handle = std::move(again);
+  }
+  return true;
+}
+
+void TRecoveringThread::LimitOpenFolders(TOutFolder& Deepest) {
+  // Open folders lie on the chain above the one being written; the shallowest half is let go, so a
+  // deep tree costs a bounded number of descriptors. The destination itself stays open.
+  std::vector<TOutFolder*> open;
+  for (TOutFolder* f = &Deepest; f && f->Parent; f = f->Parent.get())
+    if (f->Handle.IsOpen()) open.push_back(f);
+  if (open.size() <= kMaxOpenFolders) return;
+  for (std::size_t i = kMaxOpenFolders / 2; i < open.size(); ++i) open[i]->Handle = {};
 }
 
 bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
@@ -219,6 +254,8 @@ bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
     }
     platform::TFolderHandle made = parent.OpenSub(name);
     if (made.IsOpen()) {
+      Folder.Made = made.Identity();
+      Folder.MadeName = name;
       Folder.Handle = std::move(made);
       return true;
     }

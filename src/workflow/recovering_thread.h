@@ -63,16 +63,22 @@ class TRecoveringThread final : public TRecoveryJob {
   static constexpr std::uint32_t kBlockSize = 64 * 1024;
   // Most bytes copied straight from the volume between two looks at the stop request.
   static constexpr std::int64_t kVolumeCopyChunk = 8 * 1024 * 1024;
+  // Most folder descriptors held along the folder being written.
+  static constexpr std::size_t kMaxOpenFolders = 64;
 
  private:
   // A destination folder; made when the first file that goes into it needs it.
-  // Everything inside it is made through its descriptor; it stays open while a folder below it may
-  // still be made, which a depth-first walk bounds by the depth.
+  // Everything inside it is made through its descriptor. Along a deep walk the shallowest
+  // descriptors are closed; such a folder is opened again from its parent, and used only while it is
+  // still the folder that was made.
   struct TOutFolder {
     std::shared_ptr<TOutFolder> Parent;
     std::string Name;                // safe name wanted in the parent
-    platform::TFolderHandle Handle;  // open once made
+    platform::TFolderHandle Handle;  // open once made, unless closed since
+    std::string MadeName;            // the name it was made under
+    platform::TFileIdentity Made;    // which folder was made; unknown until then
     bool Failed = false;
+    bool IsMade() const { return Handle.IsOpen() || Made.Known(); }
   };
   // Subfolders and passing files of one folder, in the order of their disk's lists.
   struct TFolderContent {
@@ -97,6 +103,8 @@ class TRecoveringThread final : public TRecoveryJob {
 
   bool MakeFolder(TOutFolder& Folder, std::string& Error);
   bool MakeOneFolder(TOutFolder& Folder, std::string& Error);
+  bool Reopen(TOutFolder& Folder, std::string& Error);
+  void LimitOpenFolders(TOutFolder& Deepest);
   // Name, or the first numbered form of it that is free, inside Folder; Chosen tells which.
   std::unique_ptr<platform::TOutputFile> CreateUniqueFile(const platform::TFolderHandle& Folder,
                                                           const std::string& Name, std::string& Chosen,

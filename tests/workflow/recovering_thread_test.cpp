@@ -569,6 +569,79 @@ TEST_F(Recovery, FoldersSwappedForLinksWhileItRunsNeverLeadOutside) {
   EXPECT_GT(swaps, 0);
 }
 
+// Descriptors open in this process.
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// A tree deeper than the folder descriptors held at once: the shallow ones are let go and opened
+// again from their parents when a folder beside the deep branch needs them, and only while they are
+// still the folders that were made.
+TEST_F(Recovery, ADeepTreeHoldsABoundedNumberOfFolderDescriptors) {
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat16});
+  constexpr std::uint32_t kDepth = 150, kFirst = 2, kData = kFirst + kDepth + 10, kBeside = kData + kDepth + 10;
+  ASSERT_GT(volume.ClusterCount(), kBeside + 10);
+  volume.Put(volume.RootOffset(), ShortSlot("D          ", 0x10, kFirst, 0));
+  for (std::uint32_t level = 0; level < kDepth; ++level) {
+    const std::uint32_t cluster = kFirst + level;
+    volume.Chain({cluster});
+    std::vector<test::TSlot> slots;
+    // A deleted file at every level, and the next level below; the top level also holds E, which
+    // is written after the deep branch.
+    slots.push_back(Deleted(ShortSlot("?ILE    TXT", 0x20, kData + level, 100)));
+    if (level + 1 < kDepth) slots.push_back(ShortSlot("D          ", 0x10, cluster + 1, 0));
+    if (level == 0) slots.push_back(ShortSlot("E          ", 0x10, kBeside, 0));
+    volume.PutSlots(volume.ClusterOffset(cluster), slots);
+    volume.PutBytes(volume.ClusterOffset(kData + level), Pattern(100, static_cast<std::uint8_t>(level)));
+  }
+  volume.Chain({kBeside});
+  volume.Put(volume.ClusterOffset(kBeside), Deleted(ShortSlot("?ESIDE  TXT", 0x20, kBeside + 1, 100)));
+  volume.PutBytes(volume.ClusterOffset(kBeside + 1), Pattern(100, 200));
+  OpenBuilt(volume);
+  TDiskItems items;
+  items.Add(Find("D", true));
+  fs::path deepest;
+  for (std::uint32_t level = 0; level < kDepth; ++level) deepest /= "D";
+
+  const fs::path out = Out();
+  const int before = OpenDescriptors();
+  int most = 0;
+  const auto records = Recover(items, out, [&](TRecoveryJob& Job) {
+    Job.SetOnCreateFile([&](const TNewFilePlace& Place) {
+      most = std::max(most, OpenDescriptors());
+      return Place.CreateNew();
+    });
+  });
+  EXPECT_EQ(WrittenFiles(records), static_cast<int>(kDepth) + 1);
+  EXPECT_LE(most - before, static_cast<int>(TRecoveringThread::kMaxOpenFolders) + 4);
+  EXPECT_EQ(RegularFilesBelow(out), static_cast<int>(kDepth) + 1);
+  EXPECT_EQ(test::ReadFile(out / deepest / "$ILE.TXT"), Pattern(100, kDepth - 1));
+  EXPECT_EQ(test::ReadFile(out / "D" / "E" / "$ESIDE.TXT"), Pattern(100, 200));
+
+  // The top folder is replaced by another while the deep branch is written: E does not go into it.
+  const fs::path again = Dir / "again";
+  fs::create_directories(again);
+  const auto swapped = Recover(items, again, [&](TRecoveryJob& Job) {
+    Job.SetOnCreateFile([&](const TNewFilePlace& Place) {
+      if (Place.Path == (again / deepest / "$ILE.TXT").string()) {
+        fs::rename(again / "D", again / "moved");
+        fs::create_directory(again / "D");
+      }
+      return Place.CreateNew();
+    });
+  });
+  EXPECT_EQ(WrittenFiles(swapped), static_cast<int>(kDepth));
+  EXPECT_TRUE(fs::is_empty(again / "D"));
+  const auto beside = std::find_if(swapped.begin(), swapped.end(), [](const TRecoveryRecord& R) {
+    return R.Item->Name == "E" || R.Item->Name == "$ESIDE.TXT";
+  });
+  ASSERT_NE(beside, swapped.end());
+  EXPECT_EQ(beside->Outcome, TRecoveryOutcome::Skipped);
+  EXPECT_NE(beside->Reason.find("was moved or replaced during the recovery"), std::string::npos) << beside->Reason;
+}
+
 // What one recovery left: each record with its destination below the folder and the file's bytes.
 struct TWritten {
   std::string Path;
