@@ -97,12 +97,15 @@ std::vector<TCleanupMatch> Search(const std::vector<std::string>& Roots, const s
   std::vector<TCleanupMatch> matches;
   TStatusLine status;
   TFindFile finder;
+  // Taken before the search, so that acting later starts from the folders that were searched.
+  const TCleanupRoots roots(Roots);
   SetCleanupTargets(finder.Criteria.Files, Roots, Masks.empty() ? DefaultCleanupMasks() : Masks);
   finder.OnFolderChange = [&](TFindFile&, const std::string& Folder, TFolderIgnore&) {
     status.Show("Found " + std::to_string(matches.size()) + ", searching " + Folder);
   };
   finder.OnFileMatch = [&](TFindFile&, const std::string& Folder, const TSearchRec& Entry) {
     matches.push_back(MakeCleanupMatch(Folder, Entry));
+    roots.Attach(matches.back());
   };
   finder.StartSearch();
   return matches;
@@ -135,33 +138,35 @@ int Confirm(const TCleanupOptions& O, std::size_t Count, bool& Proceed) {
   return kExitOk;
 }
 
-// Each distinct file once, even when two masks listed it.
+// Each distinct file once, even when two masks listed it; each only while it is still the file listed.
 int Act(const TCleanupOptions& O, const std::vector<TCleanupMatch>& Matches) {
-  std::vector<std::string> paths;
+  std::vector<const TCleanupMatch*> targets;
   std::unordered_set<std::string> seen;
   for (const TCleanupMatch& m : Matches)
-    if (seen.insert(m.Path()).second) paths.push_back(m.Path());
-  if (paths.empty()) return kExitOk;
+    if (seen.insert(m.Path()).second) targets.push_back(&m);
+  if (targets.empty()) return kExitOk;
   bool proceed = false;
-  if (const int status = Confirm(O, paths.size(), proceed); status != kExitOk || !proceed) return status;
+  if (const int status = Confirm(O, targets.size(), proceed); status != kExitOk || !proceed) return status;
 
   TStatusLine status;
-  std::size_t failed = 0;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    status.Show((O.Wipe ? "Wiping " : "Deleting ") + std::to_string(i + 1) + "/" + std::to_string(paths.size()) +
-                ": " + paths[i]);
-    const TCleanupOutcome outcome = O.Wipe ? WipeCleanupFile(paths[i], O.Passes) : DeleteCleanupFile(paths[i]);
+  std::size_t failed = 0, undeleted = 0;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const TCleanupMatch& m = *targets[i];
+    status.Show((O.Wipe ? "Wiping " : "Deleting ") + std::to_string(i + 1) + "/" + std::to_string(targets.size()) +
+                ": " + m.Path());
+    const TCleanupOutcome outcome = O.Wipe ? WipeCleanupFile(m, O.Passes) : DeleteCleanupFile(m);
     if (!outcome.Ok) {
       status.Clear();
-      std::cerr << "kestrine-cli: " << paths[i] << ": " << outcome.Error << "\n";
-      ++failed;
+      std::cerr << "kestrine-cli: " << m.Path() << ": " << outcome.Error << "\n";
+      ++(outcome.Overwritten ? undeleted : failed);
     }
   }
   status.Clear();
-  std::cerr << (O.Wipe ? "Wiped and deleted " : "Deleted ") << paths.size() - failed << " file(s)";
+  std::cerr << (O.Wipe ? "Wiped and deleted " : "Deleted ") << targets.size() - failed - undeleted << " file(s)";
+  if (undeleted) std::cerr << ", " << undeleted << " overwritten but not deleted";
   if (failed) std::cerr << ", " << failed << " failed";
   std::cerr << "\n";
-  return failed ? kExitFailed : kExitOk;
+  return failed || undeleted ? kExitFailed : kExitOk;
 }
 
 int RunCleanup(const TCleanupOptions& O) {

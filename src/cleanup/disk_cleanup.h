@@ -8,6 +8,7 @@
 
 #include "cleanup/findfile/search_criteria.h"
 #include "cleanup/wipe_file.h"
+#include "platform/folder_handle.h"
 #include "support/file_time.h"
 
 namespace kestrine {
@@ -30,21 +31,43 @@ struct TCleanupMatch {
   std::string Type;    // the extension with its dot; empty when there is none
   std::int64_t Size = 0;
   TFileTime Modified = 0;
+  platform::TFileIdentity Identity;      // the file when it was found
+  std::string Root;                      // the searched folder it lies below, ending in "/"; empty: none known
+  platform::TFileIdentity RootIdentity;  // that folder when the search began
   std::string Path() const { return Folder + Name; }
 };
 
 TCleanupMatch MakeCleanupMatch(const std::string& Folder, const TSearchRec& Entry);
 
-struct TCleanupOutcome {
-  bool Ok = true;
-  std::string Error;  // the reason of a failure
+// The folders a cleanup searches, each as it is when the search begins. Acting on a match later
+// starts from the same folder, whatever its path leads to by then.
+class TCleanupRoots {
+ public:
+  explicit TCleanupRoots(const std::vector<std::string>& Folders);
+  // Sets Root and RootIdentity of a match found below one of the folders (the innermost).
+  void Attach(TCleanupMatch& Match) const;
+
+ private:
+  std::vector<std::pair<std::string, platform::TFileIdentity>> FRoots;
 };
 
-// Deletes the entry (a link itself, never what it points to).
+struct TCleanupOutcome {
+  bool Ok = true;
+  bool Overwritten = false;  // a wipe wrote over the data, whatever became of the deletion
+  std::string Error;         // the reason of a failure
+};
+
+// Acting on a match reaches it from its root, one folder at a time without following a link, and
+// touches it only while its name still holds the file that was listed; anything else is left alone
+// with the reason. Without a root its folder is opened as named.
+
+// Deletes the entry (a link itself, never what it points to). Other names of the file stay.
+TCleanupOutcome DeleteCleanupFile(const TCleanupMatch& Match);
 TCleanupOutcome DeleteCleanupFile(const std::string& Path);
 
-// Wipes, then deletes. A file whose wipe did not complete is kept, so that it is not taken for
-// wiped.
+// Wipes, then deletes. A file whose wipe did not complete, or that has other names, is kept, so that
+// it is not taken for wiped.
+TCleanupOutcome WipeCleanupFile(const TCleanupMatch& Match, int Passes, const TPaintPump& PumpPaint = {});
 TCleanupOutcome WipeCleanupFile(const std::string& Path, int Passes, const TPaintPump& PumpPaint = {});
 
 }  // namespace kestrine

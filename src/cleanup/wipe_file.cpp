@@ -37,6 +37,9 @@ void CheckPaintTimer(std::uint64_t& Timer, const TPaintPump& PumpPaint) {
   }
 }
 
+constexpr const char* kOtherNamesText = "has other names; not wiped";
+constexpr const char* kReplacedText = "is no longer the file that was listed; left alone";
+
 TWipeResult Failure(TWipeStatus Status, std::string Message) { return {Status, std::move(Message)}; }
 
 TWipeResult WriteFailure(const char* What, std::error_code Error) {
@@ -125,19 +128,40 @@ TWipeResult WipeStream(TWipeStream& Stream, const TWipeBuffer& RandomBuffer, int
 
 TWipeResult WipeFile(const std::string& FileName, int Passes, const TWipeProgressEvent& OnProgress,
                      const TPaintPump& PumpPaint) {
-  struct stat before {};
-  if (::lstat(FileName.c_str(), &before) != 0) return Failure(TWipeStatus::Missing, "no such file");
-  if (!S_ISREG(before.st_mode)) return Failure(TWipeStatus::Missing, "not a regular file");
+  // The caller's path up to the folder is the caller's choice; the file itself is looked at and
+  // opened inside that folder only.
+  std::string path = FileName;
+  while (path.size() > 1 && path.ends_with('/')) path.pop_back();
+  const std::size_t slash = path.rfind('/');
+  const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const platform::TFolderHandle folder = platform::TFolderHandle::OpenNamed(folderPath);
+  if (!folder.IsOpen() || name.empty()) return Failure(TWipeStatus::Missing, "no such file");
+  return WipeFileIn(folder, name, Passes, {}, OnProgress, PumpPaint);
+}
+
+TWipeResult WipeFileIn(const platform::TFolderHandle& Folder, const std::string& Name, int Passes,
+                       const platform::TFileIdentity& Expected, const TWipeProgressEvent& OnProgress,
+                       const TPaintPump& PumpPaint) {
+  platform::TEntryFacts before;
+  if (!Folder.Look(Name, before)) return Failure(TWipeStatus::Missing, "no such file");
+  if (before.Kind != platform::TEntryFacts::TKind::Regular) return Failure(TWipeStatus::Missing, "not a regular file");
+  if (Expected.Known() && before.Identity != Expected) return Failure(TWipeStatus::Replaced, kReplacedText);
+  if (before.Links > 1) return Failure(TWipeStatus::HasOtherNames, kOtherNamesText);
   auto random = std::make_unique<TWipeBuffer>();
   FillRandomBuffer(*random);
-  const int fd = ::open(FileName.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+  // Not blocking: should a FIFO take the name after the look, opening it must not wait for a reader.
+  const int fd = ::openat(Folder.Descriptor(), Name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return Failure(TWipeStatus::OpenFailed, "cannot open for writing: " + LastError().message());
   TFileWipeStream stream(fd);
-  struct stat opened {};
   // The name may have been given to something else since it was looked at.
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != before.st_ino ||
-      opened.st_dev != before.st_dev)
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode))
     return Failure(TWipeStatus::Missing, "not a regular file");
+  if (platform::TFileIdentity{static_cast<std::uint64_t>(opened.st_dev), static_cast<std::uint64_t>(opened.st_ino)} !=
+      before.Identity)
+    return Failure(TWipeStatus::Replaced, kReplacedText);
+  if (opened.st_nlink > 1) return Failure(TWipeStatus::HasOtherNames, kOtherNamesText);
   TWipeResult result = WipeStream(stream, *random, Passes, OnProgress, PumpPaint);
   const std::error_code closed = stream.Close();
   if (result.Wiped() && closed) return WriteFailure("close failed", closed);

@@ -8,6 +8,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/folder_handle.h"
+
 namespace kestrine {
 
 inline constexpr std::size_t kWipeBufferSize = 0x10000;
@@ -36,6 +38,8 @@ enum class TWipeStatus {
   Missing,      // no regular file of that name; nothing was done
   OpenFailed,   // the file cannot be opened for writing; nothing was written
   WriteFailed,  // a write or flush failed; the contents may be partly overwritten
+  HasOtherNames,  // other hard links would lose their data too; nothing was written
+  Replaced,       // the name holds another file than the one expected; nothing was done
 };
 
 struct TWipeResult {
@@ -55,8 +59,15 @@ void FillRandomBuffer(TWipeBuffer& Buffer);
 TWipeResult WipeStream(TWipeStream& Stream, const TWipeBuffer& RandomBuffer, int Passes,
                        const TWipeProgressEvent& OnProgress = {}, const TPaintPump& PumpPaint = {});
 
-// Wipes the named regular file; a symbolic link is never followed, nothing is deleted.
+// Wipes the named regular file; a symbolic link is never followed, nothing is deleted. A file with
+// more than one name is left alone: its other names would keep the overwritten data.
 TWipeResult WipeFile(const std::string& FileName, int Passes, const TWipeProgressEvent& OnProgress = {},
                      const TPaintPump& PumpPaint = {});
+
+// The same for Name inside an open folder. When Expected is known, the file must still be that one.
+// Anything but a regular file (a FIFO, a device) is never opened.
+TWipeResult WipeFileIn(const platform::TFolderHandle& Folder, const std::string& Name, int Passes,
+                       const platform::TFileIdentity& Expected = {}, const TWipeProgressEvent& OnProgress = {},
+                       const TPaintPump& PumpPaint = {});
 
 }  // namespace kestrine

@@ -10,6 +10,7 @@
 namespace kestrine::platform {
 
 class TVolumeSource;
+class TFolderHandle;
 
 // A recovered file open for writing. It is always a new file: nothing that exists is replaced, and
 // no symbolic link is followed into it.
@@ -17,6 +18,8 @@ class TOutputFile {
  public:
   // Nil when Path cannot be created (errno tells why; EEXIST when the name is taken).
   static std::unique_ptr<TOutputFile> CreateNew(const std::string& Path);
+  // The same, as Name inside an open folder: nothing on the way is looked up again.
+  static std::unique_ptr<TOutputFile> CreateNewIn(const TFolderHandle& Folder, const std::string& Name);
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -58,6 +61,7 @@ bool CreateFolder(const std::string& Path);
 // The file-system name of the volume holding Folder ("ext4", "NTFS", "FAT", ...); "Unknown" when
 // it cannot be asked.
 std::string GetFileSystemName(const std::string& Folder);
+std::string GetFileSystemName(const TFolderHandle& Folder);
 
 // Whether files on the named file system can be given NTFS named data streams as "file:stream".
 // No file system here offers that form.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "engine/ntfs/efs_raw.h"
 #include "engine/volume/boot_sector.h"
@@ -25,10 +24,6 @@ constexpr int kMaxNameAttempts = 100000;
 // A stream clears the flag when it cannot build the raw form, so the flag is read after the
 // stream has been opened.
 bool IsEncrypted(const TFileInfo& Item) { return Item.FsInfo && Item.FsInfo->IsEncrypted(); }
-
-std::string JoinPath(const std::string& Folder, const std::string& Name) {
-  return Folder.ends_with('/') ? Folder + Name : Folder + "/" + Name;
-}
 
 std::string ErrorText(int Error) { return std::strerror(Error); }
 
@@ -69,19 +64,22 @@ void TRecoveringThread::Record(TRecoveryRecord Record) {
 
 void TRecoveringThread::Execute() {
   try {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(FDestination, ec)) {
+    // Opened once: whatever happens to the path afterwards, everything goes into this folder.
+    auto root = std::make_shared<TOutFolder>();
+    root->Handle = platform::TFolderHandle::OpenNamed(FDestination);
+    if (!root->Handle.IsOpen()) {
+      const int error = errno;
+      const std::string reason = error == ENOENT || error == ENOTDIR
+                                     ? "the destination folder does not exist"
+                                     : "the destination folder cannot be opened: " + ErrorText(error);
       for (PFileInfo item : FItems.Snapshot())
-        if (item) Record({item, {}, TRecoveryOutcome::Skipped, "the destination folder does not exist", 0});
+        if (item) Record({item, {}, TRecoveryOutcome::Skipped, reason, 0});
     } else {
       if (!FFacts) {
-        const std::string name = platform::GetFileSystemName(FDestination);
+        const std::string name = platform::GetFileSystemName(root->Handle);
         FFacts = TDestinationFacts{name, platform::StoresNamedStreams(name)};
       }
       FBuffer.resize(kBlockSize);
-      TOutFolder root;
-      root.Path = FDestination;
-      while (root.Path.size() > 1 && root.Path.ends_with('/')) root.Path.pop_back();
       HoldRecords();
       for (PFileInfo item : FItems.Snapshot()) {
         if (Terminated()) break;
@@ -90,7 +88,7 @@ void TRecoveringThread::Execute() {
         if (item->IsFolder)
           SaveFolder(root, item);
         else
-          SaveFile(root, item);
+          SaveFile(*root, item);
       }
     }
   } catch (...) {
@@ -159,16 +157,19 @@ const TRecoveringThread::TFolderContent& TRecoveringThread::Content(PFileInfo Fo
   return found == index.end() ? kEmpty : found->second;
 }
 
-void TRecoveringThread::SaveFolder(TOutFolder& Parent, PFileInfo Folder) {
-  // Depth first with a stack of its own: a deep tree must not exhaust the thread's stack.
-  std::vector<std::unique_ptr<TOutFolder>> outs;
-  const auto newOut = [&outs](TOutFolder* P, const std::string& Name) {
-    outs.push_back(std::make_unique<TOutFolder>(TOutFolder{P, SafeOutputName(Name), {}, false}));
-    return outs.back().get();
+void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PFileInfo Folder) {
+  // Depth first with a stack of its own: a deep tree must not exhaust the thread's stack. A folder is
+  // let go (and its descriptor closed) once nothing left on the stack lies below it.
+  const auto newOut = [](const std::shared_ptr<TOutFolder>& P, const std::string& Name) {
+    auto out = std::make_shared<TOutFolder>();
+    out->Parent = P;
+    out->Name = SafeOutputName(Name);
+    return out;
   };
-  std::vector<std::pair<PFileInfo, TOutFolder*>> stack{{Folder, newOut(&Parent, Folder->Name)}};
+  std::vector<std::pair<PFileInfo, std::shared_ptr<TOutFolder>>> stack;
+  stack.emplace_back(Folder, newOut(Parent, Folder->Name));
   while (!stack.empty() && !Terminated()) {
-    const auto [folder, out] = stack.back();
+    const auto [folder, out] = std::move(stack.back());
     stack.pop_back();
     if (!FDone.insert(folder).second) continue;  // also ends a cycle of parents
     const TFolderContent& content = Content(folder);
@@ -176,7 +177,7 @@ void TRecoveringThread::SaveFolder(TOutFolder& Parent, PFileInfo Folder) {
       std::string error;
       if (!MakeFolder(*out, error)) {
         // Its files and its subfolders are left out with it.
-        Record({folder, out->Path, TRecoveryOutcome::Skipped, error, 0});
+        Record({folder, out->Handle.Path(), TRecoveryOutcome::Skipped, error, 0});
         continue;
       }
       for (PFileInfo file : content.Files) {
@@ -192,38 +193,77 @@ void TRecoveringThread::SaveFolder(TOutFolder& Parent, PFileInfo Folder) {
 
 bool TRecoveringThread::MakeFolder(TOutFolder& Folder, std::string& Error) {
   std::vector<TOutFolder*> chain;
-  for (TOutFolder* f = &Folder; f && f->Path.empty(); f = f->Parent) chain.push_back(f);
+  TOutFolder* made = &Folder;
+  for (; made && !made->IsMade(); made = made->Parent.get()) chain.push_back(made);
+  if (made && !Reopen(*made, Error)) return false;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     if (!MakeOneFolder(**it, Error)) return false;
+  LimitOpenFolders(Folder);
   return true;
 }
 
+bool TRecoveringThread::Reopen(TOutFolder& Folder, std::string& Error) {
+  // The closed ones up to the nearest open folder, opened again from the top down.
+  std::vector<TOutFolder*> closed;
+  TOutFolder* f = &Folder;
+  for (; f && !f->Handle.IsOpen(); f = f->Parent.get()) closed.push_back(f);
+  if (!f) {
+    Error = "its folder could not be opened again";
+    return false;
+  }
+  for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
+    TOutFolder& out = **it;
+    platform::TFolderHandle again = out.Failed ? platform::TFolderHandle() : out.Parent->Handle.OpenSub(out.MadeName);
+    if (!again.IsOpen() || again.Identity() != out.Made) {
+      out.Failed = true;
+      Error = "the folder " + out.Parent->Handle.PathOf(out.MadeName) + " was moved or replaced during the recovery";
+      return false;
+    }
+    out.Handle = std::move(again);
+  }
+  return true;
+}
+
+void TRecoveringThread::LimitOpenFolders(TOutFolder& Deepest) {
+  // Open folders lie on the chain above the one being written; the shallowest half is let go, so a
+  // deep tree costs a bounded number of descriptors. The destination itself stays open.
+  std::vector<TOutFolder*> open;
+  for (TOutFolder* f = &Deepest; f && f->Parent; f = f->Parent.get())
+    if (f->Handle.IsOpen()) open.push_back(f);
+  if (open.size() <= kMaxOpenFolders) return;
+  for (std::size_t i = kMaxOpenFolders / 2; i < open.size(); ++i) open[i]->Handle = {};
+}
+
 bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
-  if (Folder.Failed || !Folder.Parent || Folder.Parent->Path.empty()) {
+  if (Folder.Failed || !Folder.Parent || !Folder.Parent->Handle.IsOpen()) {
     Folder.Failed = true;
     Error = "its folder could not be created";
     return false;
   }
-  // A folder of that name is used as it is; a file or a link of that name makes it take a numbered name.
+  const platform::TFolderHandle& parent = Folder.Parent->Handle;
+  // A folder of that name is used as it is; a file or a link of that name makes it take a numbered
+  // name. What is used is what opened as a folder without following a link, whatever the name
+  // holds later.
   for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-    const std::string path = JoinPath(Folder.Parent->Path, NumberedOutputName(Folder.Name, attempt));
-    platform::TPathState state = platform::GetPathState(path);
-    if (state == platform::TPathState::Free) {
-      if (platform::CreateFolder(path)) {
-        Folder.Path = path;
-        return true;
-      }
+    const std::string name = NumberedOutputName(Folder.Name, attempt);
+    if (!parent.MakeSub(name) && errno != EEXIST) {
       const int error = errno;
-      state = platform::GetPathState(path);
-      if (state == platform::TPathState::Free) {
-        Folder.Failed = true;
-        Error = "the folder " + path + " cannot be created: " + ErrorText(error);
-        return false;
-      }
+      Folder.Failed = true;
+      Error = "the folder " + parent.PathOf(name) + " cannot be created: " + ErrorText(error);
+      return false;
     }
-    if (state == platform::TPathState::Folder) {
-      Folder.Path = path;
+    platform::TFolderHandle made = parent.OpenSub(name);
+    if (made.IsOpen()) {
+      Folder.Made = made.Identity();
+      Folder.MadeName = name;
+      Folder.Handle = std::move(made);
       return true;
+    }
+    // Gone again, or not a folder: the next name.
+    if (const int error = errno; error != ENOENT && error != ENOTDIR && error != ELOOP) {
+      Folder.Failed = true;
+      Error = "the folder " + parent.PathOf(name) + " cannot be opened: " + ErrorText(error);
+      return false;
     }
   }
   Folder.Failed = true;
@@ -231,12 +271,14 @@ bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
   return false;
 }
 
-std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const std::string& Path, int& Error) {
+std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const platform::TFolderHandle& Folder,
+                                                                       const std::string& Name, int& Error) {
   std::unique_ptr<platform::TOutputFile> file;
   // Stays so when a closed main-thread port drops the step.
   Error = ECANCELED;
+  const TNewFilePlace place{Folder, Name, Folder.PathOf(Name)};
   const auto create = [&] {
-    file = FOnCreateFile ? FOnCreateFile(Path) : platform::TOutputFile::CreateNew(Path);
+    file = FOnCreateFile ? FOnCreateFile(place) : place.CreateNew();
     Error = errno;
   };
   if (FMainThread)
@@ -246,19 +288,22 @@ std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const s
   return file;
 }
 
-std::unique_ptr<platform::TOutputFile> TRecoveringThread::CreateUniqueFile(const std::string& Folder,
-                                                                         const std::string& Name, std::string& Error) {
+std::unique_ptr<platform::TOutputFile> TRecoveringThread::CreateUniqueFile(const platform::TFolderHandle& Folder,
+                                                                         const std::string& Name, std::string& Chosen,
+                                                                         std::string& Error) {
   // Numbers already used in this run are not tried again, so many files of one name cost no more each.
-  int& next = FNextAttempt[JoinPath(Folder, Name)];
+  int& next = FNextAttempt[Folder.PathOf(Name)];
   for (next = std::max(next, 1); next <= kMaxNameAttempts; ++next) {
-    const std::string path = JoinPath(Folder, NumberedOutputName(Name, next));
+    const std::string name = NumberedOutputName(Name, next);
     int error = 0;
-    if (auto file = CallCreateFile(path, error)) {
+    if (auto file = CallCreateFile(Folder, name, error)) {
       ++next;
+      Chosen = name;
       return file;
     }
-    if (platform::GetPathState(path) == platform::TPathState::Free) {
-      Error = path + " cannot be created: " + ErrorText(error);
+    platform::TEntryFacts facts;
+    if (!Folder.Look(name, facts) && errno == ENOENT) {
+      Error = Folder.PathOf(name) + " cannot be created: " + ErrorText(error);
       return nullptr;
     }
   }
@@ -287,7 +332,8 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
     Record(std::move(record));
     return;
   }
-  std::unique_ptr<platform::TOutputFile> file = CreateUniqueFile(Folder.Path, name, error);
+  std::string chosen;
+  std::unique_ptr<platform::TOutputFile> file = CreateUniqueFile(Folder.Handle, name, chosen, error);
   if (!file) {
     record.Reason = error;
     Record(std::move(record));
@@ -305,7 +351,7 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   stream.reset();
   const bool complete = copied == wanted;
   if (!complete) AddNote(notes, problem);
-  AddNote(notes, CopyNamedStreams(Item, file->Path()));
+  AddNote(notes, CopyNamedStreams(Item, Folder.Handle, chosen));
   Finish(*file, *Item, wanted);
   record.Outcome = complete ? TRecoveryOutcome::Written : TRecoveryOutcome::Partial;
   record.Reason = notes;
@@ -360,7 +406,8 @@ std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TO
   return copied;
 }
 
-std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const std::string& Path) {
+std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const platform::TFolderHandle& Folder,
+                                                const std::string& Name) {
   if (!Item->FsInfo) return {};
   const std::vector<TNamedStreamInfo> streams = Item->FsInfo->NamedStreams();
   if (streams.empty()) return {};
@@ -370,7 +417,8 @@ std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const std::strin
     return "named streams not written (" + FFacts->FileSystemName + " does not store them): " + names;
   for (const auto& s : streams) {
     int error = 0;
-    auto file = CallCreateFile(Path + ":" + SafeOutputName(s.Name), error);
+    // Beside the file, in the same folder.
+    auto file = CallCreateFile(Folder, Name + ":" + SafeOutputName(s.Name), error);
     auto stream = file ? FManager.CreateStream(Item, s.Name) : nullptr;
     if (!stream) return "named streams from " + s.Name + " on could not be written";
     std::string problem;

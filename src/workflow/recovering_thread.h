@@ -38,7 +38,7 @@ class TRecoveringThread final : public TRecoveryJob {
   void Terminate() override { FTerminated = true; }
 
   void SetDestination(const std::string& Folder) override { FDestination = Folder; }
-  // Without a handler, files are created with TOutputFile::CreateNew.
+  // Without a handler, files are created with TOutputFile::CreateNewIn.
   void SetOnCreateFile(TCreateFileHandler Handler) override { FOnCreateFile = std::move(Handler); }
   void SetOnFinished(std::function<void()> Handler) override { FOnFinished = std::move(Handler); }
   std::vector<TRecoveryRecord> Records() const override;
@@ -63,14 +63,22 @@ class TRecoveringThread final : public TRecoveryJob {
   static constexpr std::uint32_t kBlockSize = 64 * 1024;
   // Most bytes copied straight from the volume between two looks at the stop request.
   static constexpr std::int64_t kVolumeCopyChunk = 8 * 1024 * 1024;
+  // Most folder descriptors held along the folder being written.
+  static constexpr std::size_t kMaxOpenFolders = 64;
 
  private:
   // A destination folder; made when the first file that goes into it needs it.
+  // Everything inside it is made through its descriptor. Along a deep walk the shallowest
+  // descriptors are closed; such a folder is opened again from its parent, and used only while it is
+  // still the folder that was made.
   struct TOutFolder {
-    TOutFolder* Parent = nullptr;
-    std::string Name;  // safe name wanted in the parent
-    std::string Path;  // empty until made
+    std::shared_ptr<TOutFolder> Parent;
+    std::string Name;                // safe name wanted in the parent
+    platform::TFolderHandle Handle;  // open once made, unless closed since
+    std::string MadeName;            // the name it was made under
+    platform::TFileIdentity Made;    // which folder was made; unknown until then
     bool Failed = false;
+    bool IsMade() const { return Handle.IsOpen() || Made.Known(); }
   };
   // Subfolders and passing files of one folder, in the order of their disk's lists.
   struct TFolderContent {
@@ -81,7 +89,7 @@ class TRecoveringThread final : public TRecoveryJob {
   void Execute();
   void HoldRecords();
   void LetGoRecords();
-  void SaveFolder(TOutFolder& Parent, PFileInfo Folder);
+  void SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PFileInfo Folder);
   void SaveFile(TOutFolder& Folder, PFileInfo Item);
   // Copies up to Limit bytes of Stream into File; bytes copied.
   std::int64_t CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
@@ -90,14 +98,19 @@ class TRecoveringThread final : public TRecoveryJob {
   // Usable turns false when the copy is refused or comes back short: Read goes on from there.
   std::int64_t CopyVolumeRange(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
                                bool& Usable);
-  std::string CopyNamedStreams(PFileInfo Item, const std::string& Path);
+  std::string CopyNamedStreams(PFileInfo Item, const platform::TFolderHandle& Folder, const std::string& Name);
   void Finish(platform::TOutputFile& File, const TFileInfo& Item, std::int64_t Size);
 
   bool MakeFolder(TOutFolder& Folder, std::string& Error);
   bool MakeOneFolder(TOutFolder& Folder, std::string& Error);
-  std::unique_ptr<platform::TOutputFile> CreateUniqueFile(const std::string& Folder, const std::string& Name,
+  bool Reopen(TOutFolder& Folder, std::string& Error);
+  void LimitOpenFolders(TOutFolder& Deepest);
+  // Name, or the first numbered form of it that is free, inside Folder; Chosen tells which.
+  std::unique_ptr<platform::TOutputFile> CreateUniqueFile(const platform::TFolderHandle& Folder,
+                                                          const std::string& Name, std::string& Chosen,
                                                           std::string& Error);
-  std::unique_ptr<platform::TOutputFile> CallCreateFile(const std::string& Path, int& Error);
+  std::unique_ptr<platform::TOutputFile> CallCreateFile(const platform::TFolderHandle& Folder,
+                                                        const std::string& Name, int& Error);
   const TFolderContent& Content(PFileInfo Folder);
   void Record(TRecoveryRecord Record);
   bool Terminated() const { return FTerminated.load(); }

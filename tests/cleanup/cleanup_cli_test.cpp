@@ -1,10 +1,14 @@
 // kestrine-cli cleanup, run as a user runs it.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -130,6 +134,97 @@ TEST_F(CleanupCli, StaysOnTheFileSystemOfTheSearchedFolder) {
   ASSERT_EQ(r.Status, 0);
   EXPECT_NE(r.Output.find("a.tmp,"), std::string::npos) << r.Output;
   EXPECT_EQ(r.Output.find("inside.tmp"), std::string::npos) << r.Output;
+}
+
+// A wipe never overwrites a file that has a name outside the tree; a delete takes only the name.
+TEST_F(CleanupCli, HardLinkedMatchesAreNotWipedAndDeleteTakesOnlyTheName) {
+  fs::create_hard_link(Dir / "a.tmp", Scratch / "precious");
+  const std::vector<std::uint8_t> before = test::ReadFile(Scratch / "precious");
+  const auto wipe = Cli("--path " + Root() + " --mask '*.tmp' --mask '*.bak' --wipe --passes 1 --yes");
+  EXPECT_EQ(wipe.Status, 1) << Err;
+  EXPECT_NE(Err.find((Dir / "a.tmp").string() + ": has other names; not wiped"), std::string::npos) << Err;
+  EXPECT_NE(Err.find("Wiped and deleted 1 file(s), 1 failed"), std::string::npos) << Err;
+  EXPECT_TRUE(fs::exists(Dir / "a.tmp"));
+  EXPECT_FALSE(fs::exists(Dir / "b.BAK"));
+  EXPECT_EQ(test::ReadFile(Scratch / "precious"), before);
+  EXPECT_EQ(Cli("--path " + Root() + " --mask '*.tmp' --delete --yes").Status, 0) << Err;
+  EXPECT_FALSE(fs::exists(Dir / "a.tmp"));
+  EXPECT_EQ(test::ReadFile(Scratch / "precious"), before);
+}
+
+// A folder that may not be changed: the file in it can be overwritten but not deleted. Root passes
+// every permission check, so it runs in a user namespace of its own, where it does not.
+TEST_F(CleanupCli, AWipeThatCannotDeleteSaysTheDataWasOverwritten) {
+  std::string prefix;
+  if (::geteuid() == 0) {
+    if (RunCommand("unshare --user true 2>/dev/null").Status != 0) GTEST_SKIP() << "no user namespaces here";
+    prefix = "unshare --user ";
+  }
+  ::chmod((Dir / "sub").c_str(), 0555);
+  const auto r = Cli("--path " + Root() + " --mask '*.log' --wipe --passes 1 --yes", prefix);
+  ::chmod((Dir / "sub").c_str(), 0755);
+  EXPECT_EQ(r.Status, 1) << Err;
+  EXPECT_NE(Err.find((Dir / "sub" / "c.log").string() + ": overwritten, but could not be deleted: Permission denied"),
+            std::string::npos)
+      << Err;
+  EXPECT_NE(Err.find("Wiped and deleted 0 file(s), 1 overwritten but not deleted"), std::string::npos) << Err;
+  EXPECT_EQ(test::ReadFile(Dir / "sub" / "c.log"), std::vector<std::uint8_t>(70000, 0x00));
+}
+
+// A FIFO that matches is listed but never opened for writing, which would wait for a reader.
+TEST_F(CleanupCli, AFifoInTheTreeNeverHoldsTheWipeUp) {
+  ASSERT_EQ(::mkfifo((Dir / "pipe.tmp").c_str(), 0666), 0);
+  const auto r = Cli("--path " + Root() + " --mask '*.tmp' --wipe --passes 1 --yes", "timeout 60 ");
+  EXPECT_EQ(r.Status, 1) << Err;
+  EXPECT_NE(Err.find("pipe.tmp: not a regular file"), std::string::npos) << Err;
+  EXPECT_EQ(fs::status(Dir / "pipe.tmp").type(), fs::file_type::fifo);
+  EXPECT_FALSE(fs::exists(Dir / "a.tmp"));
+}
+
+// A helper thread swaps a folder of the tree for a link to a folder outside and back, as fast as it
+// can, while deletes and wipes run: nothing outside changes.
+TEST_F(CleanupCli, FoldersSwappedForLinksWhileItRunsLeaveTheOutsideAlone) {
+  const fs::path sentinel = Scratch / "sentinel";
+  fs::create_directories(sentinel);
+  const std::vector<std::string> names = {"c.log", "d.log", "e.log", "f.log", "g.log", "h.log"};
+  for (const std::string& name : names) test::WriteFile(sentinel / name, std::vector<std::uint8_t>(5000, 0x53));
+  const auto state = [&] {
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& e : fs::directory_iterator(sentinel)) files[e.path().string()] = test::ReadFile(e.path());
+    return files;
+  };
+  const auto before = state();
+  const fs::path sub = Dir / "sub", held = Dir / "held";
+  int swaps = 0;
+  for (int run = 0; run < 16; ++run) {
+    for (const std::string& name : names) Put("sub/" + name, 5000);
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+      for (int i = 0; i < 1000000 && !done; ++i) {
+        std::error_code ec;
+        if (fs::is_symlink(sub, ec)) {
+          fs::remove(sub, ec);
+          fs::rename(held, sub, ec);
+        } else {
+          fs::rename(sub, held, ec);
+          fs::create_directory_symlink(sentinel, sub, ec);
+          ++swaps;
+        }
+      }
+    });
+    const auto r = Cli("--path " + Root() + " --mask '*.log' " + (run % 2 ? "--wipe --passes 1" : "--delete") + " --yes",
+                       "timeout 60 ");
+    done = true;
+    swapper.join();
+    std::error_code ec;
+    if (fs::is_symlink(sub, ec)) {
+      fs::remove(sub);
+      fs::rename(held, sub);
+    }
+    EXPECT_NE(r.Status, 124) << Err;
+    ASSERT_EQ(state(), before) << "run " << run << ": " << Err;
+  }
+  EXPECT_GT(swaps, 0);
 }
 
 }  // namespace

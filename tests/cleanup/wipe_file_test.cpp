@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -261,6 +262,98 @@ TEST_F(WipeFileTest, CleanupTargetsKeepOddFolderNamesWhole) {
   EXPECT_EQ(found[0].Type, ".TMP");
   EXPECT_EQ(found[0].Size, 1);
   EXPECT_EQ(found[1].Name, "y.bak");
+}
+
+// A file with another name keeps its data and both names under a wipe; a delete takes only the
+// name it was given.
+TEST_F(WipeFileTest, FilesWithOtherNamesAreNeverOverwritten) {
+  const std::string path = Put("junk.tmp", 3000);
+  const Bytes before = test::ReadFile(path);
+  fs::create_directories(Dir / "outside");
+  fs::create_hard_link(path, Dir / "outside" / "precious");
+  const TWipeResult result = WipeFile(path, 3);
+  EXPECT_EQ(result.Status, TWipeStatus::HasOtherNames);
+  EXPECT_EQ(result.Message, "has other names; not wiped");
+  const TCleanupOutcome wiped = WipeCleanupFile(path, 3);
+  EXPECT_FALSE(wiped.Ok);
+  EXPECT_FALSE(wiped.Overwritten);
+  EXPECT_EQ(wiped.Error, "has other names; not wiped");
+  EXPECT_EQ(test::ReadFile(path), before);
+  EXPECT_TRUE(DeleteCleanupFile(path).Ok);
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(test::ReadFile(Dir / "outside" / "precious"), before);
+}
+
+// What a cleanup listed, and what it acts on after the listing: the same files reached from the
+// same folder, or nothing.
+class ListedCleanup : public WipeFileTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(Dir / "tree" / "sub");
+    fs::create_directories(Dir / "outside");
+    for (const char* name : {"tree/a.tmp", "tree/sub/b.tmp", "tree/sub/c.tmp", "outside/b.tmp", "outside/c.tmp"})
+      Put(name, 2000);
+    Outside = State(Dir / "outside");
+    const TCleanupRoots roots({(Dir / "tree").string()});
+    TFindFile finder;
+    SetCleanupTargets(finder.Criteria.Files, {(Dir / "tree").string()}, {"*.tmp"});
+    finder.OnFileMatch = [&](TFindFile&, const std::string& Folder, const TSearchRec& Rec) {
+      Matches[Rec.Name] = MakeCleanupMatch(Folder, Rec);
+      roots.Attach(Matches[Rec.Name]);
+    };
+    finder.StartSearch();
+    ASSERT_EQ(Matches.size(), 3u);
+  }
+  std::map<std::string, Bytes> State(const fs::path& Folder) {
+    std::map<std::string, Bytes> state;
+    for (const auto& e : fs::recursive_directory_iterator(Folder)) state[e.path().string()] = test::ReadFile(e.path());
+    return state;
+  }
+  void SwapSubForLinkOutside() {
+    fs::rename(Dir / "tree" / "sub", Dir / "tree" / "moved");
+    fs::create_directory_symlink(Dir / "outside", Dir / "tree" / "sub");
+  }
+  std::map<std::string, Bytes> Outside;
+  std::map<std::string, TCleanupMatch> Matches;
+};
+
+TEST_F(ListedCleanup, AListedFolderSwappedForALinkIsNotFollowed) {
+  const TCleanupMatch& b = Matches["b.tmp"];
+  EXPECT_EQ(b.Root, (Dir / "tree").string() + "/");
+  EXPECT_TRUE(b.Identity.Known());
+  SwapSubForLinkOutside();
+  const TCleanupOutcome wiped = WipeCleanupFile(b, 3);
+  const TCleanupOutcome deleted = DeleteCleanupFile(Matches["c.tmp"]);
+  for (const TCleanupOutcome& o : {wiped, deleted}) {
+    EXPECT_FALSE(o.Ok);
+    EXPECT_FALSE(o.Overwritten);
+    EXPECT_NE(o.Error.find("is no longer a folder (a link took its place); left alone"), std::string::npos) << o.Error;
+  }
+  EXPECT_EQ(State(Dir / "outside"), Outside);
+  EXPECT_TRUE(fs::exists(Dir / "tree" / "moved" / "b.tmp"));
+  // What is still as listed is acted on.
+  EXPECT_TRUE(WipeCleanupFile(Matches["a.tmp"], 1).Ok);
+  EXPECT_FALSE(fs::exists(Dir / "tree" / "a.tmp"));
+}
+
+TEST_F(ListedCleanup, ANameThatNowHoldsAnotherFileOrARootThatMovedIsLeftAlone) {
+  // Another file under the listed name, in the listed folder.
+  fs::rename(Dir / "tree" / "sub" / "b.tmp", Dir / "tree" / "sub" / "old");
+  Put("tree/sub/b.tmp", 10);
+  const Bytes other = test::ReadFile(Dir / "tree" / "sub" / "b.tmp");
+  for (const TCleanupOutcome& o : {WipeCleanupFile(Matches["b.tmp"], 3), DeleteCleanupFile(Matches["b.tmp"])}) {
+    EXPECT_FALSE(o.Ok);
+    EXPECT_EQ(o.Error, "is no longer the file that was listed; left alone");
+  }
+  EXPECT_EQ(test::ReadFile(Dir / "tree" / "sub" / "b.tmp"), other);
+  // The searched folder itself swapped for a link to one of the same shape.
+  fs::rename(Dir / "tree", Dir / "tree.old");
+  fs::create_directories(Dir / "tree");
+  fs::create_directory_symlink(Dir / "outside", Dir / "tree" / "sub");
+  const TCleanupOutcome moved = DeleteCleanupFile(Matches["c.tmp"]);
+  EXPECT_FALSE(moved.Ok);
+  EXPECT_NE(moved.Error.find("is no longer the one searched"), std::string::npos) << moved.Error;
+  EXPECT_EQ(State(Dir / "outside"), Outside);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/folder_handle.h"
 #include "platform/volume_source.h"
 #include "tests/support/test_support.h"
 
@@ -33,6 +34,52 @@ TEST(OutputFile, NeverReplacesAFileNorWritesThroughALink) {
   EXPECT_EQ(GetPathState((dir / "link").string()), TPathState::Taken);
   EXPECT_EQ(GetPathState((dir / "folder").string()), TPathState::Folder);
   EXPECT_EQ(GetPathState((dir / "free").string()), TPathState::Free);
+}
+
+// Everything below an open folder goes through it: a name that is, or becomes, a link is never
+// followed, and a name never walks further than one component.
+TEST(FolderHandle, NamesAreActedOnInsideTheOpenFolderOnly) {
+  test::TTempDir dir;
+  fs::create_directories(dir / "out");
+  fs::create_directories(dir / "elsewhere");
+  TFolderHandle out = TFolderHandle::OpenNamed((dir / "out").string() + "/");
+  ASSERT_TRUE(out.IsOpen());
+  EXPECT_EQ(out.PathOf("x"), (dir / "out" / "x").string());
+
+  ASSERT_TRUE(out.MakeSub("sub"));
+  EXPECT_FALSE(out.MakeSub("sub"));
+  EXPECT_EQ(errno, EEXIST);
+  TFolderHandle sub = out.OpenSub("sub");
+  ASSERT_TRUE(sub.IsOpen());
+  // The folder moves and a link takes its name: the handle still writes into the folder itself.
+  fs::rename(dir / "out" / "sub", dir / "out" / "moved");
+  fs::create_directory_symlink(dir / "elsewhere", dir / "out" / "sub");
+  ASSERT_NE(TOutputFile::CreateNewIn(sub, "f"), nullptr);
+  EXPECT_TRUE(fs::exists(dir / "out" / "moved" / "f"));
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  EXPECT_EQ(GetFileSystemName(sub), GetFileSystemName((dir / "out").string()));
+
+  EXPECT_FALSE(out.OpenSub("sub").IsOpen());
+  EXPECT_TRUE(errno == ENOTDIR || errno == ELOOP) << errno;
+  EXPECT_EQ(TOutputFile::CreateNewIn(out, "sub"), nullptr);
+  for (const char* name : {"", ".", "..", "moved/f", "sub/x"}) {
+    EXPECT_FALSE(out.OpenSub(name).IsOpen()) << name;
+    EXPECT_FALSE(out.MakeSub(name)) << name;
+    EXPECT_EQ(TOutputFile::CreateNewIn(out, name), nullptr) << name;
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+
+  TEntryFacts facts;
+  ASSERT_TRUE(out.Look("sub", facts));
+  EXPECT_EQ(facts.Kind, TEntryFacts::TKind::Link);
+  ASSERT_TRUE(out.Look("moved", facts));
+  EXPECT_EQ(facts.Kind, TEntryFacts::TKind::Folder);
+  EXPECT_EQ(facts.Identity, sub.Identity());
+  EXPECT_FALSE(out.Look("free", facts));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_TRUE(out.Unlink("sub"));
+  EXPECT_TRUE(fs::exists(dir / "elsewhere"));
+  EXPECT_FALSE(TFolderHandle::OpenNamed((dir / "nowhere").string()).IsOpen());
 }
 
 TEST(OutputFile, ZeroBlocksAndTrailingZerosReadBackAsTheyWereWritten) {

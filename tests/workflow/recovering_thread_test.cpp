@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <fstream>
 #include <map>
@@ -427,9 +428,9 @@ TEST_F(Recovery, StopEndsTheCopyAtABlockAndLeavesTheRestUnhandled) {
   items.Add(Find("Big random.bin"));
   const auto records = Recover(items, out, [](TRecoveryJob& Job) {
     // The stop comes while the first file is being created, before any of its bytes are copied.
-    Job.SetOnCreateFile([&Job](const std::string& Path) {
+    Job.SetOnCreateFile([&Job](const TNewFilePlace& Place) {
       Job.Terminate();
-      return platform::TOutputFile::CreateNew(Path);
+      return Place.CreateNew();
     });
   });
   EXPECT_EQ(Finished, 1);
@@ -447,13 +448,13 @@ TEST_F(Recovery, ItemsTheHandlerCannotCreateAreSkippedWithTheReason) {
   items.Add(Find("Big random.bin"));
   std::vector<std::string> asked;
   const auto records = Recover(items, out, [&asked](TRecoveryJob& Job) {
-    Job.SetOnCreateFile([&asked](const std::string& Path) -> std::unique_ptr<platform::TOutputFile> {
-      asked.push_back(Path);
-      if (Path.ends_with(".log")) {
+    Job.SetOnCreateFile([&asked](const TNewFilePlace& Place) -> std::unique_ptr<platform::TOutputFile> {
+      asked.push_back(Place.Path);
+      if (Place.Path.ends_with(".log")) {
         errno = EACCES;
         return nullptr;
       }
-      return platform::TOutputFile::CreateNew(Path);
+      return Place.CreateNew();
     });
   });
   ASSERT_EQ(records.size(), 2u);
@@ -463,6 +464,182 @@ TEST_F(Recovery, ItemsTheHandlerCannotCreateAreSkippedWithTheReason) {
   EXPECT_EQ(records[1].Outcome, TRecoveryOutcome::Written);
   EXPECT_EQ(asked, (std::vector<std::string>{(out / "Big text.log").string(), (out / "Big random.bin").string()}));
   EXPECT_FALSE(fs::exists(out / "Big text.log"));
+}
+
+// Regular files below Root; links are not followed, so they are the files that really are inside.
+int RegularFilesBelow(const fs::path& Root) {
+  int count = 0;
+  for (const auto& e : fs::recursive_directory_iterator(Root)) count += e.is_regular_file() && !e.is_symlink();
+  return count;
+}
+
+// A folder outside the destination that must come through a recovery as it was.
+class TSentinel {
+ public:
+  explicit TSentinel(const fs::path& Folder) : FFolder(Folder) {
+    fs::create_directories(FFolder);
+    test::WriteFile(FFolder / "keep", {'k', 'e', 'e', 'p'});
+    FBefore = State();
+  }
+  bool Untouched() const { return State() == FBefore; }
+  const fs::path& Folder() const { return FFolder; }
+
+ private:
+  std::map<std::string, std::vector<std::uint8_t>> State() const {
+    std::map<std::string, std::vector<std::uint8_t>> state;
+    for (const auto& e : fs::recursive_directory_iterator(FFolder))
+      state[e.path().string()] = e.is_regular_file() ? test::ReadFile(e.path()) : std::vector<std::uint8_t>{};
+    return state;
+  }
+  fs::path FFolder;
+  std::map<std::string, std::vector<std::uint8_t>> FBefore;
+};
+
+int WrittenFiles(const std::vector<TRecoveryRecord>& Records) {
+  int count = 0;
+  for (const auto& r : Records) count += !r.Item->IsFolder && r.Outcome != TRecoveryOutcome::Skipped;
+  return count;
+}
+
+// The folder a file is about to go into is swapped for a link at the worst moment: after it was
+// made, before the file is created. Its files still land in the folder that was made.
+TEST_F(Recovery, AFolderSwappedForALinkBeforeItsFileIsCreatedIsNotFollowed) {
+  OpenFixture("fat12.img");
+  const fs::path out = Out();
+  const TSentinel sentinel(Dir / "sentinel");
+  int swaps = 0;
+  TDiskItems items;
+  items.Add(Find("Old Projects", true));
+  items.Add(Find("A", true));
+  const auto records = Recover(items, out, [&](TRecoveryJob& Job) {
+    Job.SetOnCreateFile([&](const TNewFilePlace& Place) {
+      // Where the folder really is now; its path may lead through links swapped in before.
+      const fs::path folder = fs::read_symlink("/proc/self/fd/" + std::to_string(Place.Folder.Descriptor()));
+      std::error_code ec;
+      fs::rename(folder, out / ("moved " + std::to_string(++swaps)), ec);
+      fs::create_directory_symlink(sentinel.Folder(), folder, ec);
+      return Place.CreateNew();
+    });
+  });
+  EXPECT_EQ(swaps, 4);
+  EXPECT_TRUE(sentinel.Untouched());
+  EXPECT_EQ(WrittenFiles(records), 4);
+  EXPECT_EQ(RegularFilesBelow(out), 4);
+  for (const auto& r : records)
+    EXPECT_TRUE(r.Item->IsFolder || r.Outcome == TRecoveryOutcome::Written) << r.Destination << ": " << r.Reason;
+}
+
+// A helper thread swaps the folders the recovery makes for links, as fast as it can, run after run.
+TEST_F(Recovery, FoldersSwappedForLinksWhileItRunsNeverLeadOutside) {
+  OpenFixture("fat12.img");
+  const TSentinel sentinel(Dir / "sentinel");
+  const TDiskItems items = TopItems();
+  int swaps = 0;
+  for (int run = 0; run < 12; ++run) {
+    const fs::path out = Dir / ("out" + std::to_string(run));
+    fs::create_directories(out);
+    std::atomic<bool> done{false};
+    std::thread swapper([&, out] {
+      const std::vector<fs::path> targets = {out / "Many files", out / "Old Projects", out / "Documents",
+                                             out / "Documents" / "Letters", out / "A" / "B" / "C"};
+      // Bounded however the recovery goes.
+      for (int i = 0; i < 200000 && !done; ++i) {
+        const fs::path& target = targets[static_cast<std::size_t>(i) % targets.size()];
+        std::error_code ec;
+        if (!fs::is_directory(fs::symlink_status(target, ec))) continue;
+        fs::rename(target, out / ("moved " + std::to_string(i)), ec);
+        if (!ec) {
+          fs::create_directory_symlink(sentinel.Folder(), target, ec);
+          ++swaps;
+        }
+      }
+    });
+    // A slow disk: each file is created a moment after it was asked for, and its folder was made.
+    const auto records = Recover(items, out, [](TRecoveryJob& Job) {
+      Job.SetOnCreateFile([](const TNewFilePlace& Place) {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        return Place.CreateNew();
+      });
+    });
+    done = true;
+    swapper.join();
+    EXPECT_TRUE(sentinel.Untouched()) << "run " << run;
+    EXPECT_EQ(RegularFilesBelow(out), WrittenFiles(records)) << "run " << run;
+  }
+  EXPECT_GT(swaps, 0);
+}
+
+// Descriptors open in this process.
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// A tree deeper than the folder descriptors held at once: the shallow ones are let go and opened
+// again from their parents when a folder beside the deep branch needs them, and only while they are
+// still the folders that were made.
+TEST_F(Recovery, ADeepTreeHoldsABoundedNumberOfFolderDescriptors) {
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat16});
+  constexpr std::uint32_t kDepth = 150, kFirst = 2, kData = kFirst + kDepth + 10, kBeside = kData + kDepth + 10;
+  ASSERT_GT(volume.ClusterCount(), kBeside + 10);
+  volume.Put(volume.RootOffset(), ShortSlot("D          ", 0x10, kFirst, 0));
+  for (std::uint32_t level = 0; level < kDepth; ++level) {
+    const std::uint32_t cluster = kFirst + level;
+    volume.Chain({cluster});
+    std::vector<test::TSlot> slots;
+    // A deleted file at every level, and the next level below; the top level also holds E, which
+    // is written after the deep branch.
+    slots.push_back(Deleted(ShortSlot("?ILE    TXT", 0x20, kData + level, 100)));
+    if (level + 1 < kDepth) slots.push_back(ShortSlot("D          ", 0x10, cluster + 1, 0));
+    if (level == 0) slots.push_back(ShortSlot("E          ", 0x10, kBeside, 0));
+    volume.PutSlots(volume.ClusterOffset(cluster), slots);
+    volume.PutBytes(volume.ClusterOffset(kData + level), Pattern(100, static_cast<std::uint8_t>(level)));
+  }
+  volume.Chain({kBeside});
+  volume.Put(volume.ClusterOffset(kBeside), Deleted(ShortSlot("?ESIDE  TXT", 0x20, kBeside + 1, 100)));
+  volume.PutBytes(volume.ClusterOffset(kBeside + 1), Pattern(100, 200));
+  OpenBuilt(volume);
+  TDiskItems items;
+  items.Add(Find("D", true));
+  fs::path deepest;
+  for (std::uint32_t level = 0; level < kDepth; ++level) deepest /= "D";
+
+  const fs::path out = Out();
+  const int before = OpenDescriptors();
+  int most = 0;
+  const auto records = Recover(items, out, [&](TRecoveryJob& Job) {
+    Job.SetOnCreateFile([&](const TNewFilePlace& Place) {
+      most = std::max(most, OpenDescriptors());
+      return Place.CreateNew();
+    });
+  });
+  EXPECT_EQ(WrittenFiles(records), static_cast<int>(kDepth) + 1);
+  EXPECT_LE(most - before, static_cast<int>(TRecoveringThread::kMaxOpenFolders) + 4);
+  EXPECT_EQ(RegularFilesBelow(out), static_cast<int>(kDepth) + 1);
+  EXPECT_EQ(test::ReadFile(out / deepest / "$ILE.TXT"), Pattern(100, kDepth - 1));
+  EXPECT_EQ(test::ReadFile(out / "D" / "E" / "$ESIDE.TXT"), Pattern(100, 200));
+
+  // The top folder is replaced by another while the deep branch is written: E does not go into it.
+  const fs::path again = Dir / "again";
+  fs::create_directories(again);
+  const auto swapped = Recover(items, again, [&](TRecoveryJob& Job) {
+    Job.SetOnCreateFile([&](const TNewFilePlace& Place) {
+      if (Place.Path == (again / deepest / "$ILE.TXT").string()) {
+        fs::rename(again / "D", again / "moved");
+        fs::create_directory(again / "D");
+      }
+      return Place.CreateNew();
+    });
+  });
+  EXPECT_EQ(WrittenFiles(swapped), static_cast<int>(kDepth));
+  EXPECT_TRUE(fs::is_empty(again / "D"));
+  const auto beside = std::find_if(swapped.begin(), swapped.end(), [](const TRecoveryRecord& R) {
+    return R.Item->Name == "E" || R.Item->Name == "$ESIDE.TXT";
+  });
+  ASSERT_NE(beside, swapped.end());
+  EXPECT_EQ(beside->Outcome, TRecoveryOutcome::Skipped);
+  EXPECT_NE(beside->Reason.find("was moved or replaced during the recovery"), std::string::npos) << beside->Reason;
 }
 
 // What one recovery left: each record with its destination below the folder and the file's bytes.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cleanup/findfile/char_tables.h"
+#include "platform/folder_handle.h"
 #include "support/file_time.h"
 #include "support/date_time.h"
 
@@ -45,6 +46,7 @@ struct TSearchRec {
   std::uint32_t Attr = 0;
   std::int64_t Size = 0;  // the whole size, for display
   TFindData FindData;
+  platform::TFileIdentity Identity;  // which file the entry was when it was found
 };
 
 enum TFileAttribute : std::uint8_t { ffArchive, ffReadonly, ffHidden, ffSystem, ffDirectory };

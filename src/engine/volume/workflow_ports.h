@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/volume/file_info.h"
+#include "platform/folder_handle.h"
 #include "platform/output_files.h"
 
 namespace kestrine {
@@ -59,8 +60,17 @@ struct TRecoveryRecord {
   std::int64_t Size = 0;    // bytes the written file holds
 };
 
-// Creates the named file for writing, never replacing one; nil when it cannot.
-using TCreateFileHandler = std::function<std::unique_ptr<platform::TOutputFile>(const std::string& FileName)>;
+// Where a recovered file is to be made: Name inside the open Folder, shown to the user as Path. It is
+// made through the folder, never through Path, so a folder swapped for a link meanwhile leads nowhere.
+struct TNewFilePlace {
+  const platform::TFolderHandle& Folder;
+  std::string Name;
+  std::string Path;
+  std::unique_ptr<platform::TOutputFile> CreateNew() const { return platform::TOutputFile::CreateNewIn(Folder, Name); }
+};
+
+// Creates the file for writing, never replacing one; nil when it cannot.
+using TCreateFileHandler = std::function<std::unique_ptr<platform::TOutputFile>(const TNewFilePlace& Place)>;
 
 // A recovery: created suspended; the front end gives it the destination and its handlers, then
 // starts it.

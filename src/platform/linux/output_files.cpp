@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/folder_handle.h"
 #include "platform/volume_source.h"
 
 namespace kestrine::platform {
@@ -39,6 +40,17 @@ std::unique_ptr<TOutputFile> TOutputFile::CreateNew(const std::string& Path) {
   const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   return std::unique_ptr<TOutputFile>(new TOutputFile(fd, Path));
+}
+
+std::unique_ptr<TOutputFile> TOutputFile::CreateNewIn(const TFolderHandle& Folder, const std::string& Name) {
+  if (Name.empty() || Name == "." || Name == ".." || Name.find('/') != std::string::npos) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const int fd =
+      ::openat(Folder.Descriptor(), Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<TOutputFile>(new TOutputFile(fd, Folder.PathOf(Name)));
 }
 
 TOutputFile::~TOutputFile() {
@@ -125,15 +137,27 @@ TPathState GetPathState(const std::string& Path) {
 
 bool CreateFolder(const std::string& Path) { return ::mkdir(Path.c_str(), 0777) == 0; }
 
-std::string GetFileSystemName(const std::string& Folder) {
-  struct statfs st {};
-  if (::statfs(Folder.c_str(), &st) != 0) return "Unknown";
+namespace {
+
+std::string FileSystemNameOf(const struct statfs& st) {
   const auto magic = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFul;
   for (const TFsMagic& m : kFsMagics)
     if (m.Magic == magic) return m.Name;
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%lX", magic);
   return hex;
+}
+
+}  // namespace
+
+std::string GetFileSystemName(const std::string& Folder) {
+  struct statfs st {};
+  return ::statfs(Folder.c_str(), &st) == 0 ? FileSystemNameOf(st) : "Unknown";
+}
+
+std::string GetFileSystemName(const TFolderHandle& Folder) {
+  struct statfs st {};
+  return ::fstatfs(Folder.Descriptor(), &st) == 0 ? FileSystemNameOf(st) : "Unknown";
 }
 
 bool StoresNamedStreams(const std::string& /*FileSystemName*/) {

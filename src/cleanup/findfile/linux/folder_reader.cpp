@@ -74,6 +74,7 @@ class TLinuxFolderReader final : public TFolderReader {
     data.ftCreationTime = (st.stx_mask & STATX_BTIME) ? ToFileTime(st.stx_btime) : data.ftLastWriteTime;
     data.nFileSizeHigh = static_cast<std::uint32_t>(size >> 32);
     data.nFileSizeLow = static_cast<std::uint32_t>(size);
+    Rec.Identity = {static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino};
     return true;
   }
 
