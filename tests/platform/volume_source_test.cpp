@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <random>
 
 #include "engine/volume/disk_list.h"
@@ -97,6 +100,23 @@ TEST(VolumeSource, RefusesWhatIsNeitherImageNorDevice) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(TVolumeSource::Open((dir / "none").string(), &error));
   EXPECT_NE(error.find("No such file"), std::string::npos);
+}
+
+TEST(VolumeSource, AFifoIsRefusedWithoutWaitingForAWriter) {
+  test::TTempDir dir;
+  const auto fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string error;
+  auto opened = std::async(std::launch::async, [&] { return TVolumeSource::Open(fifo.string(), &error) != nullptr; });
+  if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // A writer lets the waiting open go, so the test ends either way.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    opened.wait();
+    if (writer >= 0) ::close(writer);
+    FAIL() << "opening a FIFO waited for a writer";
+  }
+  EXPECT_FALSE(opened.get());
+  EXPECT_EQ(error, "not an image file or block device");
 }
 
 }  // namespace
