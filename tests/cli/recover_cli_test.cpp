@@ -302,6 +302,50 @@ TEST(CliRecover, RefusesToWriteOntoTheDeviceItReadsUnlessForced) {
   EXPECT_TRUE(fs::exists(mount.Folder() / "Big text.log"));
 }
 
+// Each command says in one line why the source cannot be opened, and exits 1: no abort.
+void ExpectOneErrorLine(const TRun& Run, const std::string& Source) {
+  EXPECT_EQ(Run.Status, 1) << Run.Err;
+  EXPECT_EQ(std::count(Run.Err.begin(), Run.Err.end(), '\n'), 1) << Run.Err;
+  EXPECT_NE(Run.Err.find("kestrine-cli: " + Source + ": "), std::string::npos) << Run.Err;
+}
+
+TEST(CliRecover, SourcePathsThatCannotBeLookedAtGiveOneErrorLine) {
+  test::TTempDir dir;
+  const fs::path loop = dir / "loop";
+  fs::create_symlink(loop, loop);
+  const std::string tooLong = (dir / std::string(300, 'n')).string();
+  std::vector<std::string> sources = {loop.string(), (loop / "x.img").string(), tooLong};
+  // A folder the user may not search: only a user other than root is kept out.
+  const fs::path locked = dir / "locked";
+  fs::create_directories(locked);
+  test::WriteFile(locked / "vol.img", std::vector<std::uint8_t>(4096));
+  fs::permissions(locked, fs::perms::none);
+  if (::geteuid() != 0) sources.push_back((locked / "vol.img").string());
+  const std::string out = ShellQuote((dir / "out").string());
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    ExpectOneErrorLine(Recover(dir, ShellQuote(source) + " --all --out " + out), source);
+    ExpectOneErrorLine(Recover(dir, ShellQuote(source) + " a.txt --out " + out), source);
+    const fs::path err = dir / "stderr";
+    for (const std::string& command : {" scan " + ShellQuote(source), " cat " + ShellQuote(source) + " a.txt"}) {
+      const auto r = test::RunCommand(Cli() + command + " 2>" + ShellQuote(err.string()));
+      const auto e = test::ReadFile(err);
+      ExpectOneErrorLine({r.Status, r.Output, std::string(e.begin(), e.end())}, source);
+    }
+  }
+  // As root, the locked folder is tried as an ordinary user.
+  if (::geteuid() == 0 && test::RunCommand("command -v setpriv").Status == 0) {
+    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const std::string source = (locked / "vol.img").string();
+    const fs::path err = dir / "stderr";
+    const auto r = test::RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups " + Cli() + " recover " +
+                                    ShellQuote(source) + " --all --out " + out + " 2>&1 >/dev/null");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Output, "kestrine-cli: " + source + ": Permission denied\n");
+  }
+  fs::permissions(locked, fs::perms::owner_all);
+}
+
 class CliRecoverFixture : public ::testing::Test {
  protected:
   void SetUp() override {
