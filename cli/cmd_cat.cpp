@@ -60,11 +60,16 @@ int RunCat(const TCatOptions& O) {
     }
     done += got;
   }
+  bool whole = true;
   if (done < size) {
     std::cerr << "kestrine-cli: " << O.Path << ": only " << done << " of " << size << " bytes could be read\n";
-    return kExitFailed;
+    whole = false;
   }
-  return kExitOk;
+  if (const std::string cut = stream->SizeCut(); !cut.empty()) {
+    std::cerr << "kestrine-cli: " << O.Path << ": " << cut << "\n";
+    whole = false;
+  }
+  return whole ? kExitOk : kExitFailed;
 }
 
 }  // namespace
