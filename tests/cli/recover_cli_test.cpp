@@ -14,6 +14,7 @@
 
 #include "engine/volume/boot_sector.h"
 #include "tests/engine/fat/fat_volume_builder.h"
+#include "tests/engine/ntfs/ntfs_image_builder.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine {
@@ -344,6 +345,63 @@ TEST(CliRecover, SourcePathsThatCannotBeLookedAtGiveOneErrorLine) {
     EXPECT_EQ(r.Output, "kestrine-cli: " + source + ": Permission denied\n");
   }
   fs::permissions(locked, fs::perms::owner_all);
+}
+
+TRun Cat(const test::TTempDir& Dir, const fs::path& Image, const std::string& Path, const fs::path& Out) {
+  const fs::path err = Dir / "stderr";
+  const auto r = test::RunCommand(Cli() + " cat " + ShellQuote(Image.string()) + " " + ShellQuote(Path) + " >" +
+                                  ShellQuote(Out.string()) + " 2>" + ShellQuote(err.string()));
+  const auto e = test::ReadFile(err);
+  return {r.Status, r.Output, std::string(e.begin(), e.end())};
+}
+
+// Bytes the source does not hold and sizes the volume cannot hold are never passed off as data.
+TEST(CliRecover, UnreadableBytesAndSizesBeyondTheVolumeAreExitOne) {
+  test::TTempDir dir;
+  // NTFS cut inside a file.
+  test::TNtfsImageBuilder ntfs;
+  const auto data = test::Pattern(4 * 4096, 3);
+  ntfs.PutClusters(448, data);
+  auto record = ntfs.NewRecord();
+  record.StandardInfo(0x20).FileName(5, u"cut.bin").NonResidentData({{4, 448}}, 4 * 4096);
+  ntfs.PutRecord(20, record);
+  const fs::path cut = ntfs.WriteTo(dir.Path(), "cut.img");
+  fs::resize_file(cut, 450 * 4096 + 100);
+  // A floppy whose deleted file claims 2 GiB.
+  test::TFatVolumeBuilder fat({.Kind = TFileSystemKind::Fat12});
+  fat.PutSlots(fat.RootOffset(), {test::Deleted(test::ShortSlot("?UGE    BIN", 0x20, 10, 0x80000000u))});
+  fat.PutBytes(fat.ClusterOffset(10), test::Pattern(4096, 5));
+  fat.Bytes().resize(static_cast<std::size_t>(fat.ClusterOffset(fat.ClusterCount() + 2)));
+  const fs::path floppy = dir / "floppy.img";
+  test::WriteFile(floppy, fat.Bytes());
+  const std::int64_t room = (std::int64_t{fat.ClusterCount()} + 2 - 10) * fat.ClusterSize();
+
+  const TRun catCut = Cat(dir, cut, "cut.bin", dir / "cut.out");
+  EXPECT_EQ(catCut.Status, 1);
+  EXPECT_EQ(catCut.Err, "kestrine-cli: cut.bin: only 8192 of 16384 bytes could be read\n");
+  EXPECT_EQ(test::ReadFile(dir / "cut.out").size(), 8192u);
+
+  const TRun catHuge = Cat(dir, floppy, "$UGE.BIN", dir / "huge.out");
+  EXPECT_EQ(catHuge.Status, 1);
+  EXPECT_NE(catHuge.Err.find("$UGE.BIN: its recorded size of 2147483648 bytes is more than the"), std::string::npos)
+      << catHuge.Err;
+  EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(dir / "huge.out")), room);
+
+  for (const fs::path& image : {cut, floppy}) {
+    SCOPED_TRACE(image.string());
+    const fs::path out = dir / (image.stem().string() + "-out"), report = dir / (image.stem().string() + ".json");
+    const TRun run = Recover(dir, ShellQuote(image.string()) + " --all --out " + ShellQuote(out.string()) +
+                                      " --report " + ShellQuote(report.string()));
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_NE(run.Out.find("Written incompletely 1:"), std::string::npos) << run.Out;
+    std::ifstream in(report);
+    const json rows = json::parse(in);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["outcome"], "partial");
+    const std::int64_t size = image == cut ? 16384 : room;
+    EXPECT_EQ(rows[0]["size"], size);
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(rows[0]["destination"].get<std::string>())), size);
+  }
 }
 
 class CliRecoverFixture : public ::testing::Test {
