@@ -43,8 +43,11 @@ int RunCat(const TCatOptions& O) {
     return kExitFailed;
   }
   auto stream = session.Manager().CreateStream(item, streamName);
-  if (!stream) {
-    std::cerr << "kestrine-cli: " << O.Path << ": no stream can be read for it\n";
+  if (!stream || !stream->Failure().empty()) {
+    const std::string why = stream                ? stream->Failure()
+                            : streamName.empty() ? "no stream can be read for it"
+                                                 : "it has no data stream named " + streamName;
+    std::cerr << "kestrine-cli: " << O.Path << ": " << why << "\n";
     return kExitFailed;
   }
   const std::int64_t size = stream->GetSize();

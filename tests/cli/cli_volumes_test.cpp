@@ -178,6 +178,19 @@ TEST_F(CliVolumes, AFifoSourceIsRefusedByEveryCommandWithoutWaiting) {
   ::unlink(fifo.c_str());
 }
 
+TEST_F(CliVolumes, CatOfAStreamTheFileDoesNotHaveIsAnError) {
+  const std::string fat = json::parse(Cli("", "scan " + ShellQuote(Image("fat16")) + " --format json").Output)[0]["path"];
+  for (const auto& [image, path] : {std::pair{Image("ntfs"), std::string("Streams/deleted streams.txt")},
+                                    std::pair{Image("fat16"), fat}}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(Cli("", "cat " + ShellQuote(image) + " " + ShellQuote(path) + " >/dev/null").Status, 0) << Stderr();
+    const auto result = Cli("", "cat " + ShellQuote(image) + " " + ShellQuote(path + ":nosuch"));
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_TRUE(result.Output.empty()) << "not the main data, not anything";
+    EXPECT_EQ(Stderr(), "kestrine-cli: " + path + ":nosuch: it has no data stream named nosuch\n");
+  }
+}
+
 TEST_F(CliVolumes, FilterOptionsNarrowTheScan) {
   const auto all = json::parse(Cli("", "scan " + ShellQuote(Image("fat32")) + " --format json").Output);
   const auto txt = json::parse(Cli("", "scan " + ShellQuote(Image("fat32")) + " --mask '*.txt' --format json").Output);
