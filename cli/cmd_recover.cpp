@@ -125,7 +125,8 @@ void PrintSummary(const std::vector<TRecoveryRecord>& Records, const std::string
   const auto list = [](const char* Heading, const std::vector<const TRecoveryRecord*>& Items) {
     if (Items.empty()) return;
     std::cout << Heading << " " << Items.size() << ":\n";
-    for (const TRecoveryRecord* r : Items) std::cout << "  " << ItemPath(*r->Item) << ": " << r->Reason << "\n";
+    for (const TRecoveryRecord* r : Items)
+      std::cout << "  " << EscapeControls(ItemPath(*r->Item)) << ": " << EscapeControls(r->Reason) << "\n";
   };
   list("Written incompletely", partial);
   list("Skipped", skipped);

@@ -404,6 +404,34 @@ TEST(CliRecover, UnreadableBytesAndSizesBeyondTheVolumeAreExitOne) {
   }
 }
 
+TEST(CliRecover, NamesWithControlCharactersReachTheTerminalEscaped) {
+  test::TTempDir dir;
+  test::TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
+  // Claims more than the volume holds, so the summary lists it.
+  const auto slot = test::Deleted(test::ShortSlot("?VIL    TXT", 0x20, 10, 0x10000000u));
+  std::vector<test::TSlot> root;
+  for (const auto& l : test::LongNameSlots(u"evil\u001b[2J\u0007\r\u009b.txt", slot)) root.push_back(test::Deleted(l));
+  root.push_back(slot);
+  volume.PutSlots(volume.RootOffset(), root);
+  volume.PutBytes(volume.ClusterOffset(10), test::Pattern(512, 1));
+  const fs::path image = dir / "evil.img";
+  test::WriteFile(image, volume.Bytes());
+  const auto raw = [](const std::string& Text) {
+    return Text.find_first_of(std::string("\x1b\x07\r", 3)) != std::string::npos ||
+           Text.find("\xC2\x9B") != std::string::npos;
+  };
+  for (const char* format : {"table", "csv"}) {
+    const auto scan = test::RunCommand(Cli() + " scan " + ShellQuote(image.string()) + " --format " + format);
+    EXPECT_EQ(scan.Status, 0);
+    EXPECT_FALSE(raw(scan.Output)) << format;
+    EXPECT_NE(scan.Output.find("evil\\x1b[2J\\x07\\x0d\\u009b.txt"), std::string::npos) << scan.Output;
+  }
+  const TRun run = Recover(dir, ShellQuote(image.string()) + " --all --out " + ShellQuote((dir / "out").string()));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_FALSE(raw(run.Out));
+  EXPECT_NE(run.Out.find("  evil\\x1b[2J\\x07\\x0d\\u009b.txt: its recorded size"), std::string::npos) << run.Out;
+}
+
 class CliRecoverFixture : public ::testing::Test {
  protected:
   void SetUp() override {
