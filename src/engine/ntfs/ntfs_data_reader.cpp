@@ -170,6 +170,11 @@ bool TNtfsDataReader::Covered(std::int64_t First, std::int64_t Last) const {
     return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
   });
   for (std::int64_t next = First; run != FRuns.end() && run->Vcn <= next; ++run) {
+    // A stored cluster before Last that the source does not hold ends the unit for Read too.
+    const std::int64_t to = std::min(run->Vcn + static_cast<std::int64_t>(run->Length), Last);
+    const std::int64_t count = FReader.ClusterCount();
+    if (run->Lcn >= 0 && to > std::max(run->Vcn, First) && (run->Lcn >= count || to - run->Vcn > count - run->Lcn))
+      return false;
     next = run->Vcn + static_cast<std::int64_t>(run->Length);
     if (next > Last) return true;
   }

@@ -44,7 +44,8 @@ class TNtfsDataReader {
   // Clusters from the stream's start to the end of the last run with a hole or clusters inside the
   // volume; the volume as its boot sector declares it, since a source cut short is a failed read.
   std::int64_t HeldClusters() const;
-  // Runs hold every cluster from First up to Last, with no gap.
+  // Runs hold every cluster from First up to Last, with no gap, and the source every stored one
+  // before Last.
   bool Covered(std::int64_t First, std::int64_t Last) const;
 
   TMftReader& FReader;

@@ -411,10 +411,14 @@ TEST_F(StreamTest, ASourceCutShortEndsTheReadAtTheFirstClusterItDoesNotHold) {
   Image.PutClusters(440, packed);
   Image.PutRecord(23, Deleted(Image, u"packed.log", 0x820).NonResidentData({{1, 440}, {15, -1}, {2, 449}, {14, -1}},
                                                                             2 * 65536, u"", 4));
+  // A unit whose first cluster lies past the cut: nothing of the unit, whether read or copied.
+  Image.PutRecord(24, Deleted(Image, u"gap.bin").NonResidentData({{1, 460}, {3, 441}}, 4 * kCluster));
   const auto image = Image.WriteTo(Dir.Path());
   std::filesystem::resize_file(image, 450 * kCluster + 100);
   Result = ScanNtfsImage(image);
   const auto pattern = Pattern(12 * kCluster, 9);
+  EXPECT_TRUE(ReadWholeStream(Result->File(24)).empty());
+  ExpectRangesGiveWhatReadGives(Result->File(24), 0, kCluster);
 
   TRecoveryNtfsStream cut(Result->Disk.get(), Result->File(20));
   EXPECT_EQ(cut.GetSize(), 4 * kCluster) << "the volume holds it; the source does not";
