@@ -1,12 +1,15 @@
 #include "platform/volume_source.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <random>
 
@@ -117,6 +120,21 @@ TEST(VolumeSource, AFifoIsRefusedWithoutWaitingForAWriter) {
   }
   EXPECT_FALSE(opened.get());
   EXPECT_EQ(error, "not an image file or block device");
+
+  // A socket, which open refuses outright, and a character device are named the same way.
+  const auto socketPath = dir / "socket";
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  for (const std::string& path : {socketPath.string(), std::string("/dev/null")}) {
+    error.clear();
+    EXPECT_FALSE(TVolumeSource::Open(path, &error)) << path;
+    EXPECT_EQ(error, "not an image file or block device") << path;
+  }
+  ::close(listener);
 }
 
 }  // namespace
