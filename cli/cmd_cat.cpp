@@ -44,8 +44,11 @@ int RunCat(const TCatOptions& O) {
     return kExitFailed;
   }
   auto stream = session.Manager().CreateStream(item, streamName);
-  if (!stream) {
-    std::cerr << "kestrine-cli: " << O.Path << ": no stream can be read for it\n";
+  if (!stream || !stream->Failure().empty()) {
+    const std::string why = stream                ? stream->Failure()
+                            : streamName.empty() ? "no stream can be read for it"
+                                                 : "it has no data stream named " + streamName;
+    std::cerr << "kestrine-cli: " << O.Path << ": " << why << "\n";
     return kExitFailed;
   }
   const std::int64_t size = stream->GetSize();
@@ -61,11 +64,16 @@ int RunCat(const TCatOptions& O) {
     }
     done += got;
   }
+  bool whole = true;
   if (done < size) {
     std::cerr << "kestrine-cli: " << O.Path << ": only " << done << " of " << size << " bytes could be read\n";
-    return kExitFailed;
+    whole = false;
   }
-  return kExitOk;
+  if (const std::string cut = stream->SizeCut(); !cut.empty()) {
+    std::cerr << "kestrine-cli: " << O.Path << ": " << cut << "\n";
+    whole = false;
+  }
+  return whole ? kExitOk : kExitFailed;
 }
 
 }  // namespace

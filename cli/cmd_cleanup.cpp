@@ -48,7 +48,7 @@ class TStatusLine {
     if (FShown && now - FLast < std::chrono::milliseconds(100)) return;
     FLast = now;
     FShown = true;
-    std::cerr << "\r\033[K" << Text.substr(0, 100) << std::flush;
+    std::cerr << "\r\033[K" << EscapeControls(Text).substr(0, 100) << std::flush;
   }
   void Clear() {
     if (FShown) std::cerr << "\r\033[K" << std::flush;

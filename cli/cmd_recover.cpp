@@ -125,7 +125,8 @@ void PrintSummary(const std::vector<TRecoveryRecord>& Records, const std::string
   const auto list = [](const char* Heading, const std::vector<const TRecoveryRecord*>& Items) {
     if (Items.empty()) return;
     std::cout << Heading << " " << Items.size() << ":\n";
-    for (const TRecoveryRecord* r : Items) std::cout << "  " << ItemPath(*r->Item) << ": " << r->Reason << "\n";
+    for (const TRecoveryRecord* r : Items)
+      std::cout << "  " << EscapeControls(ItemPath(*r->Item)) << ": " << EscapeControls(r->Reason) << "\n";
   };
   list("Written incompletely", partial);
   list("Skipped", skipped);
@@ -169,13 +170,16 @@ int RunRecover(const TRecoverOptions& O) {
     return true;
   };
   // A path is checked before anything is read; a drive letter once the drive list has named its source.
-  if (std::filesystem::exists(O.Source) && refused(O.Source)) return kExitFailed;
+  // A path that cannot even be looked at (a link loop, a name too long, a folder not searchable) is
+  // left to the open below, which says why in one line.
+  std::error_code sourceError;
+  if (std::filesystem::exists(O.Source, sourceError) && refused(O.Source)) return kExitFailed;
   TScanSession session;
   TDiskObject* disk = session.OpenScannable(O.Source);
   if (!disk || refused(disk->SourcePath)) return kExitFailed;
   std::error_code ec;
   std::filesystem::create_directories(O.Out, ec);
-  if (ec || !std::filesystem::is_directory(O.Out)) {
+  if (ec || !std::filesystem::is_directory(O.Out, ec)) {
     std::cerr << "kestrine-cli: " << O.Out << ": cannot be used as the destination folder"
               << (ec ? ": " + ec.message() : std::string()) << "\n";
     return kExitFailed;

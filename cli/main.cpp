@@ -1,5 +1,6 @@
 // kestrine-cli: scripting and headless front end of the recovery core.
 
+#include <exception>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -20,6 +21,15 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kestrine::cli::kExitOk : kestrine::cli::kExitUsage;
   }
-  // Each command builds the drive list once, as the window does at start-up.
-  return action ? action() : kestrine::cli::kExitUsage;
+  if (!action) return kestrine::cli::kExitUsage;
+  // Each command builds the drive list once, as the window does at start-up. Commands report their own
+  // failures; this only keeps one that slipped through from ending the program with an abort.
+  try {
+    return action();
+  } catch (const std::exception& e) {
+    std::cerr << "kestrine-cli: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "kestrine-cli: an unexpected failure ended the command\n";
+  }
+  return kestrine::cli::kExitFailed;
 }

@@ -20,6 +20,30 @@ std::size_t Width(const std::string& s) {
 
 }  // namespace
 
+std::string EscapeControls(const std::string& Text) {
+  static const char* kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(Text.size());
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else if (c == 0xC2 && i + 1 < Text.size() && static_cast<unsigned char>(Text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(Text[i + 1]) <= 0x9F) {
+      // U+0080..U+009F: some terminals take U+009B as the start of an escape sequence.
+      const auto code = static_cast<unsigned char>(Text[++i]);
+      out += "\\u00";
+      out += kHex[code >> 4];
+      out += kHex[code & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 TOutputFormat ParseOutputFormat(const std::string& Name) {
   if (Name == "csv") return TOutputFormat::Csv;
   if (Name == "json") return TOutputFormat::Json;
@@ -55,7 +79,9 @@ void TRowWriter::Add(const nlohmann::ordered_json& Row) {
     return;
   }
   std::vector<std::string> line;
-  for (const auto& c : FColumns) line.push_back(Row.contains(c.Key) ? CellText(Row[c.Key]) : std::string());
+  // JSON escapes on its own; a table or CSV read on a terminal must not carry control characters.
+  for (const auto& c : FColumns)
+    line.push_back(Row.contains(c.Key) ? EscapeControls(CellText(Row[c.Key])) : std::string());
   ++FRows;
   if (FFormat == TOutputFormat::Csv) {
     for (std::size_t i = 0; i < line.size(); ++i) FOut << (i ? "," : "") << CsvField(line[i]);

@@ -52,4 +52,8 @@ void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColum
 // A CSV field, quoted when it needs to be.
 std::string CsvField(const std::string& Value);
 
+// Text with its control characters (C0, DEL and C1) written as \xHH or \u00HH, so a name from a
+// volume cannot move the cursor, ring the bell or rewrite the user's terminal.
+std::string EscapeControls(const std::string& Text);
+
 }  // namespace kestrine::cli

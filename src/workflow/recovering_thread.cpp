@@ -343,19 +343,29 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
 
   std::string notes;
   if (encrypted) AddNote(notes, "stored encrypted: written in the raw encrypted form");
-  // A raw form keeps its whole length; a plain file ends at its recorded size.
-  const std::int64_t wanted = encrypted ? stream->GetSize() : Item->Size.load();
+  // A raw form keeps its whole length; a plain file ends at its recorded size, unless that is more
+  // than the volume can hold.
+  std::int64_t wanted = encrypted ? stream->GetSize() : Item->Size.load();
+  const std::string cut = stream->SizeCut();
+  if (!cut.empty()) {
+    AddNote(notes, cut);
+    wanted = std::min(wanted, stream->GetSize());
+  }
   std::string problem;
+  bool writeFailed = false;
   stream->SetPosition(0);
-  const std::int64_t copied = CopyStream(*stream, *file, wanted, true, problem);
+  const std::int64_t copied = CopyStream(*stream, *file, wanted, true, problem, writeFailed);
   stream.reset();
-  const bool complete = copied == wanted;
+  const bool complete = copied == wanted && cut.empty();
   if (!complete) AddNote(notes, problem);
   AddNote(notes, CopyNamedStreams(Item, Folder.Handle, chosen));
-  Finish(*file, *Item, wanted);
+  // Bytes that could not be read are filled with zeros up to the size; a file the destination took
+  // no more of stays as far as it was written, so no hole poses as data.
+  const std::int64_t size = writeFailed ? file->Length() : wanted;
+  Finish(*file, *Item, size);
   record.Outcome = complete ? TRecoveryOutcome::Written : TRecoveryOutcome::Partial;
   record.Reason = notes;
-  record.Size = wanted;
+  record.Size = size;
   Record(std::move(record));
 }
 
@@ -373,7 +383,7 @@ std::int64_t TRecoveringThread::CopyVolumeRange(TRecoveryStream& Stream, platfor
 }
 
 std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
-                                           bool CountProgress, std::string& Problem) {
+                                           bool CountProgress, std::string& Problem, bool& WriteFailed) {
   std::int64_t copied = 0;
   // Bytes that lie on the volume as they are copied in the kernel, in large pieces; the rest is read.
   bool ranges = FVolumeCopy && Stream.VolumeSource();
@@ -398,6 +408,7 @@ std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TO
     }
     if (!File.Write(FBuffer.data(), got)) {
       Problem = "writing failed after " + std::to_string(copied) + " bytes: " + ErrorText(errno);
+      WriteFailed = true;
       break;
     }
     copied += got;
@@ -422,8 +433,10 @@ std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const platform::
     auto stream = file ? FManager.CreateStream(Item, s.Name) : nullptr;
     if (!stream) return "named streams from " + s.Name + " on could not be written";
     std::string problem;
-    if (CopyStream(*stream, *file, stream->GetSize(), false, problem) != stream->GetSize())
+    bool writeFailed = false;
+    if (CopyStream(*stream, *file, stream->GetSize(), false, problem, writeFailed) != stream->GetSize())
       return "named stream " + s.Name + ": " + problem;
+    if (const std::string cut = stream->SizeCut(); !cut.empty()) return "named stream " + s.Name + ": " + cut;
   }
   return {};
 }

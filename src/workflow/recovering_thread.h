@@ -91,9 +91,10 @@ class TRecoveringThread final : public TRecoveryJob {
   void LetGoRecords();
   void SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PFileInfo Folder);
   void SaveFile(TOutFolder& Folder, PFileInfo Item);
-  // Copies up to Limit bytes of Stream into File; bytes copied.
+  // Copies up to Limit bytes of Stream into File; bytes copied. WriteFailed tells a copy that ended
+  // because File took no more from one that ran out of bytes to read.
   std::int64_t CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
-                          bool CountProgress, std::string& Problem);
+                          bool CountProgress, std::string& Problem, bool& WriteFailed);
   // Copies the stream's next volume range, at most Limit bytes, straight into File; bytes delivered.
   // Usable turns false when the copy is refused or comes back short: Read goes on from there.
   std::int64_t CopyVolumeRange(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,

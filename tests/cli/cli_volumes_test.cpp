@@ -1,6 +1,8 @@
 // kestrine-cli over the fixture volumes: the drive list, scans and single-file reads.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -160,6 +162,41 @@ TEST_F(CliVolumes, CatOfAPathThatNamesNoFoundFileIsAnErrorNamingIt) {
   EXPECT_EQ(result.Status, 1);
   EXPECT_NE(Stderr().find("No/Such file.txt"), std::string::npos);
   EXPECT_TRUE(result.Output.empty());
+}
+
+TEST_F(CliVolumes, AFifoSourceIsRefusedByEveryCommandWithoutWaiting) {
+  const std::string fifo = (Dir->Path() / "pipe").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const char* cli = std::getenv("KESTRINE_CLI");
+  // A command that waited for a writer would be ended by timeout (status 124).
+  const auto run = [&](const std::string& Drives, const std::string& Args) {
+    return RunCommand("KESTRINE_DRIVES=" + ShellQuote(Drives) + " timeout 30 " + ShellQuote(cli ? cli : "kestrine-cli") +
+                      " " + Args + " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
+  };
+  const std::string out = ShellQuote((Dir->Path() / "fifo-out").string());
+  for (const std::string& args : {"scan " + ShellQuote(fifo), "cat " + ShellQuote(fifo) + " a.txt",
+                                 "recover " + ShellQuote(fifo) + " --all --out " + out}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(run("", args).Status, 1);
+    EXPECT_NE(Stderr().find(fifo + ": not an image file or block device"), std::string::npos) << Stderr();
+  }
+  EXPECT_EQ(run("f=" + fifo + ";d=" + Image("fat16"), "drives --format csv").Status, 1);
+  EXPECT_NE(Stderr().find("f=" + fifo + ": not an image file or block device"), std::string::npos) << Stderr();
+  EXPECT_EQ(run("f=" + fifo, "scan f").Status, 1);
+  ::unlink(fifo.c_str());
+}
+
+TEST_F(CliVolumes, CatOfAStreamTheFileDoesNotHaveIsAnError) {
+  const std::string fat = json::parse(Cli("", "scan " + ShellQuote(Image("fat16")) + " --format json").Output)[0]["path"];
+  for (const auto& [image, path] : {std::pair{Image("ntfs"), std::string("Streams/deleted streams.txt")},
+                                    std::pair{Image("fat16"), fat}}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(Cli("", "cat " + ShellQuote(image) + " " + ShellQuote(path) + " >/dev/null").Status, 0) << Stderr();
+    const auto result = Cli("", "cat " + ShellQuote(image) + " " + ShellQuote(path + ":nosuch"));
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_TRUE(result.Output.empty()) << "not the main data, not anything";
+    EXPECT_EQ(Stderr(), "kestrine-cli: " + path + ":nosuch: it has no data stream named nosuch\n");
+  }
 }
 
 TEST_F(CliVolumes, FilterOptionsNarrowTheScan) {

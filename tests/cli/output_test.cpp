@@ -40,5 +40,21 @@ TEST(RowWriter, CsvQuotesAndTableAlignsOverEveryRow) {
             "longer name  12345\n");
 }
 
+TEST(RowWriter, ControlCharactersAreEscapedInTablesAndCsvButLeftToJson) {
+  EXPECT_EQ(EscapeControls("plain \xC3\xA9 name"), "plain \xC3\xA9 name");
+  EXPECT_EQ(EscapeControls("\x1B]0;owned\x07x\r\n\t\x7F"), "\\x1b]0;owned\\x07x\\x0d\\x0a\\x09\\x7f");
+  // U+009B (CSI) is a control character too; U+00A0 is not.
+  EXPECT_EQ(EscapeControls("a\xC2\x9B" "2Jb\xC2\xA0"), "a\\u009b2Jb\xC2\xA0");
+  EXPECT_EQ(EscapeControls(std::string("nul\0end", 7)), "nul\\x00end");
+
+  json rows = json::array();
+  rows.push_back({{"path", "evil\x1B[2J\rname\n.txt"}, {"size", 3}});
+  EXPECT_EQ(Written(TOutputFormat::Csv, rows), "path,size\nevil\\x1b[2J\\x0dname\\x0a.txt,3\n");
+  EXPECT_EQ(Written(TOutputFormat::Table, rows),
+            "Path" + std::string(25, ' ') + "Size\n"
+            "evil\\x1b[2J\\x0dname\\x0a.txt     3\n");
+  EXPECT_EQ(json::parse(Written(TOutputFormat::Json, rows)), rows);
+}
+
 }  // namespace
 }  // namespace kestrine::cli

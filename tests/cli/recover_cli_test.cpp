@@ -14,6 +14,7 @@
 
 #include "engine/volume/boot_sector.h"
 #include "tests/engine/fat/fat_volume_builder.h"
+#include "tests/engine/ntfs/ntfs_image_builder.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine {
@@ -300,6 +301,135 @@ TEST(CliRecover, RefusesToWriteOntoTheDeviceItReadsUnlessForced) {
   const TRun forced = Recover(dir, ShellQuote(mount.Device) + " --all --force --out " + out);
   EXPECT_EQ(forced.Err.find("lies on the device"), std::string::npos) << forced.Err;
   EXPECT_TRUE(fs::exists(mount.Folder() / "Big text.log"));
+}
+
+// Each command says in one line why the source cannot be opened, and exits 1: no abort.
+void ExpectOneErrorLine(const TRun& Run, const std::string& Source) {
+  EXPECT_EQ(Run.Status, 1) << Run.Err;
+  EXPECT_EQ(std::count(Run.Err.begin(), Run.Err.end(), '\n'), 1) << Run.Err;
+  EXPECT_NE(Run.Err.find("kestrine-cli: " + Source + ": "), std::string::npos) << Run.Err;
+}
+
+TEST(CliRecover, SourcePathsThatCannotBeLookedAtGiveOneErrorLine) {
+  test::TTempDir dir;
+  const fs::path loop = dir / "loop";
+  fs::create_symlink(loop, loop);
+  const std::string tooLong = (dir / std::string(300, 'n')).string();
+  std::vector<std::string> sources = {loop.string(), (loop / "x.img").string(), tooLong};
+  // A folder the user may not search: only a user other than root is kept out.
+  const fs::path locked = dir / "locked";
+  fs::create_directories(locked);
+  test::WriteFile(locked / "vol.img", std::vector<std::uint8_t>(4096));
+  fs::permissions(locked, fs::perms::none);
+  if (::geteuid() != 0) sources.push_back((locked / "vol.img").string());
+  const std::string out = ShellQuote((dir / "out").string());
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    ExpectOneErrorLine(Recover(dir, ShellQuote(source) + " --all --out " + out), source);
+    ExpectOneErrorLine(Recover(dir, ShellQuote(source) + " a.txt --out " + out), source);
+    const fs::path err = dir / "stderr";
+    for (const std::string& command : {" scan " + ShellQuote(source), " cat " + ShellQuote(source) + " a.txt"}) {
+      const auto r = test::RunCommand(Cli() + command + " 2>" + ShellQuote(err.string()));
+      const auto e = test::ReadFile(err);
+      ExpectOneErrorLine({r.Status, r.Output, std::string(e.begin(), e.end())}, source);
+    }
+  }
+  // As root, the locked folder is tried as an ordinary user.
+  if (::geteuid() == 0 && test::RunCommand("command -v setpriv").Status == 0) {
+    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const std::string source = (locked / "vol.img").string();
+    const fs::path err = dir / "stderr";
+    const auto r = test::RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups " + Cli() + " recover " +
+                                    ShellQuote(source) + " --all --out " + out + " 2>&1 >/dev/null");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Output, "kestrine-cli: " + source + ": Permission denied\n");
+  }
+  fs::permissions(locked, fs::perms::owner_all);
+}
+
+TRun Cat(const test::TTempDir& Dir, const fs::path& Image, const std::string& Path, const fs::path& Out) {
+  const fs::path err = Dir / "stderr";
+  const auto r = test::RunCommand(Cli() + " cat " + ShellQuote(Image.string()) + " " + ShellQuote(Path) + " >" +
+                                  ShellQuote(Out.string()) + " 2>" + ShellQuote(err.string()));
+  const auto e = test::ReadFile(err);
+  return {r.Status, r.Output, std::string(e.begin(), e.end())};
+}
+
+// Bytes the source does not hold and sizes the volume cannot hold are never passed off as data.
+TEST(CliRecover, UnreadableBytesAndSizesBeyondTheVolumeAreExitOne) {
+  test::TTempDir dir;
+  // NTFS cut inside a file.
+  test::TNtfsImageBuilder ntfs;
+  const auto data = test::Pattern(4 * 4096, 3);
+  ntfs.PutClusters(448, data);
+  auto record = ntfs.NewRecord();
+  record.StandardInfo(0x20).FileName(5, u"cut.bin").NonResidentData({{4, 448}}, 4 * 4096);
+  ntfs.PutRecord(20, record);
+  const fs::path cut = ntfs.WriteTo(dir.Path(), "cut.img");
+  fs::resize_file(cut, 450 * 4096 + 100);
+  // A floppy whose deleted file claims 2 GiB.
+  test::TFatVolumeBuilder fat({.Kind = TFileSystemKind::Fat12});
+  fat.PutSlots(fat.RootOffset(), {test::Deleted(test::ShortSlot("?UGE    BIN", 0x20, 10, 0x80000000u))});
+  fat.PutBytes(fat.ClusterOffset(10), test::Pattern(4096, 5));
+  fat.Bytes().resize(static_cast<std::size_t>(fat.ClusterOffset(fat.ClusterCount() + 2)));
+  const fs::path floppy = dir / "floppy.img";
+  test::WriteFile(floppy, fat.Bytes());
+  const std::int64_t room = (std::int64_t{fat.ClusterCount()} + 2 - 10) * fat.ClusterSize();
+
+  const TRun catCut = Cat(dir, cut, "cut.bin", dir / "cut.out");
+  EXPECT_EQ(catCut.Status, 1);
+  EXPECT_EQ(catCut.Err, "kestrine-cli: cut.bin: only 8192 of 16384 bytes could be read\n");
+  EXPECT_EQ(test::ReadFile(dir / "cut.out").size(), 8192u);
+
+  const TRun catHuge = Cat(dir, floppy, "$UGE.BIN", dir / "huge.out");
+  EXPECT_EQ(catHuge.Status, 1);
+  EXPECT_NE(catHuge.Err.find("$UGE.BIN: its recorded size of 2147483648 bytes is more than the"), std::string::npos)
+      << catHuge.Err;
+  EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(dir / "huge.out")), room);
+
+  for (const fs::path& image : {cut, floppy}) {
+    SCOPED_TRACE(image.string());
+    const fs::path out = dir / (image.stem().string() + "-out"), report = dir / (image.stem().string() + ".json");
+    const TRun run = Recover(dir, ShellQuote(image.string()) + " --all --out " + ShellQuote(out.string()) +
+                                      " --report " + ShellQuote(report.string()));
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_NE(run.Out.find("Written incompletely 1:"), std::string::npos) << run.Out;
+    std::ifstream in(report);
+    const json rows = json::parse(in);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["outcome"], "partial");
+    const std::int64_t size = image == cut ? 16384 : room;
+    EXPECT_EQ(rows[0]["size"], size);
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(rows[0]["destination"].get<std::string>())), size);
+  }
+}
+
+TEST(CliRecover, NamesWithControlCharactersReachTheTerminalEscaped) {
+  test::TTempDir dir;
+  test::TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
+  // Claims more than the volume holds, so the summary lists it.
+  const auto slot = test::Deleted(test::ShortSlot("?VIL    TXT", 0x20, 10, 0x10000000u));
+  std::vector<test::TSlot> root;
+  for (const auto& l : test::LongNameSlots(u"evil\u001b[2J\u0007\r\u009b.txt", slot)) root.push_back(test::Deleted(l));
+  root.push_back(slot);
+  volume.PutSlots(volume.RootOffset(), root);
+  volume.PutBytes(volume.ClusterOffset(10), test::Pattern(512, 1));
+  const fs::path image = dir / "evil.img";
+  test::WriteFile(image, volume.Bytes());
+  const auto raw = [](const std::string& Text) {
+    return Text.find_first_of(std::string("\x1b\x07\r", 3)) != std::string::npos ||
+           Text.find("\xC2\x9B") != std::string::npos;
+  };
+  for (const char* format : {"table", "csv"}) {
+    const auto scan = test::RunCommand(Cli() + " scan " + ShellQuote(image.string()) + " --format " + format);
+    EXPECT_EQ(scan.Status, 0);
+    EXPECT_FALSE(raw(scan.Output)) << format;
+    EXPECT_NE(scan.Output.find("evil\\x1b[2J\\x07\\x0d\\u009b.txt"), std::string::npos) << scan.Output;
+  }
+  const TRun run = Recover(dir, ShellQuote(image.string()) + " --all --out " + ShellQuote((dir / "out").string()));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_FALSE(raw(run.Out));
+  EXPECT_NE(run.Out.find("  evil\\x1b[2J\\x07\\x0d\\u009b.txt: its recorded size"), std::string::npos) << run.Out;
 }
 
 class CliRecoverFixture : public ::testing::Test {

@@ -1,10 +1,16 @@
 #include "platform/volume_source.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <future>
 #include <random>
 
 #include "engine/volume/disk_list.h"
@@ -97,6 +103,38 @@ TEST(VolumeSource, RefusesWhatIsNeitherImageNorDevice) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(TVolumeSource::Open((dir / "none").string(), &error));
   EXPECT_NE(error.find("No such file"), std::string::npos);
+}
+
+TEST(VolumeSource, AFifoIsRefusedWithoutWaitingForAWriter) {
+  test::TTempDir dir;
+  const auto fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string error;
+  auto opened = std::async(std::launch::async, [&] { return TVolumeSource::Open(fifo.string(), &error) != nullptr; });
+  if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // A writer lets the waiting open go, so the test ends either way.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    opened.wait();
+    if (writer >= 0) ::close(writer);
+    FAIL() << "opening a FIFO waited for a writer";
+  }
+  EXPECT_FALSE(opened.get());
+  EXPECT_EQ(error, "not an image file or block device");
+
+  // A socket, which open refuses outright, and a character device are named the same way.
+  const auto socketPath = dir / "socket";
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  for (const std::string& path : {socketPath.string(), std::string("/dev/null")}) {
+    error.clear();
+    EXPECT_FALSE(TVolumeSource::Open(path, &error)) << path;
+    EXPECT_EQ(error, "not an image file or block device") << path;
+  }
+  ::close(listener);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -364,8 +365,9 @@ TEST_F(Recovery, HostileNamesStayInsideTheDestinationAndLeaveItsFilesAlone) {
   EXPECT_TRUE(fs::is_directory(out / "__ (3)"));
 }
 
-TEST_F(Recovery, ShortStreamIsFilledToItsSizeAndSaidToBeIncomplete) {
-  // FAT12, 512-byte clusters: a deleted 3000-byte file whose clusters run past the volume's end.
+TEST_F(Recovery, ClustersPastTheVolumesEndCutTheFileAndSayWhy) {
+  // FAT12, 512-byte clusters: a deleted 3000-byte file whose clusters run past the volume's end ends
+  // where the volume does. (It was once filled with zeros up to 3000 bytes.)
   TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
   const std::uint32_t last = volume.ClusterCount() + 1;
   volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?AST    BIN", 0x21, last - 1, 3000)),
@@ -381,13 +383,90 @@ TEST_F(Recovery, ShortStreamIsFilledToItsSizeAndSaidToBeIncomplete) {
   const auto records = Recover(items, out);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
-  EXPECT_EQ(records[0].Reason, "only 1024 of 3000 bytes could be read; the rest is zeros");
-  const auto bytes = test::ReadFile(out / "$AST.BIN");
-  ASSERT_EQ(bytes.size(), 3000u);
-  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), bytes.begin()));
-  EXPECT_TRUE(std::all_of(bytes.begin() + 1024, bytes.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(records[0].Reason,
+            "its recorded size of 3000 bytes is more than the 1024 bytes from its first cluster to the end of the "
+            "data area; cut to 1024 bytes");
+  EXPECT_EQ(records[0].Size, 1024);
+  EXPECT_EQ(test::ReadFile(out / "$AST.BIN"), tail);
   EXPECT_EQ(records[1].Outcome, TRecoveryOutcome::Written);
   EXPECT_EQ(test::ReadFile(out / "$OOD.BIN"), Pattern(1000, 9));
+}
+
+TEST_F(Recovery, AnImageCutShortIsFilledToTheSizeAndSaidToBeIncomplete) {
+  // NTFS, cut inside a plain file: the clusters before the cut, zeros after, and never "written".
+  test::TNtfsImageBuilder image;
+  const auto data = test::Pattern(4 * 4096, 3);
+  image.PutClusters(448, data);
+  auto record = image.NewRecord();
+  record.StandardInfo(0x20).FileName(5, u"cut.bin").NonResidentData({{4, 448}}, 4 * 4096 - 10);
+  image.PutRecord(20, record);
+  const fs::path path = image.WriteTo(Dir.Path());
+  fs::resize_file(path, 450 * 4096 + 100);
+  Open(path);
+  const fs::path out = Out();
+  TDiskItems items;
+  items.Add(Find("cut.bin"));
+  for (const bool kernelCopy : {true, false}) {
+    SCOPED_TRACE(kernelCopy);
+    const auto records = Recover(items, out, [&](TRecoveryJob& Job) {
+      if (!kernelCopy) static_cast<TRecoveringThread&>(Job).SetVolumeCopy({});
+    });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
+    EXPECT_EQ(records[0].Reason, "only 8192 of 16374 bytes could be read; the rest is zeros");
+    const auto bytes = test::ReadFile(records[0].Destination);
+    ASSERT_EQ(bytes.size(), 16374u);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 8192, data.begin()));
+    EXPECT_TRUE(std::all_of(bytes.begin() + 8192, bytes.end(), [](std::uint8_t b) { return b == 0; }));
+  }
+}
+
+// A file system of 64 KiB mounted for as long as it lives; Mounted() is false where that cannot be
+// done (not root, no tmpfs).
+class TSmallMount {
+ public:
+  explicit TSmallMount(const fs::path& Folder) : FFolder(Folder) {
+    fs::create_directories(Folder);
+    if (::geteuid() == 0)
+      FMounted = test::RunCommand("mount -t tmpfs -o size=64k tmpfs " + test::ShellQuote(Folder.string()) +
+                                  " 2>/dev/null").Status == 0;
+  }
+  ~TSmallMount() {
+    if (FMounted) test::RunCommand("umount " + test::ShellQuote(FFolder.string()));
+  }
+  TSmallMount(const TSmallMount&) = delete;
+  TSmallMount& operator=(const TSmallMount&) = delete;
+  bool Mounted() const { return FMounted; }
+
+ private:
+  fs::path FFolder;
+  bool FMounted = false;
+};
+
+TEST_F(Recovery, AFullDestinationLeavesTheFileAtTheBytesWrittenAndSaysSo) {
+  TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat16, .SectorsPerCluster = 8});
+  const auto content = Pattern(300000, 4);
+  volume.PutSlots(volume.RootOffset(), {Deleted(ShortSlot("?IG     BIN", 0x20, 2, 300000))});
+  volume.PutBytes(volume.ClusterOffset(2), content);
+  OpenBuilt(volume);
+  const TSmallMount mount(Dir / "small");
+  if (!mount.Mounted()) GTEST_SKIP() << "no small tmpfs can be mounted here";
+  TDiskItems items;
+  items.Add(Find("$IG.BIN"));
+  for (const bool kernelCopy : {true, false}) {
+    SCOPED_TRACE(kernelCopy);
+    const auto records = Recover(items, Dir / "small", [&](TRecoveryJob& Job) {
+      if (!kernelCopy) static_cast<TRecoveringThread&>(Job).SetVolumeCopy({});
+    });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
+    EXPECT_NE(records[0].Reason.find("No space left on device"), std::string::npos) << records[0].Reason;
+    const auto bytes = test::ReadFile(records[0].Destination);
+    EXPECT_LT(bytes.size(), content.size()) << "not extended with a hole to the recorded size";
+    EXPECT_EQ(records[0].Size, static_cast<std::int64_t>(bytes.size()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), content.begin()));
+    fs::remove(records[0].Destination);
+  }
 }
 
 TEST_F(Recovery, ZerosAreWrittenAsHolesYetReadBackAsZeros) {
@@ -726,7 +805,7 @@ TEST_F(Recovery, RefusedAndShortVolumeCopiesEndAsReadsWould) {
   const auto expected = WrittenBelow(Recover(items, readOut, ReadOnly), readOut);
   ASSERT_EQ(expected.size(), 3u);
   EXPECT_EQ(expected[0].Outcome, TRecoveryOutcome::Partial);
-  EXPECT_EQ(expected[0].Bytes.size(), 3000u);
+  EXPECT_EQ(expected[0].Bytes.size(), 1024u) << "cut where the volume ends";
 
   int calls = 0;
   using TCopy = TRecoveringThread::TVolumeCopy;

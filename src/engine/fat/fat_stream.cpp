@@ -12,11 +12,26 @@ namespace kestrine {
 TRecoveryFatStream::TRecoveryFatStream(TDiskObject* Disk, PFileInfo Item) : TRecoveryStream(Disk, Item) {
   FScanner = dynamic_cast<TFatScaner*>(Scanner.get());
   FEntry = Item ? Item->Info<TFatEntryInfo>() : nullptr;
+  FSize = TRecoveryStream::GetSize();
   if (!FEntry || !FScanner || FScanner->ClusterSize == 0) {
     FEntry = nullptr;
     return;
   }
-  FChain = FScanner->GetFileClusChain(*FEntry, static_cast<std::uint32_t>(Item->Size.load()));
+  // A file holds at most the data area; a deleted one, whose clusters are taken to follow its first,
+  // at most what lies from there to the area's end.
+  const std::int64_t clusterSize = FScanner->ClusterSize;
+  std::int64_t room = std::int64_t{FScanner->ClusterCount} * clusterSize;
+  std::string where = " bytes of the volume's data area";
+  if (FEntry->Deleted && FScanner->IsValidCluster(FEntry->FirstCluster)) {
+    room = (std::int64_t{FScanner->ClusterCount} + 2 - FEntry->FirstCluster) * clusterSize;
+    where = " bytes from its first cluster to the end of the data area";
+  }
+  if (FSize > room) {
+    FSizeCut = "its recorded size of " + std::to_string(FSize) + " bytes is more than the " + std::to_string(room) +
+               where + "; cut to " + std::to_string(room) + " bytes";
+    FSize = room;
+  }
+  FChain = FScanner->GetFileClusChain(*FEntry, static_cast<std::uint32_t>(FSize));
   try {
     FClusterBuffer.resize(FScanner->ClusterSize);
   } catch (const std::bad_alloc&) {

@@ -2,6 +2,7 @@
 // Read-only stream over a file found on a FAT volume.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/fat/fat_records.h"
@@ -16,6 +17,9 @@ class TRecoveryFatStream : public TRecoveryStream {
   // Builds the file's chain afresh with the stream's own scanner: the table may have changed since the scan.
   TRecoveryFatStream(TDiskObject* Disk, PFileInfo Item);
 
+  // The recorded size, cut to what the data area can hold of the file.
+  std::int64_t GetSize() const override { return FSize; }
+  std::string SizeCut() const override { return FSizeCut; }
   std::uint32_t Read(void* Buffer, std::uint32_t Count) override;
   // Clamped to 0 .. Size.
   std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
@@ -38,6 +42,8 @@ class TRecoveryFatStream : public TRecoveryStream {
   std::int64_t FLoadedCluster = -1;
   std::uint32_t FBufferedBytes = 0;
   std::int64_t FOffered = 0;  // length of the range last offered
+  std::int64_t FSize = 0;
+  std::string FSizeCut;
 };
 
 }  // namespace kestrine

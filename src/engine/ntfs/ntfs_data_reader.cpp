@@ -5,6 +5,7 @@
 
 #include "engine/ntfs/lznt1.h"
 #include "engine/ntfs/mft_reader.h"
+#include "engine/volume/byte_order.h"
 #include "engine/volume/read_disk.h"
 
 namespace kestrine {
@@ -48,9 +49,43 @@ TNtfsDataReader::TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr
                               : static_cast<std::uint32_t>(std::clamp<std::uint64_t>(
                                     kMaxPlainUnitBytes / FClusterSize, 1, kPlainUnitClusters));
   FRuns = NormalizeRuns(std::move(Runs));
+  const std::int64_t recorded = FSize;
+  const auto allocated = static_cast<std::int64_t>(std::min<std::uint64_t>(StreamAttr.AllocatedSize(), kMaxSize));
+  const std::int64_t held = std::min(HeldClusters(), kMaxSize / FClusterSize) * FClusterSize;
+  if (FSize > allocated) {
+    FSize = allocated;
+    FSizeCut = "its recorded size of " + std::to_string(recorded) + " bytes is more than the " +
+               std::to_string(allocated) + " bytes allocated to it";
+  }
+  if (FSize > held) {
+    FSize = held;
+    FSizeCut = "its runs hold only " + std::to_string(held) + " of its recorded " + std::to_string(recorded) +
+               " bytes inside the volume";
+  }
+  if (!FSizeCut.empty()) FSizeCut += "; cut to " + std::to_string(FSize) + " bytes";
   FUnitBuffer.resize(std::size_t{FUnitClusters} * FClusterSize);
   if (FCompressed) FWork.resize(FUnitBuffer.size());
   FUsable = true;
+}
+
+std::int64_t TNtfsDataReader::HeldClusters() const {
+  std::int64_t volume = FReader.ClusterCount();
+  const std::uint64_t sectors = ReadLe64(FReader.BootSector(), 0x28);
+  const std::uint32_t perCluster = FReader.BytesPerSector() ? FClusterSize / FReader.BytesPerSector() : 0;
+  if (perCluster > 0 && sectors / perCluster < static_cast<std::uint64_t>(kMaxSize / FClusterSize))
+    volume = std::max(volume, static_cast<std::int64_t>(sectors / perCluster));
+  std::int64_t held = 0;
+  for (const TRunItem& run : FRuns) {
+    if (run.Vcn < 0 || run.Vcn >= kMaxSize) continue;
+    std::uint64_t length = run.Length;
+    if (run.Lcn >= 0) {
+      if (run.Lcn >= volume) continue;
+      length = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(volume - run.Lcn));
+    }
+    const std::uint64_t room = static_cast<std::uint64_t>(kMaxSize - run.Vcn);
+    held = std::max(held, run.Vcn + static_cast<std::int64_t>(std::min(length, room)));
+  }
+  return held;
 }
 
 bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
@@ -69,6 +104,7 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
   std::int64_t stored = 0;       // of which on disk
   bool storedFirst = true;       // the stored clusters come before every hole
   bool sawHole = false;
+  std::int64_t unread = last;    // the first cluster that could not be read whole
   for (; run != FRuns.end() && run->Vcn < last; ++run) {
     const std::int64_t from = std::max(run->Vcn, first);
     const std::int64_t to = std::min(run->Vcn + static_cast<std::int64_t>(run->Length), last);
@@ -79,16 +115,31 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
       storedFirst = storedFirst && !sawHole;
       stored += to - from;
       const std::int64_t lcn = run->Lcn + (from - run->Vcn);
-      // Clusters off the volume, like unreadable ones, stay zero.
-      if (lcn < FReader.ClusterCount()) {
-        const auto count = static_cast<std::uint32_t>((to - from) * FClusterSize);
-        ReadDisk(FReader.Handle(), target.data() + (from - first) * FClusterSize, count, lcn * FClusterSize);
+      // Clusters past the source's end or that fail to read are not data: the unit ends before them.
+      const std::int64_t readable = std::clamp<std::int64_t>(FReader.ClusterCount() - lcn, 0, to - from);
+      std::int64_t got = 0;
+      if (readable > 0) {
+        const auto count = static_cast<std::uint32_t>(readable * FClusterSize);
+        got = ReadDisk(FReader.Handle(), target.data() + (from - first) * FClusterSize, count, lcn * FClusterSize) /
+              FClusterSize;
       }
+      if (got < to - from) unread = std::min(unread, from + got);
     }
     covered = to;
   }
   if (covered == first) return false;
   FUnitValid = static_cast<std::size_t>(covered - first) * FClusterSize;
+  if (unread < last) {
+    // Past the initialized size the clusters are not data anyway; there the failure costs nothing.
+    const std::int64_t stop = unread * FClusterSize;
+    if (stop < std::min(FInitialized, FSize)) {
+      // A compressed unit cannot be decompressed from part of its clusters.
+      const bool packed = FCompressed && stored < FUnitClusters;
+      if (packed || unread == first) return false;
+      FUnitValid = static_cast<std::size_t>(unread - first) * FClusterSize;
+      std::memset(target.data() + FUnitValid, 0, target.size() - FUnitValid);
+    }
+  }
 
   if (FCompressed && stored > 0 && stored < FUnitClusters) {
     std::int64_t produced = -1;
@@ -119,6 +170,11 @@ bool TNtfsDataReader::Covered(std::int64_t First, std::int64_t Last) const {
     return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
   });
   for (std::int64_t next = First; run != FRuns.end() && run->Vcn <= next; ++run) {
+    // A stored cluster before Last that the source does not hold ends the unit for Read too.
+    const std::int64_t to = std::min(run->Vcn + static_cast<std::int64_t>(run->Length), Last);
+    const std::int64_t count = FReader.ClusterCount();
+    if (run->Lcn >= 0 && to > std::max(run->Vcn, First) && (run->Lcn >= count || to - run->Vcn > count - run->Lcn))
+      return false;
     next = run->Vcn + static_cast<std::int64_t>(run->Length);
     if (next > Last) return true;
   }
@@ -138,7 +194,7 @@ TVolumeRange TNtfsDataReader::VolumeRange(std::int64_t Position, std::int64_t Ma
   if (run == FRuns.end() || run->Vcn > vcn || run->Lcn < 0) return {};
   // Read loads whole units and stops at the first cluster no run holds.
   if (!Covered(vcn / FUnitClusters * FUnitClusters, vcn)) return {};
-  // Clusters off the volume read as zeros.
+  // Clusters off the source are not read: Read ends before them.
   const std::int64_t into = vcn - run->Vcn;
   if (run->Lcn >= FReader.ClusterCount() || into >= FReader.ClusterCount() - run->Lcn) return {};
   const std::int64_t lcn = run->Lcn + into;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/ntfs/ntfs_records.h"
@@ -19,7 +20,11 @@ class TNtfsDataReader {
   // that NTFS cannot have written leaves the reader empty.
   TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr, TRunList Runs);
 
+  // The recorded size, cut to the allocated size and to what the runs hold inside the volume: the
+  // stream never delivers more than the volume can hold. Holes count as held.
   std::int64_t Size() const { return FSize; }
+  // Why Size is less than the recorded size; empty when it is not.
+  const std::string& SizeCut() const { return FSizeCut; }
   bool Resident() const { return FResident; }
   bool Compressed() const { return FCompressed; }
   std::uint32_t UnitClusters() const { return FUnitClusters; }
@@ -36,7 +41,11 @@ class TNtfsDataReader {
 
  private:
   bool LoadUnit(std::int64_t Unit);
-  // Runs hold every cluster from First up to Last, with no gap.
+  // Clusters from the stream's start to the end of the last run with a hole or clusters inside the
+  // volume; the volume as its boot sector declares it, since a source cut short is a failed read.
+  std::int64_t HeldClusters() const;
+  // Runs hold every cluster from First up to Last, with no gap, and the source every stored one
+  // before Last.
   bool Covered(std::int64_t First, std::int64_t Last) const;
 
   TMftReader& FReader;
@@ -47,6 +56,7 @@ class TNtfsDataReader {
   TRunList FRuns;                    // sorted by VCN, without overlaps or empty runs
   std::int64_t FSize = 0;
   std::int64_t FInitialized = 0;
+  std::string FSizeCut;
   std::uint32_t FClusterSize = 0;
   std::uint32_t FUnitClusters = 0;
   std::vector<std::uint8_t> FUnitBuffer;

@@ -69,6 +69,7 @@ std::span<const std::uint8_t> TNtfsAttr::MappingPairs() const {
 
 std::int64_t TNtfsAttr::StartVcn() const { return NonResident() ? static_cast<std::int64_t>(ReadLe64(FBytes, 0x10)) : 0; }
 std::uint16_t TNtfsAttr::CompressionUnit() const { return NonResident() ? ReadLe16(FBytes, 0x22) : 0; }
+std::uint64_t TNtfsAttr::AllocatedSize() const { return NonResident() ? ReadLe64(FBytes, 0x28) : Value().size(); }
 std::uint64_t TNtfsAttr::DataSize() const { return NonResident() ? ReadLe64(FBytes, 0x30) : Value().size(); }
 std::uint64_t TNtfsAttr::InitializedSize() const {
   return NonResident() ? ReadLe64(FBytes, 0x38) : Value().size();

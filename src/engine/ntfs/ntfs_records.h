@@ -69,6 +69,7 @@ class TNtfsAttr {
   std::span<const std::uint8_t> MappingPairs() const;
   std::int64_t StartVcn() const;
   std::uint16_t CompressionUnit() const;
+  std::uint64_t AllocatedSize() const;
   std::uint64_t DataSize() const;
   std::uint64_t InitializedSize() const;
   // Data size when non-resident, value length when resident.

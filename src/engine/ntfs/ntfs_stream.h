@@ -38,6 +38,7 @@ class TRecoveryNtfsStream : public TRecoveryStream {
   std::size_t EfsHeaderLength() const { return FEfsHeader.size(); }
   // Set when the item's record was taken by another file since the scan, or cannot be read.
   std::string Failure() const override { return FFailure; }
+  std::string SizeCut() const override { return FData ? FData->SizeCut() : std::string(); }
 
  private:
   void OpenDataStream(const std::string& StreamName);

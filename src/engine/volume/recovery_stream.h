@@ -42,6 +42,9 @@ class TRecoveryStream {
 
   // Why the stream delivers nothing of the item although the item was found; empty otherwise.
   virtual std::string Failure() const { return {}; }
+  // Why GetSize is less than the size the item records (the volume cannot hold that much); empty
+  // when it is not.
+  virtual std::string SizeCut() const { return {}; }
 
   std::int64_t Position() const { return FPosition; }
   void SetPosition(std::int64_t Value) { Seek(Value, TSeekOrigin::Beginning); }

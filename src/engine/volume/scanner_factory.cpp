@@ -26,7 +26,10 @@ std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, TFileSys
   switch (Kind) {
     case TFileSystemKind::Fat12:
     case TFileSystemKind::Fat16:
-    case TFileSystemKind::Fat32: return std::make_unique<TRecoveryFatStream>(Disk, Item);
+    case TFileSystemKind::Fat32:
+      // FAT files have no named streams: a name asks for what does not exist, not for the main data.
+      if (!StreamName.empty()) return nullptr;
+      return std::make_unique<TRecoveryFatStream>(Disk, Item);
     case TFileSystemKind::Ntfs: return std::make_unique<TRecoveryNtfsStream>(Disk, StreamName, Item);
     default: return nullptr;
   }

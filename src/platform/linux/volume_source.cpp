@@ -15,9 +15,14 @@ namespace kestrine::platform {
 int VolumeOpenFlags() { return O_RDONLY | O_CLOEXEC; }
 
 std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std::string* Error) {
-  const int fd = ::open(Path.c_str(), VolumeOpenFlags());
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come: the kind is known
+  // only once it is open, so it is opened without waiting and checked before anything is read.
+  const int fd = ::open(Path.c_str(), VolumeOpenFlags() | O_NONBLOCK);
   if (fd < 0) {
-    if (Error) *Error = std::strerror(errno);
+    // A socket cannot be opened at all; it is named for what it is, not for the open's error.
+    struct stat named {};
+    const bool other = ::stat(Path.c_str(), &named) == 0 && !S_ISREG(named.st_mode) && !S_ISBLK(named.st_mode);
+    if (Error) *Error = other ? "not an image file or block device" : std::strerror(errno);
     return nullptr;
   }
   std::unique_ptr<TVolumeSource> source(new TVolumeSource(fd, Path));
@@ -26,17 +31,23 @@ std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std:
     if (Error) *Error = std::strerror(errno);
     return nullptr;
   }
+  if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
+    if (Error) *Error = "not an image file or block device";
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (Error) *Error = std::strerror(errno);
+    return nullptr;
+  }
   if (S_ISBLK(st.st_mode)) {
     std::uint64_t bytes = 0;
     if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) source->FSize = static_cast<std::int64_t>(bytes);
     source->FBlockDevice = true;
     source->FDevice = st.st_rdev;
-  } else if (S_ISREG(st.st_mode)) {
+  } else {
     source->FSize = st.st_size;
     source->FDevice = st.st_dev;
-  } else {
-    if (Error) *Error = "not an image file or block device";
-    return nullptr;
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return source;

@@ -196,5 +196,37 @@ TEST_F(FatStream, AClusterThatCannotBeReadEndsTheRead) {
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), Content.begin()));
 }
 
+TEST_F(FatStream, ASizeBeyondTheDataAreaIsCutToWhatTheAreaHolds) {
+  // 2 GiB recorded on a volume of a few megabytes: a deleted file from cluster 10 to the area's end.
+  Volume.PutSlots(Volume.RootOffset() + 64, {Deleted(ShortSlot("?UGE    BIN", 0x20, 10, 0x80000000u))});
+  Volume.Bytes().resize(static_cast<std::size_t>(Volume.ClusterOffset(Volume.ClusterCount() + 2)));
+  ScanVolume();
+  PFileInfo huge = Found("$UGE.BIN");
+  ASSERT_NE(huge, nullptr);
+  EXPECT_EQ(huge->Size, 0x80000000ll) << "the listed size stays as recorded";
+  const std::int64_t room = (std::int64_t{Volume.ClusterCount()} + 2 - 10) * 2048;
+  TRecoveryFatStream stream(Scan->Disk.get(), huge);
+  EXPECT_EQ(stream.GetSize(), room);
+  EXPECT_EQ(stream.SizeCut(), "its recorded size of 2147483648 bytes is more than the " + std::to_string(room) +
+                                  " bytes from its first cluster to the end of the data area; cut to " +
+                                  std::to_string(room) + " bytes");
+  EXPECT_EQ(static_cast<std::int64_t>(ReadAll(stream, 65536).size()), room);
+  EXPECT_EQ(stream.Seek(0, TSeekOrigin::End), room);
+
+  // A file of the table holds at most the whole area.
+  TFileInfo live;
+  live.Size = 0x7FFFFFFF;
+  auto entry = std::make_unique<TFatEntryInfo>();
+  entry->FirstCluster = 20;
+  live.FsInfo = std::move(entry);
+  TRecoveryFatStream table(Scan->Disk.get(), &live);
+  EXPECT_EQ(table.GetSize(), std::int64_t{Volume.ClusterCount()} * 2048);
+  EXPECT_NE(table.SizeCut().find("bytes of the volume's data area; cut to"), std::string::npos) << table.SizeCut();
+
+  TRecoveryFatStream fits(Scan->Disk.get(), Found("$IVE.BIN"));
+  EXPECT_EQ(fits.GetSize(), 5000);
+  EXPECT_EQ(fits.SizeCut(), "");
+}
+
 }  // namespace
 }  // namespace kestrine

@@ -181,19 +181,45 @@ TEST_F(StreamTest, NamedStreamsAreReadWholeWhateverTheMainSize) {
   EXPECT_EQ(missing.Read(&byte, 1), 0u);
 }
 
-TEST_F(StreamTest, RunsOffTheVolumeReadAsZerosAndNeverHang) {
+TEST_F(StreamTest, RunsOffTheVolumeCutTheStreamAndNeverHang) {
+  // A stream holds at most what its runs hold inside the volume: here 4 clusters of the 10 GiB
+  // recorded. (Clusters off the volume once read as zeros, and the whole 10 GiB was delivered.)
+  Image.PutClusters(400, Pattern(4 * kCluster, 8));
   Image.PutRecord(20, Deleted(Image, u"far.bin").NonResidentData({{4, 400}, {1000000, 600}}, 10ull << 30));
+  // A terabyte claimed over one cluster.
+  Image.PutRecord(21, Deleted(Image, u"huge.bin").NonResidentData({{1, 400}}, 1ull << 40));
+  // Holes are held whatever their length; a recorded size beyond the allocated one is damage.
+  Image.PutRecord(22, Deleted(Image, u"holes.bin", 0x220).NonResidentData({{1, 400}, {11, -1}}, 20 * kCluster));
+  // Inside the volume nothing is cut.
+  Image.PutRecord(23, Deleted(Image, u"fits.bin").NonResidentData({{2, 400}}, 2 * kCluster - 1));
   PFileInfo item = Scan(20);
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(item->Condition, 0);
+  EXPECT_EQ(item->Size, 10ll << 30) << "the listed size stays as recorded";
   TRecoveryNtfsStream stream(item->Disk, item);
+  EXPECT_EQ(stream.GetSize(), 4 * kCluster);
+  EXPECT_EQ(stream.SizeCut(), "its runs hold only 16384 of its recorded 10737418240 bytes inside the volume; "
+                              "cut to 16384 bytes");
+  EXPECT_EQ(ReadWholeStream(item), Pattern(4 * kCluster, 8));
   std::vector<std::uint8_t> buf(65536, 0xCC);
   stream.Seek(2ll << 30, TSeekOrigin::Beginning);
-  ASSERT_EQ(stream.Read(buf.data(), 65536), 65536u);
-  EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](auto B) { return B == 0; }));
-  // Past the runs nothing is there.
-  stream.Seek(9ll << 30, TSeekOrigin::Beginning);
   EXPECT_EQ(stream.Read(buf.data(), 65536), 0u);
+
+  TRecoveryNtfsStream huge(Scan(21)->Disk, Scan(21));
+  EXPECT_EQ(huge.GetSize(), kCluster);
+  EXPECT_NE(huge.SizeCut().find("cut to 4096 bytes"), std::string::npos);
+
+  TRecoveryNtfsStream holes(Scan(22)->Disk, Scan(22));
+  EXPECT_EQ(holes.GetSize(), 12 * kCluster);
+  EXPECT_EQ(holes.SizeCut(), "its recorded size of 81920 bytes is more than the 49152 bytes allocated to it; "
+                             "cut to 49152 bytes");
+  const auto data = ReadWholeStream(Scan(22));
+  ASSERT_EQ(data.size(), 12u * kCluster);
+  EXPECT_TRUE(std::all_of(data.begin() + kCluster, data.end(), [](auto B) { return B == 0; }));
+
+  TRecoveryNtfsStream fits(Scan(23)->Disk, Scan(23));
+  EXPECT_EQ(fits.GetSize(), 2 * kCluster - 1);
+  EXPECT_EQ(fits.SizeCut(), "");
 }
 
 // Read alone against ranges copied from the image with Read for the rest, from position From on.
@@ -366,6 +392,51 @@ TEST_F(StreamTest, EncryptedFilesAreDeliveredInTheirRawForm) {
   EXPECT_TRUE(std::equal(stored.begin(), stored.end(), cipher.begin()));
   EXPECT_EQ(stored.size(), 1000u);
   EXPECT_FALSE(plain->Info<TNtfsFileInfo>()->IsEncrypted());
+}
+
+TEST_F(StreamTest, ASourceCutShortEndsTheReadAtTheFirstClusterItDoesNotHold) {
+  Image.PutClusters(440, Pattern(12 * kCluster, 9));
+  // Plain data across the cut: only the cluster before it is delivered, never zeros for the rest.
+  Image.PutRecord(20, Deleted(Image, u"cut.bin").NonResidentData({{4, 448}}, 4 * kCluster));
+  // Past the initialized size the bytes are zeros whether or not they can be read.
+  Image.PutRecord(21, Deleted(Image, u"init.bin").NonResident(0x80, u"", {{2, 449}}, 2 * kCluster, 0, 0, kCluster));
+  // A hole past the cut is no read.
+  Image.PutRecord(22, Deleted(Image, u"sparse.bin", 0x220).NonResidentData({{1, 449}, {3, -1}}, 4 * kCluster));
+  // A compressed unit whose stored clusters pass the cut cannot be decompressed: nothing of it.
+  std::vector<std::uint8_t> packed;
+  for (int i = 0; i < 16; ++i) {
+    const auto chunk = RepeatChunk(static_cast<std::uint8_t>('A' + i));
+    packed.insert(packed.end(), chunk.begin(), chunk.end());
+  }
+  Image.PutClusters(440, packed);
+  Image.PutRecord(23, Deleted(Image, u"packed.log", 0x820).NonResidentData({{1, 440}, {15, -1}, {2, 449}, {14, -1}},
+                                                                            2 * 65536, u"", 4));
+  // A unit whose first cluster lies past the cut: nothing of the unit, whether read or copied.
+  Image.PutRecord(24, Deleted(Image, u"gap.bin").NonResidentData({{1, 460}, {3, 441}}, 4 * kCluster));
+  const auto image = Image.WriteTo(Dir.Path());
+  std::filesystem::resize_file(image, 450 * kCluster + 100);
+  Result = ScanNtfsImage(image);
+  const auto pattern = Pattern(12 * kCluster, 9);
+  EXPECT_TRUE(ReadWholeStream(Result->File(24)).empty());
+  ExpectRangesGiveWhatReadGives(Result->File(24), 0, kCluster);
+
+  TRecoveryNtfsStream cut(Result->Disk.get(), Result->File(20));
+  EXPECT_EQ(cut.GetSize(), 4 * kCluster) << "the volume holds it; the source does not";
+  EXPECT_EQ(cut.SizeCut(), "");
+  const auto first = ReadWholeStream(Result->File(20));
+  ASSERT_EQ(first.size(), 2u * kCluster);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), pattern.begin() + 8 * kCluster));
+  ExpectRangesGiveWhatReadGives(Result->File(20), 1);
+
+  const auto init = ReadWholeStream(Result->File(21));
+  ASSERT_EQ(init.size(), 2u * kCluster);
+  EXPECT_TRUE(std::all_of(init.begin() + kCluster, init.end(), [](auto B) { return B == 0; }));
+
+  EXPECT_EQ(ReadWholeStream(Result->File(22)).size(), 4u * kCluster);
+
+  const auto unit = ReadWholeStream(Result->File(23));
+  ASSERT_EQ(unit.size(), 65536u) << "the first unit whole, the second not at all";
+  EXPECT_EQ(unit[65535], 'P');
 }
 
 }  // namespace
