@@ -53,18 +53,14 @@ class TInterruptScope {
   struct sigaction FPrevious {};
 };
 
-std::string Sha256OfFile(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  if (!in) return {};
+// The hash of the file the recovery wrote, read back only while it is that very file.
+std::string Sha256OfWritten(const TRecoveryRecord& Record) {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return {};
-  std::vector<char> buffer(256 * 1024);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() > 0 && EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(in.gcount())) != 1)
-      return {};
-  }
-  if (in.bad()) return {};
+  const bool read = platform::ReadBack(Record.Destination, Record.Identity, [&](const std::uint8_t* Data, std::size_t Count) {
+    return EVP_DigestUpdate(ctx.get(), Data, Count) == 1;
+  });
+  if (!read) return {};
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
@@ -95,7 +91,7 @@ bool WriteReport(const std::string& File, const std::vector<TRecoveryRecord>& Re
                     {"size", written ? nlohmann::ordered_json(r.Size) : nlohmann::ordered_json(r.Item->Size.load())},
                     {"condition", r.Item->IsFolder ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.Item->Condition)},
                     {"outcome", OutcomeName(r.Outcome)},
-                    {"sha256", written ? Sha256OfFile(r.Destination) : std::string()},
+                    {"sha256", written ? Sha256OfWritten(r) : std::string()},
                     {"reason", r.Reason}});
   }
   std::ofstream out(File, std::ios::binary | std::ios::trunc);

@@ -4,13 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/folder_handle.h"
 
 namespace kestrine::platform {
 
 class TVolumeSource;
-class TFolderHandle;
 
 // A recovered file open for writing. It is always a new file: nothing that exists is replaced, and
 // no symbolic link is followed into it.
@@ -39,6 +41,8 @@ class TOutputFile {
 
   const std::string& Path() const { return FPath; }
   std::int64_t Length() const { return FLength; }
+  // Device and inode, to know the file again when it is read back.
+  TFileIdentity Identity() const;
 
  private:
   TOutputFile(int Fd, std::string Path) : FFd(Fd), FPath(std::move(Path)) {}
@@ -50,6 +54,12 @@ class TOutputFile {
   std::int64_t FLength = 0;
   bool FHoleAtEnd = false;
 };
+
+// Feeds Sink the bytes of the file at Path, in blocks, when it is still the file Identity names: a
+// link or anything else put in its place since is neither followed nor read, and a FIFO never waits.
+// False when it is not that file, or a read or Sink fails.
+bool ReadBack(const std::string& Path, const TFileIdentity& Identity,
+              const std::function<bool(const std::uint8_t* Data, std::size_t Count)>& Sink);
 
 // What a name in a folder is now: free, a real folder (not a link to one), or taken by anything else.
 enum class TPathState { Free, Folder, Taken };

@@ -73,7 +73,7 @@ void TRecoveringThread::Execute() {
                                      ? "the destination folder does not exist"
                                      : "the destination folder cannot be opened: " + ErrorText(error);
       for (PFileInfo item : FItems.Snapshot())
-        if (item) Record({item, {}, TRecoveryOutcome::Skipped, reason, 0});
+        if (item) Record({item, {}, TRecoveryOutcome::Skipped, reason, 0, {}});
     } else {
       if (!FFacts) {
         const std::string name = platform::GetFileSystemName(root->Handle);
@@ -177,7 +177,7 @@ void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PF
       std::string error;
       if (!MakeFolder(*out, error)) {
         // Its files and its subfolders are left out with it.
-        Record({folder, out->Handle.Path(), TRecoveryOutcome::Skipped, error, 0});
+        Record({folder, out->Handle.Path(), TRecoveryOutcome::Skipped, error, 0, {}});
         continue;
       }
       for (PFileInfo file : content.Files) {
@@ -313,7 +313,7 @@ std::unique_ptr<platform::TOutputFile> TRecoveringThread::CreateUniqueFile(const
 
 void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   if (Terminated() || !FDone.insert(Item).second) return;
-  TRecoveryRecord record{Item, {}, TRecoveryOutcome::Skipped, {}, 0};
+  TRecoveryRecord record{Item, {}, TRecoveryOutcome::Skipped, {}, 0, {}};
   // The stream comes first: without one nothing is created, rather than an empty file.
   std::unique_ptr<TRecoveryStream> stream = FManager.CreateStream(Item, {});
   if (!stream || !stream->Failure().empty()) {
@@ -340,6 +340,7 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
     return;
   }
   record.Destination = file->Path();
+  record.Identity = file->Identity();
 
   std::string notes;
   if (encrypted) AddNote(notes, "stored encrypted: written in the raw encrypted form");

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "platform/folder_handle.h"
 #include "platform/volume_source.h"
@@ -80,6 +81,40 @@ TEST(FolderHandle, NamesAreActedOnInsideTheOpenFolderOnly) {
   EXPECT_TRUE(out.Unlink("sub"));
   EXPECT_TRUE(fs::exists(dir / "elsewhere"));
   EXPECT_FALSE(TFolderHandle::OpenNamed((dir / "nowhere").string()).IsOpen());
+}
+
+// A written file is read back only while its name still holds it: whatever took its place since (a
+// link to a file outside, another file, a FIFO) is not read, and nothing waits.
+TEST(OutputFile, ReadBackReadsOnlyTheFileThatWasWritten) {
+  test::TTempDir dir;
+  const std::string path = (dir / "out.bin").string();
+  TFileIdentity identity;
+  {
+    auto file = TOutputFile::CreateNew(path);
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(file->Write("recovered", 9));
+    identity = file->Identity();
+  }
+  std::string seen;
+  const auto collect = [&seen](const std::uint8_t* Data, std::size_t Count) {
+    seen.append(reinterpret_cast<const char*>(Data), Count);
+    return true;
+  };
+  EXPECT_TRUE(ReadBack(path, identity, collect));
+  EXPECT_EQ(seen, "recovered");
+  EXPECT_FALSE(ReadBack(path, {}, collect));
+
+  test::WriteFile(dir / "outside", {'s', 'e', 'c', 'r', 'e', 't'});
+  const auto swapTo = [&](const std::function<void()>& Make) {
+    fs::remove(path);
+    Make();
+    seen.clear();
+    return ReadBack(path, identity, collect);
+  };
+  EXPECT_FALSE(swapTo([&] { fs::create_symlink(dir / "outside", path); }));
+  EXPECT_FALSE(swapTo([&] { fs::create_hard_link(dir / "outside", path); }));
+  EXPECT_FALSE(swapTo([&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }));
+  EXPECT_EQ(seen, "");
 }
 
 TEST(OutputFile, ZeroBlocksAndTrailingZerosReadBackAsTheyWereWritten) {

@@ -58,6 +58,7 @@ struct TRecoveryRecord {
   TRecoveryOutcome Outcome = TRecoveryOutcome::Skipped;
   std::string Reason;       // why it was skipped, or what the written file lacks
   std::int64_t Size = 0;    // bytes the written file holds
+  platform::TFileIdentity Identity;  // of the written file, to read it back as that very file
 };
 
 // Where a recovered file is to be made: Name inside the open Folder, shown to the user as Path. It is

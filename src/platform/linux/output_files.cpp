@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/folder_handle.h"
 #include "platform/volume_source.h"
@@ -149,6 +150,33 @@ std::string FileSystemNameOf(const struct statfs& st) {
 }
 
 }  // namespace
+
+TFileIdentity TOutputFile::Identity() const {
+  struct stat st {};
+  if (::fstat(FFd, &st) != 0) return {};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool ReadBack(const std::string& Path, const TFileIdentity& Identity,
+              const std::function<bool(const std::uint8_t* Data, std::size_t Count)>& Sink) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Identity.Known() &&
+            TFileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)} == Identity;
+  std::vector<std::uint8_t> buffer(256 * 1024);
+  while (ok) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    ok = Sink(buffer.data(), static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return ok;
+}
 
 std::string GetFileSystemName(const std::string& Folder) {
   struct statfs st {};
