@@ -157,7 +157,7 @@ int Act(const TCleanupOptions& O, const std::vector<TCleanupMatch>& Matches) {
     const TCleanupOutcome outcome = O.Wipe ? WipeCleanupFile(m, O.Passes) : DeleteCleanupFile(m);
     if (!outcome.Ok) {
       status.Clear();
-      std::cerr << "kestrine-cli: " << m.Path() << ": " << outcome.Error << "\n";
+      std::cerr << "kestrine-cli: " << EscapeControls(m.Path()) << ": " << EscapeControls(outcome.Error) << "\n";
       ++(outcome.Overwritten ? undeleted : failed);
     }
   }
