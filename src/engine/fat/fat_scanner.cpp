@@ -309,6 +309,8 @@ void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntry
     return;
   }
   if (e.IsFolder) {
+    // An empty path component would make the folder's files look like files of its parent.
+    if (IsLostFolderName(name, e.Deleted)) name = "$folder_" + std::to_string(e.FirstCluster);
     QueueFolder(e, std::move(name), entry);
     return;
   }
