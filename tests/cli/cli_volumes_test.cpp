@@ -109,13 +109,10 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
     SCOPED_TRACE(name);
     const auto result = Cli("", "scan " + ShellQuote(Image(name)) + " --format json");
     ASSERT_EQ(result.Status, 0) << Stderr();
-    // Names stored as 8.3 only read back in upper case: compare paths without case.
-    auto upper = [](std::string s) {
-      for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      return s;
-    };
+    // Names stored as 8.3 only read back in the case they were written: mtools keeps an
+    // all-lower-case part as the case flags, so paths compare exactly.
     std::map<std::string, json> found;
-    for (const auto& f : json::parse(result.Output)) found[upper(f["path"])] = f;
+    for (const auto& f : json::parse(result.Output)) found[f["path"]] = f;
     // Deleted 8.3 entries, files and folders alike, lose their first character.
     std::set<std::string> shortDeletedFolders;
     for (const auto& d : ManifestOf(name)["deleted_folders"])
@@ -129,7 +126,7 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
         const std::string prefix = original.substr(0, slash);
         std::string part = original.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
         if (slash == std::string::npos) {
-          if (!f.value("has_long_name", true)) part = f.value("short_name", part), part[0] = '$';
+          if (!f.value("has_long_name", true)) part[0] = '$';
           return path + part;
         }
         if (shortDeletedFolders.count(prefix)) part[0] = '$';
@@ -141,11 +138,11 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
     for (const auto& f : ManifestOf(name)["deleted_files"]) {
       std::string path = shown(f);
       if (f["name"].get<std::string>().ends_with(".BAK") || f["name"].get<std::string>().ends_with(".bak")) continue;
-      if (!found.count(upper(path))) {
+      if (!found.count(path)) {
         ADD_FAILURE() << "not found: " << path;
         continue;
       }
-      const json& hit = found[upper(path)];
+      const json& hit = found[path];
       EXPECT_EQ(hit["size"], f["size"]) << path;
       path = hit["path"];
       if (!f.value("intact", false) || f.value("fragmented", false) || checked >= 4 || f["size"] == 0) continue;
