@@ -36,7 +36,8 @@ struct TRun {
 
 TRun Recover(const test::TTempDir& Dir, const std::string& Args) {
   const fs::path err = Dir / "stderr";
-  const auto r = test::RunCommand(Cli() + " recover " + Args + " 2>" + ShellQuote(err.string()));
+  // In fls's zone: FAT times are local, and both sides must read them alike.
+  const auto r = test::RunCommand("TZ=UTC " + Cli() + " recover " + Args + " 2>" + ShellQuote(err.string()));
   const auto e = test::ReadFile(err);
   return {r.Status, r.Output, std::string(e.begin(), e.end())};
 }

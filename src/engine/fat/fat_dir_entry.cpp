@@ -125,6 +125,7 @@ bool TDirEntryReader::Feed(TDirSlot Slot) {
   FEntry.FirstCluster = SlotFirstCluster(Slot, FRules.HighClusterWord);
   FEntry.Deleted = Slot[0] == kDeletedMark;
   FEntry.IsFolder = (Slot[11] & 0x10) != 0;
+  FEntry.CreationTenMs = Slot[13];
   FEntry.CreationTime = ReadLe16(Slot, 14);
   FEntry.CreationDate = ReadLe16(Slot, 16);
   FEntry.WriteTime = ReadLe16(Slot, 22);

@@ -37,6 +37,7 @@ struct TDirEntry {
   std::uint32_t FirstCluster = 0;
   bool Deleted = false;
   bool IsFolder = false;
+  std::uint8_t CreationTenMs = 0;  // 10 ms units past CreationTime's even second
   std::uint16_t CreationTime = 0;
   std::uint16_t CreationDate = 0;
   std::uint16_t WriteTime = 0;
