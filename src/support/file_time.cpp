@@ -5,16 +5,6 @@
 namespace kestrine {
 namespace {
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 std::string Strftime(const char* format, const std::tm& t) {
   char buf[128];
   const std::size_t n = std::strftime(buf, sizeof buf, format, &t);
@@ -23,13 +13,25 @@ std::string Strftime(const char* format, const std::tm& t) {
 
 }  // namespace
 
-std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time) {
+std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs) {
   const unsigned day = Date & 0x1F, month = (Date >> 5) & 0x0F, year = 1980 + (Date >> 9);
   const unsigned seconds = (Time & 0x1F) * 2, minutes = (Time >> 5) & 0x3F, hours = Time >> 11;
   if (day == 0 || month == 0 || month > 12 || seconds > 59 || minutes > 59 || hours > 23) return std::nullopt;
-  const std::int64_t unixSeconds =
-      DaysFromCivil(year, month, day) * 86400 + hours * 3600 + minutes * 60 + seconds;
-  return UnixToFileTime(unixSeconds);
+  // FAT keeps the wall clock of the writer's zone; the rules in force on that day give its offset.
+  std::tm local{};
+  local.tm_year = static_cast<int>(year) - 1900;
+  local.tm_mon = static_cast<int>(month) - 1;
+  local.tm_mday = static_cast<int>(day);
+  local.tm_hour = static_cast<int>(hours);
+  local.tm_min = static_cast<int>(minutes);
+  local.tm_sec = static_cast<int>(seconds);
+  local.tm_isdst = -1;
+  const std::time_t utc = std::mktime(&local);
+  if (utc == static_cast<std::time_t>(-1)) return std::nullopt;
+  // Beyond 1.99 s the byte is damage, not a finer time.
+  const unsigned tenMs = TenMs < 200 ? TenMs : 0;
+  return UnixToFileTime(static_cast<std::int64_t>(utc) + tenMs / 100,
+                        static_cast<std::int64_t>(tenMs % 100) * 10'000'000);
 }
 
 TUnixTime FileTimeToUnix(TFileTime Value) {

@@ -14,9 +14,10 @@ inline constexpr TFileTime kFileTimeTicksPerSecond = 10'000'000;
 // Seconds from 1601-01-01 to 1970-01-01.
 inline constexpr std::int64_t kFileTimeUnixEpochSeconds = 11'644'473'600;
 
-// DOS date and time as stored in FAT directory entries, taken as they are (no zone shift).
+// DOS date and time as stored in FAT directory entries: local wall-clock time, turned into UTC with
+// the zone rules in force at that moment. TenMs adds 10 ms units (0..199) to the 2 s resolution.
 // Invalid fields (month 0, day 0, ...) give nullopt.
-std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time);
+std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs = 0);
 
 // Unix seconds and nanoseconds of a FILETIME.
 struct TUnixTime {

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <functional>
 #include <fstream>
+#include <map>
 #include <set>
 
+#include "tests/engine/fat/fat_volume_builder.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine {
@@ -41,15 +43,17 @@ class CliVolumes : public ::testing::Test {
       if (im["file"] == Name + ".img.xz") return im;
     throw std::runtime_error("no manifest entry for " + Name);
   }
+  // FAT keeps local times: the command runs in the zone the fixtures were written in.
+  static std::string Zone() { return "TZ=" + ShellQuote((*Manifest)["time_zone"].get<std::string>()) + " "; }
   static test::TCommandResult Cli(const std::string& Drives, const std::string& Args) {
     const char* cli = std::getenv("KESTRINE_CLI");
-    return RunCommand("KESTRINE_DRIVES=" + ShellQuote(Drives) + " " + ShellQuote(cli ? cli : "kestrine-cli") + " " +
-                      Args + " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
+    return RunCommand(Zone() + "KESTRINE_DRIVES=" + ShellQuote(Drives) + " " + ShellQuote(cli ? cli : "kestrine-cli") +
+                      " " + Args + " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
   }
   // The same without a drive map, ended after two minutes: a hang fails the test (status 124).
   static test::TCommandResult Bounded(const std::string& Args) {
     const char* cli = std::getenv("KESTRINE_CLI");
-    return RunCommand("KESTRINE_DRIVES= timeout 120 " + ShellQuote(cli ? cli : "kestrine-cli") + " " + Args + " 2>" +
+    return RunCommand(Zone() + "KESTRINE_DRIVES= timeout 120 " + ShellQuote(cli ? cli : "kestrine-cli") + " " + Args + " 2>" +
                       ShellQuote((Dir->Path() / "stderr").string()));
   }
   static std::string Stderr() {
@@ -109,13 +113,10 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
     SCOPED_TRACE(name);
     const auto result = Cli("", "scan " + ShellQuote(Image(name)) + " --format json");
     ASSERT_EQ(result.Status, 0) << Stderr();
-    // Names stored as 8.3 only read back in upper case: compare paths without case.
-    auto upper = [](std::string s) {
-      for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      return s;
-    };
+    // Names stored as 8.3 only read back in the case they were written: mtools keeps an
+    // all-lower-case part as the case flags, so paths compare exactly.
     std::map<std::string, json> found;
-    for (const auto& f : json::parse(result.Output)) found[upper(f["path"])] = f;
+    for (const auto& f : json::parse(result.Output)) found[f["path"]] = f;
     // Deleted 8.3 entries, files and folders alike, lose their first character.
     std::set<std::string> shortDeletedFolders;
     for (const auto& d : ManifestOf(name)["deleted_folders"])
@@ -129,7 +130,7 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
         const std::string prefix = original.substr(0, slash);
         std::string part = original.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
         if (slash == std::string::npos) {
-          if (!f.value("has_long_name", true)) part = f.value("short_name", part), part[0] = '$';
+          if (!f.value("has_long_name", true)) part[0] = '$';
           return path + part;
         }
         if (shortDeletedFolders.count(prefix)) part[0] = '$';
@@ -141,11 +142,11 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
     for (const auto& f : ManifestOf(name)["deleted_files"]) {
       std::string path = shown(f);
       if (f["name"].get<std::string>().ends_with(".BAK") || f["name"].get<std::string>().ends_with(".bak")) continue;
-      if (!found.count(upper(path))) {
+      if (!found.count(path)) {
         ADD_FAILURE() << "not found: " << path;
         continue;
       }
-      const json& hit = found[upper(path)];
+      const json& hit = found[path];
       EXPECT_EQ(hit["size"], f["size"]) << path;
       path = hit["path"];
       if (!f.value("intact", false) || f.value("fragmented", false) || checked >= 4 || f["size"] == 0) continue;
@@ -155,6 +156,35 @@ TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {
     }
     EXPECT_GT(checked, 0);
   }
+}
+
+// FAT times are the writer's wall clock: under Berlin's rules summer is UTC+2 and winter UTC+1,
+// and the created time's 10 ms byte adds up to 1.99 s.
+TEST_F(CliVolumes, FatTimesAreLocalWallClockShownAsUtc) {
+  test::TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12});
+  const auto stamped = [](const char* Name, std::uint32_t Cluster, int Month, std::uint8_t TenMs) {
+    test::TSlot s = test::Deleted(test::ShortSlot(Name, 0x20, Cluster, 10));
+    const auto date = static_cast<std::uint16_t>(((2024 - 1980) << 9) | (Month << 5) | 15);
+    const auto time = static_cast<std::uint16_t>((14 << 11) | (30 << 5) | 10);  // 14:30:20
+    s[13] = TenMs;
+    for (const int at : {14, 22}) s[at] = time & 0xFF, s[at + 1] = time >> 8;
+    for (const int at : {16, 24}) s[at] = date & 0xFF, s[at + 1] = date >> 8;
+    return s;
+  };
+  v.PutSlots(v.RootOffset(), {stamped("?UMMER  TXT", 5, 7, 157), stamped("?INTER  TXT", 6, 1, 199),
+                              stamped("?LAIN   TXT", 7, 1, 0)});
+  const std::string image = (Dir->Path() / "berlin.img").string();
+  test::WriteFile(image, v.Bytes());
+  const char* cli = std::getenv("KESTRINE_CLI");
+  const auto result = RunCommand("TZ=Europe/Berlin " + ShellQuote(cli ? cli : "kestrine-cli") + " scan " +
+                                 ShellQuote(image) + " --format json");
+  ASSERT_EQ(result.Status, 0);
+  std::map<std::string, std::pair<std::string, std::string>> times;
+  for (const auto& f : json::parse(result.Output)) times[f["path"]] = {f["modified"], f["created"]};
+  using T = std::pair<std::string, std::string>;
+  EXPECT_EQ(times["$UMMER.TXT"], T("2024-07-15T12:30:20Z", "2024-07-15T12:30:21.5700000Z"));
+  EXPECT_EQ(times["$INTER.TXT"], T("2024-01-15T13:30:20Z", "2024-01-15T13:30:21.9900000Z"));
+  EXPECT_EQ(times["$LAIN.TXT"], T("2024-01-15T13:30:20Z", "2024-01-15T13:30:20Z"));
 }
 
 TEST_F(CliVolumes, CatOfAPathThatNamesNoFoundFileIsAnErrorNamingIt) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <random>
 
@@ -29,6 +30,18 @@ TTempDir::~TTempDir() {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::permissions(FPath, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(FPath, ec);
+}
+
+TScopedZone::TScopedZone(const std::string& Zone) {
+  if (const char* tz = std::getenv("TZ")) FPrevious = tz;
+  ::setenv("TZ", Zone.c_str(), 1);
+  ::tzset();
+}
+
+TScopedZone::~TScopedZone() {
+  if (FPrevious) ::setenv("TZ", FPrevious->c_str(), 1);
+  else ::unsetenv("TZ");
+  ::tzset();
 }
 
 fs::path TestDataDir() {

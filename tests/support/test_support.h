@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,18 @@ class TTempDir {
 
  private:
   std::filesystem::path FPath;
+};
+
+// The process's time zone for the length of a test; the previous TZ comes back afterwards.
+class TScopedZone {
+ public:
+  explicit TScopedZone(const std::string& Zone);
+  ~TScopedZone();
+  TScopedZone(const TScopedZone&) = delete;
+  TScopedZone& operator=(const TScopedZone&) = delete;
+
+ private:
+  std::optional<std::string> FPrevious;
 };
 
 // tests/data of the project, and the shared real-volume folder.

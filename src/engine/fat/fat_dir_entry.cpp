@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint8_t kDeletedMark = 0xE5;
 constexpr std::uint8_t kKanjiE5 = 0x05;  // a first byte 0x05 stands for 0xE5
+// Byte 12: Windows NT keeps an all-lower-case base or extension as upper case plus these flags.
+constexpr std::uint8_t kLowerBase = 0x08;
+constexpr std::uint8_t kLowerExt = 0x10;
 
 bool IsInvalidNameByte(std::uint8_t B) {
   if (B < 0x1A) return true;
@@ -65,6 +68,13 @@ std::string ShortName(TDirSlot Slot) {
   std::copy_n(Slot.begin(), 11, bytes.begin());
   if (bytes[0] == kDeletedMark) bytes[0] = '$';
   else if (bytes[0] == kKanjiE5) bytes[0] = kDeletedMark;
+  // Only ASCII letters: Windows leaves code-page characters as they are.
+  const auto lower = [&](std::size_t From, std::size_t To) {
+    for (std::size_t i = From; i < To; ++i)
+      if (bytes[i] >= 'A' && bytes[i] <= 'Z') bytes[i] = static_cast<std::uint8_t>(bytes[i] + ('a' - 'A'));
+  };
+  if (Slot[12] & kLowerBase) lower(0, 8);
+  if (Slot[12] & kLowerExt) lower(8, 11);
   std::string name;
   AppendCp437(name, Trimmed(std::span<const std::uint8_t>(bytes).first(8)));
   const auto ext = Trimmed(std::span<const std::uint8_t>(bytes).subspan(8));
@@ -115,6 +125,7 @@ bool TDirEntryReader::Feed(TDirSlot Slot) {
   FEntry.FirstCluster = SlotFirstCluster(Slot, FRules.HighClusterWord);
   FEntry.Deleted = Slot[0] == kDeletedMark;
   FEntry.IsFolder = (Slot[11] & 0x10) != 0;
+  FEntry.CreationTenMs = Slot[13];
   FEntry.CreationTime = ReadLe16(Slot, 14);
   FEntry.CreationDate = ReadLe16(Slot, 16);
   FEntry.WriteTime = ReadLe16(Slot, 22);

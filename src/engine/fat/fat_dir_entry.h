@@ -26,7 +26,7 @@ bool IsLongNameSlot(TDirSlot Slot);
 std::uint32_t SlotFirstCluster(TDirSlot Slot, bool HighClusterWord);
 // Free slots, ".", "..", slots with impossible attributes, names or clusters are not entries.
 bool IsValidEntry(TDirSlot Slot, const TSlotRules& Rules);
-// The 8.3 name; a deleted entry shows "$" for its lost first character.
+// The 8.3 name, lower-cased where byte 12 asks; a deleted entry shows "$" for its lost first character.
 std::string ShortName(TDirSlot Slot);
 // Long-name slots as they lie on the volume (highest part first), joined in name order.
 std::string GetLongName(std::span<const std::uint8_t> Slots);
@@ -37,6 +37,7 @@ struct TDirEntry {
   std::uint32_t FirstCluster = 0;
   bool Deleted = false;
   bool IsFolder = false;
+  std::uint8_t CreationTenMs = 0;  // 10 ms units past CreationTime's even second
   std::uint16_t CreationTime = 0;
   std::uint16_t CreationDate = 0;
   std::uint16_t WriteTime = 0;

@@ -53,4 +53,9 @@ bool IsExcludedBakName(std::string_view Name) {
   return true;
 }
 
+bool IsLostFolderName(std::string_view Name, bool Deleted) {
+  if (Deleted && Name.starts_with('$')) Name.remove_prefix(1);
+  return Name.find_first_not_of(' ') == std::string_view::npos;
+}
+
 }  // namespace kestrine

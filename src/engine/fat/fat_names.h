@@ -17,4 +17,8 @@ void AppendUtf16(std::string& Out, std::span<const std::uint16_t> Units);
 // Names that backup tools leave as "$E1234AB.BAK" or "_Eabcdef.bak" are not offered for recovery.
 bool IsExcludedBakName(std::string_view Name);
 
+// A folder name with nothing left to show: blank, or a deleted 8.3 name of which only the "$" for
+// its lost first character remains.
+bool IsLostFolderName(std::string_view Name, bool Deleted);
+
 }  // namespace kestrine

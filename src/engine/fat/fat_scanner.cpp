@@ -25,7 +25,8 @@ PFileInfo FillItem(PFileInfo Item, const TDirEntry& Entry, std::string Name, PFi
   Item->Name = std::move(Name);
   Item->Size = Entry.Size;
   Item->Attributes = Entry.Attributes;
-  Item->CreationTime = DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime).value_or(0);
+  Item->CreationTime =
+      DosDateTimeToFileTime(Entry.CreationDate, Entry.CreationTime, Entry.CreationTenMs).value_or(0);
   Item->LastWriteTime = DosDateTimeToFileTime(Entry.WriteDate, Entry.WriteTime).value_or(0);
   Item->Parent = Parent;
   return Item;
@@ -309,6 +310,8 @@ void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntry
     return;
   }
   if (e.IsFolder) {
+    // An empty path component would make the folder's files look like files of its parent.
+    if (IsLostFolderName(name, e.Deleted)) name = "$folder_" + std::to_string(e.FirstCluster);
     QueueFolder(e, std::move(name), entry);
     return;
   }

@@ -63,6 +63,25 @@ TEST(FatDirEntry, ShortNamesShowDollarForTheLostCharacter) {
   EXPECT_EQ(Names({Deleted(ShortSlot("XEPORT  TXT", 0x20, 5, 1))}), std::vector<std::string>{"$EPORT.TXT"});
 }
 
+// Byte 12 lower-cases the base (0x08) and the extension (0x10) of an 8.3-only name, ASCII letters only.
+TEST(FatDirEntry, ShortNamesTakeTheCaseFlags) {
+  const auto flagged = [](const char* Name, std::uint8_t Flags, bool Gone = false) {
+    TSlot s = ShortSlot(Name, 0x20, 5, 1);
+    s[12] = Flags;
+    return ShortName(View(Gone ? Deleted(s) : s));
+  };
+  EXPECT_EQ(flagged("TINY    BIN", 0x18), "tiny.bin");
+  EXPECT_EQ(flagged("TINY    BIN", 0x08), "tiny.BIN");
+  EXPECT_EQ(flagged("TINY    BIN", 0x10), "TINY.bin");
+  EXPECT_EQ(flagged("CAF\x90 1  TXT", 0x18), "cafÉ 1.txt");
+  EXPECT_EQ(flagged("XEPORT  TXT", 0x18, true), "$eport.txt");
+  // A long name is kept as written.
+  TSlot shortSlot = ShortSlot("QUARTE~1XLS", 0x20, 5, 1);
+  shortSlot[12] = 0x18;
+  EXPECT_EQ(Names(Join(LongNameSlots(u"Quarterly.XLS", shortSlot), {shortSlot})),
+            std::vector<std::string>{"Quarterly.XLS"});
+}
+
 TEST(FatDirEntry, LongNamesComeBackWholeEvenWhenDeleted) {
   const TSlot shortSlot = ShortSlot("QUARTE~1XLS", 0x20, 5, 1);
   std::vector<TSlot> run = Join(LongNameSlots(u"Quarterly figures.xls", shortSlot), {shortSlot});

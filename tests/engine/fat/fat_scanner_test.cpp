@@ -135,6 +135,22 @@ TEST_F(FatScanner, PublishesFoldersRootFirstAndStoresThemDeepestFirst) {
   EXPECT_FALSE(files.at("A/B/C/$EEP.TXT")->Parent->Info<TFatDirInfo>()->IsDeleted());
 }
 
+// Folders whose name is gone still make a path component of their own, named by their cluster.
+TEST_F(FatScanner, FoldersWithoutANameAreNamedByTheirCluster) {
+  TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat12});
+  std::int64_t root = v.RootOffset();
+  root = v.Put(root, Deleted(ShortSlot("?          ", kDir, 7, 0)));
+  root = v.Put(root, Deleted(ShortSlot("           ", kDir, 8, 0)));
+  root = v.Put(root, Deleted(ShortSlot("?A         ", kDir, 9, 0)));
+  v.Put(v.ClusterOffset(7), ShortSlot("INSIDE  TXT", kFile, 10, 20));
+  v.Put(v.ClusterOffset(8), ShortSlot("BLANK   TXT", kFile, 11, 20));
+  v.Put(v.ClusterOffset(9), ShortSlot("NAMED   TXT", kFile, 12, 20));
+  const auto scan = test::ScanBuilt(v, Dir.Path());
+  std::vector<std::string> paths;
+  for (const auto& [path, item] : FilesByPath(*scan->Disk)) paths.push_back(path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"$A/NAMED.TXT", "$folder_7/INSIDE.TXT", "$folder_8/BLANK.TXT"}));
+}
+
 // A FAT16 volume of 4096-byte sectors: tables, root and data lie where the sector size puts them.
 TEST_F(FatScanner, FindsFilesInMultiClusterFoldersOnLargeSectors) {
   TFatVolumeBuilder v({.Kind = TFileSystemKind::Fat16, .BytesPerSector = 4096, .RootEntries = 512});

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -22,14 +21,9 @@ namespace fs = std::filesystem;
 
 struct TTskFile {
   std::string Inode;
-  std::string Path;  // lower case
+  std::string Path;
   std::int64_t Size = 0;
 };
-
-std::string Lower(std::string S) {
-  std::transform(S.begin(), S.end(), S.begin(), [](unsigned char c) { return std::tolower(c); });
-  return S;
-}
 
 std::vector<std::string> Split(const std::string& S, char Separator) {
   std::vector<std::string> parts;
@@ -47,13 +41,13 @@ std::vector<TTskFile> ListWithFls(const fs::path& Image) {
     const std::vector<std::string> f = Split(line, '\t');
     if (f.size() < 7 || f[0].rfind("r/r * ", 0) != 0 || f[1].rfind("$OrphanFiles/", 0) == 0) continue;
     if (IsExcludedBakName(Split(f[1], '/').back())) continue;
-    files.push_back({f[0].substr(6, f[0].size() - 7), Lower(f[1]), std::stoll(f[6])});
+    files.push_back({f[0].substr(6, f[0].size() - 7), f[1], std::stoll(f[6])});
   }
   return files;
 }
 
-// Our path as fls writes it: "$" for a lost first character is its "_", and it shows 8.3 names in
-// the case their flags ask for, so the comparison ignores case.
+// Our path as fls writes it: "$" for a lost first character is its "_"; names agree letter for
+// letter, 8.3 names in the case their flags ask for.
 std::string TskStylePath(const TFileInfo* Item) {
   std::string path;
   for (const TFileInfo* f = Item; f && f->Parent; f = f->Parent) {
@@ -61,7 +55,7 @@ std::string TskStylePath(const TFileInfo* Item) {
     if (f->FsInfo && f->FsInfo->IsDeleted() && !name.empty() && name[0] == '$') name[0] = '_';
     path = path.empty() ? name : name + "/" + path;
   }
-  return Lower(path);
+  return path;
 }
 
 std::string ReadStream(TRecoveryStream& Stream) {
