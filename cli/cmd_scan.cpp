@@ -37,9 +37,10 @@ std::string AttributeLetters(std::uint32_t A) {
 }
 
 // The JSON keys, and for a table or CSV what they show besides them.
-nlohmann::ordered_json ItemRow(const TFileInfo& Item, bool ForDisplay) {
+nlohmann::ordered_json ItemRow(const TFileInfo& Item, std::int64_t Id, bool ForDisplay) {
   const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
-  nlohmann::ordered_json row = {{"path", ItemPath(Item)},
+  nlohmann::ordered_json row = {{"id", Id},
+                                {"path", ItemPath(Item)},
                                 {"name", Item.Name},
                                 {"folder", Item.IsFolder},
                                 {"deleted", deleted},
@@ -76,14 +77,15 @@ int RunScan(const TScanOptions& O) {
   if (!disk) return kExitFailed;
   session.Scan(disk, std::get<TFilter>(filter));
   if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
-  static const std::vector<TColumn> columns = {{"path", "Path"},          {"size", "Size", true},
+  static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
                                                {"modified_text", "Modified"}, {"record", "Record", true}};
   TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
   const bool forDisplay = writer.Format() != TOutputFormat::Json;
+  const TItemIds ids(*disk);
   if (O.Folders)
-    for (PFileInfo folder : session.Folders()) writer.Add(ItemRow(*folder, forDisplay));
-  for (PFileInfo file : session.Files()) writer.Add(ItemRow(*file, forDisplay));
+    for (PFileInfo folder : session.Folders()) writer.Add(ItemRow(*folder, ids.IdOf(*folder), forDisplay));
+  for (PFileInfo file : session.Files()) writer.Add(ItemRow(*file, ids.IdOf(*file), forDisplay));
   writer.Finish();
   if (session.Interrupted()) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   return kExitOk;

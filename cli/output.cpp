@@ -50,6 +50,13 @@ TOutputFormat ParseOutputFormat(const std::string& Name) {
   return TOutputFormat::Table;
 }
 
+std::string NothingNamed(const std::string& Request, const std::string& What) {
+  if (!Request.starts_with('#')) return "no " + What + " of that path was found";
+  if (Request.size() < 2 || Request.find_first_not_of("0123456789", 1) != std::string::npos)
+    return "not an item id: an id is # and the number scan shows (a path starting with # is written /#...)";
+  return "no " + What + " of that id was found";
+}
+
 std::string CsvField(const std::string& Value) {
   if (Value.find_first_of(",\"\r\n") == std::string::npos) return Value;
   std::string quoted = "\"";

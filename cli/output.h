@@ -49,6 +49,9 @@ class TRowWriter {
 void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColumn>& Columns,
                const nlohmann::ordered_json& Rows);
 
+// Why a request's path or "#ID" named nothing: "no WHAT of that path was found", and the like.
+std::string NothingNamed(const std::string& Request, const std::string& What);
+
 // A CSV field, quoted when it needs to be.
 std::string CsvField(const std::string& Value);
 
