@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "cli/scan_session.h"
 #include "engine/volume/recovery_stream.h"
 
@@ -38,9 +39,10 @@ int RunCat(const TCatOptions& O) {
   if (!disk) return kExitFailed;
   session.Scan(disk, TFilter{});
   if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
-  PFileInfo item = FindFileByPath(session.Files(), path);
+  PFileInfo item = FindFile(*disk, session.Files(), path);
   if (!item) {
-    std::cerr << "kestrine-cli: " << O.Path << ": no deleted file of that path was found on " << O.Source << "\n";
+    std::cerr << "kestrine-cli: " << O.Path << ": " << NothingNamed(path, "deleted file") << " on " << O.Source
+              << "\n";
     return kExitFailed;
   }
   auto stream = session.Manager().CreateStream(item, streamName);
@@ -82,7 +84,7 @@ void RegisterCatCommand(CLI::App& App, TCommandAction& Action) {
   auto o = std::make_shared<TCatOptions>();
   auto* cmd = App.add_subcommand("cat", "Write one found deleted file's bytes to standard output");
   cmd->add_option("SOURCE", o->Source, "Image or device path, or a drive letter of the drive list")->required();
-  cmd->add_option("PATH", o->Path, "The file's path as scan shows it; PATH:STREAM for a named stream")->required();
+  cmd->add_option("PATH", o->Path, "The file's path or #ID as scan shows it; PATH:STREAM for a named stream")->required();
   cmd->callback([o, &Action] { Action = [o] { return RunCat(*o); }; });
 }
 

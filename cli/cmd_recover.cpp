@@ -193,7 +193,7 @@ int RunRecover(const TRecoverOptions& O) {
     items = SelectAllItems(*disk, files);
   } else {
     for (const std::string& path : SelectItemsByPath(*disk, files, O.Paths, items)) {
-      std::cerr << "kestrine-cli: " << path << ": no deleted file or folder of that path was found\n";
+      std::cerr << "kestrine-cli: " << path << ": " << NothingNamed(path, "deleted file or folder") << "\n";
       ok = false;
     }
   }
@@ -222,7 +222,7 @@ void RegisterRecoverCommand(CLI::App& App, TCommandAction& Action) {
   auto* cmd = App.add_subcommand(
       "recover", "Write found deleted files and folders into a folder (exit 1 when any could not be written whole)");
   cmd->add_option("SOURCE", o->Source, "Image or device path, or a drive letter of the drive list")->required();
-  cmd->add_option("PATH", o->Paths, "Files and folders as scan shows them; a folder brings its files and subfolders");
+  cmd->add_option("PATH", o->Paths, "Files and folders as scan shows them, by path or #ID; a folder brings its files and subfolders");
   cmd->add_option("--out", o->Out, "Destination folder (made when missing); existing files are never replaced")
       ->required();
   cmd->add_flag("--all", o->All, "Recover every deleted file found, as the folder tree");

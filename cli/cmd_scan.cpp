@@ -20,9 +20,11 @@ struct TScanOptions {
   std::string Format = "table";
 };
 
-nlohmann::ordered_json TimeValue(TFileTime Time) {
-  const auto iso = FileTimeToIsoUtc(Time);
-  return iso ? nlohmann::ordered_json(*iso) : nlohmann::ordered_json(nullptr);
+void AppendTime(std::string& Out, TFileTime Time) {
+  if (const auto iso = FileTimeToIsoUtc(Time))
+    AppendJsonString(Out, *iso);
+  else
+    Out += "null";
 }
 
 std::string AttributeLetters(std::uint32_t A) {
@@ -36,34 +38,66 @@ std::string AttributeLetters(std::uint32_t A) {
   return s;
 }
 
-// The JSON keys, and for a table or CSV what they show besides them.
-nlohmann::ordered_json ItemRow(const TFileInfo& Item, bool ForDisplay) {
-  const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
-  nlohmann::ordered_json row = {{"path", ItemPath(Item)},
-                                {"name", Item.Name},
-                                {"folder", Item.IsFolder},
-                                {"deleted", deleted},
-                                {"size", Item.Size.load()},
-                                {"condition", Item.Condition},
-                                {"attributes", Item.Attributes},
-                                {"modified", TimeValue(Item.LastWriteTime)},
-                                {"created", TimeValue(Item.CreationTime)}};
-  if (Item.FsInfo) {
-    if (const auto record = Item.FsInfo->RecordNumber()) row["record"] = *record;
-    if (Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs) {
-      nlohmann::ordered_json streams = nlohmann::ordered_json::array();
-      for (const auto& s : Item.FsInfo->NamedStreams()) streams.push_back({{"name", s.Name}, {"size", s.Size}});
-      row["streams"] = streams;
+// Rows go straight to text: a JSON value per row costs more than the scan on a large volume.
+class TItemRows {
+ public:
+  explicit TItemRows(TRowWriter& Writer) : FWriter(Writer) {}
+
+  void Add(const TFileInfo& Item, std::int64_t Id) {
+    const std::vector<TNamedStreamInfo> streams =
+        Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs ? Item.FsInfo->NamedStreams()
+                                                                                  : std::vector<TNamedStreamInfo>{};
+    const auto record = Item.FsInfo ? Item.FsInfo->RecordNumber() : std::nullopt;
+    if (FWriter.Format() == TOutputFormat::Json) {
+      AddJson(Item, Id, record, streams);
+      return;
     }
+    std::string marks = AttributeLetters(Item.Attributes);
+    if (!streams.empty()) marks += '+';
+    FWriter.AddCells({std::to_string(Id), ItemPath(Item), std::to_string(Item.Size.load()),
+                      Item.IsFolder ? std::string() : std::to_string(Item.Condition) + "%", marks,
+                      FileTimeToLocalText(Item.LastWriteTime).value_or(""),
+                      record ? std::to_string(*record) : std::string()});
   }
-  if (!ForDisplay) return row;
-  std::string marks = AttributeLetters(Item.Attributes);
-  if (row.contains("streams") && !row["streams"].empty()) marks += '+';
-  row["status"] = Item.IsFolder ? "" : std::to_string(Item.Condition) + "%";
-  row["marks"] = marks;
-  row["modified_text"] = FileTimeToLocalText(Item.LastWriteTime).value_or("");
-  return row;
-}
+
+ private:
+  // The keys and layout of the array dumped with an indent of 2.
+  void AddJson(const TFileInfo& Item, std::int64_t Id, std::optional<std::uint64_t> Record,
+               const std::vector<TNamedStreamInfo>& Streams) {
+    const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
+    std::string& o = FText;
+    o = "{\n    \"id\": " + std::to_string(Id) + ",\n    \"path\": ";
+    AppendJsonString(o, ItemPath(Item));
+    o += ",\n    \"name\": ";
+    AppendJsonString(o, Item.Name);
+    o += ",\n    \"folder\": ";
+    o += Item.IsFolder ? "true" : "false";
+    o += ",\n    \"deleted\": ";
+    o += deleted ? "true" : "false";
+    o += ",\n    \"size\": " + std::to_string(Item.Size.load());
+    o += ",\n    \"condition\": " + std::to_string(Item.Condition);
+    o += ",\n    \"attributes\": " + std::to_string(Item.Attributes);
+    o += ",\n    \"modified\": ";
+    AppendTime(o, Item.LastWriteTime);
+    o += ",\n    \"created\": ";
+    AppendTime(o, Item.CreationTime);
+    if (Record) o += ",\n    \"record\": " + std::to_string(*Record);
+    if (Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs) {
+      o += ",\n    \"streams\": [";
+      for (std::size_t i = 0; i < Streams.size(); ++i) {
+        o += i ? ",\n      {\n        \"name\": " : "\n      {\n        \"name\": ";
+        AppendJsonString(o, Streams[i].Name);
+        o += ",\n        \"size\": " + std::to_string(Streams[i].Size) + "\n      }";
+      }
+      o += Streams.empty() ? "]" : "\n    ]";
+    }
+    o += "\n  }";
+    FWriter.AddJson(o);
+  }
+
+  TRowWriter& FWriter;
+  std::string FText;
+};
 
 int RunScan(const TScanOptions& O) {
   const auto filter = BuildCliFilter(O.Filter);
@@ -76,14 +110,15 @@ int RunScan(const TScanOptions& O) {
   if (!disk) return kExitFailed;
   session.Scan(disk, std::get<TFilter>(filter));
   if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
-  static const std::vector<TColumn> columns = {{"path", "Path"},          {"size", "Size", true},
+  static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
                                                {"modified_text", "Modified"}, {"record", "Record", true}};
   TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
-  const bool forDisplay = writer.Format() != TOutputFormat::Json;
+  TItemRows rows(writer);
+  const TItemIds ids(*disk);
   if (O.Folders)
-    for (PFileInfo folder : session.Folders()) writer.Add(ItemRow(*folder, forDisplay));
-  for (PFileInfo file : session.Files()) writer.Add(ItemRow(*file, forDisplay));
+    for (PFileInfo folder : session.Folders()) rows.Add(*folder, ids.IdOf(*folder));
+  for (PFileInfo file : session.Files()) rows.Add(*file, ids.IdOf(*file));
   writer.Finish();
   if (session.Interrupted()) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   return kExitOk;

@@ -50,6 +50,59 @@ TOutputFormat ParseOutputFormat(const std::string& Name) {
   return TOutputFormat::Table;
 }
 
+void AppendJsonString(std::string& Out, std::string_view Text) {
+  static const char* kHex = "0123456789abcdef";
+  Out += '"';
+  for (std::size_t i = 0; i < Text.size();) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+      Out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      switch (c) {
+        case '"': Out += "\\\""; break;
+        case '\\': Out += "\\\\"; break;
+        case '\b': Out += "\\b"; break;
+        case '\f': Out += "\\f"; break;
+        case '\n': Out += "\\n"; break;
+        case '\r': Out += "\\r"; break;
+        case '\t': Out += "\\t"; break;
+        default: Out += "\\u00", Out += kHex[c >> 4], Out += kHex[c & 15];
+      }
+      ++i;
+      continue;
+    }
+    // A whole UTF-8 sequence is copied; anything else is one replacement character per byte.
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    bool valid = length > 0 && c < 0xF5 && c > 0xC1 && i + length <= Text.size();
+    std::uint32_t code = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(Text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = code << 6 | (next & 0x3F);
+    }
+    valid = valid && !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
+            !(code >= 0xD800 && code <= 0xDFFF);
+    if (valid) {
+      Out.append(Text.substr(i, length));
+      i += length;
+    } else {
+      Out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  Out += '"';
+}
+
+std::string NothingNamed(const std::string& Request, const std::string& What) {
+  if (!Request.starts_with('#')) return "no " + What + " of that path was found";
+  if (Request.size() < 2 || Request.find_first_not_of("0123456789", 1) != std::string::npos)
+    return "not an item id: an id is # and the number scan shows (a path starting with # is written /#...)";
+  return "no " + What + " of that id was found";
+}
+
 std::string CsvField(const std::string& Value) {
   if (Value.find_first_of(",\"\r\n") == std::string::npos) return Value;
   std::string quoted = "\"";
@@ -64,47 +117,71 @@ TRowWriter::TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TCol
     : FOut(Out), FFormat(Format), FColumns(std::move(Columns)) {
   for (const auto& c : FColumns) FWidths.push_back(Width(c.Heading));
   if (FFormat != TOutputFormat::Csv) return;
-  for (std::size_t i = 0; i < FColumns.size(); ++i) FOut << (i ? "," : "") << CsvField(FColumns[i].Key);
-  FOut << "\n";
+  for (std::size_t i = 0; i < FColumns.size(); ++i) FBuffer += (i ? "," : "") + CsvField(FColumns[i].Key);
+  FBuffer += '\n';
 }
 
 void TRowWriter::Add(const nlohmann::ordered_json& Row) {
   if (FFormat == TOutputFormat::Json) {
     // The same text as the whole array dumped with an indent of 2.
-    FOut << (FRows++ ? ",\n  " : "[\n  ");
     std::string text = Row.dump(2);
     for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3))
       text.insert(at + 1, "  ");
-    FOut << text;
+    AddJson(text);
     return;
   }
-  std::vector<std::string> line;
+  std::vector<std::string> cells;
+  for (const auto& c : FColumns) cells.push_back(Row.contains(c.Key) ? CellText(Row[c.Key]) : std::string());
+  AddCells(std::move(cells));
+}
+
+void TRowWriter::AddJson(std::string_view Object) {
+  FBuffer += FRows++ ? ",\n  " : "[\n  ";
+  FBuffer += Object;
+  Spill(false);
+}
+
+void TRowWriter::AddCells(std::vector<std::string> Cells) {
   // JSON escapes on its own; a table or CSV read on a terminal must not carry control characters.
-  for (const auto& c : FColumns)
-    line.push_back(Row.contains(c.Key) ? EscapeControls(CellText(Row[c.Key])) : std::string());
+  for (std::string& cell : Cells)
+    if (std::any_of(cell.begin(), cell.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\xC2'; }))
+      cell = EscapeControls(cell);
+  Cells.resize(FColumns.size());
   ++FRows;
   if (FFormat == TOutputFormat::Csv) {
-    for (std::size_t i = 0; i < line.size(); ++i) FOut << (i ? "," : "") << CsvField(line[i]);
-    FOut << "\n";
+    for (std::size_t i = 0; i < Cells.size(); ++i) {
+      if (i) FBuffer += ',';
+      FBuffer += CsvField(Cells[i]);
+    }
+    FBuffer += '\n';
+    Spill(false);
     return;
   }
-  for (std::size_t i = 0; i < line.size(); ++i) FWidths[i] = std::max(FWidths[i], Width(line[i]));
-  FCells.push_back(std::move(line));
+  for (std::size_t i = 0; i < Cells.size(); ++i) FWidths[i] = std::max(FWidths[i], Width(Cells[i]));
+  FCells.push_back(std::move(Cells));
+}
+
+void TRowWriter::Spill(bool Always) {
+  if (!Always && FBuffer.size() < (1u << 16)) return;
+  FOut.write(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
+  FBuffer.clear();
 }
 
 void TRowWriter::EmitTableLine(const std::vector<std::string>& Line) {
-  std::string text;
   for (std::size_t i = 0; i < Line.size(); ++i) {
-    const std::string pad(FWidths[i] - Width(Line[i]), ' ');
-    if (i) text += "  ";
-    text += FColumns[i].AlignRight ? pad + Line[i] : Line[i] + (i + 1 < Line.size() ? pad : "");
+    const std::size_t pad = FWidths[i] - Width(Line[i]);
+    if (i) FBuffer += "  ";
+    if (FColumns[i].AlignRight) FBuffer.append(pad, ' ');
+    FBuffer += Line[i];
+    if (!FColumns[i].AlignRight && i + 1 < Line.size()) FBuffer.append(pad, ' ');
   }
-  FOut << text << "\n";
+  FBuffer += '\n';
+  Spill(false);
 }
 
 void TRowWriter::Finish() {
   if (FFormat == TOutputFormat::Json) {
-    FOut << (FRows ? "\n]\n" : "[]\n");
+    FBuffer += FRows ? "\n]\n" : "[]\n";
   } else if (FFormat == TOutputFormat::Table) {
     std::vector<std::string> headings;
     for (const auto& c : FColumns) headings.push_back(c.Heading);
@@ -112,6 +189,7 @@ void TRowWriter::Finish() {
     for (const auto& line : FCells) EmitTableLine(line);
     FCells.clear();
   }
+  Spill(true);
   FOut.flush();
 }
 

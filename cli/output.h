@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -31,23 +32,37 @@ class TRowWriter {
   TRowWriter& operator=(const TRowWriter&) = delete;
 
   void Add(const nlohmann::ordered_json& Row);
+  // A row made by the caller, for listings too long to build JSON values for. For JSON: an object
+  // as an element of the array writes it (members indented by four, the closing brace by two); for
+  // a table or CSV: the cells in column order, not yet escaped.
+  void AddJson(std::string_view Object);
+  void AddCells(std::vector<std::string> Cells);
   // Ends the listing; a table is written here.
   void Finish();
   TOutputFormat Format() const { return FFormat; }
 
  private:
   void EmitTableLine(const std::vector<std::string>& Line);
+  void Spill(bool Always);
 
   std::ostream& FOut;
   TOutputFormat FFormat;
   std::vector<TColumn> FColumns;
   std::size_t FRows = 0;
+  std::string FBuffer;  // written out in large pieces: a listing is many short rows
   std::vector<std::vector<std::string>> FCells;  // table only
   std::vector<std::size_t> FWidths;
 };
 
 void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColumn>& Columns,
                const nlohmann::ordered_json& Rows);
+
+// Why a request's path or "#ID" named nothing: "no WHAT of that path was found", and the like.
+std::string NothingNamed(const std::string& Request, const std::string& What);
+
+// Appends Text as a quoted JSON string, escaped as nlohmann's dump escapes it; bytes that are not
+// UTF-8 become U+FFFD, so the document stays valid whatever a volume holds.
+void AppendJsonString(std::string& Out, std::string_view Text);
 
 // A CSV field, quoted when it needs to be.
 std::string CsvField(const std::string& Value);

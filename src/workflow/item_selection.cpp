@@ -1,6 +1,7 @@
 #include "workflow/item_selection.h"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 
 #include "engine/volume/disk_object.h"
@@ -14,7 +15,53 @@ std::string NormalisedPath(std::string Path) {
   return Path;
 }
 
+bool Contains(const std::vector<PFileInfo>& Items, const TFileInfo* Item) {
+  return std::find(Items.begin(), Items.end(), Item) != Items.end();
+}
+
 }  // namespace
+
+TItemIds::TItemIds(const TDiskObject& Disk) : FDisk(Disk), FFileCount(Disk.Files.Count()) {}
+
+PFileInfo TItemIds::Find(std::int64_t Id) const {
+  if (Id < 0) return nullptr;
+  if (Id < FFileCount) return FDisk.Files.Items(static_cast<int>(Id));
+  const std::int64_t folder = Id - FFileCount;
+  return folder < FDisk.Folders.Count() ? FDisk.Folders.Items(static_cast<int>(folder)) : nullptr;
+}
+
+std::int64_t TItemIds::IdOf(const TFileInfo& Item) const {
+  if (FIds.empty()) {
+    const auto folderCount = static_cast<std::size_t>(FDisk.Folders.Count());
+    FIds.reserve(static_cast<std::size_t>(FFileCount) + folderCount);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(FFileCount); ++i)
+      FIds.emplace(FDisk.Files.Slot(i), static_cast<std::int64_t>(i));
+    for (std::size_t i = 0; i < folderCount; ++i)
+      FIds.emplace(FDisk.Folders.Slot(i), FFileCount + static_cast<std::int64_t>(i));
+  }
+  const auto it = FIds.find(&Item);
+  return it == FIds.end() ? -1 : it->second;
+}
+
+std::optional<std::int64_t> ParseItemId(std::string_view Text) {
+  if (!IsItemIdText(Text) || Text.size() < 2) return std::nullopt;
+  std::int64_t id = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [at, error] = std::from_chars(Text.data() + 1, end, id);
+  if (error != std::errc() || at != end || Text[1] == '-' || Text[1] == '+') return std::nullopt;
+  return id;
+}
+
+PFileInfo FindFile(const TDiskObject& Disk, const std::vector<PFileInfo>& Files, const std::string& Name) {
+  if (!IsItemIdText(Name)) {
+    std::string path = Name;
+    while (path.starts_with('/')) path.erase(0, 1);
+    return FindFileByPath(Files, path);
+  }
+  const auto id = ParseItemId(Name);
+  PFileInfo item = id ? TItemIds(Disk).Find(*id) : nullptr;
+  return item && !item->IsFolder && Contains(Files, item) ? item : nullptr;
+}
 
 bool IsVolumeRoot(const TFileInfo& Folder) {
   return Folder.Parent == nullptr && Folder.Disk && Folder.Name == RootFolderName(*Folder.Disk);
@@ -57,12 +104,21 @@ std::vector<std::string> SelectItemsByPath(const TDiskObject& Disk, const std::v
   for (PFileInfo folder : Disk.Folders.Snapshot())
     if (folder) byPath.emplace(IsVolumeRoot(*folder) ? std::string() : ItemPath(*folder), folder);
   for (PFileInfo file : Files) byPath.emplace(ItemPath(*file), file);
+  const TItemIds ids(Disk);
   std::vector<std::string> missing;
   for (const std::string& path : Paths) {
-    auto [from, to] = byPath.equal_range(NormalisedPath(path));
-    if (from == to) missing.push_back(path);
-    for (; from != to; ++from) {
-      PFileInfo item = from->second;
+    std::vector<PFileInfo> named;
+    if (IsItemIdText(path)) {
+      const auto id = ParseItemId(path);
+      // A folder is always there to take; a file only when it passed the filter.
+      if (PFileInfo item = id ? ids.Find(*id) : nullptr; item && (item->IsFolder || Contains(Files, item)))
+        named.push_back(item);
+    } else {
+      for (auto [from, to] = byPath.equal_range(NormalisedPath(path)); from != to; ++from)
+        named.push_back(from->second);
+    }
+    if (named.empty()) missing.push_back(path);
+    for (PFileInfo item : named) {
       // The root holds everything: its contents go straight into the destination.
       if (item->IsFolder && IsVolumeRoot(*item)) {
         for (PFileInfo i : SelectAllItems(Disk, Files).Snapshot()) Items.Add(i);

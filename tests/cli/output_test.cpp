@@ -56,5 +56,27 @@ TEST(RowWriter, ControlCharactersAreEscapedInTablesAndCsvButLeftToJson) {
   EXPECT_EQ(json::parse(Written(TOutputFormat::Json, rows)), rows);
 }
 
+TEST(RowWriter, StringsWrittenDirectlyAreWhatNlohmannWritesAndAlwaysValid) {
+  for (const std::string& text : {std::string("plain"), std::string("quote \" back \\ slash"),
+                                 std::string("\b\f\n\r\t\x01\x1f\x7f", 8), std::string("nul\0end", 7),
+                                 std::string("R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\x9B")}) {
+    std::string out;
+    AppendJsonString(out, text);
+    EXPECT_EQ(out, json(text).dump()) << text;
+  }
+  // Bytes that are not UTF-8 (a lone continuation, a cut sequence, an overlong form, a surrogate).
+  std::string out;
+  AppendJsonString(out, "a\x80" "b\xE2\x82" "c\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80");
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(json::parse(out).get<std::string>(), "a" + r + "b" + r + r + "c" + r + r + r + r + r + r + r + r + r);
+
+  // Rows made by the caller come out as those given as JSON values.
+  std::ostringstream direct;
+  TRowWriter writer(direct, TOutputFormat::Csv, kColumns);
+  writer.AddCells({"a,\"b\"\x1b", "7"});
+  writer.Finish();
+  EXPECT_EQ(direct.str(), Written(TOutputFormat::Csv, json::array({{{"path", "a,\"b\"\x1b"}, {"size", 7}}})));
+}
+
 }  // namespace
 }  // namespace kestrine::cli

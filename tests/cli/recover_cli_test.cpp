@@ -433,6 +433,61 @@ TEST(CliRecover, NamesWithControlCharactersReachTheTerminalEscaped) {
   EXPECT_NE(run.Out.find("  evil\\x1b[2J\\x07\\x0d\\u009b.txt: its recorded size"), std::string::npos) << run.Out;
 }
 
+// Deleted entries of one folder that share a name are told apart by the id scan gives them.
+TEST(CliItemIds, EachOfSeveralSameNamedFilesIsReadAndRecoveredByItsId) {
+  test::TTempDir dir;
+  test::TFatVolumeBuilder volume({.Kind = TFileSystemKind::Fat12});
+  std::vector<test::TSlot> root;
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    root.push_back(test::Deleted(test::ShortSlot("KERNEL     ", 0x20, 10 + i, 512)));
+    volume.PutBytes(volume.ClusterOffset(10 + i), test::Pattern(512, i + 1));
+  }
+  volume.PutSlots(volume.RootOffset(), root);
+  const fs::path image = dir / "same.img";
+  test::WriteFile(image, volume.Bytes());
+  const std::string source = ShellQuote(image.string());
+
+  const auto scan = test::RunCommand(Cli() + " scan " + source + " --format json");
+  ASSERT_EQ(scan.Status, 0);
+  std::vector<std::int64_t> ids;
+  for (const auto& row : json::parse(scan.Output))
+    if (row["path"] == "$ERNEL") ids.push_back(row["id"]);
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_EQ(std::set<std::int64_t>(ids.begin(), ids.end()).size(), 3u);
+  EXPECT_EQ(test::RunCommand(Cli() + " scan " + source + " --format json").Output, scan.Output) << "ids are stable";
+  const auto csv = test::RunCommand(Cli() + " scan " + source + " --format csv");
+  EXPECT_TRUE(csv.Output.starts_with("id,path,")) << csv.Output;
+  EXPECT_NE(csv.Output.find("\n" + std::to_string(ids[2]) + ",$ERNEL,"), std::string::npos) << csv.Output;
+
+  const auto sha = [](const std::vector<std::uint8_t>& Bytes, const fs::path& File) {
+    test::WriteFile(File, Bytes);
+    return test::RunCommand("sha256sum < " + ShellQuote(File.string())).Output;
+  };
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const std::string want = sha(test::Pattern(512, i + 1), dir / "want");
+    EXPECT_EQ(test::RunCommand(Cli() + " cat " + source + " '#" + std::to_string(ids[i]) + "' | sha256sum").Output,
+              want) << i;
+    const fs::path out = dir / ("out" + std::to_string(i));
+    const TRun run = Recover(dir, source + " --out " + ShellQuote(out.string()) + " '#" + std::to_string(ids[i]) + "'");
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(test::RunCommand("sha256sum < " + ShellQuote((out / "$ERNEL").string())).Output, want) << i;
+  }
+
+  // An id nothing has and text that is no id: one line each, exit 1, nothing read or written.
+  for (const std::string bad : {"#999999", "#x1", "#", "#-1"}) {
+    const fs::path err = dir / "err";
+    const auto cat = test::RunCommand(Cli() + " cat " + source + " '" + bad + "' 2>" + ShellQuote(err.string()));
+    EXPECT_EQ(cat.Status, 1) << bad;
+    EXPECT_TRUE(cat.Output.empty()) << bad;
+    const auto e = test::ReadFile(err);
+    EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << bad;
+    const TRun run = Recover(dir, source + " --out " + ShellQuote((dir / "none").string()) + " '" + bad + "'");
+    EXPECT_EQ(run.Status, 1) << bad;
+    EXPECT_EQ(run.Err.rfind("kestrine-cli: " + bad + ": ", 0), 0u) << run.Err;
+    EXPECT_TRUE(fs::is_empty(dir / "none")) << bad;
+  }
+}
+
 class CliRecoverFixture : public ::testing::Test {
  protected:
   void SetUp() override {

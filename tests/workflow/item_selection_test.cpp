@@ -102,6 +102,37 @@ TEST_F(ItemSelection, EverythingIsTheRootsOwnItemsAndTheFoldersOfUnknownPlace) {
   EXPECT_EQ(all, (std::vector<PFileInfo>{OldFolder, Docs, Orphan, TopFile, OldFile}));
 }
 
+TEST_F(ItemSelection, IdsNameOneItemEachFilesFirstThenFolders) {
+  const TItemIds ids(*Disk);
+  // Files in the order found (TopFile, OldFile, DocsReport, DocsReportAgain, Hidden, SubFile, Lost),
+  // then the folders.
+  EXPECT_EQ(ids.IdOf(*DocsReportAgain), 3);
+  EXPECT_EQ(ids.IdOf(*Root), 7);
+  EXPECT_EQ(ids.IdOf(*Orphan), 11);
+  for (PFileInfo item : {TopFile, DocsReport, DocsReportAgain, Lost, Root, Sub, Orphan})
+    EXPECT_EQ(ids.Find(ids.IdOf(*item)), item);
+  EXPECT_EQ(ids.Find(12), nullptr);
+  EXPECT_EQ(ids.Find(-1), nullptr);
+  TFileInfo stranger;
+  EXPECT_EQ(ids.IdOf(stranger), -1);
+
+  EXPECT_EQ(ParseItemId("#12"), 12);
+  for (const char* bad : {"#", "#-1", "#+1", "#1x", "12", "#99999999999999999999"}) EXPECT_EQ(ParseItemId(bad), std::nullopt) << bad;
+
+  EXPECT_EQ(FindFile(*Disk, Passing, "#3"), DocsReportAgain) << "the second of one path";
+  EXPECT_EQ(FindFile(*Disk, Passing, "/Docs/report.txt"), DocsReport);
+  EXPECT_EQ(FindFile(*Disk, Passing, "#4"), nullptr) << "a file the filter left out";
+  EXPECT_EQ(FindFile(*Disk, Passing, "#9"), nullptr) << "folders are not files";
+
+  TDiskItems items;
+  EXPECT_EQ(SelectItemsByPath(*Disk, Passing, {"#3", "#10", "#4", "#12", "#x"}, items),
+            (std::vector<std::string>{"#4", "#12", "#x"}));
+  EXPECT_EQ(items.Snapshot(), (std::vector<PFileInfo>{DocsReportAgain, Sub}));
+  TDiskItems all;
+  EXPECT_TRUE(SelectItemsByPath(*Disk, Passing, {"#7"}, all).empty());
+  EXPECT_EQ(all.Snapshot(), SelectAllItems(*Disk, Passing).Snapshot()) << "the root's id stands for everything";
+}
+
 // A fake /sys in which the image is served by a loop device whose partition holds Out.
 TEST(RecoveryDestination, AFolderOnTheSourceDeviceIsRefusedUnlessForced) {
   test::TTempDir dir;
