@@ -196,7 +196,7 @@ TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source) {
                                                                                           blkid_free_probe);
   if (!probe) return facts;
   // Probe on our own read-only descriptor, so libblkid never opens the source itself.
-  if (blkid_probe_set_device(probe.get(), Source.Descriptor(), 0, 0) != 0) return facts;
+  if (blkid_probe_set_device(probe.get(), Source.Descriptor(), Source.Base(), Source.Size()) != 0) return facts;
   blkid_probe_enable_superblocks(probe.get(), 1);
   blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
   blkid_probe_enable_partitions(probe.get(), 0);
