@@ -24,6 +24,12 @@ struct TDriveSpec {
   std::string Source;         // image file or block device
   std::string MountPoint;     // empty when not mounted
   TDriveType Type = TDriveType::Fixed;
+  // A partition of Source: its table number (0 for the whole source), its bytes, and whether its
+  // table entry ran past the end of Source.
+  int Partition = 0;
+  std::int64_t Offset = 0;
+  std::int64_t Length = -1;
+  bool Clipped = false;
 };
 
 struct TDriveMapResult {
