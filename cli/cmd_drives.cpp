@@ -20,7 +20,13 @@ nlohmann::ordered_json DriveRow(const TDiskObject& Disk) {
           {"kind", Disk.FileSystem},
           {"total", Disk.TotalSize},
           {"free", Disk.FreeSize},
-          {"size_text", FormatSizeText(Disk.TotalSize)}};
+          {"size_text", FormatSizeText(Disk.TotalSize)},
+          {"partition", Disk.Partition},
+          {"clipped", Disk.Clipped},
+          // The name a command takes it by; a table entry past the end of the image is shown cut.
+          {"partition_text", Disk.Partition == 0 ? std::string()
+                                                 : Disk.SourcePath + "@" + std::to_string(Disk.Partition) +
+                                                       (Disk.Clipped ? " (entry past the end: clipped)" : "")}};
 }
 
 int RunDrives(const std::string& FormatName) {
@@ -32,7 +38,7 @@ int RunDrives(const std::string& FormatName) {
   static const std::vector<TColumn> columns = {
       {"letter", "Drive"},   {"label", "Label"},         {"fs_name", "File system"},
       {"kind", "Kind", true}, {"size_text", "Size", true}, {"free", "Free bytes", true},
-      {"source", "Source"},  {"mount_point", "Mounted on"}};
+      {"source", "Source"},  {"partition_text", "Partition"}, {"mount_point", "Mounted on"}};
   WriteRows(std::cout, ParseOutputFormat(FormatName), columns, rows);
   return manager.DiskList->Errors().empty() ? kExitOk : kExitFailed;
 }

@@ -24,6 +24,12 @@ struct TDriveSpec {
   std::string Source;         // image file or block device
   std::string MountPoint;     // empty when not mounted
   TDriveType Type = TDriveType::Fixed;
+  // A partition of Source: its table number (0 for the whole source), its bytes, and whether its
+  // table entry ran past the end of Source.
+  int Partition = 0;
+  std::int64_t Offset = 0;
+  std::int64_t Length = -1;
+  bool Clipped = false;
 };
 
 struct TDriveMapResult {
@@ -66,6 +72,18 @@ struct TVolumeFacts {
   std::string FileSystemName;
 };
 TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source);
+
+// One entry of a partition table, in bytes. Extended-partition containers are not entries.
+struct TPartitionEntry {
+  int Number = 0;             // as the table counts: logical partitions from 5 on an MBR
+  std::int64_t Offset = 0;
+  std::int64_t Length = 0;    // clipped to the source
+  bool Clipped = false;       // the table entry runs past the end of the source
+};
+
+// The MBR (primary and logical) or GPT entries of a whole image or disk, in table order; empty when
+// it holds no partition table.
+std::vector<TPartitionEntry> ListPartitions(TVolumeSource& Source);
 
 // Free and total bytes of a mounted file system.
 struct TVolumeSpace {

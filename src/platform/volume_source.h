@@ -17,15 +17,21 @@ class TVolumeSource {
  public:
   // Nil when the source cannot be opened; Error then says why.
   static std::unique_ptr<TVolumeSource> Open(const std::string& Path, std::string* Error = nullptr);
+  // A partition of an image or disk: offsets count from Base, and nothing past Base + Length is
+  // read. Length is clipped to what the source holds; a negative Length means "to the end".
+  static std::unique_ptr<TVolumeSource> Open(const std::string& Path, std::int64_t Base, std::int64_t Length,
+                                             std::string* Error = nullptr);
   ~TVolumeSource();
   TVolumeSource(const TVolumeSource&) = delete;
   TVolumeSource& operator=(const TVolumeSource&) = delete;
 
-  // Bytes delivered; short at the end of the source, 0 when the read fails.
+  // Bytes delivered; short at the end of the source or partition, 0 when the read fails.
   std::uint32_t Read(void* Buffer, std::uint32_t Count, std::int64_t Offset);
 
   const std::string& Path() const { return FPath; }
   std::int64_t Size() const { return FSize; }
+  // Where offset 0 lies in the descriptor's bytes.
+  std::int64_t Base() const { return FBase; }
   bool IsBlockDevice() const { return FBlockDevice; }
   // The block device itself, or for an image the device of the file system holding it.
   dev_t Device() const { return FDevice; }
@@ -44,6 +50,7 @@ class TVolumeSource {
   int FFd;
   std::string FPath;
   std::int64_t FSize = 0;
+  std::int64_t FBase = 0;
   bool FBlockDevice = false;
   dev_t FDevice = 0;
   std::vector<std::uint8_t> FWindow;

@@ -27,7 +27,7 @@ class CliVolumes : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    for (const char* name : {"fat12", "fat16", "fat32", "ntfs"})
+    for (const char* name : {"fat12", "fat16", "fat32", "ntfs", "mbr", "logical", "gpt"})
       ASSERT_FALSE(test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path()).empty());
     test::WriteFile(Dir->Path() / "zeros.img", std::vector<std::uint8_t>(1 << 20));
     std::ifstream in(test::TestDataDir() / "manifest.json");
@@ -97,6 +97,68 @@ TEST_F(CliVolumes, DriveListGivesKindLabelAndSizeOfEveryMappedVolume) {
   EXPECT_EQ(byLetter.at("s")["fs_name"], "NTFS");
   EXPECT_EQ(byLetter.at("t")["kind"], 0);
   EXPECT_EQ(byLetter.at("u")["kind"], 2);  // the same image under a second letter is a disk of its own
+}
+
+TEST_F(CliVolumes, WholeDiskImagesGiveADrivePerPartitionThatScansLikeThePartitionCutOut) {
+  const auto result = Cli("x=" + Image("mbr") + ";l=" + Image("logical") + ";g=" + Image("gpt"), "drives --format json");
+  ASSERT_EQ(result.Status, 0) << Stderr();
+  std::map<std::string, json> bySource;
+  for (const auto& d : json::parse(result.Output))
+    if (d["partition"] != 0) bySource[d["source"].get<std::string>() + "@" + std::to_string(d["partition"].get<int>())] = d;
+  ASSERT_EQ(bySource.size(), 5u) << result.Output;
+  EXPECT_EQ(bySource.at(Image("mbr") + "@1")["letter"], "x");  // the map's letter goes to the first partition
+  EXPECT_EQ(bySource.at(Image("mbr") + "@2")["fs_name"], "NTFS");
+  EXPECT_EQ(bySource.at(Image("logical") + "@5")["letter"], "l");
+  EXPECT_EQ(bySource.at(Image("gpt") + "@2")["label"], "KFAT16");
+
+  // Where the generator put each partition, in 512-byte sectors.
+  struct TCut {
+    std::string Image;
+    int Partition;
+    int Skip, Count;
+  };
+  for (const TCut& cut : std::vector<TCut>{{"mbr", 1, 2048, 81920},
+                                           {"mbr", 2, 83968, 49152},
+                                           {"logical", 5, 4096, 32768},
+                                           {"gpt", 1, 2048, 2880},
+                                           {"gpt", 2, 4928, 32768}}) {
+    const std::string name = cut.Image + "@" + std::to_string(cut.Partition);
+    SCOPED_TRACE(name);
+    const std::string cutOut = (Dir->Path() / "cut.img").string();
+    ASSERT_EQ(RunCommand("dd status=none bs=512 if=" + ShellQuote(Image(cut.Image)) + " of=" + ShellQuote(cutOut) +
+                         " skip=" + std::to_string(cut.Skip) + " count=" + std::to_string(cut.Count))
+                  .Status,
+              0);
+    const auto whole = Cli("", "scan " + ShellQuote(Image(cut.Image) + "@" + std::to_string(cut.Partition)) + " --format json");
+    ASSERT_EQ(whole.Status, 0) << Stderr();
+    const auto alone = Cli("", "scan " + ShellQuote(cutOut) + " --format json");
+    ASSERT_EQ(alone.Status, 0) << Stderr();
+    EXPECT_FALSE(json::parse(whole.Output).empty());
+    EXPECT_EQ(whole.Output, alone.Output);
+  }
+
+  // A lone partition is the image's; of several, none is guessed.
+  EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("logical")) + " --format json").Output,
+            Cli("", "scan " + ShellQuote(Image("logical") + "@5") + " --format json").Output);
+  EXPECT_NE(Cli("", "scan " + ShellQuote(Image("mbr"))).Status, 0);
+  EXPECT_NE(Stderr().find(Image("mbr") + "@1 "), std::string::npos) << Stderr();
+  EXPECT_NE(Stderr().find(Image("mbr") + "@2 "), std::string::npos) << Stderr();
+  EXPECT_NE(Cli("", "scan " + ShellQuote(Image("gpt") + "@3")).Status, 0);
+  EXPECT_NE(Stderr().find("no FAT or NTFS partition"), std::string::npos) << Stderr();
+
+  // Windows boot code (190 "bytes per sector") does not pass for a FAT boot sector: its entry is read.
+  std::vector<std::uint8_t> disk(2048, 0);
+  const std::uint8_t code[] = {0x33, 0xC0, 0x8E, 0xD0, 0xBC, 0x00, 0x7C, 0x8E, 0xC0, 0x8E, 0xD8};
+  std::copy(std::begin(code), std::end(code), disk.begin());
+  const auto volume = test::ReadFile(Image("fat16"));
+  disk[446 + 4] = 0x06;
+  test::PutLe32(disk, 446 + 8, 4);
+  test::PutLe32(disk, 446 + 12, static_cast<std::uint32_t>(volume.size() / 512));
+  disk[510] = 0x55, disk[511] = 0xAA;
+  disk.insert(disk.end(), volume.begin(), volume.end());
+  test::WriteFile(Dir->Path() / "windows.img", disk);
+  EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("windows")) + " --format json").Output,
+            Cli("", "scan " + ShellQuote(Image("fat16")) + " --format json").Output);
 }
 
 TEST_F(CliVolumes, DriveMapErrorsNameTheirEntryAndTheRestIsListed) {
@@ -325,7 +387,8 @@ TEST_F(CliVolumes, VolumesThatCannotBeWalkedAreErrorsForEveryCommand) {
       {"fat16-table1", "fat16", [](TBytes& B) { test::PutLe16(B, 22, 1); }, "cannot scan: "},
       {"fat32-table1", "fat32", [](TBytes& B) { test::PutLe32(B, 36, 1); }, "cannot scan: "},
       {"fat12-cut", "fat12", [](TBytes& B) { B.resize(512 * (1 + 2 * 9)); }, "cannot scan: the root folder"},
-      // A whole disk: Windows MBR boot code (190 "bytes per sector") before a FAT16 partition.
+      // A whole disk: Windows MBR boot code (190 "bytes per sector") whose one table entry points at
+      // no file system, while a FAT16 volume lies where no entry says.
       {"disk-mbr", "fat16",
        [](TBytes& B) {
          TBytes mbr(2048, 0);
@@ -333,7 +396,7 @@ TEST_F(CliVolumes, VolumesThatCannotBeWalkedAreErrorsForEveryCommand) {
                                       0xBE, 0x00, 0x7C, 0xBF, 0x00, 0x06, 0xB9, 0x00, 0x02, 0xFC};
          std::copy(std::begin(code), std::end(code), mbr.begin());
          mbr[446 + 4] = 0x06;
-         test::PutLe32(mbr, 446 + 8, 4);
+         test::PutLe32(mbr, 446 + 8, 1);
          test::PutLe32(mbr, 446 + 12, static_cast<std::uint32_t>(B.size() / 512));
          mbr[510] = 0x55, mbr[511] = 0xAA;
          B.insert(B.begin(), mbr.begin(), mbr.end());

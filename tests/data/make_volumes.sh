@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Regenerates the test volumes in tests/data: fat12/fat16/fat32/ntfs.img.xz
-# and manifest.json. Run by hand as root (the NTFS volume is written through
-# an ntfs-3g FUSE mount); tests only read the committed results.
+# Regenerates the test volumes in tests/data: fat12/fat16/fat32/ntfs.img.xz,
+# the whole disks mbr/logical/gpt.img.xz around them, and manifest.json. Run
+# by hand as root (the NTFS volume is written through an ntfs-3g FUSE mount);
+# tests only read the committed results.
 #
 #   sudo tests/data/make_volumes.sh [fat12 fat16 fat32 ntfs]
 #
@@ -252,4 +253,14 @@ for name in "${names[@]}"; do
     parts+=("$work/$name.img.json")
 done
 vg merge "$here/manifest.json" "${parts[@]}"
+
+# ---------------------------------------------------------------- whole disks
+#
+# MBR, logical and GPT disks built around the volumes as committed, so each
+# partition cut out with dd is one of them.
+disks=$work/disks
+mkdir -p "$disks"
+for name in fat12 fat16 fat32 ntfs; do xz -dc "$here/$name.img.xz" > "$disks/$name.img"; done
+python3 "$here/make_disks.py" "$disks" "$disks"
+for name in mbr logical gpt; do xz -9 -T1 -c "$disks/$name.img" > "$here/$name.img.xz"; done
 ls -l "$here"/*.img.xz "$here/manifest.json"

@@ -186,6 +186,15 @@ TEST(OutputFile, VolumeBytesAppendAfterWrittenAndSkippedBytesAndACutEnd) {
   }
   EXPECT_EQ(test::ReadFile(dir / "f"), expected);
   EXPECT_EQ(test::ReadFile(dir / "volume.img"), volume);
+
+  // Copies from a partition start at its base and stop at its end.
+  auto part = TVolumeSource::Open((dir / "volume.img").string(), 4096, 8192);
+  ASSERT_TRUE(part);
+  auto copy = TOutputFile::CreateNew((dir / "p").string());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->AppendFromVolume(*part, 8000, 1000), 192);
+  copy.reset();
+  EXPECT_EQ(test::ReadFile(dir / "p"), std::vector<std::uint8_t>(volume.begin() + 12096, volume.begin() + 12288));
 }
 
 TEST(OutputFile, DestinationFileSystemIsNamedAndNoneStoresNamedStreams) {

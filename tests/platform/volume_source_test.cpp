@@ -96,6 +96,41 @@ TEST(VolumeSource, ReadsOutsideTheSourceDeliverNothing) {
   EXPECT_EQ(ReadDisk(nullptr, buf.data(), 512, 0), 0u);
 }
 
+TEST(VolumeSource, APartitionSeesOnlyItsOwnBytes) {
+  test::TTempDir dir;
+  const auto path = dir / "disk.img";
+  const std::int64_t size = 3 * TVolumeSource::kMaxWindow + 512;
+  const auto bytes = RandomBytes(static_cast<std::size_t>(size), 5);
+  test::WriteFile(path, bytes);
+  const std::int64_t base = 1536, length = 2 * TVolumeSource::kMaxWindow + 100;  // ends off any window
+  auto part = TVolumeSource::Open(path.string(), base, length);
+  ASSERT_TRUE(part);
+  EXPECT_EQ(part->Size(), length);
+  EXPECT_EQ(part->Base(), base);
+
+  std::mt19937_64 gen(6);
+  std::vector<std::uint8_t> buf(2 * TVolumeSource::kMaxWindow);
+  for (int i = 0; i < 2000; ++i) {  // small windowed reads and large direct ones, across the end too
+    const std::int64_t offset = static_cast<std::int64_t>(gen() % (length + 8192));
+    const auto count = static_cast<std::uint32_t>(gen() % (i % 40 == 0 ? buf.size() : 70000));
+    const std::uint32_t got = part->Read(buf.data(), count, offset);
+    ASSERT_EQ(got, std::clamp<std::int64_t>(length - offset, 0, count)) << "offset " << offset << " count " << count;
+    ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + got, bytes.begin() + base + offset)) << "offset " << offset;
+  }
+
+  // A table entry promising more than the image holds ends with the image.
+  auto clipped = TVolumeSource::Open(path.string(), size - 1000, 1 << 30);
+  ASSERT_TRUE(clipped);
+  EXPECT_EQ(clipped->Size(), 1000);
+  EXPECT_EQ(clipped->Read(buf.data(), 4096, 0), 1000u);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1000, bytes.end() - 1000));
+  auto beyond = TVolumeSource::Open(path.string(), size + 4096, 4096);
+  ASSERT_TRUE(beyond);
+  EXPECT_EQ(beyond->Size(), 0);
+  EXPECT_EQ(beyond->Read(buf.data(), 512, 0), 0u);
+  EXPECT_FALSE(TVolumeSource::Open(path.string(), -1, 4096));
+}
+
 TEST(VolumeSource, RefusesWhatIsNeitherImageNorDevice) {
   test::TTempDir dir;
   std::string error;

@@ -17,8 +17,13 @@ struct TDriveListing {
   std::vector<std::string> Errors;
 };
 TDriveListing ListLocalDrives();
-// Gives discovered devices the letters the map left free, from "c" on; devices beyond "z" are left out.
+// Gives discovered devices the letters the map left free, from "c" on; devices beyond "z" are left out,
+// and so are devices the listing reads already.
 void AssignFreeLetters(TDriveListing& Listing, const std::vector<platform::TBlockDevice>& Devices);
+
+// Replaces every whole image or disk of Listing that holds a partition table by its FAT and NTFS
+// partitions: the first keeps the drive's letter, the rest take the next free letters.
+void ExpandPartitions(TDriveListing& Listing);
 
 class TDiskList {
  public:

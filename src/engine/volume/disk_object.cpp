@@ -11,7 +11,8 @@
 namespace kestrine {
 
 TDiskObject::TDiskObject(const platform::TDriveSpec& Spec, TScanReports* Reports)
-    : Letter(Spec.Letter), SourcePath(Spec.Source), MountPoint(Spec.MountPoint), DriveType(Spec.Type),
+    : Letter(Spec.Letter), SourcePath(Spec.Source), Partition(Spec.Partition), Offset(Spec.Offset),
+      Length(Spec.Length), Clipped(Spec.Clipped), MountPoint(Spec.MountPoint), DriveType(Spec.Type),
       FReports(Reports) {
   GetDiskInfo();
   Scanner = CreateDiskScaner(this);
@@ -31,7 +32,7 @@ void TDiskObject::Clear() {
   Store.Reset();
 }
 
-TVolumeHandle TDiskObject::AllocHandle() const { return platform::TVolumeSource::Open(SourcePath); }
+TVolumeHandle TDiskObject::AllocHandle() const { return platform::TVolumeSource::Open(SourcePath, Offset, Length); }
 
 TScanReports& TDiskObject::Reports() const { return FReports ? *FReports : NullScanReports(); }
 

@@ -54,6 +54,10 @@ class TDiskObject {
   std::string VolumeLabel;
   TFileSystemKind FileSystem = TFileSystemKind::None;
   std::string SourcePath;
+  int Partition = 0;
+  std::int64_t Offset = 0;
+  std::int64_t Length = -1;
+  bool Clipped = false;
   std::string MountPoint;
   platform::TDriveType DriveType;
 

@@ -196,7 +196,7 @@ TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source) {
                                                                                           blkid_free_probe);
   if (!probe) return facts;
   // Probe on our own read-only descriptor, so libblkid never opens the source itself.
-  if (blkid_probe_set_device(probe.get(), Source.Descriptor(), 0, 0) != 0) return facts;
+  if (blkid_probe_set_device(probe.get(), Source.Descriptor(), Source.Base(), Source.Size()) != 0) return facts;
   blkid_probe_enable_superblocks(probe.get(), 1);
   blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
   blkid_probe_enable_partitions(probe.get(), 0);
@@ -216,6 +216,36 @@ TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source) {
     facts.FileSystemName = type;
   }
   return facts;
+}
+
+std::vector<TPartitionEntry> ListPartitions(TVolumeSource& Source) {
+  std::vector<TPartitionEntry> entries;
+  std::unique_ptr<std::remove_pointer_t<blkid_probe>, decltype(&blkid_free_probe)> probe(blkid_new_probe(),
+                                                                                          blkid_free_probe);
+  if (!probe || blkid_probe_set_device(probe.get(), Source.Descriptor(), Source.Base(), Source.Size()) != 0) {
+    return entries;
+  }
+  blkid_probe_enable_superblocks(probe.get(), 0);
+  blkid_probe_enable_partitions(probe.get(), 1);
+  blkid_partlist list = blkid_probe_get_partitions(probe.get());
+  if (!list) return entries;
+  const int count = blkid_partlist_numof_partitions(list);
+  for (int i = 0; i < count; ++i) {
+    blkid_partition part = blkid_partlist_get_partition(list, i);
+    if (!part || blkid_partition_is_extended(part)) continue;
+    // libblkid counts in 512-byte units whatever the device's sector size.
+    const std::int64_t offset = static_cast<std::int64_t>(blkid_partition_get_start(part)) * 512;
+    const std::int64_t length = static_cast<std::int64_t>(blkid_partition_get_size(part)) * 512;
+    if (offset < 0 || length <= 0) continue;
+    TPartitionEntry entry;
+    entry.Number = blkid_partition_get_partno(part);
+    entry.Offset = offset;
+    const std::int64_t held = std::max<std::int64_t>(0, Source.Size() - offset);
+    entry.Length = std::min(length, held);
+    entry.Clipped = entry.Length < length;
+    entries.push_back(entry);
+  }
+  return entries;
 }
 
 std::optional<TVolumeSpace> MountedSpace(const std::string& MountPoint) {

@@ -5,6 +5,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -85,7 +86,8 @@ std::int64_t TOutputFile::AppendFromVolume(const TVolumeSource& Source, std::int
     errno = EINVAL;
     return -1;
   }
-  loff_t from = Offset;
+  Count = std::min(Count, std::max<std::int64_t>(0, Source.Size() - Offset));
+  loff_t from = Source.Base() + Offset;
   std::int64_t done = 0;
   while (done < Count) {
     const ssize_t n = ::copy_file_range(Source.Descriptor(), &from, FFd, nullptr,

@@ -15,6 +15,15 @@ namespace kestrine::platform {
 int VolumeOpenFlags() { return O_RDONLY | O_CLOEXEC; }
 
 std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std::string* Error) {
+  return Open(Path, 0, -1, Error);
+}
+
+std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std::int64_t Base, std::int64_t Length,
+                                                   std::string* Error) {
+  if (Base < 0) {
+    if (Error) *Error = std::strerror(EINVAL);
+    return nullptr;
+  }
   // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come: the kind is known
   // only once it is open, so it is opened without waiting and checked before anything is read.
   const int fd = ::open(Path.c_str(), VolumeOpenFlags() | O_NONBLOCK);
@@ -49,6 +58,10 @@ std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std:
     source->FSize = st.st_size;
     source->FDevice = st.st_dev;
   }
+  // A table may promise more than the image holds; the partition ends where the bytes do.
+  const std::int64_t held = std::max<std::int64_t>(0, source->FSize - Base);
+  source->FBase = Base;
+  source->FSize = Length < 0 ? held : std::min(Length, held);
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return source;
 }
@@ -58,9 +71,12 @@ TVolumeSource::TVolumeSource(int Fd, std::string Path) : FFd(Fd), FPath(std::mov
 TVolumeSource::~TVolumeSource() { ::close(FFd); }
 
 std::uint32_t TVolumeSource::ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const {
+  // Every read passes here, so this is where a partition's end is kept.
+  if (Offset >= FSize) return 0;
+  Count = static_cast<std::uint32_t>(std::min<std::int64_t>(Count, FSize - Offset));
   std::uint32_t done = 0;
   while (done < Count) {
-    const ssize_t n = ::pread(FFd, static_cast<std::uint8_t*>(Buffer) + done, Count - done, Offset + done);
+    const ssize_t n = ::pread(FFd, static_cast<std::uint8_t*>(Buffer) + done, Count - done, FBase + Offset + done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::uint32_t>(n);

@@ -121,6 +121,14 @@ TEST_F(DiskModel, DiscoveredDevicesTakeTheLettersTheMapLeftFree) {
   EXPECT_EQ(listing.Drives[2].Source, "/dev/sda1");
   EXPECT_EQ(listing.Drives[3].Letter, 'f');
   EXPECT_EQ(listing.Drives[3].Type, platform::TDriveType::Removable);
+
+  // A device the map names already is not listed a second time.
+  TDriveListing mapped{{Spec('x', "/dev/loop7")}, {}};
+  AssignFreeLetters(mapped, {{"loop7", "/dev/loop7", platform::TDriveType::Fixed, 0},
+                             {"sdb", "/dev/sdb", platform::TDriveType::Fixed, 0}});
+  ASSERT_EQ(mapped.Drives.size(), 2u);
+  EXPECT_EQ(mapped.Drives[1].Letter, 'c');
+  EXPECT_EQ(mapped.Drives[1].Source, "/dev/sdb");
 }
 
 TEST_F(DiskModel, ManagerFindsDisksByLetterInEitherCase) {
