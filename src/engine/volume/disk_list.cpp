@@ -40,11 +40,11 @@ void ExpandPartitions(TDriveListing& Listing) {
     for (const auto& entry : entries) {
       auto part = platform::TVolumeSource::Open(drive.Source, entry.Offset, entry.Length);
       if (!part || !HoldsFatOrNtfs(*part)) continue;
-      platform::TDriveSpec spec = drive;
-      spec.Partition = entry.Number;
-      spec.Offset = entry.Offset;
-      spec.Length = entry.Length;
-      spec.Clipped = entry.Clipped;
+      platform::TDriveSpec partDrive = drive;
+      partDrive.Partition = entry.Number;
+      partDrive.Offset = entry.Offset;
+      partDrive.Length = entry.Length;
+      partDrive.Clipped = entry.Clipped;
       if (!first) {
         char next = 'c';
         while (next <= 'z' && taken.count(next)) ++next;
@@ -52,11 +52,11 @@ void ExpandPartitions(TDriveListing& Listing) {
           Listing.Errors.push_back(drive.Source + "@" + std::to_string(entry.Number) + ": no free drive letter left for it");
           continue;
         }
-        spec.Letter = next;
+        partDrive.Letter = next;
         taken.insert(next);
       }
       first = false;
-      drives.push_back(std::move(spec));
+      drives.push_back(std::move(partDrive));
     }
     // A table without FAT or NTFS leaves the drive as it was, so it is still listed and named.
     if (first) drives.push_back(drive);

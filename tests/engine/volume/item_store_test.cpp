@@ -91,10 +91,10 @@ TEST(ItemStore, TheDiskFreesItsItemsWhenClearedAndWhenDestroyed) {
   test::TTempDir dir;
   const auto image = dir / "zero.img";
   test::WriteFile(image, std::vector<std::uint8_t>(4096));
-  const platform::TDriveSpec spec{'c', image.string(), "", platform::TDriveType::Fixed};
+  const platform::TDriveSpec drive{'c', image.string(), "", platform::TDriveType::Fixed};
   int destroyed = 0;
   {
-    TDiskObject disk(spec);
+    TDiskObject disk(drive);
     for (int i = 0; i < 3; ++i) {
       PFileInfo item = disk.Store.NewItem();
       item->FsInfo = std::make_unique<TCountedInfo>(destroyed);
