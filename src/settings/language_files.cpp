@@ -1,0 +1,1 @@
+#include "settings/language_files.h"

@@ -1,0 +1,1 @@
+#include "settings/skin_files.h"

@@ -1,0 +1,24 @@
+#pragma once
+// Skin files (".skn"): a 32-bit version of at most 3, a 32-bit length and that many bytes of zlib
+// data holding a Qt style sheet.
+
+#include <QByteArray>
+#include <QString>
+
+namespace kestrine {
+
+constexpr quint32 kSkinVersion = 3;
+
+// The container around a style sheet.
+QByteArray PackSkin(const QString& StyleSheet);
+// False with Error set for a wrong version, a length past the end, or data that does not inflate.
+bool UnpackSkin(const QByteArray& File, QString& StyleSheet, QString& Error);
+
+// Reads Path and applies its style sheet to the application; on failure the skin in force stays and
+// Error names the file and why.
+bool LoadSkinFile(const QString& Path, QString& Error);
+// The compiled-in light skin, in force until a skin file is loaded.
+QString BuiltInSkin();
+void ApplyBuiltInSkin();
+
+}  // namespace kestrine

@@ -1,0 +1,22 @@
+#pragma once
+// The modal boxes and file dialogs of the window, behind one seam so tests answer them.
+
+#include <QString>
+
+class QWidget;
+
+namespace kestrine::ui {
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  virtual void Information(QWidget* Parent, const QString& Text);
+  virtual void Error(QWidget* Parent, const QString& Text);
+  // Yes or No, No being the default.
+  virtual bool Confirm(QWidget* Parent, const QString& Title, const QString& Text);
+  // Empty when cancelled.
+  virtual QString SelectFolder(QWidget* Parent, const QString& Title);
+  virtual QString OpenFile(QWidget* Parent, const QString& Title, const QString& Filter);
+};
+
+}  // namespace kestrine::ui

@@ -1,0 +1,2 @@
+// placeholder until the entry routine lands
+int main() { return 0; }

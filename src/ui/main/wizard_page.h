@@ -1,0 +1,104 @@
+#pragma once
+// The recovery wizard page: the drives step (pick, scan) and the results step (folder tree, result
+// list, filter, preview, recover).
+
+#include <QWidget>
+#include <memory>
+
+#include "filter/filter_record.h"
+
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QTreeView;
+class QTreeWidget;
+
+namespace kestrine {
+class TDiskObject;
+class TWorkerThread;
+}  // namespace kestrine
+
+namespace kestrine::ui {
+
+class TDesktopCore;
+class TDialogs;
+class TFolderTreeModel;
+class TGaugeAdapter;
+class TResultListModel;
+class TImageList;
+class TIconList;
+
+// What the page needs of the main window.
+class TWizardHost {
+ public:
+  virtual ~TWizardHost() = default;
+  virtual QString LookupText(const QString& Key) const = 0;
+  virtual void SetToolbarEnabled(bool Enabled) = 0;
+};
+
+class TWizardPage final : public QWidget {
+ public:
+  TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TWizardHost& Host, TImageList& Images, QWidget* Parent = nullptr);
+  ~TWizardPage() override;
+
+  // FormCreate's part: first steps shown, views attached, the folder filter applied.
+  void ShowFirstSteps();
+  void AttachViews(TIconList& Icons);
+  void ApplyFilter(const TFilter& Filter);
+  void SetColumnCaptions(const QStringList& DriveColumns, const QStringList& FileColumns);
+
+  // True while a scan runs: Start is disabled.
+  bool Scanning() const;
+  const TFilter& Filter() const { return FFilter; }
+  char DriveLetter() const { return FDriveLetter; }
+
+  void tsWizardShow();
+  void btnRefreshDrivesClick();
+  void btnStartScanClick();
+  void btnStopScanClick();
+  void btnNextDrivesClick();
+  void btnBackToWizardClick();
+
+ private:
+  QWidget* CreateDrivesStep();
+  QWidget* CreateResultsStep();
+  QWidget* CreateDescription();
+  void StartRecoveryScan();
+  void ScanCompleted();
+  void SetScanning(bool Scanning);
+  void tvFoldersChange(const QModelIndex& Current);
+
+  TDesktopCore& FCore;
+  TDialogs& FDialogs;
+  TWizardHost& FHost;
+  TImageList& FImages;
+  TFilter FFilter;
+  char FDriveLetter = 0;
+  TDiskObject* FScanDisk = nullptr;
+
+  QStackedWidget* pcWizard = nullptr;
+  QStackedWidget* pcWizardDescription = nullptr;
+  QTreeWidget* lvWizardDrives = nullptr;
+  QPushButton* btnNextDrives = nullptr;
+  QPushButton* btnRefreshDrives = nullptr;
+  QPushButton* btnStartScan = nullptr;
+  QPushButton* btnStopScan = nullptr;
+  QProgressBar* prgScanFiles = nullptr;
+  QLabel* lblFilesFound = nullptr;
+  QTreeView* tvFolders = nullptr;
+  QSplitter* splScanResults = nullptr;
+  QTreeView* lvFiles = nullptr;
+  QPushButton* btnRecover = nullptr;
+  QPushButton* btnPreview = nullptr;
+  QPushButton* btnBackToWizard = nullptr;
+  QPushButton* btnFilter = nullptr;
+  QMenu* pmFiles = nullptr;
+  TFolderTreeModel* FTreeModel = nullptr;
+  TResultListModel* FListModel = nullptr;
+  std::unique_ptr<TGaugeAdapter> FGauge;
+};
+
+}  // namespace kestrine::ui
