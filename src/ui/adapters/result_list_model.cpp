@@ -31,6 +31,8 @@ TResultListModel::TResultListModel(TUpdatingThread& Updating, TIconLookup Icons,
   FTimer.start();
 }
 
+TResultListModel::~TResultListModel() = default;
+
 void TResultListModel::SetRowCount(int Count) { FCount.store(Count, std::memory_order_relaxed); }
 
 void TResultListModel::Clear() {

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
 
 #include "workflow/view_ports.h"
 
@@ -21,6 +22,7 @@ class TResultListModel final : public QAbstractTableModel, public TListPort {
  public:
   using TIconLookup = std::function<QIcon(int ImageIndex)>;
   TResultListModel(TUpdatingThread& Updating, TIconLookup Icons, QObject* Parent = nullptr);
+  ~TResultListModel() override;
 
   // TListPort: SetRowCount from any thread; Clear and Redraw on the GUI thread.
   void SetRowCount(int Count) override;

@@ -3,7 +3,7 @@
 // icon, settings, language and skin.
 
 #include <QMainWindow>
-#include <QPointer>
+#include <memory>
 
 #include "settings/language_files.h"
 #include "settings/settings_store.h"
@@ -72,9 +72,12 @@ class TfrmOrvik final : public QMainWindow {
   void LoadSkin(const QString& Name);
   void SetToolbarEnabled(bool Enabled);
 
+  class THost;
+
   TDesktopCore& FCore;
   QSettings& FUserSettings;
   TDialogs& FDialogs;
+  std::unique_ptr<THost> FHost;
   TConfigStore FConfig;       // xmlConfig
   TLanguageDocument FLang;    // xmlLang
   QString FLanguage;

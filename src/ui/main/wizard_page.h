@@ -55,6 +55,9 @@ class TWizardPage final : public QWidget {
   const TFilter& Filter() const { return FFilter; }
   char DriveLetter() const { return FDriveLetter; }
 
+  // Returns once no recovery runs (queued steps keep running meanwhile).
+  void WaitForRecovery();
+
   void tsWizardShow();
   void btnRefreshDrivesClick();
   void btnStartScanClick();

@@ -1,0 +1,362 @@
+#include "ui/main/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "settings/skin_files.h"
+#include "ui/cleanup/disk_cleanup_page.h"
+#include "ui/main/desktop_core.h"
+#include "ui/main/dialogs.h"
+#include "ui/main/wizard_page.h"
+#include "ui/preview/icon_list.h"
+#include "workflow/job_control.h"
+
+namespace kestrine::ui {
+namespace {
+
+constexpr const char* kCaption = "Kestrine Pro 3.0";
+constexpr const char* kProductName = "Kestrine Pro";
+constexpr const char* kVersion = "3.0";
+
+template <typename T>
+T* Named(T* Widget, const char* Name) {
+  Widget->setObjectName(QString::fromLatin1(Name));
+  return Widget;
+}
+
+QLabel* DescriptionLabel(const char* Name, const QString& Text, bool Title) {
+  auto* label = Named(new QLabel(Text), Name);
+  if (Title) {
+    QFont font = label->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.3);
+    label->setFont(font);
+  }
+  label->setWordWrap(true);
+  return label;
+}
+
+}  // namespace
+
+// The pages reach the window through these.
+class TfrmOrvik::THost final : public TWizardHost, public TDiskCleanupHost {
+ public:
+  explicit THost(TfrmOrvik& Window) : FWindow(Window) {}
+  QString LookupText(const QString& Key) const override { return FWindow.LookupText(Key); }
+  void SetToolbarEnabled(bool Enabled) override { FWindow.SetToolbarEnabled(Enabled); }
+
+ private:
+  TfrmOrvik& FWindow;
+};
+
+TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dialogs, QWidget* Parent)
+    : QMainWindow(Parent),
+      FCore(Core),
+      FUserSettings(UserSettings),
+      FDialogs(Dialogs),
+      FHost(std::make_unique<THost>(*this)),
+      FImages(std::make_unique<TImageList>()),
+      FIcons(std::make_unique<TIconList>(FImages.get())) {
+  setObjectName(QStringLiteral("frmOrvik"));
+  auto* central = new QWidget;
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(CreateBanner());
+  auto* body = new QHBoxLayout;
+  body->setContentsMargins(0, 0, 0, 0);
+  body->addWidget(CreateToolbar());
+  pcMain = Named(new QStackedWidget, "pcMain");
+  FWizard = new TWizardPage(FCore, FDialogs, *FHost, *FImages);
+  tsAbout = CreateAboutPage();
+  tsOptions = CreateOptionsPage();
+  FDiskCleanup = new TDiskCleanupPage(FCore, FDialogs, *FHost);
+  for (QWidget* page : {static_cast<QWidget*>(FWizard), tsAbout, tsOptions, static_cast<QWidget*>(FDiskCleanup)})
+    pcMain->addWidget(page);
+  body->addWidget(pcMain, 1);
+  layout->addLayout(body, 1);
+  setCentralWidget(central);
+  CreateTray();
+  resize(734, 494 + 20);
+  FormCreate();
+}
+
+TfrmOrvik::~TfrmOrvik() = default;
+
+QWidget* TfrmOrvik::CreateBanner() {
+  auto* banner = Named(new QLabel, "imgBanner");
+  banner->setText(QStringLiteral("<span style='font-size:x-large; font-weight:600'>%1</span><br>%2")
+                      .arg(QString::fromLatin1(kProductName), tr("Deleted file recovery for FAT and NTFS")));
+  banner->setTextFormat(Qt::RichText);
+  banner->setMinimumHeight(fontMetrics().height() * 4);
+  banner->setContentsMargins(fontMetrics().height(), 0, 0, 0);
+  banner->setAutoFillBackground(true);
+  banner->setAccessibleName(QString::fromLatin1(kProductName));
+  return banner;
+}
+
+QWidget* TfrmOrvik::CreateToolbar() {
+  FToolbar = Named(new QWidget, "scrpnlToolbars");
+  auto* layout = new QVBoxLayout(FToolbar);
+  auto button = [this, layout](const char* Name, const QString& Text, QStyle::StandardPixmap Icon, bool Page) {
+    auto* b = Named(new QPushButton(style()->standardIcon(Icon), Text), Name);
+    b->setCheckable(Page);
+    b->setAccessibleName(QString(Text).remove(QLatin1Char('&')));
+    layout->addWidget(b);
+    return b;
+  };
+  btnWizard = button("btnWizard", tr("Wizard"), QStyle::SP_DriveHDIcon, true);
+  btnDiskCleanup = button("btnDiskCleanup", tr("Disk Cleanup"), QStyle::SP_TrashIcon, true);
+  btnOptions = button("btnOptions", tr("Options"), QStyle::SP_FileDialogDetailedView, true);
+  btnAbout = button("btnAbout", tr("About"), QStyle::SP_MessageBoxInformation, true);
+  btnHelp = button("btnHelp", tr("Help"), QStyle::SP_DialogHelpButton, false);
+  layout->addStretch(1);
+  connect(btnWizard, &QAbstractButton::clicked, this, &TfrmOrvik::btnWizardClick);
+  connect(btnDiskCleanup, &QAbstractButton::clicked, this, &TfrmOrvik::btnDiskCleanupClick);
+  connect(btnOptions, &QAbstractButton::clicked, this, &TfrmOrvik::btnOptionsClick);
+  connect(btnAbout, &QAbstractButton::clicked, this, &TfrmOrvik::btnAboutClick);
+  connect(btnHelp, &QAbstractButton::clicked, this, &TfrmOrvik::btnHelpClick);
+  return FToolbar;
+}
+
+QWidget* TfrmOrvik::CreateAboutPage() {
+  auto* page = Named(new QWidget, "tsAbout");
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(DescriptionLabel("lblAboutTitle", tr("About"), true));
+  auto* form = new QFormLayout;
+  auto value = [](const char* Name, const QString& Text) {
+    auto* label = Named(new QLabel(Text), Name);
+    label->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    return label;
+  };
+  auto link = [&value](const char* Name, const QString& Target, const QString& Text) {
+    auto* label = value(Name, QStringLiteral("<a href=\"%1\">%2</a>").arg(Target.toHtmlEscaped(), Text.toHtmlEscaped()));
+    label->setOpenExternalLinks(true);
+    return label;
+  };
+  const QString web = QString::fromLatin1(kProductWebAddress);
+  const QString mail = QString::fromLatin1(kSupportAddress);
+  form->addRow(Named(new QLabel(tr("Product Name:")), "lblProductNameCaption"), value("lblProductName", QString::fromLatin1(kProductName)));
+  form->addRow(Named(new QLabel(tr("Product Version:")), "lblProductVersionCaption"), value("lblProductVersion", QString::fromLatin1(kVersion)));
+  form->addRow(Named(new QLabel(tr("Support:")), "lblSupportCaption"), link("lblSupport", QStringLiteral("mailto:") + mail, mail));
+  form->addRow(Named(new QLabel(tr("Homepage:")), "lblHomepageCaption"), link("lblHomepage", web, web));
+  layout->addLayout(form);
+  layout->addStretch(1);
+  return page;
+}
+
+QWidget* TfrmOrvik::CreateOptionsPage() {
+  auto* page = Named(new QWidget, "tsOptions");
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(DescriptionLabel("lblOptionsTitle", tr("Options"), true));
+  layout->addWidget(DescriptionLabel("lblOptionsText", tr("Program's configurations."), false));
+  auto* form = new QFormLayout;
+  cboxLanguages = Named(new QComboBox, "cboxLanguages");
+  cboxSkins = Named(new QComboBox, "cboxSkins");
+  auto* languages = Named(new QLabel(tr("Languages:")), "lblLanguages");
+  auto* skins = Named(new QLabel(tr("Skins:")), "lblSkins");
+  languages->setBuddy(cboxLanguages);
+  skins->setBuddy(cboxSkins);
+  cboxLanguages->setAccessibleName(QStringLiteral("Languages"));
+  cboxSkins->setAccessibleName(QStringLiteral("Skins"));
+  form->addRow(languages, cboxLanguages);
+  form->addRow(skins, cboxSkins);
+  layout->addLayout(form);
+  chkSaveFormPosition = Named(new QCheckBox(tr("Save current Window's positions")), "chkSaveFormPosition");
+  layout->addWidget(chkSaveFormPosition);
+  auto* save = Named(new QPushButton(tr("&Save")), "btnSaveOptions");
+  save->setAccessibleName(QStringLiteral("Save"));
+  connect(save, &QPushButton::clicked, this, &TfrmOrvik::btnSaveOptionsClick);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(save);
+  layout->addLayout(row);
+  layout->addStretch(1);
+  return page;
+}
+
+void TfrmOrvik::CreateTray() {
+  pmTray = Named(new QMenu(this), "pmTray");
+  auto* restore = Named(pmTray->addAction(tr("Restore")), "Restore1");
+  pmTray->addSeparator();
+  auto* close = Named(pmTray->addAction(tr("Close")), "Close1");
+  connect(restore, &QAction::triggered, this, &TfrmOrvik::Restore1Click);
+  connect(close, &QAction::triggered, this, &TfrmOrvik::Close1Click);
+  bsTrayIcon1 = Named(new QSystemTrayIcon(windowIcon(), this), "bsTrayIcon1");
+  bsTrayIcon1->setContextMenu(pmTray);
+  connect(bsTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
+    if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::DoubleClick) Restore1Click();
+  });
+}
+
+void TfrmOrvik::FormCreate() {
+  setWindowTitle(QString::fromLatin1(kCaption));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(kProductName));
+  pcMain->setCurrentWidget(FWizard);
+  FWizard->ShowFirstSteps();
+  FDiskCleanup->ShowFirstSteps();
+  SelectToolbarButton(btnWizard);
+
+  FLanguage = ReadLanguageSetting(FUserSettings);
+  ApplyLanguageTexts();
+  FSkin = ReadSkinSetting(FUserSettings);
+  if (!FSkin.isEmpty()) LoadSkin(FSkin);
+
+  FConfig.Load(QStringLiteral("Config.txt"));
+  if (!FConfig.Problem().isEmpty()) FDialogs.Error(this, FConfig.Problem());
+  if (FConfig.HasSaveFormPosition()) chkSaveFormPosition->setChecked(FConfig.SaveFormPosition());
+  if (FConfig.HasSaveFileExtensions()) FDiskCleanup->AppendMasks(FConfig.SaveFileExtensions());
+
+  FWizard->AttachViews(*FIcons);
+  FWizard->btnRefreshDrivesClick();
+}
+
+QString TfrmOrvik::LookupText(const QString& Key) const { return FLang.LookupText(Key); }
+
+void TfrmOrvik::ApplyLanguageTexts() {
+  QString error;
+  if (!ApplyLanguage(FLanguage, FLang, *this, &error) && !error.isEmpty()) FDialogs.Error(this, error);
+  QStringList drives, files;
+  for (int i = 1; i <= 4; ++i) drives << LookupText(QStringLiteral("lvDrivesColumn%1").arg(i));
+  for (int i = 1; i <= 6; ++i) files << LookupText(QStringLiteral("lvFilesColumn%1").arg(i));
+  FWizard->SetColumnCaptions(drives, files);
+}
+
+void TfrmOrvik::LoadSkin(const QString& Name) {
+  QString error;
+  if (!LoadSkinFile(SkinsFolder() + QStringLiteral("/") + Name + QStringLiteral(".skn"), error))
+    FDialogs.Error(this, error);
+}
+
+void TfrmOrvik::showEvent(QShowEvent* Event) {
+  LoadWindowPosition(FUserSettings, *this);
+  QMainWindow::showEvent(Event);
+}
+
+bool TfrmOrvik::FormCloseQuery() {
+  if (!FWizard->Scanning() && !FDiskCleanup->Searching()) return true;
+  FDialogs.Information(this, QStringLiteral("Please press Stop button to Stop the Scanning Process"));
+  return false;
+}
+
+void TfrmOrvik::FormClose() {
+  if (FConfig.HasSaveFormPosition() && FConfig.SaveFormPosition()) SaveWindowPosition(FUserSettings, *this);
+  FConfig.SetSaveFileExtensions(FDiskCleanup->Masks());
+  if (!FConfig.Save()) FDialogs.Error(this, FConfig.Problem());
+}
+
+void TfrmOrvik::closeEvent(QCloseEvent* Event) {
+  if (!FormCloseQuery()) {
+    Event->ignore();
+    return;
+  }
+  WaitForRecovery();
+  FormClose();
+  bsTrayIcon1->hide();
+  Event->accept();
+}
+
+void TfrmOrvik::WaitForRecovery() { FWizard->WaitForRecovery(); }
+
+void TfrmOrvik::changeEvent(QEvent* Event) {
+  QMainWindow::changeEvent(Event);
+  if (Event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  // Hidden only after the minimise has been handled, or the window manager shows it again.
+  QTimer::singleShot(0, this, &TfrmOrvik::bsBusinessSkinForm1MinimizeToTray);
+}
+
+void TfrmOrvik::bsBusinessSkinForm1MinimizeToTray() {
+  hide();
+  bsTrayIcon1->setToolTip(QString::fromLatin1(kProductName));
+  bsTrayIcon1->show();
+  bsTrayIcon1->showMessage(QString::fromLatin1(kProductName), LookupText(QStringLiteral("strTrayRunning")),
+                           QSystemTrayIcon::Information);
+}
+
+void TfrmOrvik::Restore1Click() {
+  showNormal();
+  activateWindow();
+  bsTrayIcon1->hide();
+}
+
+void TfrmOrvik::Close1Click() {
+  if (!isVisible()) showNormal();
+  close();
+}
+
+void TfrmOrvik::SelectToolbarButton(QAbstractButton* Button) {
+  for (QAbstractButton* b : {btnWizard, btnDiskCleanup, btnOptions, btnAbout}) b->setChecked(b == Button);
+}
+
+void TfrmOrvik::SetToolbarEnabled(bool Enabled) { FToolbar->setEnabled(Enabled); }
+
+void TfrmOrvik::btnWizardClick() {
+  pcMain->setCurrentWidget(FWizard);
+  SelectToolbarButton(btnWizard);
+  FWizard->tsWizardShow();
+}
+
+void TfrmOrvik::btnAboutClick() {
+  pcMain->setCurrentWidget(tsAbout);
+  SelectToolbarButton(btnAbout);
+}
+
+void TfrmOrvik::btnDiskCleanupClick() {
+  pcMain->setCurrentWidget(FDiskCleanup);
+  SelectToolbarButton(btnDiskCleanup);
+  FDiskCleanup->tsDiskCleanupDrivesShow();
+}
+
+void TfrmOrvik::btnHelpClick() {
+  // Neither the page nor the pressed button changes.
+  QDesktopServices::openUrl(QUrl(QString::fromLatin1(kProductWebAddress)));
+}
+
+void TfrmOrvik::btnOptionsClick() {
+  auto fill = [](QComboBox* Box, const QStringList& Names, const QString& Current) {
+    Box->clear();
+    Box->addItems(Names);
+    int selected = -1;
+    for (int i = 0; i < Names.size() && selected < 0; ++i)
+      if (Names[i].compare(Current, Qt::CaseInsensitive) == 0) selected = i;
+    Box->setCurrentIndex(selected);
+  };
+  fill(cboxLanguages, ListLanguages(), FLanguage);
+  fill(cboxSkins, ListSkins(), FSkin);
+  pcMain->setCurrentWidget(tsOptions);
+  SelectToolbarButton(btnOptions);
+}
+
+void TfrmOrvik::btnSaveOptionsClick() {
+  if (cboxLanguages->currentIndex() >= 0) {
+    FLanguage = cboxLanguages->currentText();
+    WriteLanguageSetting(FUserSettings, FLanguage);
+    ApplyLanguageTexts();
+  }
+  if (cboxSkins->currentIndex() >= 0) {
+    FSkin = cboxSkins->currentText();
+    WriteSkinSetting(FUserSettings, FSkin);
+    LoadSkin(FSkin);
+  }
+  FConfig.SetSaveFormPosition(chkSaveFormPosition->isChecked());
+  if (!FConfig.Save()) FDialogs.Error(this, FConfig.Problem());
+  FDialogs.Information(this, LookupText(QStringLiteral("strOptionsSaved")));
+}
+
+}  // namespace kestrine::ui

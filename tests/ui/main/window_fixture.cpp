@@ -1,0 +1,48 @@
+#include "tests/ui/main/window_fixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace kestrine::test {
+
+TWindowFixture::TWindowFixture(const std::vector<std::string>& Images) : FOldDir(QDir::currentPath()) {
+  QDir::setCurrent(QString::fromStdString(Dir.Path().string()));
+  Settings = std::make_unique<QSettings>(QString::fromStdString((Dir / "user.ini").string()), QSettings::IniFormat);
+  TDriveListing listing;
+  char letter = 'd';
+  for (const std::string& name : Images) {
+    const auto image = UnpackImage(TestDataDir() / name, Dir.Path());
+    listing.Drives.push_back(platform::TDriveSpec{letter++, image.string(), "", platform::TDriveType::Fixed});
+  }
+  Core = std::make_unique<ui::TDesktopCore>(listing);
+}
+
+TWindowFixture::~TWindowFixture() {
+  FWindow.reset();
+  Core.reset();
+  QDir::setCurrent(FOldDir);
+}
+
+ui::TfrmOrvik& TWindowFixture::Open() {
+  if (FWindow) FWindow->close();
+  FWindow.reset();
+  FWindow = std::make_unique<ui::TfrmOrvik>(*Core, *Settings, Dialogs);
+  FWindow->show();
+  return *FWindow;
+}
+
+bool TWindowFixture::Close() { return FWindow->close(); }
+
+bool TWindowFixture::WaitUntil(const std::function<bool()>& Done, int Milliseconds) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!Done()) {
+    if (timer.elapsed() > Milliseconds) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+}  // namespace kestrine::test
