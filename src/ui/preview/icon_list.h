@@ -53,7 +53,8 @@ class TIconList final : public TIconPort {
     int ImageIndex = -1;
     qint64 Hash = 0;
   };
-  int AddIcon(const QString& Key, qint64 Hash);
+  // Key is what the source is asked for: the cache key before tripling.
+  int AddIcon(const QString& Key, qint64 KeyHash);
 
   TImageList* FImageList;
   std::unique_ptr<TIconSource> FSource;
