@@ -45,8 +45,9 @@ void TDiskObject::GetDiskInfo() {
     TotalSize = space->Total;
     FreeSize = space->Free;
   }
-  TVolumeHandle handle = AllocHandle();
-  if (!handle) return;  // like a drive without media: listed, with nothing more known
+  OpenFailure.clear();
+  TVolumeHandle handle = platform::TVolumeSource::Open(SourcePath, Offset, Length, &OpenFailure);
+  if (!handle) return;  // like a drive without media: listed, with the reason and nothing more
   const platform::TVolumeFacts facts = platform::ProbeVolumeFacts(*handle);
   VolumeLabel = facts.Label;
   FileSystemName = facts.FileSystemName;

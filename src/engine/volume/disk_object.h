@@ -60,6 +60,8 @@ class TDiskObject {
   bool Clipped = false;
   std::string MountPoint;
   platform::TDriveType DriveType;
+  // Why the source could not be opened when the drive was listed; empty when it could.
+  std::string OpenFailure;
 
  private:
   TScanReports* FReports;

@@ -28,10 +28,13 @@ std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std:
   // only once it is open, so it is opened without waiting and checked before anything is read.
   const int fd = ::open(Path.c_str(), VolumeOpenFlags() | O_NONBLOCK);
   if (fd < 0) {
+    const int why = errno;
     // A socket cannot be opened at all; it is named for what it is, not for the open's error.
     struct stat named {};
     const bool other = ::stat(Path.c_str(), &named) == 0 && !S_ISREG(named.st_mode) && !S_ISBLK(named.st_mode);
-    if (Error) *Error = other ? "not an image file or block device" : std::strerror(errno);
+    if (Error) *Error = other ? "not an image file or block device" : std::strerror(why);
+    // A device is usually refused for want of rights the user can get.
+    if (Error && why == EACCES && !other && S_ISBLK(named.st_mode)) *Error += " (run as root, or join the \"disk\" group)";
     return nullptr;
   }
   std::unique_ptr<TVolumeSource> source(new TVolumeSource(fd, Path));

@@ -61,6 +61,8 @@ QString DriveCaption(const TDiskObject& Disk) {
                                                        QString::fromStdString(Disk.VolumeLabel));
   if (Disk.Partition > 0) caption += QStringLiteral("  [partition %1]").arg(Disk.Partition);
   if (Disk.Clipped) caption += QStringLiteral("  [clipped: its table entry runs past the end]");
+  if (!Disk.OpenFailure.empty())
+    caption += QStringLiteral("  \u2014 cannot be read: ") + QString::fromStdString(Disk.OpenFailure);
   return caption;
 }
 
