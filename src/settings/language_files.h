@@ -9,12 +9,14 @@ class QWidget;
 
 namespace kestrine {
 
-// The folders are relative to the current directory; an installed program also looks in its data
-// folder (LangsFolder/SkinsFolder give the one in use).
+// The folders are relative to the current directory; when the current directory has none, an
+// installed program uses ../share/kestrine/ beside its executable, then kestrine/ in the XDG data
+// folders (LangsFolder/SkinsFolder give the one in use).
 QString LangsFolder();
 QString SkinsFolder();
 
-// Names without folder and extension, in the folder's order; empty when there are none.
+// Names without folder and extension, by name ignoring letter case; hidden files are left out;
+// empty when there are none.
 QStringList ListLanguages();
 QStringList ListSkins();
 
@@ -33,9 +35,11 @@ class TLanguageDocument {
   bool FActive = false;
 };
 
-// Loads LangsFolder()/Name.txt into Document and sets the non-empty texts on Window and every
-// widget, action and tab under it whose object name is a key. Nothing changes when the file is
-// missing; false with Error set when it could not be read.
+// Loads LangsFolder()/Name.txt into Document and sets the non-empty texts on every action, menu,
+// button, group box, label (not one that opens links) and tab-widget page owned by Window whose
+// object name is a key; the window's own caption, lists, combo boxes and edits keep theirs.
+// Nothing changes (and true) when the file is missing; false with Error set, the document left
+// inactive, when it could not be read or is not well-formed.
 bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, QString* Error = nullptr);
 
 }  // namespace kestrine

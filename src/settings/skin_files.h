@@ -9,9 +9,10 @@ namespace kestrine {
 
 constexpr quint32 kSkinVersion = 3;
 
-// The container around a style sheet.
+// The container around a style sheet; empty when the compressor fails.
 QByteArray PackSkin(const QString& StyleSheet);
-// False with Error set for a wrong version, a length past the end, or data that does not inflate.
+// False with Error set for a wrong version, a length past the end, or data that does not inflate
+// or inflates to more than 4 MiB.
 bool UnpackSkin(const QByteArray& File, QString& StyleSheet, QString& Error);
 
 // Reads Path and applies its style sheet to the application; on failure the skin in force stays and
