@@ -92,7 +92,7 @@ TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dial
   layout->addLayout(body, 1);
   setCentralWidget(central);
   CreateTray();
-  resize(734, 494 + 20);
+  resize(sizeHint().expandedTo(QSize(734, 494)));
   FormCreate();
 }
 
@@ -126,6 +126,8 @@ QWidget* TfrmOrvik::CreateToolbar() {
   btnAbout = button("btnAbout", tr("About"), QStyle::SP_MessageBoxInformation, true);
   btnHelp = button("btnHelp", tr("Help"), QStyle::SP_DialogHelpButton, false);
   layout->addStretch(1);
+  // Room for the longer captions of other languages.
+  FToolbar->setMinimumWidth(fontMetrics().averageCharWidth() * 24);
   connect(btnWizard, &QAbstractButton::clicked, this, &TfrmOrvik::btnWizardClick);
   connect(btnDiskCleanup, &QAbstractButton::clicked, this, &TfrmOrvik::btnDiskCleanupClick);
   connect(btnOptions, &QAbstractButton::clicked, this, &TfrmOrvik::btnOptionsClick);
@@ -214,6 +216,7 @@ void TfrmOrvik::FormCreate() {
 
   FLanguage = ReadLanguageSetting(FUserSettings);
   ApplyLanguageTexts();
+  ApplyBuiltInSkin();
   FSkin = ReadSkinSetting(FUserSettings);
   if (!FSkin.isEmpty()) LoadSkin(FSkin);
 

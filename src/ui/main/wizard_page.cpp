@@ -251,6 +251,7 @@ void TWizardPage::btnRefreshDrivesClick() {
     const TDiskObject& disk = *disks.GetDisk(i);
     auto* row = new QTreeWidgetItem(lvWizardDrives);
     row->setText(0, DriveCaption(disk));
+    row->setToolTip(0, row->text(0));
     row->setText(1, QString::fromStdString(FormatSizeText(disk.TotalSize)));
     row->setText(2, QString::fromStdString(FormatSizeText(disk.FreeSize)));
     row->setText(3, QString::fromStdString(disk.FileSystemName));
@@ -267,6 +268,7 @@ void TWizardPage::btnRefreshDrivesClick() {
     row->setFlags(Qt::ItemIsEnabled);
     row->setFirstColumnSpanned(true);
   }
+  lvWizardDrives->resizeColumnToContents(0);
 }
 
 void TWizardPage::btnStartScanClick() {

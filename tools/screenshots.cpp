@@ -1,0 +1,142 @@
+// Grabs every page of the window under every shipped language and skin, for a person to look at.
+//   kestrine-screenshots OUTDIR   (run in the build folder, where Langs/ and Skins/ are; drives from
+//                                  KESTRINE_DRIVES; the first mapped drive is scanned for the results)
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <cstdio>
+
+#include "engine/volume/disk_list.h"
+#include "settings/language_files.h"
+#include "ui/main/desktop_core.h"
+#include "ui/main/dialogs.h"
+#include "ui/main/main_window.h"
+#include "ui/main/wizard_page.h"
+
+namespace {
+
+using namespace kestrine::ui;
+
+// Boxes would stop the run; they are printed instead.
+class TPrintedDialogs final : public TDialogs {
+ public:
+  void Information(QWidget*, const QString& Text) override { std::printf("  box: %s\n", qPrintable(Text)); }
+  void Error(QWidget*, const QString& Text) override { std::printf("  error box: %s\n", qPrintable(Text)); }
+  bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
+  QString SelectFolder(QWidget*, const QString&) override { return {}; }
+  QString OpenFile(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+void Settle(int Milliseconds = 150) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < Milliseconds) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+}
+
+class TShooter {
+ public:
+  TShooter(TfrmOrvik& Window, QString Prefix) : FWindow(Window), FPrefix(std::move(Prefix)) {}
+
+  void Shoot(const QString& Page) {
+    Settle();
+    const QString file = FPrefix + QStringLiteral("-") + Page + QStringLiteral(".png");
+    FWindow.grab().save(file);
+    std::printf("%s\n", qPrintable(file));
+  }
+  void Click(const char* Name) {
+    if (auto* button = FWindow.findChild<QAbstractButton*>(QString::fromLatin1(Name))) button->click();
+  }
+  void ShowStep(const char* Pages, const char* Descriptions, int Index) {
+    for (const char* name : {Pages, Descriptions})
+      if (auto* stack = FWindow.findChild<QStackedWidget*>(QString::fromLatin1(name))) stack->setCurrentIndex(Index);
+  }
+  void ScanFirstDrive() {
+    auto* drives = FWindow.findChild<QTreeWidget*>(QStringLiteral("lvWizardDrives"));
+    for (int i = 0; i < drives->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* row = drives->topLevelItem(i);
+      if (!row->data(0, Qt::UserRole).isValid() || row->text(3).isEmpty()) continue;
+      drives->setCurrentItem(row);
+      break;
+    }
+    Click("btnStartScan");
+    QElapsedTimer timer;
+    timer.start();
+    while (FWindow.Wizard().Scanning() && timer.elapsed() < 60000) Settle(50);
+  }
+  void SelectFirstFolder() {
+    auto* tree = FWindow.findChild<QTreeView*>(QStringLiteral("tvFolders"));
+    Settle(300);
+    tree->expandToDepth(1);
+    const QModelIndex root = tree->model()->index(0, 0);
+    const QModelIndex child = tree->model()->index(0, 0, root);
+    tree->setCurrentIndex(child.isValid() ? child : root);
+  }
+
+ private:
+  TfrmOrvik& FWindow;
+  QString FPrefix;
+};
+
+void ShootAll(TDesktopCore& Core, const QString& Out, const QString& Language, const QString& Skin) {
+  QTemporaryDir user;
+  QSettings settings(user.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
+  settings.setValue(QStringLiteral("Lang"), Language);
+  settings.setValue(QStringLiteral("Skin"), Skin);
+  TPrintedDialogs dialogs;
+  TfrmOrvik window(Core, settings, dialogs);
+  window.show();
+  TShooter shoot(window, QDir(Out).filePath(Language + QStringLiteral("-") + Skin));
+  shoot.Shoot(QStringLiteral("1-wizard-drives"));
+  shoot.ScanFirstDrive();
+  shoot.Shoot(QStringLiteral("2-wizard-scanned"));
+  shoot.Click("btnNextDrives");
+  shoot.SelectFirstFolder();
+  shoot.Shoot(QStringLiteral("3-wizard-results"));
+  shoot.Click("btnAbout");
+  shoot.Shoot(QStringLiteral("4-about"));
+  shoot.Click("btnOptions");
+  shoot.Shoot(QStringLiteral("5-options"));
+  shoot.Click("btnDiskCleanup");
+  shoot.Shoot(QStringLiteral("6-cleanup-drives"));
+  shoot.ShowStep("pcDiskCleanup", "pcDiskCleanupDescription", 1);
+  shoot.Shoot(QStringLiteral("7-cleanup-options"));
+  shoot.ShowStep("pcDiskCleanup", "pcDiskCleanupDescription", 2);
+  shoot.Shoot(QStringLiteral("8-cleanup-results"));
+  // Nothing of the run is kept: the window's settings file stays in the scratch folder.
+  window.Config().Save();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: kestrine-screenshots OUTDIR\n");
+    return 2;
+  }
+  const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+  QDir().mkpath(out);
+  const QString langs = QDir(kestrine::LangsFolder()).absolutePath();
+  const QString skins = QDir(kestrine::SkinsFolder()).absolutePath();
+  const QStringList languages = kestrine::ListLanguages();
+  QStringList skinNames = kestrine::ListSkins();
+  // The settings file the window writes goes to a scratch folder, not beside the program.
+  QTemporaryDir scratch;
+  for (const QString& name : {QStringLiteral("Langs"), QStringLiteral("Skins")})
+    QFile::link(name == QStringLiteral("Langs") ? langs : skins, scratch.filePath(name));
+  QDir::setCurrent(scratch.path());
+  TDesktopCore core(kestrine::ListLocalDrives());
+  for (const QString& language : languages)
+    for (const QString& skin : skinNames) ShootAll(core, out, language, skin);
+  return 0;
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Screenshots of every page of the window under every shipped language and skin, under Xvfb, over
+# the demo volumes.   tools/screenshots.sh [OUTDIR]   (default build/screenshots)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$(realpath -m "${1:-build/screenshots}")
+cmake --build build --target kestrine-screenshots kestrine_skins >/dev/null
+mkdir -p build/demo
+for xz in data/demo/*.img.xz; do
+  img=build/demo/$(basename "${xz%.xz}")
+  [ "$img" -nt "$xz" ] || xz -dc "$xz" > "$img"
+done
+export KESTRINE_DRIVES="d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img"
+cd build
+xvfb-run -a -s "-screen 0 1280x1024x24" src/ui/kestrine-screenshots "$out"
+echo "Screenshots in $out"
