@@ -105,6 +105,43 @@ TEST_F(Languages, ListedByNameWithoutExtensionHiddenAndOtherFilesLeftOut) {
   EXPECT_EQ(ListSkins(), QStringList{QStringLiteral("Dark")});
 }
 
+// An environment variable for the length of a test.
+class TScopedVariable {
+ public:
+  TScopedVariable(const char* Name, const QString& Value) : FName(Name), FPrevious(qgetenv(Name)) {
+    qputenv(Name, Value.toUtf8());
+  }
+  ~TScopedVariable() {
+    if (FPrevious.isNull())
+      qunsetenv(FName);
+    else
+      qputenv(FName, FPrevious);
+  }
+  TScopedVariable(const TScopedVariable&) = delete;
+  TScopedVariable& operator=(const TScopedVariable&) = delete;
+
+ private:
+  const char* FName;
+  QByteArray FPrevious;
+};
+
+// An installed program run from elsewhere finds its data in the XDG data folders.
+TEST_F(Languages, WithoutAFolderHereTheInstalledOneIsUsed) {
+  const TScopedVariable dataHome("XDG_DATA_HOME", Folder() + QStringLiteral("/xdg"));
+  const QString installed = Folder() + QStringLiteral("/xdg/kestrine/Langs");
+  ASSERT_TRUE(QDir().mkpath(installed));
+  WriteText(installed + QStringLiteral("/English.txt"), "<L><btnWizard Caption=\"Installed\"/></L>");
+  WriteText(QStringLiteral("Langs/English.txt"), "<L><btnWizard Caption=\"Here\"/></L>");
+
+  EXPECT_EQ(LangsFolder(), QStringLiteral("Langs"));  // the current directory's folder wins
+  ASSERT_TRUE(QDir(QStringLiteral("Langs")).removeRecursively());
+  WriteText(QStringLiteral("Langs"), "a file, not a folder");
+  EXPECT_EQ(QDir(LangsFolder()).canonicalPath(), QDir(installed).canonicalPath());
+  EXPECT_EQ(ListLanguages(), QStringList{QStringLiteral("English")});
+  ASSERT_TRUE(ApplyLanguage(QStringLiteral("English"), FDocument, FDesign.Window));
+  EXPECT_EQ(FDesign.Wizard->text(), QStringLiteral("Installed"));
+}
+
 TEST_F(Languages, WithoutFilesEveryTextStaysAndLookupsAreEmpty) {
   QString error;
   EXPECT_TRUE(ApplyLanguage(QStringLiteral("English"), FDocument, FDesign.Window, &error));
