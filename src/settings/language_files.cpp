@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -20,10 +21,12 @@ namespace {
 // program finds its data relative to itself first (a relocated tree keeps working), then in the
 // usual XDG data folders (/usr/local/share, /usr/share, ~/.local/share).
 QString DataFolder(const QString& Name) {
-  if (QDir::current().exists(Name)) return Name;
-  const QString besideProgram =
-      QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kestrine/") + Name;
-  if (QCoreApplication::instance() && QDir(besideProgram).exists()) return QDir::cleanPath(besideProgram);
+  if (QFileInfo(Name).isDir()) return Name;
+  if (QCoreApplication::instance()) {
+    const QString besideProgram =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kestrine/") + Name);
+    if (QFileInfo(besideProgram).isDir()) return besideProgram;
+  }
   const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
                                                    QStringLiteral("kestrine/") + Name, QStandardPaths::LocateDirectory);
   return installed.isEmpty() ? Name : installed;
