@@ -10,8 +10,8 @@ namespace kestrine::ui {
 
 namespace {
 
-const QString FolderKey = QStringLiteral("**FOLDER");
-const QString NoneKey = QStringLiteral("**NONE");
+constexpr QLatin1String FolderKey("**FOLDER");
+constexpr QLatin1String NoneKey("**NONE");
 
 // What the icon source is asked for: the untripled key.
 QString SourceKey(const QString& Name) {
@@ -19,7 +19,7 @@ QString SourceKey(const QString& Name) {
   // the upper-cased name is the last dot of the name itself.
   const QString Upper = QLocale().toUpper(Name);
   if (Upper.contains(QLatin1Char('.'))) return Name.mid(Name.lastIndexOf(QLatin1Char('.')));
-  return Upper == FolderKey ? FolderKey : NoneKey;
+  return Upper == FolderKey ? QString(FolderKey) : QString(NoneKey);
 }
 
 // Short keys are tripled to spread their hashes.
