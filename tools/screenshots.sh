@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 out=$(realpath -m "${1:-build/screenshots}")
-cmake --build build --target kestrine-screenshots kestrine_skins >/dev/null
+cmake --build build --target kestrine-screenshots kestrine_data >/dev/null
 mkdir -p build/demo
 for xz in data/demo/*.img.xz; do
   img=build/demo/$(basename "${xz%.xz}")

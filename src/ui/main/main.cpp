@@ -7,13 +7,14 @@
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/main_window.h"
+#include "ui/main/program_icon.h"
 #include "ui/main/single_instance.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Kestrine Pro"));
   QApplication::setApplicationName(QStringLiteral("Kestrine Pro"));
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/kestrine.svg")));
+  QApplication::setWindowIcon(kestrine::ui::ProgramIcon());
 
   kestrine::ui::TSingleInstance instance;
   if (!instance.Acquired()) {

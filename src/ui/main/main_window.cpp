@@ -22,6 +22,7 @@
 #include "ui/cleanup/disk_cleanup_page.h"
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
+#include "ui/main/program_icon.h"
 #include "ui/main/wizard_page.h"
 #include "ui/preview/icon_list.h"
 #include "workflow/job_control.h"
@@ -73,6 +74,7 @@ TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dial
       FImages(std::make_unique<TImageList>()),
       FIcons(std::make_unique<TIconList>(FImages.get())) {
   setObjectName(QStringLiteral("frmOrvik"));
+  setWindowIcon(ProgramIcon());
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -92,16 +94,20 @@ TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dial
   layout->addLayout(body, 1);
   setCentralWidget(central);
   CreateTray();
-  resize(sizeHint().expandedTo(QSize(734, 494)));
   FormCreate();
+  resize(sizeHint().expandedTo(QSize(734, 494)));
 }
 
 TfrmOrvik::~TfrmOrvik() = default;
 
 QWidget* TfrmOrvik::CreateBanner() {
   auto* banner = Named(new QLabel, "imgBanner");
-  banner->setText(QStringLiteral("<span style='font-size:x-large; font-weight:600'>%1</span><br>%2")
-                      .arg(QString::fromLatin1(kProductName), tr("Deleted file recovery for FAT and NTFS")));
+  const int logo = fontMetrics().height() * 3;
+  banner->setText(QStringLiteral("<table><tr><td><img src=':/kestrine.png' width=%3 height=%3></td>"
+                                 "<td style='padding-left:0.6em; vertical-align:middle'>"
+                                 "<span style='font-size:x-large; font-weight:600'>%1</span><br>%2</td></tr></table>")
+                      .arg(QString::fromLatin1(kProductName), tr("Deleted file recovery for FAT and NTFS"))
+                      .arg(logo));
   banner->setTextFormat(Qt::RichText);
   banner->setMinimumHeight(fontMetrics().height() * 4);
   banner->setContentsMargins(fontMetrics().height(), 0, 0, 0);
@@ -126,8 +132,8 @@ QWidget* TfrmOrvik::CreateToolbar() {
   btnAbout = button("btnAbout", tr("About"), QStyle::SP_MessageBoxInformation, true);
   btnHelp = button("btnHelp", tr("Help"), QStyle::SP_DialogHelpButton, false);
   layout->addStretch(1);
-  // Room for the longer captions of other languages.
-  FToolbar->setMinimumWidth(fontMetrics().averageCharWidth() * 24);
+  // Always as wide as its longest caption, whatever the language and skin.
+  FToolbar->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   connect(btnWizard, &QAbstractButton::clicked, this, &TfrmOrvik::btnWizardClick);
   connect(btnDiskCleanup, &QAbstractButton::clicked, this, &TfrmOrvik::btnDiskCleanupClick);
   connect(btnOptions, &QAbstractButton::clicked, this, &TfrmOrvik::btnOptionsClick);
@@ -199,7 +205,7 @@ void TfrmOrvik::CreateTray() {
   auto* close = Named(pmTray->addAction(tr("Close")), "Close1");
   connect(restore, &QAction::triggered, this, &TfrmOrvik::Restore1Click);
   connect(close, &QAction::triggered, this, &TfrmOrvik::Close1Click);
-  bsTrayIcon1 = Named(new QSystemTrayIcon(windowIcon(), this), "bsTrayIcon1");
+  bsTrayIcon1 = Named(new QSystemTrayIcon(ProgramIcon(), this), "bsTrayIcon1");
   bsTrayIcon1->setContextMenu(pmTray);
   connect(bsTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
     if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::DoubleClick) Restore1Click();

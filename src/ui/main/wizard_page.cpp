@@ -48,6 +48,7 @@ QWidget* DescriptionPage(const char* TitleName, const QString& Title, const char
   font.setBold(true);
   font.setPointSizeF(font.pointSizeF() * 1.3);
   title->setFont(font);
+  title->setWordWrap(true);
   auto* text = Named(new QLabel(Text), TextName);
   text->setWordWrap(true);
   layout->addWidget(title);
@@ -101,7 +102,7 @@ QWidget* TWizardPage::CreateDescription() {
       DescriptionPage("lblResultsTitle", tr("Scan Results"), "lblResultsText", tr("Select files you want to recover.")));
   layout->addWidget(pcWizardDescription);
   layout->addStretch(1);
-  panel->setMaximumWidth(fontMetrics().averageCharWidth() * 28);
+  panel->setFixedWidth(fontMetrics().averageCharWidth() * 30);
   return panel;
 }
 

@@ -304,7 +304,7 @@ TEST_F(ShippedLanguages, EnglishGivesTheDesignedTexts) {
       {"lblOptionsTitle", "Options"},
       {"lblOptionsText", "Program's configurations."},
       {"lblAboutTitle", "About"},
-      {"lblGroupScanning", "Scanning"},
+      {"gbScanning", "Scanning"},
       {"lblFolders", "Folders"},
       {"lvDrivesColumn1", "Name"},
       {"lvDrivesColumn2", "Total Size"},
