@@ -16,6 +16,7 @@
 #include "cli/scan_session.h"
 #include "engine/volume/disk_object.h"
 #include "workflow/item_selection.h"
+#include "workflow/recovery_summary.h"
 #include "workflow/job_control.h"
 #include "workflow/recovery_destination.h"
 
@@ -105,17 +106,11 @@ bool WriteReport(const std::string& File, const std::vector<TRecoveryRecord>& Re
 }
 
 void PrintSummary(const std::vector<TRecoveryRecord>& Records, const std::string& Out, bool Stopped) {
-  std::int64_t files = 0, bytes = 0;
-  std::vector<const TRecoveryRecord*> partial, skipped, notes;
-  for (const TRecoveryRecord& r : Records) {
-    if (r.Outcome == TRecoveryOutcome::Written) {
-      ++files;
-      bytes += r.Size;
-      if (!r.Reason.empty()) notes.push_back(&r);
-    } else {
-      (r.Outcome == TRecoveryOutcome::Partial ? partial : skipped).push_back(&r);
-    }
-  }
+  const TRecoverySummary summary = SummarizeRecovery(Records);
+  const std::int64_t files = summary.Written, bytes = summary.Bytes;
+  const auto& partial = summary.Partial;
+  const auto& skipped = summary.Skipped;
+  const auto& notes = summary.Notes;
   std::cout << "Recovered " << files << (files == 1 ? " file" : " files") << " (" << bytes << " bytes) into " << Out
             << "\n";
   const auto list = [](const char* Heading, const std::vector<const TRecoveryRecord*>& Items) {

@@ -43,6 +43,33 @@ void TQueryObject::SetFilter(const TFilter& Filter) {
   FFilter = Filter;
   FRegEx.SetPatterns(SplitNameMask(Filter.NameMask), true);
   for (TListedDisk& listed : FDisks) AddDiskItems(listed);
+  ApplyOrder();
+}
+
+void TQueryObject::SetOrder(const TResultOrder& Order) {
+  std::lock_guard lock(FLock);
+  if (Order == FOrder) return;
+  FOrder = Order;
+  if (FOrder.Column >= 0) {
+    ApplyOrder();
+    return;
+  }
+  // The order found is the disks' own: the list is rebuilt from them.
+  FResults.Clear();
+  for (TListedDisk& listed : FDisks) AddDiskItems(listed);
+}
+
+TResultOrder TQueryObject::Order() const {
+  std::lock_guard lock(FLock);
+  return FOrder;
+}
+
+void TQueryObject::ApplyOrder() {
+  if (FOrder.Column < 0) return;
+  std::vector<PFileInfo> items = FResults.Snapshot();
+  SortResults(items, FOrder);
+  FResults.Clear();
+  for (PFileInfo item : items) FResults.Add(item);
 }
 
 TFilter TQueryObject::Filter() const {
@@ -56,6 +83,7 @@ void TQueryObject::AddDisk(TDiskObject* Disk) {
   if (std::any_of(FDisks.begin(), FDisks.end(), [Disk](const TListedDisk& d) { return d.Disk == Disk; })) return;
   FDisks.push_back({Disk, nullptr});
   AddDiskItems(FDisks.back());
+  ApplyOrder();
 }
 
 void TQueryObject::ClearDisks() {

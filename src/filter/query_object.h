@@ -33,6 +33,10 @@ class TQueryObject {
   // from the listed disks.
   void SetFilter(const TFilter& Filter);
   TFilter Filter() const;
+  // The result list in Order, now and after every rebuild; files a running scan adds later are
+  // appended as they come. Main thread, like every rebuild.
+  void SetOrder(const TResultOrder& Order);
+  TResultOrder Order() const;
 
   // Lists the disk's folders, then its files, that pass. A nil or already listed disk is ignored.
   void AddDisk(TDiskObject* Disk);
@@ -65,12 +69,14 @@ class TQueryObject {
   bool MatchesWith(const TFileInfo& Info, std::int32_t Flags) const;
   bool MatchesDate(const TFileInfo& Info) const;
   void AddDiskItems(TListedDisk& Listed);
+  void ApplyOrder();
 
   mutable std::mutex FLock;
   TPublishedList<TFileInfo> FResults;
   std::vector<TListedDisk> FDisks;
   TRegExCalc FRegEx;
   TFilter FFilter;
+  TResultOrder FOrder;
 };
 
 // The name mask cut at every ";": empty pieces are left out, the others trimmed of blanks and

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/volume/file_info.h"
 
@@ -31,5 +32,16 @@ std::string FileTypeText(std::string_view Name);
 // Type, Size, Status, Modified, Created. The times stay empty on a disk of no known file system
 // and where they cannot be converted.
 std::array<std::string, 5> ResultColumnTexts(const TFileInfo& Info);
+
+// The order of the result list: by one of the six columns, or (Column -1) the order found.
+struct TResultOrder {
+  int Column = -1;
+  bool Descending = false;
+  bool operator==(const TResultOrder&) const = default;
+};
+
+// Sorts Items by Order, folders always before files and ties kept in the order found. Names and
+// types compare without regard to letter case; times compare as stored.
+void SortResults(std::vector<PFileInfo>& Items, const TResultOrder& Order);
 
 }  // namespace kestrine

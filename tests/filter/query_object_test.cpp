@@ -366,3 +366,33 @@ TEST(FileTypeText, Extensions) {
 
 }  // namespace
 }  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+TEST_F(QueryTest, OrderKeepsFoldersFirstAndSurvivesRebuilds) {
+  PFileInfo folder = AddFolder("zeta");
+  PFileInfo small = AddFile("b.TXT", nullptr, 10);
+  PFileInfo big = AddFile("A.doc", nullptr, 500);
+  PFileInfo tieFirst = AddFile("c.txt", nullptr, 10);
+  Query.AddDisk(&Disk);
+  Query.SetFilter(With(0));
+
+  Query.SetOrder({2, true});  // size, largest first; equal sizes keep the order found
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{folder, big, small, tieFirst}));
+  Query.SetOrder({0, false});  // names without regard to case
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{folder, big, small, tieFirst}));
+  Query.SetOrder({1, true});  // types: .TXT and .txt are one type
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{folder, small, tieFirst, big}));
+
+  // A new filter rebuilds the list in the same order.
+  TFilter bigOnes = With(qfSize | qfSizeGreater);
+  bigOnes.Size = 5;
+  Query.SetFilter(bigOnes);
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{small, tieFirst, big}));
+  Query.SetOrder({});
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{small, big, tieFirst}));
+}
+
+}  // namespace
+}  // namespace kestrine

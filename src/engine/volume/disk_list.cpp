@@ -113,14 +113,21 @@ void TDiskList::FillDiskListItems(const TDriveListing& Listing, TScanReports* Re
   std::stable_sort(drives.begin(), drives.end(), [](const auto& a, const auto& b) { return a.Letter < b.Letter; });
   for (const auto& drive : drives) {
     if (!platform::IsRecoverableDriveType(drive.Type)) continue;
-    try {
-      auto disk = std::make_unique<TDiskObject>(drive, Reports);
-      Items.Add(disk.get());
-      FDisks.push_back(std::move(disk));
-    } catch (const std::exception& e) {
-      WriteLog(LogMessages::DiskObjectFailed, OperationNames::DiskListFillDiskListItems, drive.Letter);
-      FErrors.push_back(std::string(1, drive.Letter) + "=" + drive.Source + ": drive left out: " + e.what());
-    }
+    std::string error;
+    if (!AddDrive(drive, Reports, error)) FErrors.push_back(error);
+  }
+}
+
+TDiskObject* TDiskList::AddDrive(const platform::TDriveSpec& Spec, TScanReports* Reports, std::string& Error) {
+  try {
+    auto disk = std::make_unique<TDiskObject>(Spec, Reports);
+    Items.Add(disk.get());
+    FDisks.push_back(std::move(disk));
+    return FDisks.back().get();
+  } catch (const std::exception& e) {
+    WriteLog(LogMessages::DiskObjectFailed, OperationNames::DiskListFillDiskListItems, Spec.Letter);
+    Error = std::string(1, Spec.Letter) + "=" + Spec.Source + ": drive left out: " + e.what();
+    return nullptr;
   }
 }
 

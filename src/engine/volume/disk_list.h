@@ -36,6 +36,8 @@ class TDiskList {
   // Nil when Index is negative or not below DiskCount.
   TDiskObject* GetDisk(int Index) const { return Items.Items(Index); }
   void FreeDisks();
+  // Adds a disk for Spec at the end of the list; nil with Error ("x=SOURCE: why") when it cannot.
+  TDiskObject* AddDrive(const platform::TDriveSpec& Spec, TScanReports* Reports, std::string& Error);
   // One line for every drive that was asked for and gave no disk, naming it.
   const std::vector<std::string>& Errors() const { return FErrors; }
 

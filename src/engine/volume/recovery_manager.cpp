@@ -4,6 +4,7 @@
 
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/scanner_factory.h"
+#include "engine/volume/source_drive.h"
 
 namespace kestrine {
 namespace {
@@ -82,7 +83,33 @@ void TRecoveryManager::SetWorkflow(TScanReports* Reports, TThreadFactory* Thread
   // Running scans report to what is being unplugged.
   StopScans();
   FThreads = Threads;
+  FReports = Reports;
   for (int i = 0; i < DiskList->DiskCount(); ++i) DiskList->GetDisk(i)->SetReports(Reports);
+}
+
+std::vector<TDiskObject*> TRecoveryManager::AddImage(const std::string& Path, std::string& Error) {
+  // The listed drives only hold their letters and sources here; a partition number of -1 keeps them
+  // from being probed again.
+  TDriveListing listing;
+  for (int i = 0; i < DiskList->DiskCount(); ++i) {
+    const TDiskObject& disk = *DiskList->GetDisk(i);
+    listing.Drives.push_back(platform::TDriveSpec{disk.Letter, disk.SourcePath, "", disk.DriveType, -1});
+  }
+  const std::size_t listed = listing.Drives.size();
+  if (!AddSourceDrive(listing, Path, Error)) return {};
+  if (listing.Drives.size() == listed) {
+    Error = Path + ": listed already";
+    return {};
+  }
+  std::vector<TDiskObject*> added;
+  for (const platform::TDriveSpec& drive : listing.Drives) {
+    if (drive.Partition < 0) continue;
+    std::string error;
+    if (TDiskObject* disk = DiskList->AddDrive(drive, FReports, error)) added.push_back(disk);
+    else Error = error;
+  }
+  if (added.empty() && Error.empty()) Error = Path + ": holds no FAT or NTFS file system";
+  return added;
 }
 
 TRecoveryManager* RecoveryManager() { return gRecoveryManager; }

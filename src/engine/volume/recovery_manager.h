@@ -40,6 +40,11 @@ class TRecoveryManager {
   // A recovering thread for the items, not started; nil without a workflow.
   std::unique_ptr<TRecoveryJob> RecoverItems(const TDiskItems& Items);
 
+  // An image file (or device) the user names joins the disk list under the next free letters, one
+  // disk per FAT or NTFS partition when it holds a partition table. The new disks; none, with Error
+  // naming the file and why, when it cannot be opened or is listed already.
+  std::vector<TDiskObject*> AddImage(const std::string& Path, std::string& Error);
+
   // The workflow plugs in here at start-up. Running scans are stopped and waited for first.
   void SetWorkflow(TScanReports* Reports, TThreadFactory* Threads);
 
@@ -47,6 +52,7 @@ class TRecoveryManager {
 
  private:
   TThreadFactory* FThreads = nullptr;
+  TScanReports* FReports = nullptr;
   std::map<const TDiskObject*, std::unique_ptr<TWorkerThread>> FScans;
 };
 

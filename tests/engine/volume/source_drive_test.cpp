@@ -2,6 +2,10 @@
 
 #include "engine/volume/source_drive.h"
 
+#include "engine/volume/boot_sector.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/recovery_manager.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/support/test_support.h"
@@ -69,6 +73,36 @@ TEST(SourceDrive, SourcesThatCannotJoinSayWhy) {
   TDiskList empty(TDriveListing{});
   EXPECT_EQ(FindSourceDisk(empty, image, error), nullptr);
   EXPECT_EQ(error, image + ": not a drive that can be scanned");
+}
+
+}  // namespace
+}  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+TEST(SourceDrive, AnImageAddedLaterBecomesOneDiskPerPartitionOnce) {
+  test::TTempDir dir;
+  const auto fat = test::UnpackImage(test::TestDataDir() / "fat16.img.xz", dir.Path());
+  const auto disk = test::UnpackImage(test::TestDataDir() / "mbr.img.xz", dir.Path());
+  TRecoveryManager manager(TDriveListing{{Spec('d', fat.string())}, {}});
+  std::string error;
+  const std::vector<TDiskObject*> added = manager.AddImage(disk.string(), error);
+  ASSERT_EQ(added.size(), 2u) << error;
+  EXPECT_EQ(manager.DiskList->DiskCount(), 3);
+  // Letters the list holds are never given twice.
+  EXPECT_NE(added[0]->Letter, 'd');
+  EXPECT_NE(added[1]->Letter, 'd');
+  EXPECT_NE(added[0]->Letter, added[1]->Letter);
+  EXPECT_EQ(added[0]->Partition, 1);
+  EXPECT_TRUE(IsKnown(added[1]->FileSystem));
+
+  EXPECT_TRUE(manager.AddImage(disk.string(), error).empty());
+  EXPECT_EQ(error, disk.string() + ": listed already");
+  const std::string missing = (dir / "gone.img").string();
+  EXPECT_TRUE(manager.AddImage(missing, error).empty());
+  EXPECT_EQ(error, missing + ": No such file or directory");
+  EXPECT_EQ(manager.DiskList->DiskCount(), 3);
 }
 
 }  // namespace
