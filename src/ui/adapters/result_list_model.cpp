@@ -94,6 +94,8 @@ QVariant TResultListModel::data(const QModelIndex& Index, int Role) const {
     case Qt::DisplayRole:
       if (column == 0) return row.Caption;
       return column - 1 < row.SubItems.size() ? row.SubItems[column - 1] : QString();
+    case Qt::CheckStateRole:
+      return column == 0 ? QVariant(row.Checked ? Qt::Checked : Qt::Unchecked) : QVariant();
     case Qt::DecorationRole:
       return column == 0 && FIcons ? QVariant(FIcons(row.Image)) : QVariant();
     case Qt::TextAlignmentRole:
@@ -101,6 +103,28 @@ QVariant TResultListModel::data(const QModelIndex& Index, int Role) const {
     default:
       return {};
   }
+}
+
+Qt::ItemFlags TResultListModel::flags(const QModelIndex& Index) const {
+  Qt::ItemFlags flags = QAbstractTableModel::flags(Index);
+  if (Index.isValid() && Index.column() == 0) flags |= Qt::ItemIsUserCheckable;
+  return flags;
+}
+
+bool TResultListModel::setData(const QModelIndex& Index, const QVariant& Value, int Role) {
+  if (Role != Qt::CheckStateRole || Index.column() != 0) return false;
+  PFileInfo item = ItemAt(Index.row());
+  if (!item) return false;
+  // Only the main thread reads or writes the mark once the item is listed.
+  item->Checked = Value.toInt() == Qt::Checked;
+  FCache->Index = -1;
+  emit dataChanged(Index, Index, {Qt::CheckStateRole});
+  return true;
+}
+
+void TResultListModel::sort(int Column, Qt::SortOrder Order) {
+  FUpdating.Query().SetOrder({Column, Order == Qt::DescendingOrder});
+  FUpdating.RefreshList();
 }
 
 QVariant TResultListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {

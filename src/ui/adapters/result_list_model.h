@@ -38,6 +38,10 @@ class TResultListModel final : public QAbstractTableModel, public TListPort {
   int columnCount(const QModelIndex& Parent = {}) const override;
   QVariant data(const QModelIndex& Index, int Role) const override;
   QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
+  Qt::ItemFlags flags(const QModelIndex& Index) const override;
+  // Sorted by the query's result list itself; Column -1 is the order found.
+  void sort(int Column, Qt::SortOrder Order) override;
+  bool setData(const QModelIndex& Index, const QVariant& Value, int Role) override;
 
  private:
   struct TRowCache;

@@ -14,6 +14,12 @@ void TDialogs::Error(QWidget* Parent, const QString& Text) {
   QMessageBox::critical(Parent, QApplication::applicationDisplayName(), Text);
 }
 
+void TDialogs::Report(QWidget* Parent, const QString& Text, const QString& Details) {
+  QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), Text, QMessageBox::Ok, Parent);
+  box.setDetailedText(Details);
+  box.exec();
+}
+
 bool TDialogs::Confirm(QWidget* Parent, const QString& Title, const QString& Text) {
   return QMessageBox::warning(Parent, Title, Text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
          QMessageBox::Yes;

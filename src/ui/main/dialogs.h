@@ -12,6 +12,8 @@ class TDialogs {
   virtual ~TDialogs() = default;
   virtual void Information(QWidget* Parent, const QString& Text);
   virtual void Error(QWidget* Parent, const QString& Text);
+  // An information box with a list the user may open.
+  virtual void Report(QWidget* Parent, const QString& Text, const QString& Details);
   // Yes or No, No being the default.
   virtual bool Confirm(QWidget* Parent, const QString& Title, const QString& Text);
   // Empty when cancelled.

@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTreeView>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -23,7 +24,10 @@
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
 #include "ui/preview/icon_list.h"
+#include "workflow/item_selection.h"
 #include "workflow/job_control.h"
+#include "workflow/recovery_destination.h"
+#include "workflow/recovery_summary.h"
 
 namespace kestrine::ui {
 namespace {
@@ -138,16 +142,19 @@ QWidget* TWizardPage::CreateDrivesStep() {
 
   auto* buttons = new QHBoxLayout;
   btnRefreshDrives = Button("btnRefreshDrives", tr("Refresh"));
+  btnAddImage = Button("btnAddImage", tr("Add Image\u2026"));
   btnStartScan = Button("btnStartScan", tr("Start"));
   btnStopScan = Button("btnStopScan", tr("Stop"));
   btnNextDrives = Button("btnNextDrives", tr("&Next"));
   btnStopScan->setEnabled(false);
   btnNextDrives->setEnabled(false);
   buttons->addWidget(btnRefreshDrives);
+  buttons->addWidget(btnAddImage);
   buttons->addStretch(1);
   for (QPushButton* b : {btnStartScan, btnStopScan, btnNextDrives}) buttons->addWidget(b);
   layout->addLayout(buttons);
   connect(btnRefreshDrives, &QPushButton::clicked, this, &TWizardPage::btnRefreshDrivesClick);
+  connect(btnAddImage, &QPushButton::clicked, this, &TWizardPage::btnAddImageClick);
   connect(btnStartScan, &QPushButton::clicked, this, &TWizardPage::btnStartScanClick);
   connect(btnStopScan, &QPushButton::clicked, this, &TWizardPage::btnStopScanClick);
   connect(btnNextDrives, &QPushButton::clicked, this, &TWizardPage::btnNextDrivesClick);
@@ -181,6 +188,9 @@ QWidget* TWizardPage::CreateResultsStep() {
   lvFiles->setAccessibleName(QStringLiteral("Files"));
   FListModel = new TResultListModel(FCore.Updating(), [this](int Index) { return FImages.Icon(Index); }, this);
   lvFiles->setModel(FListModel);
+  // The header sorts the query's own list; until it is clicked the rows come in the order found.
+  lvFiles->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  lvFiles->setSortingEnabled(true);
   const int em = fontMetrics().averageCharWidth();
   const int widths[] = {28, 10, 13, 13, 20, 20};
   for (int i = 0; i < 6; ++i) lvFiles->setColumnWidth(i, em * widths[i]);
@@ -189,8 +199,9 @@ QWidget* TWizardPage::CreateResultsStep() {
   layout->addWidget(splScanResults, 1);
 
   pmFiles = Named(new QMenu(this), "pmFiles");
-  Named(pmFiles->addAction(tr("Recover")), "mnuRecover");
+  QAction* recover = Named(pmFiles->addAction(tr("Recover")), "mnuRecover");
   Named(pmFiles->addAction(tr("Preview")), "mnuPreview");
+  connect(recover, &QAction::triggered, this, &TWizardPage::btnRecoverClick);
   lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lvFiles, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& At) { pmFiles->popup(lvFiles->viewport()->mapToGlobal(At)); });
@@ -204,10 +215,34 @@ QWidget* TWizardPage::CreateResultsStep() {
   buttons->addStretch(1);
   for (QPushButton* b : {btnFilter, btnPreview, btnRecover}) buttons->addWidget(b);
   layout->addLayout(buttons);
+  layout->addWidget(CreateRecoveryPanel());
+  connect(btnRecover, &QPushButton::clicked, this, &TWizardPage::btnRecoverClick);
   connect(btnBackToWizard, &QPushButton::clicked, this, &TWizardPage::btnBackToWizardClick);
   connect(tvFolders->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& Current) { tvFoldersChange(Current); });
   return step;
+}
+
+QWidget* TWizardPage::CreateRecoveryPanel() {
+  pnlRecovery = Named(new QWidget, "pnlRecovery");
+  auto* layout = new QHBoxLayout(pnlRecovery);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* bar = Named(new QProgressBar, "prgRecovery");
+  bar->setRange(0, 0);  // how much a folder holds is known only as it is written
+  bar->setAccessibleName(QStringLiteral("Recovery progress"));
+  lblRecoveryProgress = Named(new QLabel, "lblRecoveryProgress");
+  btnCancelRecovery = Button("btnCancelRecovery", tr("Cancel"));
+  layout->addWidget(lblRecoveryProgress);
+  layout->addWidget(bar, 1);
+  layout->addWidget(btnCancelRecovery);
+  pnlRecovery->hide();
+  FRecoveryTimer = new QTimer(this);
+  FRecoveryTimer->setInterval(200);
+  connect(FRecoveryTimer, &QTimer::timeout, this, &TWizardPage::ShowRecoveryProgress);
+  connect(btnCancelRecovery, &QPushButton::clicked, this, [this] {
+    if (FRecoverThread) FRecoverThread->Terminate();
+  });
+  return pnlRecovery;
 }
 
 void TWizardPage::ShowFirstSteps() {
@@ -234,6 +269,7 @@ void TWizardPage::ApplyFilter(const TFilter& Filter) {
   updating.Query().SetFilter(FFilter);
   updating.RefreshList();
   updating.UpdateTree();
+  if (!lblFilesFound->isHidden()) ShowFoundCount();
 }
 
 void TWizardPage::SetColumnCaptions(const QStringList& DriveColumns, const QStringList& FileColumns) {
@@ -241,7 +277,7 @@ void TWizardPage::SetColumnCaptions(const QStringList& DriveColumns, const QStri
   FListModel->SetColumnCaptions(FileColumns);
 }
 
-bool TWizardPage::Scanning() const { return !btnStartScan->isEnabled(); }
+bool TWizardPage::Scanning() const { return FScanning; }
 
 void TWizardPage::tsWizardShow() { btnRefreshDrivesClick(); }
 
@@ -298,8 +334,7 @@ void TWizardPage::btnStopScanClick() { FCore.Manager().StopScan(FDriveLetter); }
 
 void TWizardPage::ScanCompleted() {
   SetScanning(false);
-  const int found = FScanDisk ? FScanDisk->Files.Count() : 0;
-  lblFilesFound->setText(QStringLiteral("Found: %1 file(s)").arg(QLocale::system().toString(found)));
+  ShowFoundCount();
   lblFilesFound->show();
   const std::string failure = FScanDisk && FScanDisk->Scanner ? FScanDisk->Scanner->ScanFailure() : std::string();
   if (!failure.empty()) {
@@ -310,8 +345,26 @@ void TWizardPage::ScanCompleted() {
   FDialogs.Information(this, FHost.LookupText(QStringLiteral("strPressNextToRecover")));
 }
 
+void TWizardPage::ShowFoundCount() {
+  const int found = FScanDisk ? FScanDisk->Files.Count() : 0;
+  QString text = QStringLiteral("Found: %1 file(s)").arg(QLocale::system().toString(found));
+  if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0) {
+    int passing = 0;
+    for (const PFileInfo file : FScanDisk->Files.Snapshot())
+      passing += FCore.Updating().Query().MatchesInAnyFolder(file) ? 1 : 0;
+    text += QStringLiteral(", %1 pass the filter").arg(QLocale::system().toString(passing));
+  }
+  lblFilesFound->setText(text);
+}
+
+void TWizardPage::UpdateStartButton() {
+  // A scan frees the items a running recovery reads.
+  btnStartScan->setEnabled(!FScanning && !FRecoverThread);
+}
+
 void TWizardPage::SetScanning(bool Scanning) {
-  btnStartScan->setEnabled(!Scanning);
+  FScanning = Scanning;
+  UpdateStartButton();
   btnStopScan->setEnabled(Scanning);
   btnNextDrives->setEnabled(!Scanning);
   btnRefreshDrives->setEnabled(!Scanning);
@@ -335,6 +388,97 @@ void TWizardPage::tvFoldersChange(const QModelIndex& Current) {
   FCore.Updating().RefreshList();
 }
 
-void TWizardPage::WaitForRecovery() {}
+void TWizardPage::btnAddImageClick() {
+  const QString path = FDialogs.OpenFile(this, tr("Add Image"),
+                                         tr("Disk images (*.img *.dd *.raw *.bin *.ima *.vhd);;All files (*)"));
+  if (path.isEmpty()) return;
+  std::string error;
+  const std::vector<TDiskObject*> added = FCore.Manager().AddImage(path.toStdString(), error);
+  if (added.empty()) {
+    FDialogs.Error(this, QString::fromStdString(error));
+    return;
+  }
+  btnRefreshDrivesClick();
+  for (int i = 0; i < lvWizardDrives->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = lvWizardDrives->topLevelItem(i);
+    if (row->data(0, Qt::UserRole).toChar() == QChar::fromLatin1(added.front()->Letter)) lvWizardDrives->setCurrentItem(row);
+  }
+}
+
+void TWizardPage::btnRecoverClick() {
+  QModelIndexList rows = lvFiles->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& A, const QModelIndex& B) { return A.row() < B.row(); });
+  TDiskItems items;
+  for (const QModelIndex& row : rows)
+    if (PFileInfo item = FListModel->ItemAt(row.row())) items.Add(item);
+  if (items.Count() == 0 || FRecoverThread) return;
+  const QString folder = FDialogs.SelectFolder(this, QStringLiteral("Select folder"));
+  if (folder.isEmpty()) return;
+  const TDiskObject* disk = items.Items(0)->Disk;
+  if (disk && DestinationRefused(folder.toStdString(), disk->SourcePath, false) &&
+      !FDialogs.Confirm(this, tr("Recover onto the drive being read?"),
+                        tr("%1 lies on the drive the files are recovered from. Writing there can overwrite the "
+                           "very data you want back.\n\nRecover there anyway?")
+                            .arg(folder)))
+    return;
+  FRecoverThread = FCore.Manager().RecoverItems(items);
+  if (!FRecoverThread) {
+    FDialogs.Error(this, tr("The recovery could not be started."));
+    return;
+  }
+  FRecoverThread->SetDestination(folder.toStdString());
+  FRecoverThread->SetOnFinished([this] { RecoveryFinished(); });
+  FRecoverThread->Start();
+  UpdateStartButton();
+  btnRecover->setEnabled(false);
+  ShowRecoveryProgress();
+  pnlRecovery->show();
+  FRecoveryTimer->start();
+}
+
+void TWizardPage::ShowRecoveryProgress() {
+  if (!FRecoverThread) return;
+  lblRecoveryProgress->setText(tr("Recovering: %1 file(s), %2")
+                                   .arg(QLocale::system().toString(static_cast<qlonglong>(FRecoverThread->FilesDone())),
+                                        QLocale::system().formattedDataSize(FRecoverThread->BytesDone())));
+}
+
+void TWizardPage::RecoveryFinished() {
+  // The job waits for this handler: it is let go first, and ended once it has returned.
+  QTimer::singleShot(0, this, &TWizardPage::RecoveryEnded);
+}
+
+void TWizardPage::RecoveryEnded() {
+  if (!FRecoverThread) return;
+  FRecoveryTimer->stop();
+  const std::vector<TRecoveryRecord> records = FRecoverThread->Records();
+  FRecoverThread.reset();
+  pnlRecovery->hide();
+  btnRecover->setEnabled(true);
+  UpdateStartButton();
+  const TRecoverySummary summary = SummarizeRecovery(records);
+  QString text = FHost.LookupText(QStringLiteral("strRecoveryCompleted"));
+  text += QStringLiteral("\n\n") + tr("Written: %1, partial: %2, skipped: %3.")
+                                       .arg(summary.Written)
+                                       .arg(summary.Partial.size())
+                                       .arg(summary.Skipped.size());
+  QStringList details;
+  const auto list = [&details](const QString& Heading, const std::vector<const TRecoveryRecord*>& Items) {
+    for (const TRecoveryRecord* r : Items)
+      details << Heading + QString::fromStdString(ItemPath(*r->Item)) + QStringLiteral(": ") +
+                     QString::fromStdString(r->Reason);
+  };
+  list(tr("Partial: "), summary.Partial);
+  list(tr("Skipped: "), summary.Skipped);
+  list(tr("Note: "), summary.Notes);
+  FDialogs.Report(this, text.trimmed(), details.join(QLatin1Char('\n')));
+}
+
+void TWizardPage::WaitForRecovery() {
+  if (!FRecoverThread) return;
+  WaitForJob(*FRecoverThread, &FCore.MainThread());
+  FRecoveryTimer->stop();
+  FRecoverThread.reset();
+}
 
 }  // namespace kestrine::ui

@@ -14,10 +14,12 @@ class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QTreeView;
+class QTimer;
 class QTreeWidget;
 
 namespace kestrine {
 class TDiskObject;
+class TRecoveryJob;
 class TWorkerThread;
 }  // namespace kestrine
 
@@ -50,8 +52,9 @@ class TWizardPage final : public QWidget {
   void ApplyFilter(const TFilter& Filter);
   void SetColumnCaptions(const QStringList& DriveColumns, const QStringList& FileColumns);
 
-  // True while a scan runs: Start is disabled.
+  // True while a scan runs: Stop is enabled.
   bool Scanning() const;
+  bool Recovering() const { return FRecoverThread != nullptr; }
   const TFilter& Filter() const { return FFilter; }
   char DriveLetter() const { return FDriveLetter; }
 
@@ -64,6 +67,8 @@ class TWizardPage final : public QWidget {
   void btnStopScanClick();
   void btnNextDrivesClick();
   void btnBackToWizardClick();
+  void btnAddImageClick();
+  void btnRecoverClick();
 
  private:
   QWidget* CreateDrivesStep();
@@ -73,6 +78,12 @@ class TWizardPage final : public QWidget {
   void ScanCompleted();
   void SetScanning(bool Scanning);
   void tvFoldersChange(const QModelIndex& Current);
+  QWidget* CreateRecoveryPanel();
+  void RecoveryFinished();
+  void RecoveryEnded();
+  void ShowRecoveryProgress();
+  void ShowFoundCount();
+  void UpdateStartButton();
 
   TDesktopCore& FCore;
   TDialogs& FDialogs;
@@ -81,6 +92,8 @@ class TWizardPage final : public QWidget {
   TFilter FFilter;
   char FDriveLetter = 0;
   TDiskObject* FScanDisk = nullptr;
+  bool FScanning = false;
+  std::unique_ptr<TRecoveryJob> FRecoverThread;
 
   QStackedWidget* pcWizard = nullptr;
   QStackedWidget* pcWizardDescription = nullptr;
@@ -98,6 +111,11 @@ class TWizardPage final : public QWidget {
   QPushButton* btnPreview = nullptr;
   QPushButton* btnBackToWizard = nullptr;
   QPushButton* btnFilter = nullptr;
+  QPushButton* btnAddImage = nullptr;
+  QWidget* pnlRecovery = nullptr;
+  QLabel* lblRecoveryProgress = nullptr;
+  QPushButton* btnCancelRecovery = nullptr;
+  QTimer* FRecoveryTimer = nullptr;
   QMenu* pmFiles = nullptr;
   TFolderTreeModel* FTreeModel = nullptr;
   TResultListModel* FListModel = nullptr;

@@ -8,10 +8,13 @@ namespace kestrine::test {
 
 TWindowFixture::TWindowFixture(const std::vector<std::string>& Images) : FOldDir(QDir::currentPath()) {
   QDir::setCurrent(QString::fromStdString(Dir.Path().string()));
+  // The shipped languages, as beside an installed program.
+  std::filesystem::create_directory_symlink(TestDataDir() / "../../data/Langs", Dir / "Langs");
   Settings = std::make_unique<QSettings>(QString::fromStdString((Dir / "user.ini").string()), QSettings::IniFormat);
   TDriveListing listing;
   char letter = 'd';
   for (const std::string& name : Images) {
+    // Names are of the test volumes; the demo volumes are named by their path from the project.
     const auto image = UnpackImage(TestDataDir() / name, Dir.Path());
     listing.Drives.push_back(platform::TDriveSpec{letter++, image.string(), "", platform::TDriveType::Fixed});
   }

@@ -19,6 +19,10 @@ class TRecordedDialogs final : public ui::TDialogs {
  public:
   void Information(QWidget*, const QString& Text) override { Shown << QStringLiteral("info: ") + Text; }
   void Error(QWidget*, const QString& Text) override { Shown << QStringLiteral("error: ") + Text; }
+  void Report(QWidget*, const QString& Text, const QString& Details) override {
+    Shown << QStringLiteral("report: ") + Text;
+    ReportDetails = Details;
+  }
   bool Confirm(QWidget*, const QString&, const QString& Text) override {
     Shown << QStringLiteral("confirm: ") + Text;
     return Answer;
@@ -27,6 +31,7 @@ class TRecordedDialogs final : public ui::TDialogs {
   QString OpenFile(QWidget*, const QString&, const QString&) override { return File; }
 
   QStringList Shown;
+  QString ReportDetails;
   bool Answer = true;
   QString Folder;
   QString File;
