@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QDomDocument>
 #include <QFile>
@@ -170,6 +176,54 @@ TEST(MainWindowSettings, PositionSavedOnlyAfterSave) {
   // The next start finds the box ticked.
   f.Open();
   EXPECT_TRUE(f.Find<QCheckBox>("chkSaveFormPosition")->isChecked());
+}
+
+}  // namespace
+}  // namespace kestrine::test
+
+namespace kestrine::test {
+namespace {
+
+// Screen readers, UI automation and our own checks find controls by their accessible names.
+TEST(MainWindow, EveryControlHasAnAccessibleName) {
+  TWindowFixture f;
+  f.Open();
+  QStringList unnamed;
+  for (QWidget* w : f.Window().findChildren<QWidget*>()) {
+    const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                         qobject_cast<QAbstractItemView*>(w) || qobject_cast<QProgressBar*>(w) ||
+                         qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w);
+    // Unnamed widgets are the inner parts of a control (a combo box's list, a view's header).
+    if (!control || w->objectName().isEmpty() || w->objectName().startsWith(QStringLiteral("qt_"))) continue;
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+      unnamed << w->metaObject()->className() + QStringLiteral(" ") + w->objectName();
+  }
+  EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral(", ")).toStdString();
+}
+
+// Every caption the window shows in words comes from the language files, in every language shipped.
+TEST(MainWindow, EveryCaptionHasALanguageKey) {
+  TWindowFixture f;
+  f.Open();
+  for (const char* language : {"English", "German", "French"}) {
+    QFile file(QString::fromStdString((TestDataDir() / "../../data/Langs").string()) + QStringLiteral("/") +
+               QString::fromLatin1(language) + QStringLiteral(".txt"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QDomDocument document;
+    ASSERT_TRUE(document.setContent(&file));
+    const QDomElement root = document.documentElement();
+    QStringList missing;
+    const auto need = [&](const QObject* Object, const QString& Text) {
+      if (Text.isEmpty() || Object->objectName().isEmpty() || Object->objectName().startsWith(QStringLiteral("qt_")))
+        return;
+      if (root.firstChildElement(Object->objectName()).isNull()) missing << Object->objectName();
+    };
+    for (const QAbstractButton* b : f.Window().findChildren<QAbstractButton*>()) need(b, b->text());
+    for (const QGroupBox* g : f.Window().findChildren<QGroupBox*>()) need(g, g->title());
+    for (const QAction* a : f.Window().findChildren<QAction*>()) need(a, a->text());
+    EXPECT_TRUE(missing.isEmpty()) << language << ": " << missing.join(QStringLiteral(", ")).toStdString();
+  }
 }
 
 }  // namespace
