@@ -10,12 +10,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
 #include "engine/volume/file_info.h"
 #include "filter/query_object.h"
+#include "settings/language_files.h"
 #include "support/date_time.h"
 
 namespace kestrine::ui {
@@ -213,6 +215,30 @@ TEST_F(FilterDialog, ExecuteGivesTheFilterOnOkKeepsItOnCancelAndRemembersTheCont
   });
   EXPECT_TRUE(Dialog.Execute(filter));
   EXPECT_EQ(filter.NameMask, ".*readme.*");
+}
+
+// The English file gives every captioned control of the dialog the text it was designed with, so
+// applying it changes nothing, and no control is left out of the languages.
+TEST_F(FilterDialog, EnglishLanguageFileHoldsTheDesignedCaptions) {
+  TLanguageDocument english;
+  QString error;
+  ASSERT_TRUE(english.Load(QStringLiteral(KESTRINE_DATA_SOURCE "/Langs/English.txt"), &error)) << error.toStdString();
+  auto check = [&](const QString& Name, const QString& Text) {
+    EXPECT_EQ(english.LookupText(Name), Text) << Name.toStdString();
+  };
+  int captioned = 0;
+  for (QWidget* w : Dialog.findChildren<QWidget*>()) {
+    // The tab bar's own scroll buttons are Qt's, not ours.
+    if (w->objectName().isEmpty() || qobject_cast<QTabBar*>(w->parentWidget())) continue;
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) check(w->objectName(), button->text());
+    else if (auto* label = qobject_cast<QLabel*>(w)) check(w->objectName(), label->text());
+    else if (auto* group = qobject_cast<QGroupBox*>(w)) check(w->objectName(), group->title());
+    else continue;
+    ++captioned;
+  }
+  auto* pages = Find<QTabWidget>("pcAdvanced");
+  for (int i = 0; i < pages->count(); ++i) check(pages->widget(i)->objectName(), pages->tabText(i));
+  EXPECT_EQ(captioned, 29);
 }
 
 }  // namespace
