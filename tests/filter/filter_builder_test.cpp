@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/volume/file_info.h"
+#include "filter/query_object.h"
 #include "support/date_time.h"
 
 namespace kestrine {
@@ -147,6 +148,59 @@ TEST(BuildFilter, ValuesNoControlCanHoldAreRefused) {
   EXPECT_NE(Error(s), "");
   s.SizeKb = INT64_MAX / 1024;
   EXPECT_EQ(Error(s), "");
+}
+
+// What the dialog's filters let through once the query object holds them.
+class DialogFilterQuery : public ::testing::Test {
+ protected:
+  bool Passes(const TFilterDialogState& State, const std::string& Name, std::int64_t Size = 0,
+              std::uint32_t Attributes = FileAttr::Archive) {
+    Query.SetFilter(Build(State));
+    TFileInfo info;
+    info.Name = Name;
+    info.Size = Size;
+    info.Attributes = Attributes;
+    return Query.Matches(&info);
+  }
+  static TFilterDialogState Mask(const char* Text) {
+    auto s = UseFilter();
+    s.NameMask = Text;
+    return s;
+  }
+  TQueryObject Query;
+};
+
+TEST_F(DialogFilterQuery, NameMasks) {
+  EXPECT_TRUE(Passes(Mask(""), "a.b"));
+  EXPECT_FALSE(Passes(Mask(""), "noext"));  // "*.*" wants a dot
+  EXPECT_TRUE(Passes(Mask("*.txt"), "NOTES.TXT"));
+  EXPECT_FALSE(Passes(Mask("*.txt"), "notes_txt"));
+  EXPECT_TRUE(Passes(Mask("readme"), "MyReadMe.md"));
+  EXPECT_TRUE(Passes(Mask("my file.doc"), "old my file.doc"));
+  EXPECT_FALSE(Passes(Mask("my file.doc"), "myfile.doc"));
+
+  const auto tips = Mask("mygraphic; *.jpg; myanimation.*");
+  EXPECT_TRUE(Passes(tips, "mygraphic.png"));
+  EXPECT_FALSE(Passes(tips, "old mygraphic.png"));  // matched from the first character
+  EXPECT_TRUE(Passes(tips, "photo.JPG"));
+  EXPECT_TRUE(Passes(tips, "myanimation.gif"));
+  EXPECT_FALSE(Passes(tips, "myanimation"));
+}
+
+TEST_F(DialogFilterQuery, SizeAndAttributes) {
+  auto s = Mask("*");
+  s.SizeOn = true;
+  s.SizeKb = 0;
+  EXPECT_TRUE(Passes(s, "a", 0));
+  EXPECT_TRUE(Passes(s, "a", 1023));
+  EXPECT_FALSE(Passes(s, "a", 1024));
+
+  s = Mask("*");
+  s.SelectedAttributes = true;  // no box checked: like Any Attributes
+  EXPECT_TRUE(Passes(s, "a", 0, 0));
+  s.ReadOnly = s.Hidden = true;
+  EXPECT_FALSE(Passes(s, "a", 0, FileAttr::ReadOnly));
+  EXPECT_TRUE(Passes(s, "a", 0, FileAttr::ReadOnly | FileAttr::Hidden | FileAttr::Archive));
 }
 
 TEST(DateTime, Encoding) {
