@@ -129,6 +129,11 @@ QWidget* TfrmSearchFilters::CreateDatePage() {
   seMonths = SpinBox("seMonths", static_cast<int>(kMaxFilterMonths));
   rbtPrevDays = Named(new QRadioButton(tr("During the previous")), "rbtPrevDays");
   seDays = SpinBox("seDays", static_cast<int>(kMaxFilterDays));
+  // The editors sit beside radio buttons, not labels: screen readers get their names here.
+  dtpDateBegin->setAccessibleName(QStringLiteral("First date"));
+  dtpDateEnd->setAccessibleName(QStringLiteral("Last date"));
+  seMonths->setAccessibleName(QStringLiteral("Months"));
+  seDays->setAccessibleName(QStringLiteral("Days"));
   Group(page, {rbtAllDates, rbtDateBetween, rbtPrevMonths, rbtPrevDays});
 
   auto* grid = new QGridLayout(page);
@@ -153,6 +158,7 @@ QWidget* TfrmSearchFilters::CreateSizePage() {
   cbxSize = Named(new QCheckBox(tr("Size is")), "cbxSize");
   // Kilobytes that still fit a signed 64-bit byte count.
   seSize = SpinBox("seSize", INT_MAX);
+  seSize->setAccessibleName(QStringLiteral("Size in kilobytes"));
   rbtSizeEqual = Named(new QRadioButton(tr("Equal (=)")), "rbtSizeEqual");
   rbtSizeEqual->setChecked(true);
   rbtSizeGreater = Named(new QRadioButton(tr("Greater (>)")), "rbtSizeGreater");

@@ -21,6 +21,7 @@
 #include "ui/adapters/folder_tree_model.h"
 #include "ui/adapters/gauge_adapter.h"
 #include "ui/adapters/result_list_model.h"
+#include "ui/filter/search_filter_dialog.h"
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
 #include "ui/preview/icon_list.h"
@@ -217,6 +218,9 @@ QWidget* TWizardPage::CreateResultsStep() {
   layout->addLayout(buttons);
   layout->addWidget(CreateRecoveryPanel());
   connect(btnRecover, &QPushButton::clicked, this, &TWizardPage::btnRecoverClick);
+  connect(btnFilter, &QPushButton::clicked, this, &TWizardPage::btnFilterClick);
+  // One dialog for the window's life: it keeps its settings between showings.
+  frmSearchFilters = new TfrmSearchFilters(this);
   connect(btnBackToWizard, &QPushButton::clicked, this, &TWizardPage::btnBackToWizardClick);
   connect(tvFolders->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& Current) { tvFoldersChange(Current); });
@@ -403,6 +407,11 @@ void TWizardPage::btnAddImageClick() {
     QTreeWidgetItem* row = lvWizardDrives->topLevelItem(i);
     if (row->data(0, Qt::UserRole).toChar() == QChar::fromLatin1(added.front()->Letter)) lvWizardDrives->setCurrentItem(row);
   }
+}
+
+void TWizardPage::btnFilterClick() {
+  TFilter filter = FFilter;
+  if (frmSearchFilters->Execute(filter)) ApplyFilter(filter);
 }
 
 void TWizardPage::btnRecoverClick() {

@@ -32,6 +32,7 @@ class TGaugeAdapter;
 class TResultListModel;
 class TImageList;
 class TIconList;
+class TfrmSearchFilters;
 
 // What the page needs of the main window.
 class TWizardHost {
@@ -69,6 +70,7 @@ class TWizardPage final : public QWidget {
   void btnBackToWizardClick();
   void btnAddImageClick();
   void btnRecoverClick();
+  void btnFilterClick();
 
  private:
   QWidget* CreateDrivesStep();
@@ -117,6 +119,7 @@ class TWizardPage final : public QWidget {
   QPushButton* btnCancelRecovery = nullptr;
   QTimer* FRecoveryTimer = nullptr;
   QMenu* pmFiles = nullptr;
+  TfrmSearchFilters* frmSearchFilters = nullptr;
   TFolderTreeModel* FTreeModel = nullptr;
   TResultListModel* FListModel = nullptr;
   std::unique_ptr<TGaugeAdapter> FGauge;
