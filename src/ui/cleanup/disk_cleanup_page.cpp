@@ -235,10 +235,12 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   lvDiskCleanupScanResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvDiskCleanupScanResults->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvDiskCleanupScanResults->setAllColumnsShowFocus(true);
+  // The end of a folder path tells more than its start.
+  lvDiskCleanupScanResults->setTextElideMode(Qt::ElideMiddle);
   // Widths from the font, never from the rows: measuring every row would read them all.
   QHeaderView* header = lvDiskCleanupScanResults->header();
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  static const int kEms[TCleanupResultModel::kColumnCount] = {16, 28, 5, 7, 12, 24};
+  static const int kEms[TCleanupResultModel::kColumnCount] = {16, 28, 5, 7, 15, 24};
   for (int c = 0; c < TCleanupResultModel::kColumnCount; ++c) header->resizeSection(c, kEms[c] * em);
   header->setSectionHidden(TCleanupResultModel::colProblem, true);
   connect(lvDiskCleanupScanResults, &QTreeView::doubleClicked, this,
@@ -340,8 +342,8 @@ void TDiskCleanupPage::tsDiskCleanupOptionsShow() {
 
 void TDiskCleanupPage::btnDiskCleanupAddClick() {
   QString text = QStringLiteral("*.");
-  // Cancel leaves the initial text, which is added like an entered one.
-  FDialogs.InputText(this, QStringLiteral("Add File Extension:"), QString::fromLatin1(kMaskPrompt), text);
+  // Cancel adds nothing: the initial "*." would match every file without an extension.
+  if (!FDialogs.InputText(this, QStringLiteral("Add File Extension:"), QString::fromLatin1(kMaskPrompt), text)) return;
   const std::string entered = text.toStdString();
   const QString mask = Text(std::string(TrimControls(entered)));
   if (mask.isEmpty()) return;
@@ -465,8 +467,10 @@ void TDiskCleanupPage::ShowProblems(const QString& Failed, const TCleanupActionR
   FResults->RemoveRows(Report.Finished);
   lvDiskCleanupScanResults->header()->setSectionHidden(TCleanupResultModel::colProblem, !FResults->HasProblems());
   if (Report.Failures.empty()) return;
-  FDialogs.Error(this, QStringLiteral("%1 could not be %2; their rows stay in the list with the reason:\n\n%3")
+  const bool one = Report.Failures.size() == 1;
+  FDialogs.Error(this, QStringLiteral("%1 could not be %2; %3 in the list with the reason:\n\n%4")
                            .arg(Plural(Report.Failures.size(), "file", "files"), Failed,
+                                one ? QStringLiteral("its row stays") : QStringLiteral("their rows stay"),
                                 Text(FailureLines(Report.Failures, kFailuresListed))));
 }
 

@@ -206,10 +206,13 @@ TEST_F(DiskCleanupPage, MaskListFillsItsDefaultsAndEditsThroughTheInputDialog) {
   EXPECT_EQ(MaskRows().first(), QLatin1String("*.tmp"));
   EXPECT_EQ(MaskRows().last(), QLatin1String("*.$$$"));
 
-  // Cancel keeps the initial text, which is added.
+  // Cancel adds nothing; a confirmed mask is trimmed and goes to the top, an empty one nowhere.
   Click("btnDiskCleanupAdd");
   EXPECT_EQ(Dialogs.Inputs.last(),
             QStringLiteral("Add File Extension:|Please enter file or a part of file (*.tmp):|*."));
+  EXPECT_EQ(MaskRows(), defaults);
+  Dialogs.Entered = QStringLiteral("*.");
+  Click("btnDiskCleanupAdd");
   EXPECT_EQ(MaskRows().first(), QLatin1String("*."));
   Dialogs.Entered = QStringLiteral(" \t*.xyz  ");
   Click("btnDiskCleanupAdd");
