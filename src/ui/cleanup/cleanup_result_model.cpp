@@ -21,8 +21,12 @@ TCleanupResultModel::TCleanupResultModel(QObject* Parent) : QAbstractTableModel(
   const QLocale locale = QLocale::system();
   FDateFormat = locale.dateFormat(QLocale::ShortFormat);
   // The long time without its zone name, as the system's long time reads elsewhere.
-  FTimeFormat = locale.timeFormat(QLocale::LongFormat);
-  FTimeFormat.remove(QLatin1Char('t'));
+  const QString longTime = locale.timeFormat(QLocale::LongFormat);
+  bool quoted = false;
+  for (const QChar c : longTime) {
+    if (c == QLatin1Char('\'')) quoted = !quoted;
+    if (quoted || c != QLatin1Char('t')) FTimeFormat += c;
+  }
   FTimeFormat = FTimeFormat.trimmed();
 }
 
@@ -84,6 +88,17 @@ void TCleanupResultModel::RemoveRows(const std::vector<std::size_t>& Descending)
     FRows.erase(FRows.begin() + static_cast<std::ptrdiff_t>(first), FRows.begin() + static_cast<std::ptrdiff_t>(last) + 1);
     endRemoveRows();
   }
+}
+
+void TCleanupResultModel::SetChecked(const std::vector<int>& Rows, bool Checked) {
+  if (Rows.empty()) return;
+  int first = Rows.front(), last = Rows.front();
+  for (int row : Rows) {
+    FRows[static_cast<std::size_t>(row)].Checked = Checked;
+    first = std::min(first, row);
+    last = std::max(last, row);
+  }
+  emit dataChanged(index(first, colName), index(last, colName), {Qt::CheckStateRole});
 }
 
 void TCleanupResultModel::SetAllChecked(bool Checked) {

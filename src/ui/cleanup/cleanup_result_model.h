@@ -32,6 +32,7 @@ class TCleanupResultModel final : public QAbstractTableModel {
   bool HasProblems() const;
   // Rows given highest first.
   void RemoveRows(const std::vector<std::size_t>& Descending);
+  void SetChecked(const std::vector<int>& Rows, bool Checked);
   void SetAllChecked(bool Checked);
 
   int rowCount(const QModelIndex& Parent = {}) const override;

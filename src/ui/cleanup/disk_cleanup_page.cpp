@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTreeView>
@@ -92,11 +93,7 @@ TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TDiskC
   connect(&FApplyTimer, &QTimer::timeout, this, &TDiskCleanupPage::ApplySearchEvents);
 }
 
-TDiskCleanupPage::~TDiskCleanupPage() {
-  // The component's end waits for its thread; the handlers it runs meanwhile touch no widget.
-  ffDiskCleanup.OnSearchBegin = nullptr;
-  ffDiskCleanup.OnSearchFinish = nullptr;
-}
+TDiskCleanupPage::~TDiskCleanupPage() = default;
 
 QWidget* TDiskCleanupPage::CreateDescription() {
   pcDiskCleanupDescription = new QStackedWidget(this);
@@ -121,7 +118,7 @@ QWidget* TDiskCleanupPage::CreateDescription() {
     title->setObjectName(name + QStringLiteral("Title"));
     QFont bold = title->font();
     bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.2);
+    if (bold.pointSizeF() > 0) bold.setPointSizeF(bold.pointSizeF() * 1.2);
     title->setFont(bold);
     auto* line = new QLabel(QString::fromLatin1(d.Line), page);
     line->setObjectName(name + QStringLiteral("Line"));
@@ -245,6 +242,27 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   header->setSectionHidden(TCleanupResultModel::colProblem, true);
   connect(lvDiskCleanupScanResults, &QTreeView::doubleClicked, this,
           &TDiskCleanupPage::lvDiskCleanupScanResultsDblClick);
+  pmDiskCleanupScanResults = new QMenu(lvDiskCleanupScanResults);
+  pmDiskCleanupScanResults->setObjectName(QStringLiteral("pmDiskCleanupScanResults"));
+  struct TCheckItem {
+    const char* Name;
+    const char* Caption;
+    bool Checked;
+    bool SelectedOnly;
+  };
+  static const TCheckItem kCheckItems[] = {{"miDiskCleanupCheckSelected", "&Check Selected", true, true},
+                                           {"miDiskCleanupUncheckSelected", "U&ncheck Selected", false, true},
+                                           {"miDiskCleanupCheckAll", "Check &All", true, false},
+                                           {"miDiskCleanupUncheckAll", "&Uncheck All", false, false}};
+  for (const TCheckItem& item : kCheckItems) {
+    QAction* action = pmDiskCleanupScanResults->addAction(QString::fromLatin1(item.Caption));
+    action->setObjectName(QString::fromLatin1(item.Name));
+    connect(action, &QAction::triggered, this, [this, item] { SetResultChecks(item.Checked, item.SelectedOnly); });
+  }
+  lvDiskCleanupScanResults->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lvDiskCleanupScanResults, &QWidget::customContextMenuRequested, this, [this](const QPoint& At) {
+    pmDiskCleanupScanResults->popup(lvDiskCleanupScanResults->viewport()->mapToGlobal(At));
+  });
 
   btnDiskCleanupScanResultsBack = MakeButton("btnDiskCleanupScanResultsBack", "&Back", step);
   btnDiskCleanupScanResultsWipe = MakeButton("btnDiskCleanupScanResultsWipe", "Wipe", step);
@@ -313,7 +331,8 @@ void TDiskCleanupPage::btnRefreshDiskCleanupClick() {
       // A search walks the drive's mounted folders; an unmounted drive offers none.
       row->setFlags(row->flags() & ~Qt::ItemIsUserCheckable);
       row->setText(dcMount, QStringLiteral("not mounted: cannot be searched"));
-      for (int c = dcName; c <= dcMount; ++c) row->setForeground(c, palette().brush(QPalette::Disabled, QPalette::Text));
+      const QBrush grey = lvDiskCleanupDrives->palette().brush(QPalette::Disabled, QPalette::Text);
+      for (int c = dcName; c <= dcMount; ++c) row->setForeground(c, grey);
     } else {
       row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
       row->setCheckState(dcName, Qt::Unchecked);
@@ -460,6 +479,16 @@ int TDiskCleanupPage::FirstSelectedResult() const {
   return std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
            return a.row() < b.row();
          })->row();
+}
+
+void TDiskCleanupPage::SetResultChecks(bool Checked, bool SelectedOnly) {
+  if (!SelectedOnly) {
+    FResults->SetAllChecked(Checked);
+    return;
+  }
+  std::vector<int> rows;
+  for (const QModelIndex& index : lvDiskCleanupScanResults->selectionModel()->selectedRows()) rows.push_back(index.row());
+  FResults->SetChecked(rows, Checked);
 }
 
 void TDiskCleanupPage::ShowProblems(const QString& Failed, const TCleanupActionReport& Report) {

@@ -13,6 +13,7 @@
 
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QStackedWidget;
 class QTreeView;
@@ -40,7 +41,8 @@ class TDiskCleanupHost {
 class TDiskCleanupPage final : public QWidget {
  public:
   TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TDiskCleanupHost& Host, QWidget* Parent = nullptr);
-  // A running search is aborted and its thread waited for; its handlers never wait for this thread.
+  // A running search is aborted and its thread waited for (the component goes first of the members);
+  // its handlers never wait for this thread.
   ~TDiskCleanupPage() override;
 
   // FormCreate's part: the first step and its description shown.
@@ -66,6 +68,8 @@ class TDiskCleanupPage final : public QWidget {
   void ApplySearchEvents();
   void ShowScanningFolder(const QString& Folder);
   int FirstSelectedResult() const;
+  // The results menu: check marks for every row or the selected ones, where clicking each would not do.
+  void SetResultChecks(bool Checked, bool SelectedOnly);
   void ShowProblems(const QString& Failed, const TCleanupActionReport& Report);
 
   void btnRefreshDiskCleanupClick();
@@ -115,6 +119,7 @@ class TDiskCleanupPage final : public QWidget {
   QPushButton* btnDiskCleanupScanResultsBack = nullptr;
   QPushButton* btnDiskCleanupScanResultsWipe = nullptr;
   QPushButton* btnDiskCleanupScanResultsDelete = nullptr;
+  QMenu* pmDiskCleanupScanResults = nullptr;
   TCleanupResultModel* FResults = nullptr;
 
   bool FSearching = false;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QAbstractItemModelTester>
+#include <QAction>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -93,6 +94,7 @@ class DiskCleanupPage : public ::testing::Test {
     return w;
   }
   void Click(const char* Name) { Widget<QPushButton>(Name)->click(); }
+  QAction* Action(const char* Name) const { return Widget<QAction>(Name); }
   bool Enabled(const char* Name) const { return Widget<QWidget>(Name)->isEnabled(); }
   QString Step() const { return Widget<QStackedWidget>("pcDiskCleanup")->currentWidget()->objectName(); }
   QString Description() const {
@@ -358,7 +360,11 @@ TEST_F(DiskCleanupPage, WipeAsksThenTakesTheCheckedRowsAndKeepsTheOnesItCouldNot
   ToOptions();
   Search();
   ASSERT_EQ(Model->rowCount(), 6);  // a.tmp and linked.tmp twice
-  for (int i = 0; i < Model->rowCount(); ++i) SetChecked(i, Model->Row(i).Match.Name != "keep.old");
+  // Every row but keep.old's, checked through the list's menu.
+  Action("miDiskCleanupCheckAll")->trigger();
+  Select({RowOf("keep.old")});
+  Action("miDiskCleanupUncheckSelected")->trigger();
+  for (int i = 0; i < Model->rowCount(); ++i) EXPECT_EQ(Model->Row(i).Checked, Model->Row(i).Match.Name != "keep.old");
 
   Dialogs.Answer = false;
   Click("btnDiskCleanupScanResultsWipe");
@@ -390,9 +396,10 @@ TEST_F(DiskCleanupPage, WipeAsksThenTakesTheCheckedRowsAndKeepsTheOnesItCouldNot
   EXPECT_TRUE(Dialogs.Errors[0].contains(QString::fromStdString((Tree / "linked.tmp").string() + ": ")));
 
   // With nothing checked there is nothing to ask.
-  for (int i = 0; i < Model->rowCount(); ++i) SetChecked(i, false);
+  Action("miDiskCleanupUncheckAll")->trigger();
   Click("btnDiskCleanupScanResultsWipe");
   EXPECT_EQ(Dialogs.Questions.size(), 2);
+  EXPECT_TRUE(Dialogs.Infos.last().startsWith(QStringLiteral("No file is checked.")));
   EXPECT_EQ(Model->rowCount(), 3);
 }
 
