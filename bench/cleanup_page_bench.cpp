@@ -4,6 +4,7 @@
 // Usage: cleanup_page_bench [FILES]   (the tree is made under $TMPDIR and removed afterwards)
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -62,9 +63,17 @@ class TStallMeter {
   Clock::time_point FLast;
 };
 
-// Runs the loop until Done holds.
+// Runs the event loop, sleeping between events, until Done holds (looked at every millisecond).
 void RunUntil(const std::function<bool()>& Done) {
-  while (!Done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  if (Done()) return;
+  QEventLoop loop;
+  QTimer check;
+  check.setInterval(1);
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (Done()) loop.quit();
+  });
+  check.start();
+  loop.exec();
 }
 
 double TimeCli(const std::string& Root) {
