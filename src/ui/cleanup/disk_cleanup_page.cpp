@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStringListModel>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -61,6 +62,16 @@ QString Plural(std::size_t Count, const char* One, const char* Many) {
 }
 
 }  // namespace
+
+// The mask rows under their one column's caption.
+class TMaskListModel final : public QStringListModel {
+ public:
+  using QStringListModel::QStringListModel;
+  QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override {
+    if (Section == 0 && Orientation == Qt::Horizontal && Role == Qt::DisplayRole) return QStringLiteral("File Extension");
+    return QStringListModel::headerData(Section, Orientation, Role);
+  }
+};
 
 TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TDiskCleanupHost& Host, QWidget* Parent)
     : QWidget(Parent),
@@ -161,7 +172,14 @@ QWidget* TDiskCleanupPage::CreateOptionsStep() {
 
   gbDiskCleanupFilesToSearch = new QGroupBox(QStringLiteral("Files to search for"), step);
   gbDiskCleanupFilesToSearch->setObjectName(QStringLiteral("gbDiskCleanupFilesToSearch"));
-  lvFileExtensions = MakeList("lvFileExtensions", {QStringLiteral("File Extension")}, gbDiskCleanupFilesToSearch);
+  FMasks = new TMaskListModel(this);
+  lvFileExtensions = new QTreeView(gbDiskCleanupFilesToSearch);
+  lvFileExtensions->setObjectName(QStringLiteral("lvFileExtensions"));
+  lvFileExtensions->setModel(FMasks);
+  lvFileExtensions->setRootIsDecorated(false);
+  lvFileExtensions->setUniformRowHeights(true);
+  lvFileExtensions->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvFileExtensions->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvFileExtensions->setSelectionMode(QAbstractItemView::ExtendedSelection);
   btnDiskCleanupAdd = MakeButton("btnDiskCleanupAdd", "Add", gbDiskCleanupFilesToSearch);
   btnDiskCleanupEdit = MakeButton("btnDiskCleanupEdit", "Edit", gbDiskCleanupFilesToSearch);
@@ -171,7 +189,7 @@ QWidget* TDiskCleanupPage::CreateOptionsStep() {
   connect(btnDiskCleanupEdit, &QPushButton::clicked, this, &TDiskCleanupPage::btnDiskCleanupEditClick);
   connect(btnDiskCleanupDelete, &QPushButton::clicked, this, &TDiskCleanupPage::btnDiskCleanupDeleteClick);
   connect(btnDiskCleanupDefault, &QPushButton::clicked, this, &TDiskCleanupPage::btnDiskCleanupDefaultClick);
-  connect(lvFileExtensions, &QTreeWidget::itemDoubleClicked, this, &TDiskCleanupPage::btnDiskCleanupEditClick);
+  connect(lvFileExtensions, &QTreeView::doubleClicked, this, &TDiskCleanupPage::btnDiskCleanupEditClick);
   auto* maskButtons = new QVBoxLayout;
   for (QPushButton* b : {btnDiskCleanupAdd, btnDiskCleanupEdit, btnDiskCleanupDelete, btnDiskCleanupDefault})
     maskButtons->addWidget(b);
@@ -295,16 +313,15 @@ void TDiskCleanupPage::ShowFirstSteps() {
   btnRefreshDiskCleanupClick();
 }
 
-QStringList TDiskCleanupPage::Masks() const {
-  QStringList masks;
-  for (int i = 0; i < lvFileExtensions->topLevelItemCount(); ++i) masks << lvFileExtensions->topLevelItem(i)->text(0);
-  return masks;
-}
+QStringList TDiskCleanupPage::Masks() const { return FMasks->stringList(); }
 
-void TDiskCleanupPage::AppendMasks(const QStringList& Masks) {
-  QList<QTreeWidgetItem*> items;
-  for (const QString& mask : Masks) items << new QTreeWidgetItem(QStringList{mask});
-  lvFileExtensions->addTopLevelItems(items);
+void TDiskCleanupPage::AppendMasks(const QStringList& Masks) { FMasks->setStringList(FMasks->stringList() + Masks); }
+
+std::vector<int> TDiskCleanupPage::SelectedMaskRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : lvFileExtensions->selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 void TDiskCleanupPage::tsDiskCleanupDrivesShow() {
@@ -356,7 +373,7 @@ void TDiskCleanupPage::btnNextDiskCleanupDrivesClick() {
 }
 
 void TDiskCleanupPage::tsDiskCleanupOptionsShow() {
-  if (lvFileExtensions->topLevelItemCount() == 0) btnDiskCleanupDefaultClick();
+  if (FMasks->rowCount() == 0) btnDiskCleanupDefaultClick();
 }
 
 void TDiskCleanupPage::btnDiskCleanupAddClick() {
@@ -366,27 +383,28 @@ void TDiskCleanupPage::btnDiskCleanupAddClick() {
   const std::string entered = text.toStdString();
   const QString mask = Text(std::string(TrimControls(entered)));
   if (mask.isEmpty()) return;
-  lvFileExtensions->insertTopLevelItem(0, new QTreeWidgetItem(QStringList{mask}));
+  FMasks->insertRows(0, 1);
+  FMasks->setData(FMasks->index(0), mask);
 }
 
 void TDiskCleanupPage::btnDiskCleanupEditClick() {
-  const QList<QTreeWidgetItem*> selected = lvFileExtensions->selectedItems();
-  if (selected.isEmpty()) return;
-  QTreeWidgetItem* first = *std::min_element(selected.begin(), selected.end(), [this](auto* a, auto* b) {
-    return lvFileExtensions->indexOfTopLevelItem(a) < lvFileExtensions->indexOfTopLevelItem(b);
-  });
-  QString text = first->text(0);
+  const std::vector<int> selected = SelectedMaskRows();
+  if (selected.empty()) return;
+  const QModelIndex first = FMasks->index(selected.front());
+  QString text = first.data().toString();
   if (FDialogs.InputText(this, QStringLiteral("Edit File Extension:"), QString::fromLatin1(kMaskPrompt), text))
-    first->setText(0, text);
+    FMasks->setData(first, text);
 }
 
-void TDiskCleanupPage::btnDiskCleanupDeleteClick() { qDeleteAll(lvFileExtensions->selectedItems()); }
+void TDiskCleanupPage::btnDiskCleanupDeleteClick() {
+  const std::vector<int> selected = SelectedMaskRows();
+  for (auto row = selected.rbegin(); row != selected.rend(); ++row) FMasks->removeRows(*row, 1);
+}
 
 void TDiskCleanupPage::btnDiskCleanupDefaultClick() {
-  lvFileExtensions->clear();
   QStringList masks;
   for (const std::string& mask : DefaultCleanupMasks()) masks << Text(mask);
-  AppendMasks(masks);
+  FMasks->setStringList(masks);
 }
 
 void TDiskCleanupPage::btnDiskCleanupStartClick() {

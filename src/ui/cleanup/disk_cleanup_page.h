@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cleanup/cleanup_search_feed.h"
 #include "cleanup/findfile/find_file.h"
@@ -29,6 +30,7 @@ namespace kestrine::ui {
 class TDesktopCore;
 class TDialogs;
 class TCleanupResultModel;
+class TMaskListModel;
 
 // What the page needs of the main window.
 class TDiskCleanupHost {
@@ -68,6 +70,7 @@ class TDiskCleanupPage final : public QWidget {
   void ApplySearchEvents();
   void ShowScanningFolder(const QString& Folder);
   int FirstSelectedResult() const;
+  std::vector<int> SelectedMaskRows() const;  // ascending
   // The results menu: check marks for every row or the selected ones, where clicking each would not do.
   void SetResultChecks(bool Checked, bool SelectedOnly);
   void ShowProblems(const QString& Failed, const TCleanupActionReport& Report);
@@ -103,7 +106,7 @@ class TDiskCleanupPage final : public QWidget {
   QPushButton* btnRefreshDiskCleanup = nullptr;
   QPushButton* btnNextDiskCleanupDrives = nullptr;
   QGroupBox* gbDiskCleanupFilesToSearch = nullptr;
-  QTreeWidget* lvFileExtensions = nullptr;
+  QTreeView* lvFileExtensions = nullptr;
   QPushButton* btnDiskCleanupAdd = nullptr;
   QPushButton* btnDiskCleanupEdit = nullptr;
   QPushButton* btnDiskCleanupDelete = nullptr;
@@ -121,6 +124,7 @@ class TDiskCleanupPage final : public QWidget {
   QPushButton* btnDiskCleanupScanResultsDelete = nullptr;
   QMenu* pmDiskCleanupScanResults = nullptr;
   TCleanupResultModel* FResults = nullptr;
+  TMaskListModel* FMasks = nullptr;
 
   bool FSearching = false;
   int FMatchCount = 0;  // the component's Tag

@@ -100,7 +100,11 @@ class DiskCleanupPage : public ::testing::Test {
   QString Description() const {
     return Widget<QStackedWidget>("pcDiskCleanupDescription")->currentWidget()->objectName();
   }
-  QTreeWidget* Masks() const { return Widget<QTreeWidget>("lvFileExtensions"); }
+  void SelectMasks(std::initializer_list<int> Rows) {
+    QTreeView* view = Widget<QTreeView>("lvFileExtensions");
+    for (int row : Rows)
+      view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
   QStringList MaskRows() const { return Page->Masks(); }
 
   void Put(const std::string& Name, std::size_t Size = 100) {
@@ -224,8 +228,7 @@ TEST_F(DiskCleanupPage, MaskListFillsItsDefaultsAndEditsThroughTheInputDialog) {
   EXPECT_EQ(MaskRows().size(), 16);
 
   // Edit takes the first selected row and keeps what is confirmed, even empty.
-  Masks()->topLevelItem(3)->setSelected(true);
-  Masks()->topLevelItem(2)->setSelected(true);
+  SelectMasks({3, 2});
   Dialogs.Entered = QString();
   Click("btnDiskCleanupEdit");
   EXPECT_EQ(Dialogs.Inputs.last(),
@@ -246,7 +249,7 @@ TEST_F(DiskCleanupPage, MaskListFillsItsDefaultsAndEditsThroughTheInputDialog) {
   EXPECT_EQ(MaskRows().size(), 14);
 
   // Emptied, the list is filled again on entering; Default restores the order.
-  Masks()->selectAll();
+  Widget<QTreeView>("lvFileExtensions")->selectAll();
   Click("btnDiskCleanupDelete");
   EXPECT_TRUE(MaskRows().isEmpty());
   Click("btnDiskCleanupBack");
