@@ -79,7 +79,7 @@ class DiskCleanupPage : public ::testing::Test {
     Page = std::make_unique<TDiskCleanupPage>(*Core, Dialogs, Host);
     Page->ShowFirstSteps();
     Model = static_cast<TCleanupResultModel*>(Widget<QTreeView>("lvDiskCleanupScanResults")->model());
-    Tester = std::make_unique<QAbstractItemModelTester>(Model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    Tester = std::make_unique<QAbstractItemModelTester>(Model, QAbstractItemModelTester::FailureReportingMode::Fatal);
   }
   void TearDown() override {
     Tester.reset();
