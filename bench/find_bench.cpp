@@ -12,6 +12,7 @@
 
 #include "cleanup/disk_cleanup.h"
 #include "cleanup/findfile/find_file.h"
+#include "cleanup_tree.h"
 
 namespace {
 
@@ -19,36 +20,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point From) { return std::chrono::duration<double>(Clock::now() - From).count(); }
-
-// Removes the tree on every way out.
-struct TTree {
-  fs::path Root;
-  ~TTree() {
-    std::error_code ec;
-    fs::remove_all(Root, ec);
-  }
-};
-
-// Folders of 200 files, 20 to a parent folder; one file in ten has a junk extension, in mixed case.
-std::size_t MakeTree(const fs::path& Root, std::size_t Files) {
-  static const char* const kPlain[] = {".txt", ".c", ".h", ".jpg", ".doc", ".html", ".py", ".so", "", ".cfg"};
-  static const char* const kJunk[] = {".tmp", ".TMP", ".log", ".Bak", ".~1", ".ab~", ".xy$", ".a~b",
-                                      "._mp", ".---", ".old", ".chk", ".gid", ".$$$", ".temp"};
-  std::uint32_t state = 12345;
-  auto next = [&] { return state = state * 1103515245u + 12345u; };
-  std::size_t junk = 0;
-  for (std::size_t i = 0; i < Files; ++i) {
-    const fs::path folder = Root / ("d" + std::to_string(i / 4000)) / ("s" + std::to_string(i / 200 % 20));
-    if (i % 200 == 0) fs::create_directories(folder);
-    const bool isJunk = (next() >> 16) % 10 == 0;
-    junk += isJunk;
-    const std::uint32_t pick = next() >> 8;
-    const std::string ext = isJunk ? kJunk[pick % std::size(kJunk)] : kPlain[pick % std::size(kPlain)];
-    std::FILE* f = std::fopen((folder / ("file" + std::to_string(i) + ext)).c_str(), "w");
-    if (f) std::fclose(f);
-  }
-  return junk;
-}
 
 double TimeOurs(const std::string& Root, std::size_t& Matches) {
   const auto start = Clock::now();
@@ -110,9 +81,9 @@ int main(int argc, char** argv) {
   const std::size_t files = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 200000;
   std::string pattern = (fs::temp_directory_path() / "kestrine-find-bench-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) return 1;
-  TTree tree{pattern};
+  bench::TTree tree{pattern};
   const auto made = Clock::now();
-  const std::size_t junk = MakeTree(tree.Root, files);
+  const std::size_t junk = bench::MakeTree(tree.Root, files);
   std::printf("tree: %zu files (%zu junk) under %s, made in %.1f s\n", files, junk, pattern.c_str(), Seconds(made));
 
   const std::string root = tree.Root.string();

@@ -2,12 +2,35 @@
 // The Disk Cleanup page: drives, masks, a background search, its results, wipe and delete.
 
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cleanup/cleanup_search_feed.h"
+#include "cleanup/findfile/find_file.h"
+#include "ui/adapters/qt_find_file_owner.h"
+
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QStackedWidget;
+class QTreeView;
+class QTreeWidget;
+
+namespace kestrine {
+class TCleanupRoots;
+struct TCleanupActionReport;
+}  // namespace kestrine
 
 namespace kestrine::ui {
 
 class TDesktopCore;
 class TDialogs;
+class TCleanupResultModel;
+class TMaskListModel;
 
 // What the page needs of the main window.
 class TDiskCleanupHost {
@@ -20,23 +43,98 @@ class TDiskCleanupHost {
 class TDiskCleanupPage final : public QWidget {
  public:
   TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TDiskCleanupHost& Host, QWidget* Parent = nullptr);
+  // A running search is aborted and its thread waited for (the component goes first of the members);
+  // its handlers never wait for this thread.
   ~TDiskCleanupPage() override;
 
   // FormCreate's part: the first step and its description shown.
   void ShowFirstSteps();
   // True while a search runs: Start is disabled.
-  bool Searching() const;
+  bool Searching() const { return FSearching; }
   // The mask list rows, in order (SaveFileExtensions).
   QStringList Masks() const;
   void AppendMasks(const QStringList& Masks);
-  // The drives step shown afresh (toolbar "Disk Cleanup").
+  // The drives step shown afresh (toolbar "Disk Cleanup"): the drive list is filled again.
   void tsDiskCleanupDrivesShow();
 
  private:
+  enum TStep { stDrives, stOptions, stResults };
+
+  QWidget* CreateDescription();
+  QWidget* CreateDrivesStep();
+  QWidget* CreateOptionsStep();
+  QWidget* CreateResultsStep();
+  void ShowStep(TStep Step);
+  void SetSearchState(bool Searching);
+  // Rows, folder and count reported since the last call, applied in their order.
+  void ApplySearchEvents();
+  void ShowScanningFolder(const QString& Folder);
+  int FirstSelectedResult() const;
+  std::vector<int> SelectedMaskRows() const;  // ascending
+  // The results menu: check marks for every row or the selected ones, where clicking each would not do.
+  void SetResultChecks(bool Checked, bool SelectedOnly);
+  void ShowProblems(const QString& Failed, const TCleanupActionReport& Report);
+
+  void btnRefreshDiskCleanupClick();
+  void btnNextDiskCleanupDrivesClick();
+  void tsDiskCleanupOptionsShow();
+  void btnDiskCleanupAddClick();
+  void btnDiskCleanupEditClick();
+  void btnDiskCleanupDeleteClick();
+  void btnDiskCleanupDefaultClick();
+  void btnDiskCleanupStartClick();
+  void btnDiskCleanupStopClick();
+  void ffDiskCleanupSearchBegin();
+  // These two run on the search thread: they only feed FFeed.
+  void ffDiskCleanupFolderChange(const std::string& Folder, TFolderIgnore& IgnoreFolder);
+  void ffDiskCleanupFileMatch(const std::string& Folder, const TSearchRec& FileInfo);
+  void ffDiskCleanupSearchFinish();
+  void btnDiskCleanupBackClick();
+  void btnDiskCleanupNextClick();
+  void btnDiskCleanupScanResultsWipeClick();
+  void btnDiskCleanupScanResultsDeleteClick();
+  void btnDiskCleanupScanResultsBackClick();
+  void lvDiskCleanupScanResultsDblClick();
+
   TDesktopCore& FCore;
   TDialogs& FDialogs;
   TDiskCleanupHost& FHost;
-  QStringList FMasks;
+
+  QStackedWidget* pcDiskCleanup = nullptr;
+  QStackedWidget* pcDiskCleanupDescription = nullptr;
+  QTreeWidget* lvDiskCleanupDrives = nullptr;
+  QPushButton* btnRefreshDiskCleanup = nullptr;
+  QPushButton* btnNextDiskCleanupDrives = nullptr;
+  QGroupBox* gbDiskCleanupFilesToSearch = nullptr;
+  QTreeView* lvFileExtensions = nullptr;
+  QPushButton* btnDiskCleanupAdd = nullptr;
+  QPushButton* btnDiskCleanupEdit = nullptr;
+  QPushButton* btnDiskCleanupDelete = nullptr;
+  QPushButton* btnDiskCleanupDefault = nullptr;
+  QWidget* pnlDiskCleanupScanning = nullptr;
+  QLabel* lblDiskCleanupScanningFolder = nullptr;
+  QLabel* lblDiskCleanupFoundFile = nullptr;
+  QPushButton* btnDiskCleanupStart = nullptr;
+  QPushButton* btnDiskCleanupStop = nullptr;
+  QPushButton* btnDiskCleanupBack = nullptr;
+  QPushButton* btnDiskCleanupNext = nullptr;
+  QTreeView* lvDiskCleanupScanResults = nullptr;
+  QPushButton* btnDiskCleanupScanResultsBack = nullptr;
+  QPushButton* btnDiskCleanupScanResultsWipe = nullptr;
+  QPushButton* btnDiskCleanupScanResultsDelete = nullptr;
+  QMenu* pmDiskCleanupScanResults = nullptr;
+  TCleanupResultModel* FResults = nullptr;
+  TMaskListModel* FMasks = nullptr;
+
+  bool FSearching = false;
+  int FMatchCount = 0;  // the component's Tag
+  QTimer FApplyTimer;
+  // Read by the search thread: replaced only while no search runs. Declared before the component,
+  // which is destroyed (and its thread ended) first.
+  std::unique_ptr<TCleanupRoots> FRoots;
+  TCleanupSearchFeed FFeed;
+  TQtFindFileOwner FOwner;
+  TFindFile ffDiskCleanup;
 };
 
 }  // namespace kestrine::ui

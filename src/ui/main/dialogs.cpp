@@ -1,8 +1,12 @@
 #include "ui/main/dialogs.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace kestrine::ui {
 
@@ -32,5 +36,14 @@ QString TDialogs::SelectFolder(QWidget* Parent, const QString& Title) {
 QString TDialogs::OpenFile(QWidget* Parent, const QString& Title, const QString& Filter) {
   return QFileDialog::getOpenFileName(Parent, Title, QString(), Filter);
 }
+
+bool TDialogs::InputText(QWidget* Parent, const QString& Caption, const QString& Prompt, QString& Text) {
+  bool ok = false;
+  const QString entered = QInputDialog::getText(Parent, Caption, Prompt, QLineEdit::Normal, Text, &ok);
+  if (ok) Text = entered;
+  return ok;
+}
+
+void TDialogs::OpenFolder(const QString& Path) { QDesktopServices::openUrl(QUrl::fromLocalFile(Path)); }
 
 }  // namespace kestrine::ui

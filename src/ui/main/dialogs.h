@@ -19,6 +19,10 @@ class TDialogs {
   // Empty when cancelled.
   virtual QString SelectFolder(QWidget* Parent, const QString& Title);
   virtual QString OpenFile(QWidget* Parent, const QString& Title, const QString& Filter);
+  // Text is the initial text and, when the user confirms, the entered one; false when cancelled.
+  virtual bool InputText(QWidget* Parent, const QString& Caption, const QString& Prompt, QString& Text);
+  // Shows the folder in the desktop's file manager.
+  virtual void OpenFolder(const QString& Path);
 };
 
 }  // namespace kestrine::ui
