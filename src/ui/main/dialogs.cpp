@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -28,6 +29,8 @@ bool TDialogs::Confirm(QWidget* Parent, const QString& Title, const QString& Tex
   return QMessageBox::warning(Parent, Title, Text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
          QMessageBox::Yes;
 }
+
+void TDialogs::ShowModal(QDialog& Dialog) { Dialog.exec(); }
 
 QString TDialogs::SelectFolder(QWidget* Parent, const QString& Title) {
   return QFileDialog::getExistingDirectory(Parent, Title);

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace kestrine::ui {
@@ -16,6 +17,8 @@ class TDialogs {
   virtual void Report(QWidget* Parent, const QString& Text, const QString& Details);
   // Yes or No, No being the default.
   virtual bool Confirm(QWidget* Parent, const QString& Title, const QString& Text);
+  // Shows a window of ours modally.
+  virtual void ShowModal(QDialog& Dialog);
   // Empty when cancelled.
   virtual QString SelectFolder(QWidget* Parent, const QString& Title);
   virtual QString OpenFile(QWidget* Parent, const QString& Title, const QString& Filter);
