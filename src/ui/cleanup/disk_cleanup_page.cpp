@@ -149,6 +149,7 @@ QWidget* TDiskCleanupPage::CreateDrivesStep() {
                                   QStringLiteral("Type"), QStringLiteral("Mount Point")},
                                  step);
   lvDiskCleanupDrives->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvDiskCleanupDrives->setAccessibleName(QStringLiteral("Drives"));
   lvDiskCleanupDrives->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   lvDiskCleanupDrives->header()->setStretchLastSection(true);
   btnRefreshDiskCleanup = MakeButton("btnRefreshDiskCleanup", "Refresh", step);
@@ -175,6 +176,7 @@ QWidget* TDiskCleanupPage::CreateOptionsStep() {
   FMasks = new TMaskListModel(this);
   lvFileExtensions = new QTreeView(gbDiskCleanupFilesToSearch);
   lvFileExtensions->setObjectName(QStringLiteral("lvFileExtensions"));
+  lvFileExtensions->setAccessibleName(QStringLiteral("File extensions"));
   lvFileExtensions->setModel(FMasks);
   lvFileExtensions->setRootIsDecorated(false);
   lvFileExtensions->setUniformRowHeights(true);
@@ -243,6 +245,7 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   FResults = new TCleanupResultModel(this);
   lvDiskCleanupScanResults = new QTreeView(step);
   lvDiskCleanupScanResults->setObjectName(QStringLiteral("lvDiskCleanupScanResults"));
+  lvDiskCleanupScanResults->setAccessibleName(QStringLiteral("Files found"));
   lvDiskCleanupScanResults->setModel(FResults);
   lvDiskCleanupScanResults->setRootIsDecorated(false);
   lvDiskCleanupScanResults->setUniformRowHeights(true);
