@@ -73,7 +73,7 @@ class TMaskListModel final : public QStringListModel {
   }
 };
 
-TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TDiskCleanupHost& Host, QWidget* Parent)
+TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, QWidget* Parent)
     : QWidget(Parent),
       FCore(Core),
       FDialogs(Dialogs),

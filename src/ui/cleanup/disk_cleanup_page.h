@@ -11,6 +11,7 @@
 #include "cleanup/cleanup_search_feed.h"
 #include "cleanup/findfile/find_file.h"
 #include "ui/adapters/qt_find_file_owner.h"
+#include "ui/main/page_host.h"
 
 class QGroupBox;
 class QLabel;
@@ -32,17 +33,9 @@ class TDialogs;
 class TCleanupResultModel;
 class TMaskListModel;
 
-// What the page needs of the main window.
-class TDiskCleanupHost {
- public:
-  virtual ~TDiskCleanupHost() = default;
-  virtual QString LookupText(const QString& Key) const = 0;
-  virtual void SetToolbarEnabled(bool Enabled) = 0;
-};
-
 class TDiskCleanupPage final : public QWidget {
  public:
-  TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TDiskCleanupHost& Host, QWidget* Parent = nullptr);
+  TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, QWidget* Parent = nullptr);
   // A running search is aborted and its thread waited for (the component goes first of the members);
   // its handlers never wait for this thread.
   ~TDiskCleanupPage() override;
@@ -98,7 +91,7 @@ class TDiskCleanupPage final : public QWidget {
 
   TDesktopCore& FCore;
   TDialogs& FDialogs;
-  TDiskCleanupHost& FHost;
+  TPageHost& FHost;
 
   QStackedWidget* pcDiskCleanup = nullptr;
   QStackedWidget* pcDiskCleanupDescription = nullptr;

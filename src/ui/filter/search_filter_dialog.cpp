@@ -17,15 +17,11 @@
 #include <climits>
 
 #include "support/date_time.h"
+#include "ui/main/page_host.h"
 
 namespace kestrine::ui {
 namespace {
 
-template <typename T>
-T* Named(T* Widget, const char* Name) {
-  Widget->setObjectName(QString::fromLatin1(Name));
-  return Widget;
-}
 
 QSpinBox* SpinBox(const char* Name, int Maximum) {
   auto* spin = Named(new QSpinBox, Name);

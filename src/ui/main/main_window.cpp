@@ -22,6 +22,7 @@
 #include "ui/cleanup/disk_cleanup_page.h"
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
+#include "ui/main/page_host.h"
 #include "ui/main/program_icon.h"
 #include "ui/main/wizard_page.h"
 #include "ui/preview/icon_list.h"
@@ -34,11 +35,6 @@ constexpr const char* kCaption = "Kestrine Pro 3.0";
 constexpr const char* kProductName = "Kestrine Pro";
 constexpr const char* kVersion = "3.0";
 
-template <typename T>
-T* Named(T* Widget, const char* Name) {
-  Widget->setObjectName(QString::fromLatin1(Name));
-  return Widget;
-}
 
 QLabel* DescriptionLabel(const char* Name, const QString& Text, bool Title) {
   auto* label = Named(new QLabel(Text), Name);
@@ -55,7 +51,7 @@ QLabel* DescriptionLabel(const char* Name, const QString& Text, bool Title) {
 }  // namespace
 
 // The pages reach the window through these.
-class TfrmOrvik::THost final : public TWizardHost, public TDiskCleanupHost {
+class TfrmOrvik::THost final : public TPageHost {
  public:
   explicit THost(TfrmOrvik& Window) : FWindow(Window) {}
   QString LookupText(const QString& Key) const override { return FWindow.LookupText(Key); }

@@ -24,6 +24,7 @@
 #include "ui/filter/search_filter_dialog.h"
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
+#include "ui/main/page_host.h"
 #include "ui/preview/icon_list.h"
 #include "workflow/item_selection.h"
 #include "workflow/job_control.h"
@@ -33,11 +34,6 @@
 namespace kestrine::ui {
 namespace {
 
-template <typename T>
-T* Named(T* Widget, const char* Name) {
-  Widget->setObjectName(QString::fromLatin1(Name));
-  return Widget;
-}
 
 QPushButton* Button(const char* Name, const QString& Text) {
   auto* button = Named(new QPushButton(Text), Name);
@@ -74,7 +70,7 @@ QString DriveCaption(const TDiskObject& Disk) {
 
 }  // namespace
 
-TWizardPage::TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TWizardHost& Host, TImageList& Images, QWidget* Parent)
+TWizardPage::TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, TImageList& Images, QWidget* Parent)
     : QWidget(Parent), FCore(Core), FDialogs(Dialogs), FHost(Host), FImages(Images) {
   setObjectName(QStringLiteral("tsWizard"));
   FFilter.Flags = qfFolder;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "filter/filter_record.h"
+#include "ui/main/page_host.h"
 
 class QLabel;
 class QMenu;
@@ -34,17 +35,9 @@ class TImageList;
 class TIconList;
 class TfrmSearchFilters;
 
-// What the page needs of the main window.
-class TWizardHost {
- public:
-  virtual ~TWizardHost() = default;
-  virtual QString LookupText(const QString& Key) const = 0;
-  virtual void SetToolbarEnabled(bool Enabled) = 0;
-};
-
 class TWizardPage final : public QWidget {
  public:
-  TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TWizardHost& Host, TImageList& Images, QWidget* Parent = nullptr);
+  TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, TImageList& Images, QWidget* Parent = nullptr);
   ~TWizardPage() override;
 
   // FormCreate's part: first steps shown, views attached, the folder filter applied.
@@ -89,7 +82,7 @@ class TWizardPage final : public QWidget {
 
   TDesktopCore& FCore;
   TDialogs& FDialogs;
-  TWizardHost& FHost;
+  TPageHost& FHost;
   TImageList& FImages;
   TFilter FFilter;
   char FDriveLetter = 0;

@@ -57,7 +57,7 @@ class TFakeDialogs final : public TDialogs {
   std::optional<QString> Entered;  // nullopt: the user cancels
 };
 
-class TFakeHost final : public TDiskCleanupHost {
+class TFakeHost final : public TPageHost {
  public:
   QString LookupText(const QString& Key) const override {
     return Key == QLatin1String("strNoDriveSelected") ? QStringLiteral("Select a drive first.") : QString();

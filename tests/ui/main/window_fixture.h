@@ -2,6 +2,7 @@
 // The real main window over mapped test volumes, with its boxes answered by a recorder, in a scratch
 // current directory and a scratch per-user store.
 
+#include <QDialog>
 #include <QDir>
 #include <QSettings>
 #include <QStringList>
@@ -27,6 +28,7 @@ class TRecordedDialogs final : public ui::TDialogs {
     Shown << QStringLiteral("confirm: ") + Text;
     return Answer;
   }
+  void ShowModal(QDialog& Dialog) override { Shown << QStringLiteral("modal: ") + Dialog.windowTitle(); }
   QString SelectFolder(QWidget*, const QString&) override { return Folder; }
   QString OpenFile(QWidget*, const QString&, const QString&) override { return File; }
 
