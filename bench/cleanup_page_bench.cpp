@@ -34,7 +34,7 @@ class TQuietDialogs final : public kestrine::ui::TDialogs {
   int Boxes = 0;
 };
 
-class THost final : public kestrine::ui::TDiskCleanupHost {
+class THost final : public kestrine::ui::TPageHost {
  public:
   QString LookupText(const QString&) const override { return {}; }
   void SetToolbarEnabled(bool) override {}
