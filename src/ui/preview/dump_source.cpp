@@ -54,20 +54,38 @@ const TBlockCache::TBlock& TBlockCache::Load(std::int64_t Index) {
   const std::int64_t start = Index * BlockSize;
   const std::int64_t length = std::clamp<std::int64_t>(FSize - start, 0, BlockSize);
   block.Index = Index;
-  block.Data.resize(static_cast<std::size_t>(length));
-  const std::int64_t got = length > 0 ? FSource.ReadAt(start, block.Data.data(), length) : 0;
-  // A short read is remembered as such: painting must not retry a bad cluster on every frame.
-  block.Data.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(got, 0, length)));
+  block.Data.assign(static_cast<std::size_t>(length), 0);
+  block.Bad.clear();
+  // What could not be read is remembered: painting must not retry a bad cluster on every frame.
+  std::int64_t at = 0;
+  while (at < length) {
+    at += std::clamp<std::int64_t>(FSource.ReadAt(start + at, block.Data.data() + at, length - at), 0, length - at);
+    if (at >= length) break;
+    const std::int64_t next = std::min(length, (at / RetryStep + 1) * RetryStep);
+    block.Bad.emplace_back(static_cast<std::size_t>(at), static_cast<std::size_t>(next));
+    at = next;
+  }
   block.LastUse = FClock;
   FLast = slot;
   return block;
+}
+
+std::size_t TBlockCache::ReadableEnd(const TBlock& Block, std::size_t Inside) {
+  std::size_t end = Block.Data.size();
+  for (const auto& [from, to] : Block.Bad) {
+    if (Inside >= from && Inside < to) return Inside;
+    if (from > Inside) end = std::min(end, from);
+  }
+  return end;
 }
 
 int TBlockCache::At(std::int64_t Offset) {
   if (Offset < 0 || Offset >= FSize) return -1;
   const TBlock& block = Load(Offset / BlockSize);
   const auto inside = static_cast<std::size_t>(Offset % BlockSize);
-  return inside < block.Data.size() ? block.Data[inside] : -1;
+  if (inside >= block.Data.size()) return -1;
+  if (!block.Bad.empty() && ReadableEnd(block, inside) == inside) return -1;
+  return block.Data[inside];
 }
 
 std::int64_t TBlockCache::Read(std::int64_t Offset, std::uint8_t* Out, std::int64_t Count) {
@@ -76,8 +94,9 @@ std::int64_t TBlockCache::Read(std::int64_t Offset, std::uint8_t* Out, std::int6
     const std::int64_t at = Offset + total;
     const TBlock& block = Load(at / BlockSize);
     const auto inside = static_cast<std::size_t>(at % BlockSize);
-    if (inside >= block.Data.size()) break;
-    const auto n = std::min<std::int64_t>(Count - total, static_cast<std::int64_t>(block.Data.size() - inside));
+    const std::size_t end = ReadableEnd(block, inside);
+    if (end <= inside) break;
+    const auto n = std::min<std::int64_t>(Count - total, static_cast<std::int64_t>(end - inside));
     std::memcpy(Out + total, block.Data.data() + inside, static_cast<std::size_t>(n));
     total += n;
   }

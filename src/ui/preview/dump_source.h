@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kestrine {
@@ -45,11 +46,18 @@ class TBlockCache {
   std::int64_t Read(std::int64_t Offset, std::uint8_t* Out, std::int64_t Count);
 
  private:
+  // A source that fails at some byte is tried again this far on, so one bad cluster does not
+  // hide the readable rest of its block.
+  static constexpr std::int64_t RetryStep = 4096;
+
   struct TBlock {
     std::int64_t Index = -1;
-    std::vector<std::uint8_t> Data;  // shorter than the block where the source stopped delivering
+    std::vector<std::uint8_t> Data;
+    std::vector<std::pair<std::size_t, std::size_t>> Bad;  // unreadable stretches, from and to
     std::uint64_t LastUse = 0;
   };
+  // Where the readable run from Inside ends (Inside itself when that byte is unreadable).
+  static std::size_t ReadableEnd(const TBlock& Block, std::size_t Inside);
   const TBlock& Load(std::int64_t Index);
 
   TByteSource& FSource;

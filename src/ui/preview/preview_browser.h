@@ -2,8 +2,10 @@
 // The web-page view: a page rendered from the file's bytes alone. Nothing the page names (pictures,
 // style sheets, links) is ever fetched, from disk or from the network.
 
+#include <QImage>
 #include <QTextBrowser>
 #include <cstdint>
+#include <optional>
 
 #include "ui/preview/html_charset.h"
 
@@ -16,7 +18,8 @@ namespace kestrine::ui {
 class TPreviewBrowser final : public QTextBrowser {
  public:
   explicit TPreviewBrowser(QWidget* Parent = nullptr);
-  // Always nothing: a recovered page must not make the program read files or reach servers.
+  // Never what the page names (only what a data: URL holds): a recovered page must not make the
+  // program read files or reach servers. Pictures show as a placeholder.
   QVariant loadResource(int Type, const QUrl& Name) override;
   // How often the page asked for something; for checking that it got nothing.
   int ResourceRequests() const { return FResourceRequests; }
@@ -24,7 +27,11 @@ class TPreviewBrowser final : public QTextBrowser {
 
  private:
   int FResourceRequests = 0;
+  QImage FPlaceholder;
 };
+
+// The bytes a data: URL carries within it; nothing for other URLs or a malformed one.
+std::optional<QByteArray> DataUrlBytes(const QUrl& Url);
 
 // A page larger than this shows its beginning only: the text engine lays out all it is given.
 inline constexpr std::int64_t BrowserByteLimit = 4 * 1024 * 1024;
