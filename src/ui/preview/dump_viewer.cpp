@@ -28,6 +28,8 @@ TDumpViewer::TDumpViewer(QWidget* Parent) : QAbstractScrollArea(Parent) {
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
+  // A bar that came and went would change the text modes' width, and with it every row.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   FFindTimer.setInterval(0);
   connect(&FFindTimer, &QTimer::timeout, this, &TDumpViewer::FindStep);
 }
@@ -228,10 +230,16 @@ void TDumpViewer::paintEvent(QPaintEvent*) {
     // Which columns are selected: they are drawn as runs in the highlight colours.
     std::vector<bool> selected(static_cast<std::size_t>(row.Text.size()), false);
     if (SelectionLength() > 0 && row.End > selFirst && row.Start <= selLast) {
-      for (const TDumpCell& cell : row.Cells) {
-        if (cell.Offset + cell.Length - 1 < selFirst || cell.Offset > selLast) continue;
-        for (int c = cell.Column; c < cell.Column + cell.Width && c < row.Text.size(); ++c)
-          selected[static_cast<std::size_t>(c)] = true;
+      auto inSelection = [&](const TDumpCell& Cell) { return Cell.Offset + Cell.Length - 1 >= selFirst && Cell.Offset <= selLast; };
+      for (std::size_t i = 0; i < row.Cells.size(); ++i) {
+        const TDumpCell& cell = row.Cells[i];
+        if (!inSelection(cell)) continue;
+        int to = cell.Column + cell.Width;
+        // The blanks between two selected bytes of one column group are selected too.
+        if (i + 1 < row.Cells.size() && row.Cells[i + 1].Column > cell.Column && row.Cells[i + 1].Offset == cell.Offset + cell.Length &&
+            inSelection(row.Cells[i + 1]))
+          to = row.Cells[i + 1].Column;
+        for (int c = cell.Column; c < to && c < row.Text.size(); ++c) selected[static_cast<std::size_t>(c)] = true;
       }
     }
     int column = 0;

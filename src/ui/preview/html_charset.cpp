@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <algorithm>
 
 namespace kestrine::ui {
 
@@ -113,6 +114,66 @@ THtmlText DecodeHtml(const QByteArray& Bytes, bool CutAtEnd) {
     result.Charset = QStringLiteral("windows-1252");
   }
   return result;
+}
+
+QString BreakLongWords(const QString& Html, int MaxRun) {
+  constexpr int MaxEntity = 32;
+  QString out;
+  out.reserve(Html.size() + Html.size() / std::max(MaxRun, 1) + 1);
+  bool inTag = false;
+  QString rawEnd;  // "</script" or "</style" while inside one: its text is no page text
+  int run = 0;
+  int entity = -1;  // characters since an '&', -1 outside an entity
+  const qsizetype size = Html.size();
+  for (qsizetype i = 0; i < size; ++i) {
+    const QChar c = Html[i];
+    if (inTag) {
+      out.append(c);
+      if (c == u'>') inTag = false;
+      continue;
+    }
+    if (c == u'<') {
+      const QStringView rest = QStringView(Html).mid(i);
+      if (!rawEnd.isEmpty()) {
+        if (rest.startsWith(rawEnd, Qt::CaseInsensitive)) {
+          rawEnd.clear();
+          inTag = true;
+        }
+      } else {
+        inTag = true;
+        for (const char* raw : {"script", "style"}) {
+          const QString name = QString::fromLatin1(raw);
+          if (rest.mid(1).startsWith(name, Qt::CaseInsensitive) &&
+              (rest.size() <= name.size() + 1 || !rest[name.size() + 1].isLetterOrNumber()))
+            rawEnd = QStringLiteral("</") + name;
+        }
+      }
+      run = 0;
+      entity = -1;
+      out.append(c);
+      continue;
+    }
+    if (!rawEnd.isEmpty()) {
+      out.append(c);
+      continue;
+    }
+    if (c.isSpace()) {
+      run = 0;
+      entity = -1;
+      out.append(c);
+      continue;
+    }
+    if (c == u'&') entity = 0;
+    const bool insideEntity = entity >= 0 && entity <= MaxEntity;
+    if (run >= MaxRun && !insideEntity && !c.isLowSurrogate() && !c.isMark()) {
+      out.append(QChar(0x200B));
+      run = 0;
+    }
+    out.append(c);
+    ++run;
+    if (entity >= 0) entity = c == u';' ? -1 : entity + 1;
+  }
+  return out;
 }
 
 }  // namespace kestrine::ui

@@ -24,4 +24,9 @@ QString DecodeWindows1252(const QByteArray& Bytes);
 // CutAtEnd: the bytes are the first part of a longer file.
 THtmlText DecodeHtml(const QByteArray& Bytes, bool CutAtEnd = false);
 
+// The page with a zero-width space after every MaxRun characters of page text that hold no blank:
+// the text layout takes time that grows with the square of a word's length, and a recovered file
+// may hold megabytes without a space. Tags, entities, scripts and style sheets are left whole.
+QString BreakLongWords(const QString& Html, int MaxRun = 200);
+
 }  // namespace kestrine::ui

@@ -28,8 +28,8 @@ QByteArray RecognisedPictureFormat(QIODevice& Device) {
 TPictureView::TPictureView(QWidget* Parent) : QScrollArea(Parent), imgPreview(new QLabel) {
   imgPreview->setObjectName(QStringLiteral("imgPreview"));
   imgPreview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  imgPreview->setBackgroundRole(QPalette::Base);
-  setBackgroundRole(QPalette::Dark);
+  // Around a fitted picture: a neutral backdrop, not the page colour.
+  viewport()->setBackgroundRole(QPalette::Dark);
   setWidget(imgPreview);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }

@@ -63,7 +63,7 @@ TBrowserLoad LoadStreamIntoBrowser(TPreviewBrowser& Browser, TRecoveryStream& St
   const THtmlText text = DecodeHtml(bytes, load.Shown < load.Size);
   load.Charset = text.Charset;
   load.Source = text.Source;
-  Browser.setHtml(text.Html);
+  Browser.setHtml(BreakLongWords(text.Html));
   return load;
 }
 

@@ -33,8 +33,9 @@ class TPreviewBrowser final : public QTextBrowser {
 // The bytes a data: URL carries within it; nothing for other URLs or a malformed one.
 std::optional<QByteArray> DataUrlBytes(const QUrl& Url);
 
-// A page larger than this shows its beginning only: the text engine lays out all it is given.
-inline constexpr std::int64_t BrowserByteLimit = 4 * 1024 * 1024;
+// A page larger than this shows its beginning only: the text engine lays out all it is given, at
+// about a second for each megabyte.
+inline constexpr std::int64_t BrowserByteLimit = 2 * 1024 * 1024;
 
 struct TBrowserLoad {
   std::int64_t Shown = 0;  // bytes given to the page

@@ -78,7 +78,7 @@ TfrmPreview::TfrmPreview(QWidget* Parent) : QDialog(Parent) {
 
   // Wide enough for a hex row, tall enough for a screenful of them, in the user's font size.
   const QFontMetrics metrics(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  QSize wanted(metrics.horizontalAdvance(QLatin1Char('0')) * 96, metrics.height() * 34);
+  QSize wanted(metrics.horizontalAdvance(QLatin1Char('0')) * 110, metrics.height() * 40);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     wanted = wanted.boundedTo(screen->availableSize() * 9 / 10);
   resize(wanted);
@@ -127,6 +127,7 @@ QWidget* TfrmPreview::CreateDumpPage() {
   edtGoTo = new QLineEdit(tsDump);
   edtGoTo->setObjectName(QStringLiteral("edtGoTo"));
   edtGoTo->setPlaceholderText(QStringLiteral("0x1F400 or 128000"));
+  edtGoTo->setMinimumWidth(edtGoTo->fontMetrics().horizontalAdvance(edtGoTo->placeholderText() + QStringLiteral("MM")));
   goToLabel->setBuddy(edtGoTo);
   btnGoTo = new QPushButton(QStringLiteral("Go"), tsDump);
   btnGoTo->setObjectName(QStringLiteral("btnGoTo"));
@@ -233,7 +234,7 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
       const TBrowserLoad load = LoadStreamIntoBrowser(*brwPreview, *FStream);
       if (load.Shown < load.Size) {
         const QLocale locale;
-        lblBrowserNote->setText(QStringLiteral("Only the first %1 of %2 are shown as a page; the dump views show all of it.")
+        lblBrowserNote->setText(QStringLiteral("Only the first %1 of %2 are shown as a page; View > As Text shows all of it.")
                                     .arg(locale.formattedDataSize(load.Shown), locale.formattedDataSize(load.Size)));
         lblBrowserNote->show();
       }

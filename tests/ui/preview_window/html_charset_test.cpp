@@ -1,6 +1,9 @@
 // The character set of a page shown from its bytes alone.
 #include <gtest/gtest.h>
 
+#include <QStringList>
+#include <algorithm>
+
 #include "ui/preview/html_charset.h"
 
 namespace kestrine::ui {
@@ -73,6 +76,36 @@ TEST(HtmlCharset, AFileCutInTheMiddleOfACharacterIsStillUtf8) {
   EXPECT_EQ(DecodeHtml(cut, false).Charset, u"windows-1252");
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF", true));  // an overlong form is no UTF-8
   EXPECT_EQ(DecodeWindows1252("\x80\x81\x9F\xA0\xFF"), QString::fromUtf8("\u20AC\u0081\u0178\u00A0\u00FF"));
+}
+
+TEST(HtmlCharset, LongWordsGetBreaksButMarkupStaysWhole) {
+  const QChar zwsp(0x200B);
+  auto runs = [&](const QString& Text) {
+    int longest = 0;
+    for (const QString& part : Text.split(zwsp)) longest = std::max<int>(longest, part.size());
+    return longest;
+  };
+  const QString word(1000, u'x');
+  const QString broken = BreakLongWords(QStringLiteral("<p>") + word + QStringLiteral(" short</p>"), 200);
+  EXPECT_EQ(broken.count(zwsp), 4);
+  EXPECT_LE(runs(broken.section(u' ', 0, 0)), 203);  // "<p>" and a run
+  EXPECT_EQ(QString(broken).remove(zwsp), QStringLiteral("<p>") + word + QStringLiteral(" short</p>"));
+
+  // Attributes (a long data: URL), scripts and style sheets are not page text.
+  const QString markup = QStringLiteral("<img src=\"data:image/png;base64,") + word + QStringLiteral("\"><script>var s='") + word +
+                         QStringLiteral("';</script><STYLE>p{") + word + QStringLiteral("}</STYLE>");
+  EXPECT_EQ(BreakLongWords(markup, 200), markup);
+  EXPECT_EQ(BreakLongWords(markup + word, 200).count(zwsp), 4);
+
+  // Entities and surrogate pairs are never cut.
+  const QString entity = QString(199, u'a') + QStringLiteral("&eacute;") + QString(50, u'b');
+  const QString withEntity = BreakLongWords(entity, 200);
+  EXPECT_TRUE(withEntity.contains(u"&eacute;"));
+  EXPECT_EQ(QString(withEntity).remove(zwsp), entity);
+  const QString emoji = QString(199, u'a') + QString::fromUtf8("\U0001F600") + QStringLiteral("b");
+  const QString withEmoji = BreakLongWords(emoji, 200);
+  EXPECT_TRUE(withEmoji.contains(QString::fromUtf8("\U0001F600")));
+  EXPECT_EQ(withEmoji.count(zwsp), 1);
 }
 
 }  // namespace

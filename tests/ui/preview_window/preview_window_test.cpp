@@ -355,7 +355,7 @@ TEST_F(PreviewWindow, APageIsReadInTheCharsetItDeclaresOrElseByItsBytes) {
   const QString text = Browser()->toPlainText();
   EXPECT_TRUE(text.startsWith(u"start"));
   EXPECT_FALSE(text.contains(u"end"));
-  EXPECT_LE(text.size(), 4 * MiB);
+  EXPECT_LE(text.size(), BrowserByteLimit + BrowserByteLimit / 100);
 }
 
 TEST_F(PreviewWindow, GoToOffsetFindAndCopyInTheDump) {
