@@ -252,6 +252,14 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
     }
   }
   FStream->Seek(0, TSeekOrigin::Beginning);
+  btnFindNext->setText(QStringLiteral("Find &next"));
+  // The keys scroll what is in front from the start.
+  if (pcPreview->currentWidget() == tsDump)
+    ATBinHexPreview->setFocus();
+  else if (pcPreview->currentWidget() == tsBrowser)
+    brwPreview->setFocus();
+  else
+    FPictureView->setFocus();
   UpdateStatus();
   return true;
 }

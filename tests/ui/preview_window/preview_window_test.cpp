@@ -221,6 +221,20 @@ TEST_F(PreviewWindow, TheWindowHoldsOneStreamUntilTheNextFileOrItsEnd) {
   EXPECT_TRUE(secondGone);
 }
 
+TEST_F(PreviewWindow, NoViewWritesToTheStream) {
+  for (const auto& [data, name] : {std::pair{PictureBytes("BMP"), QStringLiteral("a.bmp")},
+                                   std::pair{PictureBytes("PNG"), QStringLiteral("a.dat")},
+                                   std::pair{QByteArray("<p>page</p>"), QStringLiteral("a.html")}}) {
+    auto stream = std::make_unique<TMemoryStream>(data);
+    const TMemoryStream* seen = stream.get();
+    ASSERT_TRUE(Window->ShowFile(std::move(stream), name));
+    for (const char* action : {"AsBinary1", "AsText1", "AsUnicode1", "AsBitmap1", "AsWebpage1", "AsHex1"}) Trigger(action);
+    Viewer()->SetSelection(0, 4);
+    Viewer()->Copy();
+    EXPECT_EQ(seen->Writes, 0) << name.toStdString();
+  }
+}
+
 TEST_F(PreviewWindow, AFourGigabyteFileShowsItsFirstAndLastPageReadingLittle) {
   std::int64_t bytesRead = 0;
   const std::int64_t size = std::int64_t{4} << 30;
@@ -421,6 +435,14 @@ TEST_F(PreviewWindow, ALongFindRunsInSlicesAndCanBeStopped) {
   WaitForFind();
   EXPECT_EQ(Viewer()->SelectionStart(), data.size() - 10);
   EXPECT_TRUE(Viewer()->VisibleLines().join(u'\n').contains(u"LAST"));
+
+  // The next file ends a find still running.
+  Viewer()->SetSelection(0, 0);
+  QTest::mouseClick(Child<QPushButton>("btnFindNext"), Qt::LeftButton);
+  ASSERT_TRUE(Viewer()->Finding());
+  ASSERT_TRUE(Show("other", "other.bin"));
+  EXPECT_FALSE(Viewer()->Finding());
+  EXPECT_EQ(Child<QPushButton>("btnFindNext")->text(), u"Find &next");
 }
 
 TEST_F(PreviewWindow, DraggingSelectsBytesAndCopyTakesThem) {
