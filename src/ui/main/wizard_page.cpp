@@ -26,6 +26,7 @@
 #include "ui/main/dialogs.h"
 #include "ui/main/page_host.h"
 #include "ui/preview/icon_list.h"
+#include "ui/preview/preview_window.h"
 #include "workflow/item_selection.h"
 #include "workflow/job_control.h"
 #include "workflow/recovery_destination.h"
@@ -197,7 +198,8 @@ QWidget* TWizardPage::CreateResultsStep() {
 
   pmFiles = Named(new QMenu(this), "pmFiles");
   QAction* recover = Named(pmFiles->addAction(tr("Recover")), "mnuRecover");
-  Named(pmFiles->addAction(tr("Preview")), "mnuPreview");
+  QAction* preview = Named(pmFiles->addAction(tr("Preview")), "mnuPreview");
+  connect(preview, &QAction::triggered, this, &TWizardPage::btnPreviewClick);
   connect(recover, &QAction::triggered, this, &TWizardPage::btnRecoverClick);
   lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lvFiles, &QWidget::customContextMenuRequested, this,
@@ -215,6 +217,13 @@ QWidget* TWizardPage::CreateResultsStep() {
   layout->addWidget(CreateRecoveryPanel());
   connect(btnRecover, &QPushButton::clicked, this, &TWizardPage::btnRecoverClick);
   connect(btnFilter, &QPushButton::clicked, this, &TWizardPage::btnFilterClick);
+  connect(btnPreview, &QPushButton::clicked, this, &TWizardPage::btnPreviewClick);
+  // A double click previews a file, as users expect of a file list.
+  connect(lvFiles, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& Index) {
+    lvFiles->selectionModel()->select(Index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    btnPreviewClick();
+  });
+  frmPreview = new TfrmPreview(this);
   // One dialog for the window's life: it keeps its settings between showings.
   frmSearchFilters = new TfrmSearchFilters(this);
   connect(btnBackToWizard, &QPushButton::clicked, this, &TWizardPage::btnBackToWizardClick);
@@ -408,6 +417,17 @@ void TWizardPage::btnAddImageClick() {
 void TWizardPage::btnFilterClick() {
   TFilter filter = FFilter;
   if (frmSearchFilters->Execute(filter)) ApplyFilter(filter);
+}
+
+void TWizardPage::btnPreviewClick() {
+  const QModelIndexList rows = lvFiles->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return;
+  const auto first = std::min_element(rows.begin(), rows.end(),
+                                      [](const QModelIndex& A, const QModelIndex& B) { return A.row() < B.row(); });
+  PFileInfo item = FListModel->ItemAt(first->row());
+  if (!item || item->IsFolder) return;
+  if (frmPreview->ShowFile(FCore.Manager().CreateStream(item), QString::fromStdString(item->Name)))
+    FDialogs.ShowModal(*frmPreview);
 }
 
 void TWizardPage::btnRecoverClick() {

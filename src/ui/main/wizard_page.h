@@ -33,6 +33,7 @@ class TGaugeAdapter;
 class TResultListModel;
 class TImageList;
 class TIconList;
+class TfrmPreview;
 class TfrmSearchFilters;
 
 class TWizardPage final : public QWidget {
@@ -64,6 +65,7 @@ class TWizardPage final : public QWidget {
   void btnAddImageClick();
   void btnRecoverClick();
   void btnFilterClick();
+  void btnPreviewClick();
 
  private:
   QWidget* CreateDrivesStep();
@@ -113,6 +115,7 @@ class TWizardPage final : public QWidget {
   QTimer* FRecoveryTimer = nullptr;
   QMenu* pmFiles = nullptr;
   TfrmSearchFilters* frmSearchFilters = nullptr;
+  TfrmPreview* frmPreview = nullptr;
   TFolderTreeModel* FTreeModel = nullptr;
   TResultListModel* FListModel = nullptr;
   std::unique_ptr<TGaugeAdapter> FGauge;

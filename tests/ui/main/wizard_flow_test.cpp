@@ -48,6 +48,15 @@ class WizardFlow : public ::testing::TestWithParam<const char*> {
       TreeFolders(index, Out);
     }
   }
+  // The first folder of the tree, depth first, that Wanted accepts.
+  QModelIndex FindFolder(const QModelIndex& Parent, const std::function<bool(PFileInfo)>& Wanted) {
+    for (int i = 0; i < TreeModel()->rowCount(Parent); ++i) {
+      const QModelIndex index = TreeModel()->index(i, 0, Parent);
+      if (Wanted(TreeModel()->FolderAt(index))) return index;
+      if (const QModelIndex below = FindFolder(index, Wanted); below.isValid()) return below;
+    }
+    return {};
+  }
   std::string Sha256Of(const std::string& Command) { return RunCommand(Command + " | sha256sum").Output; }
 
   TWindowFixture F;
@@ -78,6 +87,32 @@ TEST_P(WizardFlow, ScanBrowseFilterAndRecover) {
     seenFile = seenFile || !row->IsFolder;
   }
 
+  // A file row previews under its own name, by button or double click; a folder row does nothing.
+  const QModelIndex withFiles = FindFolder({}, [&](PFileInfo Folder) {
+    for (PFileInfo file : disk->Files.Snapshot())
+      if (file->Parent == Folder) return true;
+    return false;
+  });
+  ASSERT_TRUE(withFiles.isValid());
+  Tree()->setCurrentIndex(withFiles);
+  Settle();
+  const std::vector<PFileInfo> inFolder = Rows();
+  const auto rowOf = [&](bool Folder) {
+    for (std::size_t i = 0; i < inFolder.size(); ++i)
+      if (inFolder[i]->IsFolder == Folder) return static_cast<int>(i);
+    return -1;
+  };
+  const int fileRow = rowOf(false), folderRow = rowOf(true);
+  ASSERT_GE(fileRow, 0);
+  List()->setCurrentIndex(ListModel()->index(fileRow, 0));
+  F.Find<QPushButton>("btnPreview")->click();
+  EXPECT_EQ(F.Dialogs.Shown.last(), QStringLiteral("modal: Preview [%1]").arg(QString::fromStdString(inFolder[fileRow]->Name)));
+  if (folderRow >= 0) {
+    const int shown = F.Dialogs.Shown.size();
+    emit List()->doubleClicked(ListModel()->index(folderRow, 1));
+    EXPECT_EQ(F.Dialogs.Shown.size(), shown);
+  }
+
   // "*.txt" keeps only the folders that lead to a text file.
   TFilter text;
   text.NameMask = BuildNameMask("*.txt");
@@ -95,6 +130,7 @@ TEST_P(WizardFlow, ScanBrowseFilterAndRecover) {
 
   // Everything found, recovered through the selection, equals what the command line reads.
   F.Window().Wizard().ApplyFilter(TFilter{});
+  Settle();
   Tree()->setCurrentIndex(TreeModel()->index(0, 0));
   Settle();
   List()->selectAll();
