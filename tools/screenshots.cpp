@@ -2,6 +2,7 @@
 //   kestrine-screenshots OUTDIR   (run in the build folder, where Langs/ and Skins/ are; drives from
 //                                  KESTRINE_DRIVES; the first mapped drive is scanned for the results)
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -19,14 +20,27 @@
 #include "ui/main/dialogs.h"
 #include "ui/main/main_window.h"
 #include "ui/main/wizard_page.h"
+#include "engine/volume/disk_object.h"
+#include "ui/adapters/folder_tree_model.h"
+#include "ui/adapters/result_list_model.h"
 
 namespace {
 
 using namespace kestrine::ui;
 
-// Boxes would stop the run; they are printed instead.
+void Settle(int Milliseconds = 150);
+
+// Boxes would stop the run; they are printed instead, and our own windows are grabbed.
 class TPrintedDialogs final : public TDialogs {
  public:
+  QString NextShot;  // where ShowModal saves the window it is given
+  void ShowModal(QDialog& Dialog) override {
+    Dialog.show();
+    Settle(400);
+    if (!NextShot.isEmpty()) Dialog.grab().save(NextShot);
+    std::printf("%s\n", qPrintable(NextShot));
+    Dialog.hide();
+  }
   void Information(QWidget*, const QString& Text) override { std::printf("  box: %s\n", qPrintable(Text)); }
   void Error(QWidget*, const QString& Text) override { std::printf("  error box: %s\n", qPrintable(Text)); }
   bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
@@ -34,7 +48,7 @@ class TPrintedDialogs final : public TDialogs {
   QString OpenFile(QWidget*, const QString&, const QString&) override { return {}; }
 };
 
-void Settle(int Milliseconds = 150) {
+void Settle(int Milliseconds) {
   QElapsedTimer timer;
   timer.start();
   while (timer.elapsed() < Milliseconds) {
@@ -73,6 +87,39 @@ class TShooter {
     timer.start();
     while (FWindow.Wizard().Scanning() && timer.elapsed() < 60000) Settle(50);
   }
+  // Previews the first file of each kind the scanned disk holds, one shot per view.
+  void PreviewKinds(TPrintedDialogs& Dialogs, TDesktopCore& Core) {
+    auto* tree = FWindow.findChild<QTreeView*>(QStringLiteral("tvFolders"));
+    auto* list = FWindow.findChild<QTreeView*>(QStringLiteral("lvFiles"));
+    auto* model = static_cast<TResultListModel*>(list->model());
+    const kestrine::TDiskObject* disk = Core.Manager().FindDisk(FWindow.Wizard().DriveLetter());
+    if (!disk) return;
+    for (const char* kind : {".html", ".jpg", ".png", ".txt", ".pdf"}) {
+      for (const kestrine::PFileInfo file : disk->Files.Snapshot()) {
+        if (!QString::fromStdString(file->Name).endsWith(QLatin1String(kind), Qt::CaseInsensitive)) continue;
+        const QModelIndex folder = FindFolder(tree->model(), {}, file->Parent);
+        if (!folder.isValid()) break;
+        tree->setCurrentIndex(folder);
+        Settle(300);
+        for (int row = 0; row < model->rowCount(); ++row)
+          if (model->ItemAt(row) == file) list->setCurrentIndex(model->index(row, 0));
+        Dialogs.NextShot = FPrefix + QStringLiteral("-9-preview") + QString::fromLatin1(kind) + QStringLiteral(".png");
+        Click("btnPreview");
+        Dialogs.NextShot.clear();
+        break;
+      }
+    }
+  }
+  static QModelIndex FindFolder(QAbstractItemModel* Model, const QModelIndex& Parent, kestrine::PFileInfo Folder) {
+    auto* tree = static_cast<TFolderTreeModel*>(Model);
+    for (int i = 0; i < tree->rowCount(Parent); ++i) {
+      const QModelIndex index = tree->index(i, 0, Parent);
+      if (tree->FolderAt(index) == Folder) return index;
+      if (const QModelIndex below = FindFolder(Model, index, Folder); below.isValid()) return below;
+    }
+    return {};
+  }
+
   void SelectFirstFolder() {
     auto* tree = FWindow.findChild<QTreeView*>(QStringLiteral("tvFolders"));
     Settle(300);
@@ -102,6 +149,7 @@ void ShootAll(TDesktopCore& Core, const QString& Out, const QString& Language, c
   shoot.Click("btnNextDrives");
   shoot.SelectFirstFolder();
   shoot.Shoot(QStringLiteral("3-wizard-results"));
+  if (Language == QStringLiteral("English")) shoot.PreviewKinds(dialogs, Core);
   shoot.Click("btnAbout");
   shoot.Shoot(QStringLiteral("4-about"));
   shoot.Click("btnOptions");
