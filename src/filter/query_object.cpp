@@ -32,6 +32,7 @@ std::vector<std::string> SplitNameMask(std::string_view Mask) {
 void TQueryObject::Clear() {
   std::lock_guard lock(FLock);
   FResults.Clear();
+  ++FVersion;
   FFilter.Flags = 0;
   for (TListedDisk& listed : FDisks) listed.LastFile = nullptr;
 }
@@ -40,6 +41,7 @@ void TQueryObject::SetFilter(const TFilter& Filter) {
   std::lock_guard lock(FLock);
   if (Filter == FFilter) return;
   FResults.Clear();
+  ++FVersion;
   FFilter = Filter;
   FRegEx.SetPatterns(SplitNameMask(Filter.NameMask), true);
   for (TListedDisk& listed : FDisks) AddDiskItems(listed);
@@ -56,7 +58,24 @@ void TQueryObject::SetOrder(const TResultOrder& Order) {
   }
   // The order found is the disks' own: the list is rebuilt from them.
   FResults.Clear();
+  ++FVersion;
   for (TListedDisk& listed : FDisks) AddDiskItems(listed);
+}
+
+std::vector<PFileInfo> TQueryObject::Results(std::uint64_t& Version) const {
+  std::lock_guard lock(FLock);
+  Version = FVersion;
+  return FResults.Snapshot();
+}
+
+bool TQueryObject::PutOrdered(const TResultOrder& Order, const std::vector<PFileInfo>& Sorted, std::uint64_t Version) {
+  std::lock_guard lock(FLock);
+  if (Version != FVersion) return false;
+  FOrder = Order;
+  FResults.Clear();
+  ++FVersion;
+  for (PFileInfo item : Sorted) FResults.Add(item);
+  return true;
 }
 
 TResultOrder TQueryObject::Order() const {
@@ -69,6 +88,7 @@ void TQueryObject::ApplyOrder() {
   std::vector<PFileInfo> items = FResults.Snapshot();
   SortResults(items, FOrder);
   FResults.Clear();
+  ++FVersion;
   for (PFileInfo item : items) FResults.Add(item);
 }
 
@@ -83,6 +103,7 @@ void TQueryObject::AddDisk(TDiskObject* Disk) {
   if (std::any_of(FDisks.begin(), FDisks.end(), [Disk](const TListedDisk& d) { return d.Disk == Disk; })) return;
   FDisks.push_back({Disk, nullptr});
   AddDiskItems(FDisks.back());
+  ++FVersion;
   ApplyOrder();
 }
 
@@ -115,6 +136,7 @@ bool TQueryObject::AddIfMatches(PFileInfo Info) {
   }
   if (!MatchesWith(*Info, FFilter.Flags)) return false;
   FResults.Add(Info);
+  ++FVersion;
   return true;
 }
 

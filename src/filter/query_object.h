@@ -37,6 +37,10 @@ class TQueryObject {
   // appended as they come. Main thread, like every rebuild.
   void SetOrder(const TResultOrder& Order);
   TResultOrder Order() const;
+  // A long list is sorted elsewhere: take the list and its version, sort the copy (SortResults), and
+  // put it in place, which fails (false, nothing changed) when the list changed meanwhile.
+  std::vector<PFileInfo> Results(std::uint64_t& Version) const;
+  bool PutOrdered(const TResultOrder& Order, const std::vector<PFileInfo>& Sorted, std::uint64_t Version);
 
   // Lists the disk's folders, then its files, that pass. A nil or already listed disk is ignored.
   void AddDisk(TDiskObject* Disk);
@@ -77,6 +81,7 @@ class TQueryObject {
   TRegExCalc FRegEx;
   TFilter FFilter;
   TResultOrder FOrder;
+  std::uint64_t FVersion = 0;  // counts every change of the result list
 };
 
 // The name mask cut at every ";": empty pieces are left out, the others trimmed of blanks and

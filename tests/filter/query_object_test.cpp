@@ -394,5 +394,26 @@ TEST_F(QueryTest, OrderKeepsFoldersFirstAndSurvivesRebuilds) {
   EXPECT_EQ(Results(), (std::vector<PFileInfo>{small, big, tieFirst}));
 }
 
+TEST_F(QueryTest, AnOrderSortedElsewhereIsRefusedWhenTheListChangedMeanwhile) {
+  PFileInfo b = AddFile("b", nullptr, 1);
+  PFileInfo a = AddFile("a", nullptr, 2);
+  Query.AddDisk(&Disk);
+  Query.SetFilter(With(0));
+  std::uint64_t version = 0;
+  std::vector<PFileInfo> sorted = Query.Results(version);
+  SortResults(sorted, {0, false});
+  // A file that arrives while the copy is sorted would be lost by putting the copy in place.
+  PFileInfo late = AddFile("c", nullptr, 3);
+  ASSERT_TRUE(Query.AddIfMatches(late));
+  EXPECT_FALSE(Query.PutOrdered({0, false}, sorted, version));
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{b, a, late}));
+
+  sorted = Query.Results(version);
+  SortResults(sorted, {0, false});
+  ASSERT_TRUE(Query.PutOrdered({0, false}, sorted, version));
+  EXPECT_EQ(Results(), (std::vector<PFileInfo>{a, b, late}));
+  EXPECT_EQ(Query.Order(), (TResultOrder{0, false}));  // and it holds for the next rebuild
+}
+
 }  // namespace
 }  // namespace kestrine

@@ -123,6 +123,10 @@ bool TResultListModel::setData(const QModelIndex& Index, const QVariant& Value, 
 }
 
 void TResultListModel::sort(int Column, Qt::SortOrder Order) {
+  if (FSortHandler) {
+    FSortHandler(Column, Order);
+    return;
+  }
   FUpdating.Query().SetOrder({Column, Order == Qt::DescendingOrder});
   FUpdating.RefreshList();
 }

@@ -39,8 +39,10 @@ class TResultListModel final : public QAbstractTableModel, public TListPort {
   QVariant data(const QModelIndex& Index, int Role) const override;
   QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
   Qt::ItemFlags flags(const QModelIndex& Index) const override;
-  // Sorted by the query's result list itself; Column -1 is the order found.
+  // Sorted by the query's result list itself, through the handler when there is one; Column -1 is
+  // the order found.
   void sort(int Column, Qt::SortOrder Order) override;
+  void SetSortHandler(std::function<void(int Column, Qt::SortOrder Order)> Handler) { FSortHandler = std::move(Handler); }
   bool setData(const QModelIndex& Index, const QVariant& Value, int Role) override;
 
  private:
@@ -49,6 +51,7 @@ class TResultListModel final : public QAbstractTableModel, public TListPort {
 
   TUpdatingThread& FUpdating;
   TIconLookup FIcons;
+  std::function<void(int, Qt::SortOrder)> FSortHandler;
   std::atomic<int> FCount{0};
   int FShown = 0;
   QStringList FCaptions;

@@ -1,5 +1,6 @@
 #include "ui/main/wizard_page.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -84,6 +85,7 @@ TWizardPage::TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host,
 }
 
 TWizardPage::~TWizardPage() {
+  if (FSorter.joinable()) FSorter.join();  // it never waits for the window
   // The views go with the page; the updating thread must not reach them afterwards.
   FCore.Updating().SetTreeView(nullptr);
   FCore.Updating().SetListView(nullptr);
@@ -188,6 +190,7 @@ QWidget* TWizardPage::CreateResultsStep() {
   lvFiles->setModel(FListModel);
   // The header sorts the query's own list; until it is clicked the rows come in the order found.
   lvFiles->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  FListModel->SetSortHandler([this](int Column, Qt::SortOrder Order) { SortFiles(Column, Order); });
   lvFiles->setSortingEnabled(true);
   const int em = fontMetrics().averageCharWidth();
   const int widths[] = {28, 10, 13, 13, 20, 20};
@@ -367,8 +370,42 @@ void TWizardPage::ShowFoundCount() {
 }
 
 void TWizardPage::UpdateStartButton() {
-  // A scan frees the items a running recovery reads.
-  btnStartScan->setEnabled(!FScanning && !FRecoverThread);
+  // A scan frees the items a running recovery or sort reads.
+  btnStartScan->setEnabled(!FScanning && !FRecoverThread && !FSorter.joinable());
+}
+
+void TWizardPage::SortFiles(int Column, Qt::SortOrder Order) {
+  // Sorting a million rows takes about a second: long lists are sorted on a thread of their own.
+  constexpr int kSortElsewhere = 50'000;
+  const TResultOrder order{Column, Order == Qt::DescendingOrder};
+  TQueryObject& query = FCore.Updating().Query();
+  if (query.Count() < kSortElsewhere) {
+    query.SetOrder(order);
+    FCore.Updating().RefreshList();
+    return;
+  }
+  std::uint64_t version = 0;
+  std::vector<PFileInfo> items = query.Results(version);
+  lvFiles->header()->setSectionsClickable(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  FSorter = std::thread([this, order, version, items = std::move(items)]() mutable {
+    SortResults(items, order);
+    QMetaObject::invokeMethod(
+        this, [this, order, version, items = std::move(items)] { SortFinished(order, items, version); },
+        Qt::QueuedConnection);
+  });
+  UpdateStartButton();
+}
+
+void TWizardPage::SortFinished(const TResultOrder& Order, const std::vector<PFileInfo>& Sorted, std::uint64_t Version) {
+  FSorter.join();  // posting this was its last step
+  QApplication::restoreOverrideCursor();
+  lvFiles->header()->setSectionsClickable(true);
+  TQueryObject& query = FCore.Updating().Query();
+  // The list changed meanwhile (a scan still adding files, a new folder): sorted again here.
+  if (!query.PutOrdered(Order, Sorted, Version)) query.SetOrder(Order);
+  FCore.Updating().RefreshList();
+  UpdateStartButton();
 }
 
 void TWizardPage::SetScanning(bool Scanning) {

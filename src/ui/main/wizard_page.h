@@ -3,9 +3,13 @@
 // list, filter, preview, recover).
 
 #include <QWidget>
+#include <cstdint>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "filter/filter_record.h"
+#include "filter/result_row.h"
 #include "ui/main/page_host.h"
 
 class QLabel;
@@ -81,6 +85,8 @@ class TWizardPage final : public QWidget {
   void ShowRecoveryProgress();
   void ShowFoundCount();
   void UpdateStartButton();
+  void SortFiles(int Column, Qt::SortOrder Order);
+  void SortFinished(const TResultOrder& Order, const std::vector<PFileInfo>& Sorted, std::uint64_t Version);
 
   TDesktopCore& FCore;
   TDialogs& FDialogs;
@@ -91,6 +97,7 @@ class TWizardPage final : public QWidget {
   TDiskObject* FScanDisk = nullptr;
   bool FScanning = false;
   std::unique_ptr<TRecoveryJob> FRecoverThread;
+  std::thread FSorter;  // a long list sorted off the window thread
 
   QStackedWidget* pcWizard = nullptr;
   QStackedWidget* pcWizardDescription = nullptr;
