@@ -113,6 +113,21 @@ TEST_P(WizardFlow, ScanBrowseFilterAndRecover) {
     EXPECT_EQ(F.Dialogs.Shown.size(), shown);
   }
 
+  // The Size header sorts the rows, folders first; clicking it again reverses them.
+  List()->sortByColumn(2, Qt::AscendingOrder);
+  Settle();
+  std::vector<PFileInfo> bySize = Rows();
+  EXPECT_TRUE(std::is_sorted(bySize.begin(), bySize.end(), [](PFileInfo A, PFileInfo B) {
+    return A->IsFolder != B->IsFolder ? A->IsFolder : A->Size < B->Size;
+  }));
+  List()->sortByColumn(2, Qt::DescendingOrder);
+  Settle();
+  bySize = Rows();
+  EXPECT_TRUE(std::is_sorted(bySize.begin(), bySize.end(), [](PFileInfo A, PFileInfo B) {
+    return A->IsFolder != B->IsFolder ? A->IsFolder : A->Size > B->Size;
+  }));
+  List()->sortByColumn(-1, Qt::AscendingOrder);
+
   // "*.txt" keeps only the folders that lead to a text file.
   TFilter text;
   text.NameMask = BuildNameMask("*.txt");
