@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <functional>
 #include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
@@ -120,6 +121,19 @@ class TShooter {
     return {};
   }
 
+  // A dialog of the window, shown without its own event loop, with Prepare run on it first.
+  void ShootDialog(const char* Name, const QString& Page, const std::function<void(QDialog&)>& Prepare = {}) {
+    auto* dialog = FWindow.findChild<QDialog*>(QString::fromLatin1(Name));
+    if (!dialog) return;
+    dialog->show();
+    if (Prepare) Prepare(*dialog);
+    Settle(300);
+    const QString file = FPrefix + QStringLiteral("-") + Page + QStringLiteral(".png");
+    dialog->grab().save(file);
+    std::printf("%s\n", qPrintable(file));
+    dialog->hide();
+  }
+
   void SelectFirstFolder() {
     auto* tree = FWindow.findChild<QTreeView*>(QStringLiteral("tvFolders"));
     Settle(300);
@@ -149,6 +163,10 @@ void ShootAll(TDesktopCore& Core, const QString& Out, const QString& Language, c
   shoot.Click("btnNextDrives");
   shoot.SelectFirstFolder();
   shoot.Shoot(QStringLiteral("3-wizard-results"));
+  shoot.ShootDialog("frmSearchFilters", QStringLiteral("3-filter"));
+  shoot.ShootDialog("frmSearchFilters", QStringLiteral("3-filter-advanced"), [](QDialog& Dialog) {
+    if (auto* advanced = Dialog.findChild<QPushButton*>(QStringLiteral("btnAdvanced"))) advanced->click();
+  });
   if (Language == QStringLiteral("English")) shoot.PreviewKinds(dialogs, Core);
   shoot.Click("btnAbout");
   shoot.Shoot(QStringLiteral("4-about"));
