@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 namespace kestrine::ui {
 
@@ -57,9 +58,11 @@ void TDumpViewer::SetMode(TViewerMode Mode) {
 std::int64_t TDumpViewer::Size() const { return FCache ? FCache->Size() : 0; }
 
 int TDumpViewer::LineHeight() const { return std::max(1, fontMetrics().height()); }
-int TDumpViewer::CharWidth() const { return std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0'))); }
+// Fractional: a fixed font's advance is rarely a whole number of pixels, and rounding it would
+// let the glyphs drift away from the selection boxes along a row.
+qreal TDumpViewer::CharWidth() const { return std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'))); }
 int TDumpViewer::PageRows() const { return std::max(1, viewport()->height() / LineHeight()); }
-int TDumpViewer::TextColumns() const { return std::max(16, (viewport()->width() - CharWidth()) / CharWidth()); }
+int TDumpViewer::TextColumns() const { return std::max(16, static_cast<int>((viewport()->width() - CharWidth()) / CharWidth())); }
 
 void TDumpViewer::Relayout() {
   const std::int64_t keep = FTop;
@@ -82,7 +85,7 @@ void TDumpViewer::UpdateScrollBars() {
   const std::int64_t pageUnits = perRow ? PageRows() : std::int64_t{PageRows()} * TextColumns();
   bar->setPageStep(static_cast<int>(std::clamp<std::int64_t>(Scale(pageUnits, FPositions, units), 1, MaxScrollUnits)));
   const int width = FLayout ? FLayout->RowWidth() + 1 : 0;
-  const int shown = std::max(1, viewport()->width() / CharWidth());
+  const int shown = std::max(1, static_cast<int>(viewport()->width() / CharWidth()));
   horizontalScrollBar()->setRange(0, std::max(0, width - shown));
   horizontalScrollBar()->setPageStep(shown);
   FSyncingBars = false;
@@ -217,9 +220,9 @@ void TDumpViewer::paintEvent(QPaintEvent*) {
   const QPalette& pal = palette();
   painter.fillRect(viewport()->rect(), pal.base());
   const int lh = LineHeight();
-  const int cw = CharWidth();
+  const qreal cw = CharWidth();
   const int ascent = fontMetrics().ascent();
-  const int x0 = cw / 2 - horizontalScrollBar()->value() * cw;
+  const qreal x0 = cw / 2 - horizontalScrollBar()->value() * cw;
   const std::int64_t selFirst = SelectionStart();
   const std::int64_t selLast = selFirst + SelectionLength() - 1;
   const int offsetColumns = FLayout && FLayout->FixedBytesPerRow() ? FLayout->OffsetDigits() : 0;
@@ -249,10 +252,10 @@ void TDumpViewer::paintEvent(QPaintEvent*) {
       int end = column + 1;
       while (end < row.Text.size() && selected[static_cast<std::size_t>(end)] == sel && (end < offsetColumns) == isOffset)
         ++end;
-      const QRect box(x0 + column * cw, y, (end - column) * cw, lh);
+      const QRectF box(x0 + column * cw, y, (end - column) * cw, lh);
       if (sel) painter.fillRect(box, pal.highlight());
       painter.setPen(sel ? pal.color(QPalette::HighlightedText) : isOffset ? dim : pal.color(QPalette::Text));
-      painter.drawText(box.x(), y + ascent, row.Text.mid(column, end - column));
+      painter.drawText(QPointF(box.x(), y + ascent), row.Text.mid(column, end - column));
       column = end;
     }
     y += lh;
@@ -329,8 +332,8 @@ std::int64_t TDumpViewer::HitTest(const QPoint& Pos) const {
   if (FRows.empty()) return -1;
   const int index = std::clamp(Pos.y() / LineHeight(), 0, static_cast<int>(FRows.size()) - 1);
   const TDumpRow& row = FRows[static_cast<std::size_t>(Pos.y() < 0 ? 0 : index)];
-  const int cw = CharWidth();
-  const int column = (Pos.x() - cw / 2) / cw + horizontalScrollBar()->value();
+  const qreal cw = CharWidth();
+  const int column = static_cast<int>(std::floor((Pos.x() - cw / 2) / cw)) + horizontalScrollBar()->value();
   const TDumpCell* best = nullptr;
   int bestDistance = 0;
   for (const TDumpCell& cell : row.Cells) {

@@ -80,7 +80,7 @@ class TDumpViewer final : public QAbstractScrollArea {
   void BuildRows();
   std::int64_t MaxTop() const { return FMaxTop; }
   int LineHeight() const;
-  int CharWidth() const;
+  qreal CharWidth() const;
   int TextColumns() const;
   // The byte under a point of the viewport; -1 for none.
   std::int64_t HitTest(const QPoint& Pos) const;

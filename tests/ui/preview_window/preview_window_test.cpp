@@ -449,10 +449,10 @@ TEST_F(PreviewWindow, DraggingSelectsBytesAndCopyTakesThem) {
   Window->show();
   ASSERT_TRUE(Show("Hello, world!\nSecond line\n", "hello.bin"));
   TDumpViewer* viewer = Viewer();
-  const int cw = viewer->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  const qreal cw = QFontMetricsF(viewer->font()).horizontalAdvance(QLatin1Char('0'));
   const int y = viewer->fontMetrics().height() / 2;
   // Hex cells of row 0 begin at column 10, three columns apart.
-  auto hexCell = [&](int I) { return QPoint(cw / 2 + (10 + 3 * I) * cw + cw / 2, y); };
+  auto hexCell = [&](int I) { return QPointF(cw / 2 + (10 + 3 * I) * cw + cw / 2, y).toPoint(); };
   QTest::mousePress(viewer->viewport(), Qt::LeftButton, {}, hexCell(0));
   QTest::mouseMove(viewer->viewport(), hexCell(3));
   QTest::mouseRelease(viewer->viewport(), Qt::LeftButton, {}, hexCell(3));
@@ -465,7 +465,7 @@ TEST_F(PreviewWindow, DraggingSelectsBytesAndCopyTakesThem) {
   // In the text view the same drag takes characters; a click past a line's end takes its last one.
   Trigger("AsText1");
   auto textCell = [&](int Column, int Row) {
-    return QPoint(cw / 2 + Column * cw + cw / 2, Row * viewer->fontMetrics().height() + y);
+    return QPointF(cw / 2 + Column * cw + cw / 2, Row * viewer->fontMetrics().height() + y).toPoint();
   };
   QTest::mousePress(viewer->viewport(), Qt::LeftButton, {}, textCell(7, 0));
   QTest::mouseMove(viewer->viewport(), textCell(60, 1));
