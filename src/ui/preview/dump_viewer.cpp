@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -276,8 +277,10 @@ void TDumpViewer::changeEvent(QEvent* Event) {
   }
 }
 
-void TDumpViewer::scrollContentsBy(int, int) {
-  if (FSyncingBars || !FLayout) {
+void TDumpViewer::scrollContentsBy(int, int Dy) {
+  // Only a move of the vertical bar moves the rows: mapping its value back can land a byte or two
+  // off the top row when the bar is scaled, which must not make a sideways scroll jump a row.
+  if (FSyncingBars || !FLayout || Dy == 0) {
     viewport()->update();
     return;
   }
@@ -377,6 +380,19 @@ void TDumpViewer::mouseMoveEvent(QMouseEvent* Event) {
     viewport()->update();
     Q_EMIT PositionChanged();
   }
+}
+
+void TDumpViewer::contextMenuEvent(QContextMenuEvent* Event) {
+  QMenu menu(this);
+  QAction* copy = menu.addAction(QStringLiteral("&Copy"));
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setEnabled(SelectionLength() > 0);
+  QAction* all = menu.addAction(QStringLiteral("Select &all"));
+  all->setShortcut(QKeySequence::SelectAll);
+  all->setEnabled(Size() > 0);
+  connect(copy, &QAction::triggered, this, &TDumpViewer::Copy);
+  connect(all, &QAction::triggered, this, [this] { SetSelection(0, Size()); });
+  menu.exec(Event->globalPos());
 }
 
 void TDumpViewer::mouseReleaseEvent(QMouseEvent* Event) {

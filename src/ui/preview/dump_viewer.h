@@ -72,6 +72,7 @@ class TDumpViewer final : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void changeEvent(QEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
 
  private:
   void Relayout();

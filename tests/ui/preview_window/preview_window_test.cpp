@@ -281,6 +281,20 @@ TEST_F(PreviewWindow, ScrollingATerabyteScalesTheScrollBar) {
   EXPECT_TRUE(Viewer()->VisibleLines().last().startsWith(u"FFFFFFFFF0  "));
   QTest::keyClick(Viewer(), Qt::Key_Up);
   EXPECT_EQ(Viewer()->VisibleLines().last().left(10), u"FFFFFFFFE0");
+
+  // A sideways scroll leaves the rows where they are, although the vertical bar's value stands
+  // for many rows. A big font makes the rows wider than the window.
+  QFont big = Viewer()->font();
+  big.setPointSizeF(big.pointSizeF() * 4);
+  Viewer()->setFont(big);
+  QTest::keyClick(Viewer(), Qt::Key_Home);
+  Viewer()->ScrollRows(12345);
+  const std::int64_t top = Viewer()->TopOffset();
+  EXPECT_EQ(top, 12345 * 16);
+  ASSERT_GT(Viewer()->horizontalScrollBar()->maximum(), 0);
+  Viewer()->horizontalScrollBar()->setValue(3);
+  EXPECT_EQ(Viewer()->TopOffset(), top);
+  EXPECT_TRUE(Viewer()->VisibleLines().value(0).startsWith(u"0000030390"));
   EXPECT_LT(bytesRead, MiB);
 }
 
