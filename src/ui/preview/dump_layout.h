@@ -86,7 +86,8 @@ std::optional<QByteArray> ParseHexBytes(const QString& Text);
 // cannot occur in the single-byte view and make the pattern empty).
 QByteArray TextPattern(const QString& Text, TViewerMode Mode);
 // What Copy puts on the clipboard for the bytes: hex pairs in the hex and binary modes, the text
-// in the others (Latin-1 or UTF-16LE), control characters but tab and line ends dropped.
+// in the others (UTF-8 where the bytes are UTF-8, else Latin-1; or UTF-16LE), control characters
+// but tab and line ends dropped.
 QString CopyText(const QByteArray& Bytes, TViewerMode Mode);
 
 }  // namespace kestrine::ui

@@ -84,12 +84,33 @@ TEST(DumpRows, TextRowsBreakAtLineEndsWrapAtTheWidthAndExpandTabs) {
   EXPECT_EQ(layout.LastPageTop(100), 0);
 }
 
+TEST(DumpRows, TextRowsShowUtf8CharactersAndLatin1Bytes) {
+  // "café" in UTF-8 and in Latin-1, a lead byte without its follower, an overlong form, a character
+  // beyond the first plane, and a euro sign.
+  TMemorySource source(QByteArray("caf\xC3\xA9 caf\xE9 \xC3( \xC0\xAF \xF0\x9F\x98\x80 \xE2\x82\xAC"));
+  TBlockCache cache(source);
+  TDumpLayout layout(cache, TViewerMode::vbmodeText, 80);
+  const TDumpRow row = layout.Row(0);
+  EXPECT_EQ(row.Text, QString::fromUtf8("caf\u00E9 caf\u00E9 \u00C3( \u00C0\u00AF . \u20AC"));
+  // One cell per character, covering all of its bytes.
+  ASSERT_EQ(row.Cells.size(), static_cast<std::size_t>(row.Text.size()));
+  EXPECT_EQ(row.Cells[3].Offset, 3);
+  EXPECT_EQ(row.Cells[3].Length, 2);
+  EXPECT_EQ(row.Cells[4].Offset, 5);
+  EXPECT_EQ(row.Cells.back().Length, 3);
+  EXPECT_EQ(row.End, source.Size());
+}
+
 TEST(DumpRows, RowsOfAnEndlessLineAreTheSameFromWhereverTheyAreFound) {
   // 100 KiB without a line end: a row found by jumping into the middle must be one that walking
-  // from the start reaches, or scrolling would show different rows for the same bytes.
+  // from the start reaches, or scrolling would show different rows for the same bytes. Characters
+  // of two and three bytes lie across the places where long lines are broken.
   std::mt19937 random(7);
   QByteArray data(100 * 1024, 'x');
   for (int i = 0; i < data.size(); i += 37) data[i] = '\t';
+  for (int i = 5; i + 3 < data.size(); i += 11) data.replace(i, 3, i % 2 ? "\xE2\x82\xAC" : "\xC3\xA9x");
+  data.replace(TDumpLayout::MaxLineBytes - 1, 3, "\xE2\x82\xAC");
+  data.replace(2 * TDumpLayout::MaxLineBytes - 2, 3, "\xE2\x82\xAC");
   TMemorySource source(data);
   TBlockCache cache(source);
   TDumpLayout layout(cache, TViewerMode::vbmodeText, 50);
@@ -101,6 +122,8 @@ TEST(DumpRows, RowsOfAnEndlessLineAreTheSameFromWhereverTheyAreFound) {
     EXPECT_LE(start, p);
     EXPECT_GT(layout.NextRowStart(start), p);
   }
+  EXPECT_TRUE(std::binary_search(starts.begin(), starts.end(), TDumpLayout::MaxLineBytes));
+  EXPECT_TRUE(std::binary_search(starts.begin(), starts.end(), 2 * TDumpLayout::MaxLineBytes));
 }
 
 TEST(DumpRows, UnicodeRowsReadUtf16LittleEndianAndBreakOnlyAtWholeLineFeeds) {
@@ -207,6 +230,7 @@ TEST(DumpInput, OffsetsHexBytesPatternsAndCopiedText) {
   EXPECT_EQ(CopyText(bytes, TViewerMode::vbmodeBinary), u"41 09 62 0D 0A 01 85 E9");
   EXPECT_EQ(CopyText(bytes, TViewerMode::vbmodeText), QString::fromUtf8("A\tb\r\n\u00E9"));
   EXPECT_EQ(CopyText(QByteArray("H\0i\0\x01\0", 6), TViewerMode::vbmodeUnicode), u"Hi");
+  EXPECT_EQ(CopyText("caf\xC3\xA9 \xF0\x9F\x98\x80", TViewerMode::vbmodeText), QString::fromUtf8("caf\u00E9 \U0001F600"));
 
   EXPECT_EQ(DumpChar('a'), u'a');
   EXPECT_EQ(DumpChar(0x1B), u'.');
