@@ -58,6 +58,11 @@ void TDumpViewer::SetMode(TViewerMode Mode) {
 
 std::int64_t TDumpViewer::Size() const { return FCache ? FCache->Size() : 0; }
 
+void TDumpViewer::SetEmptyText(const QString& Text) {
+  FEmptyText = Text;
+  viewport()->update();
+}
+
 int TDumpViewer::LineHeight() const { return std::max(1, fontMetrics().height()); }
 // Fractional: a fixed font's advance is rarely a whole number of pixels, and rounding it would
 // let the glyphs drift away from the selection boxes along a row.
@@ -229,6 +234,11 @@ void TDumpViewer::paintEvent(QPaintEvent*) {
   const int offsetColumns = FLayout && FLayout->FixedBytesPerRow() ? FLayout->OffsetDigits() : 0;
   const QColor dim = pal.color(QPalette::PlaceholderText);
 
+  if (FSource && Size() == 0) {
+    painter.setPen(dim);
+    painter.drawText(viewport()->rect().adjusted(lh, lh, -lh, -lh), Qt::AlignCenter | Qt::TextWordWrap, FEmptyText);
+    return;
+  }
   int y = 0;
   for (const TDumpRow& row : FRows) {
     // Which columns are selected: they are drawn as runs in the highlight colours.

@@ -27,6 +27,8 @@ class TDumpViewer final : public QAbstractScrollArea {
   TViewerMode Mode() const { return FMode; }
 
   std::int64_t Size() const;
+  // What an empty source shows in place of rows.
+  void SetEmptyText(const QString& Text);
   std::int64_t TopOffset() const { return FTop; }
   // Whole rows that fit the window.
   int PageRows() const;
@@ -101,6 +103,7 @@ class TDumpViewer final : public QAbstractScrollArea {
   std::int64_t FSelAnchor = -1;
   std::int64_t FSelCaret = -1;
   bool FSelecting = false;
+  QString FEmptyText;
   std::unique_ptr<TByteSearch> FSearch;
   int FSearchLength = 0;
   QTimer FFindTimer;

@@ -216,6 +216,7 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
   ATBinHexPreview->OpenSource(nullptr);
   FStream = std::move(Stream);
   FNote = QString::fromStdString(FStream->Failure());
+  ATBinHexPreview->SetEmptyText(FNote.isEmpty() ? QStringLiteral("The file is empty.") : FNote);
   ATBinHexPreview->OpenSource(std::make_unique<TStreamByteSource>(*FStream));
   ATBinHexPreview->SetMode(TViewerMode::vbmodeHex);
   ATBinHexPreview->viewport()->update();

@@ -309,6 +309,14 @@ TEST_F(PreviewWindow, UnreadableBytesShowAsQuestionMarks) {
   ASSERT_GE(lines.size(), 3);
   EXPECT_TRUE(lines[0].endsWith(u"kkkkkkkkkkkkkkkk"));
   EXPECT_TRUE(lines[1].contains(u"?? ?? ??")) << lines[1].toStdString();
+
+  // A stream that delivers nothing says why, in the status line.
+  auto failed = std::make_unique<TMemoryStream>(QByteArray());
+  failed->FailureText = "the volume could not be opened";
+  ASSERT_TRUE(Window->ShowFile(std::move(failed), "lost.doc"));
+  EXPECT_EQ(Page(), u"tsDump");
+  EXPECT_TRUE(Viewer()->VisibleLines().isEmpty());
+  EXPECT_TRUE(Child<QLabel>("lblStatus")->text().contains(u"the volume could not be opened"));
 }
 
 TEST_F(PreviewWindow, APageIsShownWithoutFetchingAnythingItNames) {
