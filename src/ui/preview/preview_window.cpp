@@ -391,7 +391,7 @@ void TfrmPreview::UpdateStatus() {
       if (const std::int64_t length = ATBinHexPreview->SelectionLength())
         parts << QStringLiteral("selected %1, %2 bytes")
                      .arg(HexOffset(ATBinHexPreview->SelectionStart()), locale.toString(static_cast<qlonglong>(length)));
-      else
+      else if (size > 0)
         parts << QStringLiteral("top %1").arg(HexOffset(ATBinHexPreview->TopOffset()));
     } else if (pcPreview->currentWidget() == tsImage && !FPictureView->Image().isNull()) {
       parts << QStringLiteral("%1 × %2 pixels").arg(FPictureView->Image().width()).arg(FPictureView->Image().height());
