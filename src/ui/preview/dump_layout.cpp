@@ -276,17 +276,19 @@ std::optional<QByteArray> ParseHexBytes(const QString& Text) {
   return QByteArray::fromHex(digits.toLatin1());
 }
 
-QByteArray TextPattern(const QString& Text, TViewerMode Mode) {
-  QByteArray bytes;
+QList<QByteArray> TextPatterns(const QString& Text, TViewerMode Mode) {
+  if (Text.isEmpty()) return {};
   if (Mode == TViewerMode::vbmodeUnicode) {
+    QByteArray bytes;
     for (QChar c : Text) bytes.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
-    return bytes;
+    return {bytes};
   }
-  for (QChar c : Text) {
-    if (c.unicode() > 0xFF) return {};
-    bytes.append(static_cast<char>(c.unicode()));
-  }
-  return bytes;
+  QList<QByteArray> patterns;
+  const bool latin1 = std::all_of(Text.begin(), Text.end(), [](QChar C) { return C.unicode() <= 0xFF; });
+  if (latin1) patterns.append(Text.toLatin1());
+  const QByteArray utf8 = Text.toUtf8();
+  if (!latin1 || utf8 != patterns.front()) patterns.append(utf8);
+  return patterns;
 }
 
 QString CopyText(const QByteArray& Bytes, TViewerMode Mode) {

@@ -187,16 +187,17 @@ void TDumpViewer::Copy() {
   if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
 
-void TDumpViewer::StartFind(const QByteArray& Pattern, bool IgnoreCase) {
+void TDumpViewer::StartFind(const QList<QByteArray>& Patterns, bool IgnoreCase) {
   CancelFind();
-  if (!FSource || Pattern.isEmpty()) {
+  std::vector<TByteSearch::TPattern> patterns;
+  for (const QByteArray& pattern : Patterns)
+    if (!pattern.isEmpty()) patterns.emplace_back(pattern.begin(), pattern.end());
+  if (!FSource || patterns.empty()) {
     Q_EMIT FindFinished(false);
     return;
   }
   const std::int64_t from = SelectionLength() > 0 ? SelectionStart() + 1 : FTop;
-  FSearchLength = static_cast<int>(Pattern.size());
-  FSearch = std::make_unique<TByteSearch>(*FSource, std::vector<std::uint8_t>(Pattern.begin(), Pattern.end()),
-                                          IgnoreCase, from);
+  FSearch = std::make_unique<TByteSearch>(*FSource, std::move(patterns), IgnoreCase, from);
   FFindTimer.start();
 }
 
@@ -213,10 +214,11 @@ void TDumpViewer::FindStep() {
     return;
   }
   const std::int64_t match = FSearch->Match();
+  const std::int64_t length = FSearch->MatchLength();
   CancelFind();
   if (state == TByteSearch::TState::Found) {
     GoToOffset(match);
-    SetSelection(match, FSearchLength);
+    SetSelection(match, length);
   }
   Q_EMIT FindFinished(state == TByteSearch::TState::Found);
 }

@@ -50,9 +50,9 @@ class TDumpViewer final : public QAbstractScrollArea {
   void Copy();
   static constexpr std::int64_t MaxCopyBytes = 4 * 1024 * 1024;
 
-  // Looks for Pattern after the selection's start (or from the top row), a slice per event-loop
-  // turn; FindFinished reports the end, and a match is selected and brought into view.
-  void StartFind(const QByteArray& Pattern, bool IgnoreCase);
+  // Looks for the first of Patterns after the selection's start (or from the top row), a slice
+  // per event-loop turn; FindFinished reports the end, and a match is selected and brought into view.
+  void StartFind(const QList<QByteArray>& Patterns, bool IgnoreCase);
   void CancelFind();
   bool Finding() const { return FSearch != nullptr; }
   // Bytes a find looks through per slice.
@@ -105,7 +105,6 @@ class TDumpViewer final : public QAbstractScrollArea {
   bool FSelecting = false;
   QString FEmptyText;
   std::unique_ptr<TByteSearch> FSearch;
-  int FSearchLength = 0;
   QTimer FFindTimer;
 };
 

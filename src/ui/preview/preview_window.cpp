@@ -348,22 +348,22 @@ void TfrmPreview::btnFindNextClick() {
     return;
   }
   ShowDump();
-  QByteArray pattern;
+  QList<QByteArray> patterns;
   if (chkFindHex->isChecked()) {
-    pattern = ParseHexBytes(edtFind->text()).value_or(QByteArray());
-    if (pattern.isEmpty()) FNote = QStringLiteral("Not a byte sequence: write hex pairs such as 4D 5A 90");
+    if (const std::optional<QByteArray> bytes = ParseHexBytes(edtFind->text())) patterns.append(*bytes);
+    if (patterns.isEmpty()) FNote = QStringLiteral("Not a byte sequence: write hex pairs such as 4D 5A 90");
   } else {
-    pattern = TextPattern(edtFind->text(), ATBinHexPreview->Mode());
-    if (pattern.isEmpty()) FNote = QStringLiteral("Nothing to find (text outside Latin-1 needs the Unicode view)");
+    patterns = TextPatterns(edtFind->text(), ATBinHexPreview->Mode());
+    if (patterns.isEmpty()) FNote = QStringLiteral("Nothing to find");
   }
-  if (pattern.isEmpty()) {
+  if (patterns.isEmpty()) {
     UpdateStatus();
     return;
   }
   FNote = QStringLiteral("Searching…");
   btnFindNext->setText(QStringLiteral("&Stop"));
   UpdateStatus();
-  ATBinHexPreview->StartFind(pattern, !chkFindHex->isChecked() && !chkMatchCase->isChecked());
+  ATBinHexPreview->StartFind(patterns, !chkFindHex->isChecked() && !chkMatchCase->isChecked());
 }
 
 void TfrmPreview::ATBinHexPreviewFindFinished(bool Found) {

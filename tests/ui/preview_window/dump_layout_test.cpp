@@ -188,18 +188,32 @@ TEST(ByteSearch, FindsAcrossChunkSeamsFoldsLatinLettersAndStepsPastBadStretches)
   TMemorySource source(data);
 
   int steps = 0;
-  auto find = [&](const QByteArray& Pattern, bool IgnoreCase, std::int64_t From) {
-    TByteSearch search(source, std::vector<std::uint8_t>(Pattern.begin(), Pattern.end()), IgnoreCase, From);
+  std::int64_t length = 0;
+  auto findAny = [&](const QList<QByteArray>& Patterns, bool IgnoreCase, std::int64_t From) {
+    std::vector<TByteSearch::TPattern> patterns;
+    for (const QByteArray& p : Patterns) patterns.emplace_back(p.begin(), p.end());
+    TByteSearch search(source, std::move(patterns), IgnoreCase, From);
     steps = 1;
     while (search.Step(256 * 1024) == TByteSearch::TState::Running) ++steps;
+    length = search.MatchLength();
     return search.State() == TByteSearch::TState::Found ? search.Match() : -1;
   };
+  auto find = [&](const QByteArray& Pattern, bool IgnoreCase, std::int64_t From) { return findAny({Pattern}, IgnoreCase, From); };
   EXPECT_EQ(find("N\xC9" "edle", false, 0), seam);
   EXPECT_EQ(find("n\xE9" "edle", true, 0), seam);
   EXPECT_EQ(find("n\xE9" "edle", true, seam + 1), 2 * 1024 * 1024 + 5);
   EXPECT_EQ(find("n\xE9" "edle", false, seam + 1), -1);
   EXPECT_GE(steps, 2);  // the budget splits a long search into slices
   EXPECT_EQ(find("!!", false, 0), seam + 6);
+
+  // Of several patterns the first place wins, even when a longer one matches only later or a
+  // shorter one sits behind a chunk's seam.
+  EXPECT_EQ(findAny({"??", "N\xC9" "edle"}, false, 0), seam);
+  EXPECT_EQ(length, 6);
+  EXPECT_EQ(findAny({"n\xE9" "EDLE??", "!"}, false, 0), seam + 6);
+  EXPECT_EQ(length, 1);
+  EXPECT_EQ(findAny({"EDLE??", ""}, false, 0), 2 * 1024 * 1024 + 7);
+  EXPECT_EQ(findAny({"", ""}, false, 0), -1);
 
   // The first match lies in bytes that cannot be read: the search goes on behind them.
   source.BadFrom = seam - 100;
@@ -221,9 +235,12 @@ TEST(DumpInput, OffsetsHexBytesPatternsAndCopiedText) {
   EXPECT_EQ(ParseHexBytes("zz"), std::nullopt);
   EXPECT_EQ(ParseHexBytes("  "), std::nullopt);
 
-  EXPECT_EQ(TextPattern(QString::fromUtf8("h\u00E9"), TViewerMode::vbmodeText), QByteArray("h\xE9"));
-  EXPECT_EQ(TextPattern(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeHex), QByteArray());
-  EXPECT_EQ(TextPattern(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeUnicode), QByteArray("h\0\x2D\x4E", 4));
+  EXPECT_EQ(TextPatterns(QString::fromUtf8("h\u00E9"), TViewerMode::vbmodeText), (QList<QByteArray>{"h\xE9", "h\xC3\xA9"}));
+  EXPECT_EQ(TextPatterns("plain", TViewerMode::vbmodeText), QList<QByteArray>{"plain"});
+  EXPECT_EQ(TextPatterns(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeHex), QList<QByteArray>{"h\xE4\xB8\xAD"});
+  EXPECT_EQ(TextPatterns(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeUnicode),
+            QList<QByteArray>{QByteArray("h\0\x2D\x4E", 4)});
+  EXPECT_TRUE(TextPatterns("", TViewerMode::vbmodeText).isEmpty());
 
   const QByteArray bytes("A\tb\r\n\x01\x85\xE9", 8);
   EXPECT_EQ(CopyText(bytes, TViewerMode::vbmodeHex), u"41 09 62 0D 0A 01 85 E9");

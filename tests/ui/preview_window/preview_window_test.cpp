@@ -426,6 +426,16 @@ TEST_F(PreviewWindow, GoToOffsetFindAndCopyInTheDump) {
   WaitForFind();
   EXPECT_TRUE(Child<QLabel>("lblStatus")->text().contains(u"Not found"));
 
+  // Text outside ASCII is looked for in Latin-1 and in UTF-8, whichever comes first.
+  Child<QCheckBox>("chkMatchCase")->setChecked(false);
+  data.replace(20000, 8, "R\xC3\xA9sum\xC3\xA9");
+  ASSERT_TRUE(Show(data, "blob.bin"));
+  Child<QLineEdit>("edtFind")->setText(QString::fromUtf8("r\u00E9sum\u00E9"));
+  QTest::mouseClick(Child<QPushButton>("btnFindNext"), Qt::LeftButton);
+  WaitForFind();
+  EXPECT_EQ(Viewer()->SelectionStart(), 20000);
+  EXPECT_EQ(Viewer()->SelectionLength(), 8);
+
   Child<QCheckBox>("chkFindHex")->setChecked(true);
   Child<QLineEdit>("edtFind")->setText("4E 45 45");
   Viewer()->SetSelection(0, 0);
