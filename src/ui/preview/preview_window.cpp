@@ -204,7 +204,6 @@ QWidget* TfrmPreview::CreateBrowserPage() {
 bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QString& FileName) {
   if (!Stream) return false;
   setWindowTitle(QStringLiteral("Preview [") + FileName + u']');
-  FFileName = FileName;
   pcPreview->setCurrentWidget(tsImage);
   AsHex1->setChecked(true);
   brwPreview->Blank();
@@ -217,8 +216,9 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
   FStream = std::move(Stream);
   FNote = QString::fromStdString(FStream->Failure());
   ATBinHexPreview->SetEmptyText(FNote.isEmpty() ? QStringLiteral("The file is empty.") : FNote);
-  ATBinHexPreview->OpenSource(std::make_unique<TStreamByteSource>(*FStream));
+  // Hex before the source: laying a huge file out in the text modes would read its end.
   ATBinHexPreview->SetMode(TViewerMode::vbmodeHex);
+  ATBinHexPreview->OpenSource(std::make_unique<TStreamByteSource>(*FStream));
   ATBinHexPreview->viewport()->update();
   FStream->Seek(0, TSeekOrigin::Beginning);
   pcPreview->setCurrentWidget(tsDump);
