@@ -16,6 +16,50 @@ bool Printable(int Unit) { return (Unit >= 0x20 && Unit < 0x7F) || (Unit >= 0xA0
 
 bool KeptInCopy(QChar C) { return C == u'\t' || C == u'\n' || C == u'\r' || C.unicode() >= 0x20; }
 
+struct TUtf8Char {
+  char32_t Code = 0;
+  int Length = 0;  // 0: the bytes are no well-formed sequence
+};
+
+// The well-formed UTF-8 sequence that starts with Lead, its other bytes given by Next(1..3)
+// (-1 where there is none); overlong forms and surrogates are no sequence.
+template <typename TNext>
+TUtf8Char DecodeUtf8(int Lead, TNext Next) {
+  int length = 0;
+  char32_t code = 0;
+  int low = 0x80, high = 0xBF;  // the second byte's range
+  if (Lead >= 0xC2 && Lead <= 0xDF) {
+    length = 2;
+    code = static_cast<char32_t>(Lead & 0x1F);
+  } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+    length = 3;
+    code = static_cast<char32_t>(Lead & 0x0F);
+    if (Lead == 0xE0) low = 0xA0;
+    if (Lead == 0xED) high = 0x9F;
+  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+    length = 4;
+    code = static_cast<char32_t>(Lead & 0x07);
+    if (Lead == 0xF0) low = 0x90;
+    if (Lead == 0xF4) high = 0x8F;
+  } else {
+    return {};
+  }
+  for (int i = 1; i < length; ++i) {
+    const int b = Next(i);
+    if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) return {};
+    code = (code << 6) | static_cast<char32_t>(b & 0x3F);
+  }
+  return {code, length};
+}
+
+// A decoded character in one cell: as DumpChar or DumpUnit would show it, characters beyond the
+// first plane (two UTF-16 units) as '.'.
+QChar CodeCell(char32_t Code) {
+  if (Code < 0x100) return DumpChar(static_cast<int>(Code));
+  if (Code > 0xFFFF) return u'.';
+  return DumpUnit(static_cast<int>(Code));
+}
+
 }  // namespace
 
 QChar DumpChar(int Byte) {
@@ -97,15 +141,25 @@ std::int64_t TDumpLayout::WalkTextRow(std::int64_t Start, TDumpRow* Out) {
     }
     const int width = u == '\t' ? TabWidth - column % TabWidth : 1;
     if (column > 0 && column + width > FTextColumns) break;
-    addCell(p, length, width);
+    // UTF-8 text shows its characters; other bytes above 0x7F are Latin-1. A sequence that would
+    // cross a forced line break is not decoded, so rows stay the same however they are reached.
+    TUtf8Char utf8;
+    if (FMode == TViewerMode::vbmodeText && u >= 0xC2) {
+      const std::int64_t limit = std::min(size, (p / MaxLineBytes + 1) * MaxLineBytes);
+      utf8 = DecodeUtf8(u, [&](int I) { return p + I < limit ? FCache.At(p + I) : -1; });
+    }
+    const int cellLength = utf8.Length ? utf8.Length : length;
+    addCell(p, cellLength, width);
     if (Out) {
       if (u == '\t')
         Out->Text.append(QString(width, u' '));
+      else if (utf8.Length)
+        Out->Text.append(CodeCell(utf8.Code));
       else
         Out->Text.append(FMode == TViewerMode::vbmodeUnicode ? DumpUnit(u) : DumpChar(u));
     }
     column += width;
-    p += length;
+    p += cellLength;
   }
   return p;
 }
@@ -222,17 +276,19 @@ std::optional<QByteArray> ParseHexBytes(const QString& Text) {
   return QByteArray::fromHex(digits.toLatin1());
 }
 
-QByteArray TextPattern(const QString& Text, TViewerMode Mode) {
-  QByteArray bytes;
+QList<QByteArray> TextPatterns(const QString& Text, TViewerMode Mode) {
+  if (Text.isEmpty()) return {};
   if (Mode == TViewerMode::vbmodeUnicode) {
+    QByteArray bytes;
     for (QChar c : Text) bytes.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
-    return bytes;
+    return {bytes};
   }
-  for (QChar c : Text) {
-    if (c.unicode() > 0xFF) return {};
-    bytes.append(static_cast<char>(c.unicode()));
-  }
-  return bytes;
+  QList<QByteArray> patterns;
+  const bool latin1 = std::all_of(Text.begin(), Text.end(), [](QChar C) { return C.unicode() <= 0xFF; });
+  if (latin1) patterns.append(Text.toLatin1());
+  const QByteArray utf8 = Text.toUtf8();
+  if (!latin1 || utf8 != patterns.front()) patterns.append(utf8);
+  return patterns;
 }
 
 QString CopyText(const QByteArray& Bytes, TViewerMode Mode) {
@@ -253,9 +309,18 @@ QString CopyText(const QByteArray& Bytes, TViewerMode Mode) {
     }
     return text;
   }
-  for (char b : Bytes) {
-    const QChar c(static_cast<char16_t>(static_cast<std::uint8_t>(b)));
+  auto byteAt = [&](qsizetype I) { return I < Bytes.size() ? static_cast<int>(static_cast<std::uint8_t>(Bytes[I])) : -1; };
+  for (qsizetype i = 0; i < Bytes.size();) {
+    const int b = byteAt(i);
+    const TUtf8Char utf8 = DecodeUtf8(b, [&](int K) { return byteAt(i + K); });
+    if (utf8.Length) {
+      if (utf8.Code >= 0xA0) text.append(QString::fromUcs4(&utf8.Code, 1));
+      i += utf8.Length;
+      continue;
+    }
+    const QChar c(static_cast<char16_t>(b));
     if (KeptInCopy(c) && !(c.unicode() >= 0x7F && c.unicode() < 0xA0)) text.append(c);
+    ++i;
   }
   return text;
 }

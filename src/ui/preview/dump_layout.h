@@ -4,6 +4,7 @@
 // anywhere in a file of any size without reading what lies before.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -82,11 +83,12 @@ class TDumpLayout {
 std::optional<std::int64_t> ParseOffset(const QString& Text);
 // "48 65 6c" or "48656C": an even count of hex digits, blanks between bytes allowed.
 std::optional<QByteArray> ParseHexBytes(const QString& Text);
-// The bytes a text search looks for: UTF-16LE in the Unicode mode, else Latin-1 (other characters
-// cannot occur in the single-byte view and make the pattern empty).
-QByteArray TextPattern(const QString& Text, TViewerMode Mode);
+// The bytes a text search looks for: UTF-16LE in the Unicode mode; else the text in Latin-1 (when
+// it has no other characters) and, if that differs, in UTF-8, as the text view shows both.
+QList<QByteArray> TextPatterns(const QString& Text, TViewerMode Mode);
 // What Copy puts on the clipboard for the bytes: hex pairs in the hex and binary modes, the text
-// in the others (Latin-1 or UTF-16LE), control characters but tab and line ends dropped.
+// in the others (UTF-8 where the bytes are UTF-8, else Latin-1; or UTF-16LE), control characters
+// but tab and line ends dropped.
 QString CopyText(const QByteArray& Bytes, TViewerMode Mode);
 
 }  // namespace kestrine::ui

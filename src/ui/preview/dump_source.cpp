@@ -103,36 +103,51 @@ std::int64_t TBlockCache::Read(std::int64_t Offset, std::uint8_t* Out, std::int6
   return total;
 }
 
-TByteSearch::TByteSearch(TByteSource& Source, std::vector<std::uint8_t> Pattern, bool IgnoreCase, std::int64_t From)
-    : FSource(Source), FPattern(std::move(Pattern)), FIgnoreCase(IgnoreCase), FPos(std::max<std::int64_t>(0, From)) {
-  if (FPattern.empty()) FState = TState::NotFound;
-  if (IgnoreCase)
-    for (auto& b : FPattern) b = AnsiLowerByte(b);
+TByteSearch::TByteSearch(TByteSource& Source, std::vector<TPattern> Patterns, bool IgnoreCase, std::int64_t From)
+    : FSource(Source), FIgnoreCase(IgnoreCase), FPos(std::max<std::int64_t>(0, From)) {
+  for (TPattern& pattern : Patterns) {
+    if (pattern.empty()) continue;
+    if (IgnoreCase)
+      for (auto& b : pattern) b = AnsiLowerByte(b);
+    const auto length = static_cast<std::int64_t>(pattern.size());
+    FMinLength = FPatterns.empty() ? length : std::min(FMinLength, length);
+    FMaxLength = std::max(FMaxLength, length);
+    FPatterns.push_back(std::move(pattern));
+  }
+  if (FPatterns.empty()) FState = TState::NotFound;
 }
 
 bool TByteSearch::Equal(std::uint8_t A, std::uint8_t B) const { return FIgnoreCase ? AnsiLowerByte(A) == B : A == B; }
 
+bool TByteSearch::MatchesAt(const TPattern& Pattern, std::size_t At) const {
+  if (At + Pattern.size() > FChunk.size()) return false;
+  for (std::size_t k = 0; k < Pattern.size(); ++k)
+    if (!Equal(FChunk[At + k], Pattern[k])) return false;
+  return true;
+}
+
 TByteSearch::TState TByteSearch::Step(std::int64_t Budget) {
-  const auto patternLength = static_cast<std::int64_t>(FPattern.size());
   const std::int64_t size = FSource.Size();
   while (FState == TState::Running && Budget > 0) {
-    if (FPos + patternLength > size) {
+    if (FPos + FMinLength > size) {
       FState = TState::NotFound;
       break;
     }
-    // Each chunk overlaps the next by the pattern's length less one, so no match falls between.
-    const std::int64_t want = std::min(size - FPos, ChunkSize + patternLength - 1);
+    // Each chunk overlaps the next by the longest pattern's length less one, so no match falls
+    // between two chunks.
+    const std::int64_t want = std::min(size - FPos, ChunkSize + FMaxLength - 1);
     FChunk.resize(static_cast<std::size_t>(want));
-    const std::int64_t got = FSource.ReadAt(FPos, FChunk.data(), want);
-    const std::int64_t last = got - patternLength;
+    const std::int64_t got = std::clamp<std::int64_t>(FSource.ReadAt(FPos, FChunk.data(), want), 0, want);
+    FChunk.resize(static_cast<std::size_t>(got));
+    // Where the bytes end (the source's end, or an unreadable byte) every pattern that fits is
+    // tried; elsewhere only places where all of them fit, so the first match found is the first.
+    const bool lastBytes = got < want || FPos + got >= size;
+    const std::int64_t last = got - (lastBytes ? FMinLength : FMaxLength);
     for (std::int64_t i = 0; i <= last; ++i) {
-      if (!Equal(FChunk[static_cast<std::size_t>(i)], FPattern[0])) continue;
-      std::int64_t k = 1;
-      while (k < patternLength &&
-             Equal(FChunk[static_cast<std::size_t>(i + k)], FPattern[static_cast<std::size_t>(k)]))
-        ++k;
-      if (k == patternLength) {
+      for (const TPattern& pattern : FPatterns) {
+        if (!MatchesAt(pattern, static_cast<std::size_t>(i))) continue;
         FMatch = FPos + i;
+        FMatchLength = static_cast<std::int64_t>(pattern.size());
         FState = TState::Found;
         return FState;
       }
@@ -141,8 +156,7 @@ TByteSearch::TState TByteSearch::Step(std::int64_t Budget) {
     if (got < want) {
       // Unreadable bytes: go on behind them, from the next block, so a bad stretch costs a few reads.
       const std::int64_t bad = FPos + got;
-      const std::int64_t next = (bad / TBlockCache::BlockSize + 1) * TBlockCache::BlockSize;
-      advance = next - FPos;
+      advance = (bad / TBlockCache::BlockSize + 1) * TBlockCache::BlockSize - FPos;
     }
     FPos += std::max<std::int64_t>(advance, 1);
     Budget -= std::max<std::int64_t>(want, 1);

@@ -68,30 +68,36 @@ class TBlockCache {
   std::uint64_t FClock = 0;
 };
 
-// A forward search for a byte pattern, done a slice at a time so that the window stays live and
-// the user can stop it. It reads the source directly in large chunks: a search through gigabytes
-// must not evict what the viewer shows.
+// A forward search for byte patterns (the first place where any of them occurs), done a slice at a
+// time so that the window stays live and the user can stop it. It reads the source directly in
+// large chunks: a search through gigabytes must not evict what the viewer shows.
 class TByteSearch {
  public:
   enum class TState { Running, Found, NotFound };
+  using TPattern = std::vector<std::uint8_t>;
 
-  // IgnoreCase folds letters by the ANSI table.
-  TByteSearch(TByteSource& Source, std::vector<std::uint8_t> Pattern, bool IgnoreCase, std::int64_t From);
+  // IgnoreCase folds letters by the ANSI table. Empty patterns are left out.
+  TByteSearch(TByteSource& Source, std::vector<TPattern> Patterns, bool IgnoreCase, std::int64_t From);
   // Scans about Budget more bytes.
   TState Step(std::int64_t Budget);
   TState State() const { return FState; }
   std::int64_t Match() const { return FMatch; }
+  std::int64_t MatchLength() const { return FMatchLength; }
   std::int64_t Position() const { return FPos; }
 
  private:
   static constexpr std::int64_t ChunkSize = 1024 * 1024;
   bool Equal(std::uint8_t A, std::uint8_t B) const;
+  bool MatchesAt(const TPattern& Pattern, std::size_t At) const;
 
   TByteSource& FSource;
-  std::vector<std::uint8_t> FPattern;
+  std::vector<TPattern> FPatterns;
   bool FIgnoreCase;
   std::int64_t FPos;
+  std::int64_t FMinLength = 0;
+  std::int64_t FMaxLength = 0;
   std::int64_t FMatch = -1;
+  std::int64_t FMatchLength = 0;
   TState FState = TState::Running;
   std::vector<std::uint8_t> FChunk;
 };

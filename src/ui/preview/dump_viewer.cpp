@@ -4,10 +4,12 @@
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 namespace kestrine::ui {
 
@@ -56,10 +58,17 @@ void TDumpViewer::SetMode(TViewerMode Mode) {
 
 std::int64_t TDumpViewer::Size() const { return FCache ? FCache->Size() : 0; }
 
+void TDumpViewer::SetEmptyText(const QString& Text) {
+  FEmptyText = Text;
+  viewport()->update();
+}
+
 int TDumpViewer::LineHeight() const { return std::max(1, fontMetrics().height()); }
-int TDumpViewer::CharWidth() const { return std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0'))); }
+// Fractional: a fixed font's advance is rarely a whole number of pixels, and rounding it would
+// let the glyphs drift away from the selection boxes along a row.
+qreal TDumpViewer::CharWidth() const { return std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'))); }
 int TDumpViewer::PageRows() const { return std::max(1, viewport()->height() / LineHeight()); }
-int TDumpViewer::TextColumns() const { return std::max(16, (viewport()->width() - CharWidth()) / CharWidth()); }
+int TDumpViewer::TextColumns() const { return std::max(16, static_cast<int>((viewport()->width() - CharWidth()) / CharWidth())); }
 
 void TDumpViewer::Relayout() {
   const std::int64_t keep = FTop;
@@ -82,7 +91,7 @@ void TDumpViewer::UpdateScrollBars() {
   const std::int64_t pageUnits = perRow ? PageRows() : std::int64_t{PageRows()} * TextColumns();
   bar->setPageStep(static_cast<int>(std::clamp<std::int64_t>(Scale(pageUnits, FPositions, units), 1, MaxScrollUnits)));
   const int width = FLayout ? FLayout->RowWidth() + 1 : 0;
-  const int shown = std::max(1, viewport()->width() / CharWidth());
+  const int shown = std::max(1, static_cast<int>(viewport()->width() / CharWidth()));
   horizontalScrollBar()->setRange(0, std::max(0, width - shown));
   horizontalScrollBar()->setPageStep(shown);
   FSyncingBars = false;
@@ -178,16 +187,17 @@ void TDumpViewer::Copy() {
   if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
 
-void TDumpViewer::StartFind(const QByteArray& Pattern, bool IgnoreCase) {
+void TDumpViewer::StartFind(const QList<QByteArray>& Patterns, bool IgnoreCase) {
   CancelFind();
-  if (!FSource || Pattern.isEmpty()) {
+  std::vector<TByteSearch::TPattern> patterns;
+  for (const QByteArray& pattern : Patterns)
+    if (!pattern.isEmpty()) patterns.emplace_back(pattern.begin(), pattern.end());
+  if (!FSource || patterns.empty()) {
     Q_EMIT FindFinished(false);
     return;
   }
   const std::int64_t from = SelectionLength() > 0 ? SelectionStart() + 1 : FTop;
-  FSearchLength = static_cast<int>(Pattern.size());
-  FSearch = std::make_unique<TByteSearch>(*FSource, std::vector<std::uint8_t>(Pattern.begin(), Pattern.end()),
-                                          IgnoreCase, from);
+  FSearch = std::make_unique<TByteSearch>(*FSource, std::move(patterns), IgnoreCase, from);
   FFindTimer.start();
 }
 
@@ -204,10 +214,11 @@ void TDumpViewer::FindStep() {
     return;
   }
   const std::int64_t match = FSearch->Match();
+  const std::int64_t length = FSearch->MatchLength();
   CancelFind();
   if (state == TByteSearch::TState::Found) {
     GoToOffset(match);
-    SetSelection(match, FSearchLength);
+    SetSelection(match, length);
   }
   Q_EMIT FindFinished(state == TByteSearch::TState::Found);
 }
@@ -217,14 +228,19 @@ void TDumpViewer::paintEvent(QPaintEvent*) {
   const QPalette& pal = palette();
   painter.fillRect(viewport()->rect(), pal.base());
   const int lh = LineHeight();
-  const int cw = CharWidth();
+  const qreal cw = CharWidth();
   const int ascent = fontMetrics().ascent();
-  const int x0 = cw / 2 - horizontalScrollBar()->value() * cw;
+  const qreal x0 = cw / 2 - horizontalScrollBar()->value() * cw;
   const std::int64_t selFirst = SelectionStart();
   const std::int64_t selLast = selFirst + SelectionLength() - 1;
   const int offsetColumns = FLayout && FLayout->FixedBytesPerRow() ? FLayout->OffsetDigits() : 0;
   const QColor dim = pal.color(QPalette::PlaceholderText);
 
+  if (FSource && Size() == 0) {
+    painter.setPen(dim);
+    painter.drawText(viewport()->rect().adjusted(lh, lh, -lh, -lh), Qt::AlignCenter | Qt::TextWordWrap, FEmptyText);
+    return;
+  }
   int y = 0;
   for (const TDumpRow& row : FRows) {
     // Which columns are selected: they are drawn as runs in the highlight colours.
@@ -249,10 +265,10 @@ void TDumpViewer::paintEvent(QPaintEvent*) {
       int end = column + 1;
       while (end < row.Text.size() && selected[static_cast<std::size_t>(end)] == sel && (end < offsetColumns) == isOffset)
         ++end;
-      const QRect box(x0 + column * cw, y, (end - column) * cw, lh);
+      const QRectF box(x0 + column * cw, y, (end - column) * cw, lh);
       if (sel) painter.fillRect(box, pal.highlight());
       painter.setPen(sel ? pal.color(QPalette::HighlightedText) : isOffset ? dim : pal.color(QPalette::Text));
-      painter.drawText(box.x(), y + ascent, row.Text.mid(column, end - column));
+      painter.drawText(QPointF(box.x(), y + ascent), row.Text.mid(column, end - column));
       column = end;
     }
     y += lh;
@@ -273,8 +289,10 @@ void TDumpViewer::changeEvent(QEvent* Event) {
   }
 }
 
-void TDumpViewer::scrollContentsBy(int, int) {
-  if (FSyncingBars || !FLayout) {
+void TDumpViewer::scrollContentsBy(int, int Dy) {
+  // Only a move of the vertical bar moves the rows: mapping its value back can land a byte or two
+  // off the top row when the bar is scaled, which must not make a sideways scroll jump a row.
+  if (FSyncingBars || !FLayout || Dy == 0) {
     viewport()->update();
     return;
   }
@@ -329,8 +347,8 @@ std::int64_t TDumpViewer::HitTest(const QPoint& Pos) const {
   if (FRows.empty()) return -1;
   const int index = std::clamp(Pos.y() / LineHeight(), 0, static_cast<int>(FRows.size()) - 1);
   const TDumpRow& row = FRows[static_cast<std::size_t>(Pos.y() < 0 ? 0 : index)];
-  const int cw = CharWidth();
-  const int column = (Pos.x() - cw / 2) / cw + horizontalScrollBar()->value();
+  const qreal cw = CharWidth();
+  const int column = static_cast<int>(std::floor((Pos.x() - cw / 2) / cw)) + horizontalScrollBar()->value();
   const TDumpCell* best = nullptr;
   int bestDistance = 0;
   for (const TDumpCell& cell : row.Cells) {
@@ -374,6 +392,19 @@ void TDumpViewer::mouseMoveEvent(QMouseEvent* Event) {
     viewport()->update();
     Q_EMIT PositionChanged();
   }
+}
+
+void TDumpViewer::contextMenuEvent(QContextMenuEvent* Event) {
+  QMenu menu(this);
+  QAction* copy = menu.addAction(QStringLiteral("&Copy"));
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setEnabled(SelectionLength() > 0);
+  QAction* all = menu.addAction(QStringLiteral("Select &all"));
+  all->setShortcut(QKeySequence::SelectAll);
+  all->setEnabled(Size() > 0);
+  connect(copy, &QAction::triggered, this, &TDumpViewer::Copy);
+  connect(all, &QAction::triggered, this, [this] { SetSelection(0, Size()); });
+  menu.exec(Event->globalPos());
 }
 
 void TDumpViewer::mouseReleaseEvent(QMouseEvent* Event) {

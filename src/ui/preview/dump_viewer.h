@@ -27,6 +27,8 @@ class TDumpViewer final : public QAbstractScrollArea {
   TViewerMode Mode() const { return FMode; }
 
   std::int64_t Size() const;
+  // What an empty source shows in place of rows.
+  void SetEmptyText(const QString& Text);
   std::int64_t TopOffset() const { return FTop; }
   // Whole rows that fit the window.
   int PageRows() const;
@@ -48,9 +50,9 @@ class TDumpViewer final : public QAbstractScrollArea {
   void Copy();
   static constexpr std::int64_t MaxCopyBytes = 4 * 1024 * 1024;
 
-  // Looks for Pattern after the selection's start (or from the top row), a slice per event-loop
-  // turn; FindFinished reports the end, and a match is selected and brought into view.
-  void StartFind(const QByteArray& Pattern, bool IgnoreCase);
+  // Looks for the first of Patterns after the selection's start (or from the top row), a slice
+  // per event-loop turn; FindFinished reports the end, and a match is selected and brought into view.
+  void StartFind(const QList<QByteArray>& Patterns, bool IgnoreCase);
   void CancelFind();
   bool Finding() const { return FSearch != nullptr; }
   // Bytes a find looks through per slice.
@@ -72,6 +74,7 @@ class TDumpViewer final : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void changeEvent(QEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
 
  private:
   void Relayout();
@@ -80,7 +83,7 @@ class TDumpViewer final : public QAbstractScrollArea {
   void BuildRows();
   std::int64_t MaxTop() const { return FMaxTop; }
   int LineHeight() const;
-  int CharWidth() const;
+  qreal CharWidth() const;
   int TextColumns() const;
   // The byte under a point of the viewport; -1 for none.
   std::int64_t HitTest(const QPoint& Pos) const;
@@ -100,8 +103,8 @@ class TDumpViewer final : public QAbstractScrollArea {
   std::int64_t FSelAnchor = -1;
   std::int64_t FSelCaret = -1;
   bool FSelecting = false;
+  QString FEmptyText;
   std::unique_ptr<TByteSearch> FSearch;
-  int FSearchLength = 0;
   QTimer FFindTimer;
 };
 

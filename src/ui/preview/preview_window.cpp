@@ -204,7 +204,6 @@ QWidget* TfrmPreview::CreateBrowserPage() {
 bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QString& FileName) {
   if (!Stream) return false;
   setWindowTitle(QStringLiteral("Preview [") + FileName + u']');
-  FFileName = FileName;
   pcPreview->setCurrentWidget(tsImage);
   AsHex1->setChecked(true);
   brwPreview->Blank();
@@ -216,8 +215,10 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
   ATBinHexPreview->OpenSource(nullptr);
   FStream = std::move(Stream);
   FNote = QString::fromStdString(FStream->Failure());
-  ATBinHexPreview->OpenSource(std::make_unique<TStreamByteSource>(*FStream));
+  ATBinHexPreview->SetEmptyText(FNote.isEmpty() ? QStringLiteral("The file is empty.") : FNote);
+  // Hex before the source: laying a huge file out in the text modes would read its end.
   ATBinHexPreview->SetMode(TViewerMode::vbmodeHex);
+  ATBinHexPreview->OpenSource(std::make_unique<TStreamByteSource>(*FStream));
   ATBinHexPreview->viewport()->update();
   FStream->Seek(0, TSeekOrigin::Beginning);
   pcPreview->setCurrentWidget(tsDump);
@@ -347,22 +348,22 @@ void TfrmPreview::btnFindNextClick() {
     return;
   }
   ShowDump();
-  QByteArray pattern;
+  QList<QByteArray> patterns;
   if (chkFindHex->isChecked()) {
-    pattern = ParseHexBytes(edtFind->text()).value_or(QByteArray());
-    if (pattern.isEmpty()) FNote = QStringLiteral("Not a byte sequence: write hex pairs such as 4D 5A 90");
+    if (const std::optional<QByteArray> bytes = ParseHexBytes(edtFind->text())) patterns.append(*bytes);
+    if (patterns.isEmpty()) FNote = QStringLiteral("Not a byte sequence: write hex pairs such as 4D 5A 90");
   } else {
-    pattern = TextPattern(edtFind->text(), ATBinHexPreview->Mode());
-    if (pattern.isEmpty()) FNote = QStringLiteral("Nothing to find (text outside Latin-1 needs the Unicode view)");
+    patterns = TextPatterns(edtFind->text(), ATBinHexPreview->Mode());
+    if (patterns.isEmpty()) FNote = QStringLiteral("Nothing to find");
   }
-  if (pattern.isEmpty()) {
+  if (patterns.isEmpty()) {
     UpdateStatus();
     return;
   }
   FNote = QStringLiteral("Searching…");
   btnFindNext->setText(QStringLiteral("&Stop"));
   UpdateStatus();
-  ATBinHexPreview->StartFind(pattern, !chkFindHex->isChecked() && !chkMatchCase->isChecked());
+  ATBinHexPreview->StartFind(patterns, !chkFindHex->isChecked() && !chkMatchCase->isChecked());
 }
 
 void TfrmPreview::ATBinHexPreviewFindFinished(bool Found) {
@@ -390,7 +391,7 @@ void TfrmPreview::UpdateStatus() {
       if (const std::int64_t length = ATBinHexPreview->SelectionLength())
         parts << QStringLiteral("selected %1, %2 bytes")
                      .arg(HexOffset(ATBinHexPreview->SelectionStart()), locale.toString(static_cast<qlonglong>(length)));
-      else
+      else if (size > 0)
         parts << QStringLiteral("top %1").arg(HexOffset(ATBinHexPreview->TopOffset()));
     } else if (pcPreview->currentWidget() == tsImage && !FPictureView->Image().isNull()) {
       parts << QStringLiteral("%1 × %2 pixels").arg(FPictureView->Image().width()).arg(FPictureView->Image().height());

@@ -60,7 +60,6 @@ class TfrmPreview final : public QDialog {
   void FormDestroy();
 
   std::unique_ptr<TRecoveryStream> FStream;
-  QString FFileName;
   QString FNote;  // what the status line adds after the size: a failure, a cut page, a find's result
 
   QMenuBar* mnuPreview = nullptr;

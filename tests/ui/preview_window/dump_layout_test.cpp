@@ -84,12 +84,33 @@ TEST(DumpRows, TextRowsBreakAtLineEndsWrapAtTheWidthAndExpandTabs) {
   EXPECT_EQ(layout.LastPageTop(100), 0);
 }
 
+TEST(DumpRows, TextRowsShowUtf8CharactersAndLatin1Bytes) {
+  // "café" in UTF-8 and in Latin-1, a lead byte without its follower, an overlong form, a character
+  // beyond the first plane, and a euro sign.
+  TMemorySource source(QByteArray("caf\xC3\xA9 caf\xE9 \xC3( \xC0\xAF \xF0\x9F\x98\x80 \xE2\x82\xAC"));
+  TBlockCache cache(source);
+  TDumpLayout layout(cache, TViewerMode::vbmodeText, 80);
+  const TDumpRow row = layout.Row(0);
+  EXPECT_EQ(row.Text, QString::fromUtf8("caf\u00E9 caf\u00E9 \u00C3( \u00C0\u00AF . \u20AC"));
+  // One cell per character, covering all of its bytes.
+  ASSERT_EQ(row.Cells.size(), static_cast<std::size_t>(row.Text.size()));
+  EXPECT_EQ(row.Cells[3].Offset, 3);
+  EXPECT_EQ(row.Cells[3].Length, 2);
+  EXPECT_EQ(row.Cells[4].Offset, 5);
+  EXPECT_EQ(row.Cells.back().Length, 3);
+  EXPECT_EQ(row.End, source.Size());
+}
+
 TEST(DumpRows, RowsOfAnEndlessLineAreTheSameFromWhereverTheyAreFound) {
   // 100 KiB without a line end: a row found by jumping into the middle must be one that walking
-  // from the start reaches, or scrolling would show different rows for the same bytes.
+  // from the start reaches, or scrolling would show different rows for the same bytes. Characters
+  // of two and three bytes lie across the places where long lines are broken.
   std::mt19937 random(7);
   QByteArray data(100 * 1024, 'x');
   for (int i = 0; i < data.size(); i += 37) data[i] = '\t';
+  for (int i = 5; i + 3 < data.size(); i += 11) data.replace(i, 3, i % 2 ? "\xE2\x82\xAC" : "\xC3\xA9x");
+  data.replace(TDumpLayout::MaxLineBytes - 1, 3, "\xE2\x82\xAC");
+  data.replace(2 * TDumpLayout::MaxLineBytes - 2, 3, "\xE2\x82\xAC");
   TMemorySource source(data);
   TBlockCache cache(source);
   TDumpLayout layout(cache, TViewerMode::vbmodeText, 50);
@@ -101,6 +122,8 @@ TEST(DumpRows, RowsOfAnEndlessLineAreTheSameFromWhereverTheyAreFound) {
     EXPECT_LE(start, p);
     EXPECT_GT(layout.NextRowStart(start), p);
   }
+  EXPECT_TRUE(std::binary_search(starts.begin(), starts.end(), TDumpLayout::MaxLineBytes));
+  EXPECT_TRUE(std::binary_search(starts.begin(), starts.end(), 2 * TDumpLayout::MaxLineBytes));
 }
 
 TEST(DumpRows, UnicodeRowsReadUtf16LittleEndianAndBreakOnlyAtWholeLineFeeds) {
@@ -165,18 +188,32 @@ TEST(ByteSearch, FindsAcrossChunkSeamsFoldsLatinLettersAndStepsPastBadStretches)
   TMemorySource source(data);
 
   int steps = 0;
-  auto find = [&](const QByteArray& Pattern, bool IgnoreCase, std::int64_t From) {
-    TByteSearch search(source, std::vector<std::uint8_t>(Pattern.begin(), Pattern.end()), IgnoreCase, From);
+  std::int64_t length = 0;
+  auto findAny = [&](const QList<QByteArray>& Patterns, bool IgnoreCase, std::int64_t From) {
+    std::vector<TByteSearch::TPattern> patterns;
+    for (const QByteArray& p : Patterns) patterns.emplace_back(p.begin(), p.end());
+    TByteSearch search(source, std::move(patterns), IgnoreCase, From);
     steps = 1;
     while (search.Step(256 * 1024) == TByteSearch::TState::Running) ++steps;
+    length = search.MatchLength();
     return search.State() == TByteSearch::TState::Found ? search.Match() : -1;
   };
+  auto find = [&](const QByteArray& Pattern, bool IgnoreCase, std::int64_t From) { return findAny({Pattern}, IgnoreCase, From); };
   EXPECT_EQ(find("N\xC9" "edle", false, 0), seam);
   EXPECT_EQ(find("n\xE9" "edle", true, 0), seam);
   EXPECT_EQ(find("n\xE9" "edle", true, seam + 1), 2 * 1024 * 1024 + 5);
   EXPECT_EQ(find("n\xE9" "edle", false, seam + 1), -1);
   EXPECT_GE(steps, 2);  // the budget splits a long search into slices
   EXPECT_EQ(find("!!", false, 0), seam + 6);
+
+  // Of several patterns the first place wins, even when a longer one matches only later or a
+  // shorter one sits behind a chunk's seam.
+  EXPECT_EQ(findAny({"??", "N\xC9" "edle"}, false, 0), seam);
+  EXPECT_EQ(length, 6);
+  EXPECT_EQ(findAny({"n\xE9" "EDLE??", "!"}, false, 0), seam + 6);
+  EXPECT_EQ(length, 1);
+  EXPECT_EQ(findAny({"EDLE??", ""}, false, 0), 2 * 1024 * 1024 + 7);
+  EXPECT_EQ(findAny({"", ""}, false, 0), -1);
 
   // The first match lies in bytes that cannot be read: the search goes on behind them.
   source.BadFrom = seam - 100;
@@ -198,15 +235,19 @@ TEST(DumpInput, OffsetsHexBytesPatternsAndCopiedText) {
   EXPECT_EQ(ParseHexBytes("zz"), std::nullopt);
   EXPECT_EQ(ParseHexBytes("  "), std::nullopt);
 
-  EXPECT_EQ(TextPattern(QString::fromUtf8("h\u00E9"), TViewerMode::vbmodeText), QByteArray("h\xE9"));
-  EXPECT_EQ(TextPattern(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeHex), QByteArray());
-  EXPECT_EQ(TextPattern(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeUnicode), QByteArray("h\0\x2D\x4E", 4));
+  EXPECT_EQ(TextPatterns(QString::fromUtf8("h\u00E9"), TViewerMode::vbmodeText), (QList<QByteArray>{"h\xE9", "h\xC3\xA9"}));
+  EXPECT_EQ(TextPatterns("plain", TViewerMode::vbmodeText), QList<QByteArray>{"plain"});
+  EXPECT_EQ(TextPatterns(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeHex), QList<QByteArray>{"h\xE4\xB8\xAD"});
+  EXPECT_EQ(TextPatterns(QString::fromUtf8("h\u4E2D"), TViewerMode::vbmodeUnicode),
+            QList<QByteArray>{QByteArray("h\0\x2D\x4E", 4)});
+  EXPECT_TRUE(TextPatterns("", TViewerMode::vbmodeText).isEmpty());
 
   const QByteArray bytes("A\tb\r\n\x01\x85\xE9", 8);
   EXPECT_EQ(CopyText(bytes, TViewerMode::vbmodeHex), u"41 09 62 0D 0A 01 85 E9");
   EXPECT_EQ(CopyText(bytes, TViewerMode::vbmodeBinary), u"41 09 62 0D 0A 01 85 E9");
   EXPECT_EQ(CopyText(bytes, TViewerMode::vbmodeText), QString::fromUtf8("A\tb\r\n\u00E9"));
   EXPECT_EQ(CopyText(QByteArray("H\0i\0\x01\0", 6), TViewerMode::vbmodeUnicode), u"Hi");
+  EXPECT_EQ(CopyText("caf\xC3\xA9 \xF0\x9F\x98\x80", TViewerMode::vbmodeText), QString::fromUtf8("caf\u00E9 \U0001F600"));
 
   EXPECT_EQ(DumpChar('a'), u'a');
   EXPECT_EQ(DumpChar(0x1B), u'.');

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "engine/volume/recovery_stream.h"
 #include "ui/preview/dump_source.h"
@@ -44,7 +45,9 @@ class TMemoryStream final : public TFakeStreamBase {
     ++Writes;
     return 0;
   }
+  std::string Failure() const override { return FailureText; }
   int Writes = 0;
+  std::string FailureText;
 
  private:
   QByteArray FData;

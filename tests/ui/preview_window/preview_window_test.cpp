@@ -281,6 +281,20 @@ TEST_F(PreviewWindow, ScrollingATerabyteScalesTheScrollBar) {
   EXPECT_TRUE(Viewer()->VisibleLines().last().startsWith(u"FFFFFFFFF0  "));
   QTest::keyClick(Viewer(), Qt::Key_Up);
   EXPECT_EQ(Viewer()->VisibleLines().last().left(10), u"FFFFFFFFE0");
+
+  // A sideways scroll leaves the rows where they are, although the vertical bar's value stands
+  // for many rows. A big font makes the rows wider than the window.
+  QFont big = Viewer()->font();
+  big.setPointSizeF(big.pointSizeF() * 4);
+  Viewer()->setFont(big);
+  QTest::keyClick(Viewer(), Qt::Key_Home);
+  Viewer()->ScrollRows(12345);
+  const std::int64_t top = Viewer()->TopOffset();
+  EXPECT_EQ(top, 12345 * 16);
+  ASSERT_GT(Viewer()->horizontalScrollBar()->maximum(), 0);
+  Viewer()->horizontalScrollBar()->setValue(3);
+  EXPECT_EQ(Viewer()->TopOffset(), top);
+  EXPECT_TRUE(Viewer()->VisibleLines().value(0).startsWith(u"0000030390"));
   EXPECT_LT(bytesRead, MiB);
 }
 
@@ -295,6 +309,14 @@ TEST_F(PreviewWindow, UnreadableBytesShowAsQuestionMarks) {
   ASSERT_GE(lines.size(), 3);
   EXPECT_TRUE(lines[0].endsWith(u"kkkkkkkkkkkkkkkk"));
   EXPECT_TRUE(lines[1].contains(u"?? ?? ??")) << lines[1].toStdString();
+
+  // A stream that delivers nothing says why, in the status line.
+  auto failed = std::make_unique<TMemoryStream>(QByteArray());
+  failed->FailureText = "the volume could not be opened";
+  ASSERT_TRUE(Window->ShowFile(std::move(failed), "lost.doc"));
+  EXPECT_EQ(Page(), u"tsDump");
+  EXPECT_TRUE(Viewer()->VisibleLines().isEmpty());
+  EXPECT_TRUE(Child<QLabel>("lblStatus")->text().contains(u"the volume could not be opened"));
 }
 
 TEST_F(PreviewWindow, APageIsShownWithoutFetchingAnythingItNames) {
@@ -404,6 +426,16 @@ TEST_F(PreviewWindow, GoToOffsetFindAndCopyInTheDump) {
   WaitForFind();
   EXPECT_TRUE(Child<QLabel>("lblStatus")->text().contains(u"Not found"));
 
+  // Text outside ASCII is looked for in Latin-1 and in UTF-8, whichever comes first.
+  Child<QCheckBox>("chkMatchCase")->setChecked(false);
+  data.replace(20000, 8, "R\xC3\xA9sum\xC3\xA9");
+  ASSERT_TRUE(Show(data, "blob.bin"));
+  Child<QLineEdit>("edtFind")->setText(QString::fromUtf8("r\u00E9sum\u00E9"));
+  QTest::mouseClick(Child<QPushButton>("btnFindNext"), Qt::LeftButton);
+  WaitForFind();
+  EXPECT_EQ(Viewer()->SelectionStart(), 20000);
+  EXPECT_EQ(Viewer()->SelectionLength(), 8);
+
   Child<QCheckBox>("chkFindHex")->setChecked(true);
   Child<QLineEdit>("edtFind")->setText("4E 45 45");
   Viewer()->SetSelection(0, 0);
@@ -449,10 +481,10 @@ TEST_F(PreviewWindow, DraggingSelectsBytesAndCopyTakesThem) {
   Window->show();
   ASSERT_TRUE(Show("Hello, world!\nSecond line\n", "hello.bin"));
   TDumpViewer* viewer = Viewer();
-  const int cw = viewer->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  const qreal cw = QFontMetricsF(viewer->font()).horizontalAdvance(QLatin1Char('0'));
   const int y = viewer->fontMetrics().height() / 2;
   // Hex cells of row 0 begin at column 10, three columns apart.
-  auto hexCell = [&](int I) { return QPoint(cw / 2 + (10 + 3 * I) * cw + cw / 2, y); };
+  auto hexCell = [&](int I) { return QPointF(cw / 2 + (10 + 3 * I) * cw + cw / 2, y).toPoint(); };
   QTest::mousePress(viewer->viewport(), Qt::LeftButton, {}, hexCell(0));
   QTest::mouseMove(viewer->viewport(), hexCell(3));
   QTest::mouseRelease(viewer->viewport(), Qt::LeftButton, {}, hexCell(3));
@@ -465,7 +497,7 @@ TEST_F(PreviewWindow, DraggingSelectsBytesAndCopyTakesThem) {
   // In the text view the same drag takes characters; a click past a line's end takes its last one.
   Trigger("AsText1");
   auto textCell = [&](int Column, int Row) {
-    return QPoint(cw / 2 + Column * cw + cw / 2, Row * viewer->fontMetrics().height() + y);
+    return QPointF(cw / 2 + Column * cw + cw / 2, Row * viewer->fontMetrics().height() + y).toPoint();
   };
   QTest::mousePress(viewer->viewport(), Qt::LeftButton, {}, textCell(7, 0));
   QTest::mouseMove(viewer->viewport(), textCell(60, 1));
