@@ -135,6 +135,18 @@ TEST(MainWindow, StopRightAfterStartStillEndsTheScan) {
   EXPECT_TRUE(f.Dialogs.Shown.last().startsWith(QStringLiteral("info: ")));
 }
 
+TEST(MainWindow, ADriveWithoutAFileSystemEndsItsScanAtOnce) {
+  TTempDir blank;
+  WriteFile(blank / "zeros.img", std::vector<std::uint8_t>(1 << 20));
+  TWindowFixture f({(blank / "zeros.img").string()});
+  f.Open();
+  StartScan(f, 'd');
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Scanning(); }));
+  EXPECT_EQ(f.Find<QLabel>("lblFilesFound")->text(), QStringLiteral("Found: 0 file(s)"));
+  EXPECT_TRUE(f.Find<QPushButton>("btnStartScan")->isEnabled());
+  EXPECT_TRUE(f.Find<QWidget>("scrpnlToolbars")->isEnabled());
+}
+
 TEST(MainWindow, StartWithoutDriveSaysSoAndStaysIdle) {
   TWindowFixture f;
   f.Open();

@@ -14,8 +14,9 @@ TWindowFixture::TWindowFixture(const std::vector<std::string>& Images) : FOldDir
   TDriveListing listing;
   char letter = 'd';
   for (const std::string& name : Images) {
-    // Names are of the test volumes; the demo volumes are named by their path from the project.
-    const auto image = UnpackImage(TestDataDir() / name, Dir.Path());
+    // Names are of the test volumes (the demo volumes by their path from the project); an absolute
+    // path is an image used as it is.
+    const auto image = name.starts_with('/') ? std::filesystem::path(name) : UnpackImage(TestDataDir() / name, Dir.Path());
     listing.Drives.push_back(platform::TDriveSpec{letter++, image.string(), "", platform::TDriveType::Fixed});
   }
   Core = std::make_unique<ui::TDesktopCore>(listing);

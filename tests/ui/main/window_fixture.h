@@ -41,7 +41,7 @@ class TRecordedDialogs final : public ui::TDialogs {
 
 class TWindowFixture {
  public:
-  // Images: test volumes (.img.xz names under tests/data) mapped from d: on.
+  // Images: test volumes (.img.xz names under tests/data, or absolute paths of images) mapped from d: on.
   explicit TWindowFixture(const std::vector<std::string>& Images = {"fat16.img.xz", "ntfs.img.xz"});
   ~TWindowFixture();
 
