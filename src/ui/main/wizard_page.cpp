@@ -65,8 +65,6 @@ QString DriveCaption(const TDiskObject& Disk) {
                                                        QString::fromStdString(Disk.VolumeLabel));
   if (Disk.Partition > 0) caption += QStringLiteral("  [partition %1]").arg(Disk.Partition);
   if (Disk.Clipped) caption += QStringLiteral("  [clipped: its table entry runs past the end]");
-  if (!Disk.OpenFailure.empty())
-    caption += QStringLiteral("  \u2014 cannot be read: ") + QString::fromStdString(Disk.OpenFailure);
   return caption;
 }
 
@@ -119,8 +117,8 @@ QWidget* TWizardPage::CreateDrivesStep() {
   lvWizardDrives->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvWizardDrives->setAccessibleName(QStringLiteral("Drives"));
   lvWizardDrives->setHeaderLabels({tr("Name"), tr("Total Size"), tr("Free Space"), tr("Type")});
-  const int em = fontMetrics().averageCharWidth();
-  for (int i = 0; i < 4; ++i) lvWizardDrives->setColumnWidth(i, em * (i == 0 ? 28 : 13));
+  // A few rows: every column as wide as its longest text, captions of every language included.
+  lvWizardDrives->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   layout->addWidget(lvWizardDrives, 1);
 
   auto* scanning = Named(new QGroupBox(tr("Scanning")), "gbScanning");
@@ -303,7 +301,10 @@ void TWizardPage::btnRefreshDrivesClick() {
     row->setToolTip(0, row->text(0));
     row->setText(1, QString::fromStdString(FormatSizeText(disk.TotalSize)));
     row->setText(2, QString::fromStdString(FormatSizeText(disk.FreeSize)));
-    row->setText(3, QString::fromStdString(disk.FileSystemName));
+    // The last column has room for why a drive cannot be read, and how to get at it.
+    row->setText(3, disk.OpenFailure.empty() ? QString::fromStdString(disk.FileSystemName)
+                                             : QStringLiteral("cannot be read: ") + QString::fromStdString(disk.OpenFailure));
+    row->setToolTip(3, row->text(3));
     row->setData(0, Qt::UserRole, QChar::fromLatin1(disk.Letter));
     row->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
     row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
@@ -317,7 +318,6 @@ void TWizardPage::btnRefreshDrivesClick() {
     row->setFlags(Qt::ItemIsEnabled);
     row->setFirstColumnSpanned(true);
   }
-  lvWizardDrives->resizeColumnToContents(0);
 }
 
 void TWizardPage::btnStartScanClick() {
