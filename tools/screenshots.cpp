@@ -10,7 +10,8 @@
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
@@ -50,12 +51,10 @@ class TPrintedDialogs final : public TDialogs {
 };
 
 void Settle(int Milliseconds) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < Milliseconds) {
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
+  // An event loop, not a sleep: a scan's steps are run the moment they are posted.
+  QEventLoop loop;
+  QTimer::singleShot(Milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 class TShooter {
@@ -75,18 +74,21 @@ class TShooter {
     for (const char* name : {Pages, Descriptions})
       if (auto* stack = FWindow.findChild<QStackedWidget*>(QString::fromLatin1(name))) stack->setCurrentIndex(Index);
   }
-  void ScanFirstDrive() {
+  void ScanFirstDrive(TDesktopCore& Core) {
     auto* drives = FWindow.findChild<QTreeWidget*>(QStringLiteral("lvWizardDrives"));
     for (int i = 0; i < drives->topLevelItemCount(); ++i) {
       QTreeWidgetItem* row = drives->topLevelItem(i);
-      if (!row->data(0, Qt::UserRole).isValid() || row->text(3).isEmpty()) continue;
+      const QVariant letter = row->data(0, Qt::UserRole);
+      const kestrine::TDiskObject* disk = letter.isValid() ? Core.Manager().FindDisk(letter.toChar().toLatin1()) : nullptr;
+      if (!disk || !disk->Scanner) continue;
       drives->setCurrentItem(row);
       break;
     }
     Click("btnStartScan");
     QElapsedTimer timer;
     timer.start();
-    while (FWindow.Wizard().Scanning() && timer.elapsed() < 60000) Settle(50);
+    while (FWindow.Wizard().Scanning() && timer.elapsed() < 300000) Settle(50);
+    std::printf("  scan: %.2f s\n", timer.elapsed() / 1000.0);
   }
   // Previews the first file of each kind the scanned disk holds, one shot per view.
   void PreviewKinds(TPrintedDialogs& Dialogs, TDesktopCore& Core) {
@@ -158,7 +160,7 @@ void ShootAll(TDesktopCore& Core, const QString& Out, const QString& Language, c
   window.show();
   TShooter shoot(window, QDir(Out).filePath(Language + QStringLiteral("-") + Skin));
   shoot.Shoot(QStringLiteral("1-wizard-drives"));
-  shoot.ScanFirstDrive();
+  shoot.ScanFirstDrive(Core);
   shoot.Shoot(QStringLiteral("2-wizard-scanned"));
   shoot.Click("btnNextDrives");
   shoot.SelectFirstFolder();

@@ -83,6 +83,10 @@ TWizardPage::TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host,
 }
 
 TWizardPage::~TWizardPage() {
+  // Work still running reports to this page: it ends first, and its reports change nothing more.
+  FClosing = true;
+  FCore.Manager().StopScans();
+  WaitForRecovery();
   if (FSorter.joinable()) FSorter.join();  // it never waits for the window
   // The views go with the page; the updating thread must not reach them afterwards.
   FCore.Updating().SetTreeView(nullptr);
@@ -326,9 +330,16 @@ void TWizardPage::btnStartScanClick() {
     FDialogs.Error(this, FHost.LookupText(QStringLiteral("strNoDriveSelected")));
     return;
   }
+  const char letter = row->data(0, Qt::UserRole).toChar().toLatin1();
+  const TDiskObject* disk = FCore.Manager().FindDisk(letter);
+  if (disk && !disk->OpenFailure.empty()) {
+    FDialogs.Error(this, QStringLiteral("%1:\\ cannot be read: %2")
+                             .arg(QChar::fromLatin1(letter).toUpper(), QString::fromStdString(disk->OpenFailure)));
+    return;
+  }
   SetScanning(true);
   lblFilesFound->hide();
-  FDriveLetter = row->data(0, Qt::UserRole).toChar().toLatin1();
+  FDriveLetter = letter;
   StartRecoveryScan();
 }
 
@@ -345,13 +356,18 @@ void TWizardPage::StartRecoveryScan() {
 void TWizardPage::btnStopScanClick() { FCore.Manager().StopScan(FDriveLetter); }
 
 void TWizardPage::ScanCompleted() {
+  if (FClosing) return;
   SetScanning(false);
   ShowFoundCount();
   lblFilesFound->show();
-  const std::string failure = FScanDisk && FScanDisk->Scanner ? FScanDisk->Scanner->ScanFailure() : std::string();
+  const QString drive = QChar::fromLatin1(FDriveLetter).toUpper() + QStringLiteral(":\\");
+  if (FScanDisk && !FScanDisk->Scanner) {
+    FDialogs.Error(this, drive + QStringLiteral(" holds no FAT or NTFS file system: there is nothing to scan."));
+    return;
+  }
+  const std::string failure = FScanDisk ? FScanDisk->Scanner->ScanFailure() : std::string();
   if (!failure.empty()) {
-    FDialogs.Error(this, QStringLiteral("%1:\\ could not be scanned: %2")
-                             .arg(QChar::fromLatin1(FDriveLetter).toUpper(), QString::fromStdString(failure)));
+    FDialogs.Error(this, drive + QStringLiteral(" could not be scanned: ") + QString::fromStdString(failure));
     return;
   }
   FDialogs.Information(this, FHost.LookupText(QStringLiteral("strPressNextToRecover")));

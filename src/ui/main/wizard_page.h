@@ -96,6 +96,7 @@ class TWizardPage final : public QWidget {
   char FDriveLetter = 0;
   TDiskObject* FScanDisk = nullptr;
   bool FScanning = false;
+  bool FClosing = false;
   std::unique_ptr<TRecoveryJob> FRecoverThread;
   std::thread FSorter;  // a long list sorted off the window thread
 

@@ -143,8 +143,17 @@ TEST(MainWindow, ADriveWithoutAFileSystemEndsItsScanAtOnce) {
   StartScan(f, 'd');
   ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Scanning(); }));
   EXPECT_EQ(f.Find<QLabel>("lblFilesFound")->text(), QStringLiteral("Found: 0 file(s)"));
+  EXPECT_EQ(f.Dialogs.Shown.last(), QStringLiteral("error: D:\\ holds no FAT or NTFS file system: there is nothing to scan."));
   EXPECT_TRUE(f.Find<QPushButton>("btnStartScan")->isEnabled());
   EXPECT_TRUE(f.Find<QWidget>("scrpnlToolbars")->isEnabled());
+}
+
+TEST(MainWindow, AWindowDestroyedWhileItsScanRunsEndsTheScanFirst) {
+  TWindowFixture f;
+  f.Open();
+  StartScan(f, 'e');
+  ASSERT_TRUE(f.Window().Wizard().Scanning());
+  // The fixture destroys the window before the core: the scan's end must not reach a page that is gone.
 }
 
 TEST(MainWindow, StartWithoutDriveSaysSoAndStaysIdle) {

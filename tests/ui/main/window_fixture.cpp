@@ -2,7 +2,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace kestrine::test {
 
@@ -39,14 +40,20 @@ ui::TfrmOrvik& TWindowFixture::Open() {
 bool TWindowFixture::Close() { return FWindow->close(); }
 
 bool TWindowFixture::WaitUntil(const std::function<bool()>& Done, int Milliseconds) {
+  // An event loop, not a sleep: a worker's step posted meanwhile runs at once.
   QElapsedTimer timer;
   timer.start();
-  while (!Done()) {
-    if (timer.elapsed() > Milliseconds) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(1);
+  QEventLoop loop;
+  QTimer check;
+  check.setInterval(1);
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    if (Done() || timer.elapsed() > Milliseconds) loop.quit();
+  });
+  if (!Done()) {
+    check.start();
+    loop.exec();
   }
-  return true;
+  return Done();
 }
 
 }  // namespace kestrine::test
