@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 out=$(realpath -m "${1:-build/screenshots}")
+command -v xvfb-run >/dev/null || { echo "screenshots.sh: needs xvfb-run (apt-get install xvfb xauth)" >&2; exit 1; }
+[ -f build/build.ninja ] || { echo "screenshots.sh: build first (./run test or ./run demo)" >&2; exit 1; }
 cmake --build build --target kestrine-screenshots kestrine_data >/dev/null
 mkdir -p build/demo
 for xz in data/demo/*.img.xz; do
