@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
@@ -91,7 +92,11 @@ TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dial
   setCentralWidget(central);
   CreateTray();
   FormCreate();
-  resize(sizeHint().expandedTo(QSize(734, 494)));
+  // Room for the result list's six columns where the screen has it; never below the designed size.
+  QSize size = sizeHint().expandedTo(QSize(734, 494)).expandedTo(QSize(fontMetrics().averageCharWidth() * 150, 0));
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size() * 9 / 10).expandedTo(QSize(734, 494));
+  resize(size);
 }
 
 TfrmOrvik::~TfrmOrvik() = default;

@@ -51,11 +51,11 @@ QWidget* DescriptionPage(const char* TitleName, const QString& Title, const char
   font.setBold(true);
   font.setPointSizeF(font.pointSizeF() * 1.3);
   title->setFont(font);
-  title->setWordWrap(true);
   auto* text = Named(new QLabel(Text), TextName);
   text->setWordWrap(true);
   layout->addWidget(title);
   layout->addWidget(text);
+  layout->addStretch(1);
   return page;
 }
 
@@ -106,9 +106,10 @@ QWidget* TWizardPage::CreateDescription() {
       DescriptionPage("lblWizardTitle", tr("Wizard"), "lblWizardText", tr("Select location of deleted files.")));
   pcWizardDescription->addWidget(
       DescriptionPage("lblResultsTitle", tr("Scan Results"), "lblResultsText", tr("Select files you want to recover.")));
-  layout->addWidget(pcWizardDescription);
-  layout->addStretch(1);
-  panel->setFixedWidth(fontMetrics().averageCharWidth() * 30);
+  // The stack takes the column's height, so wrapped lines are never cut off at the foot.
+  layout->addWidget(pcWizardDescription, 1);
+  // As wide as the longest title of the language in force; the lines below it wrap.
+  panel->setMaximumWidth(fontMetrics().averageCharWidth() * 48);
   return panel;
 }
 
@@ -198,7 +199,9 @@ QWidget* TWizardPage::CreateResultsStep() {
   const int widths[] = {28, 10, 13, 13, 20, 20};
   for (int i = 0; i < 6; ++i) lvFiles->setColumnWidth(i, em * widths[i]);
   splScanResults->addWidget(lvFiles);
-  splScanResults->setStretchFactor(1, 1);
+  // The list has six columns to show, the tree one: the list gets twice the room.
+  splScanResults->setStretchFactor(0, 1);
+  splScanResults->setStretchFactor(1, 2);
   layout->addWidget(splScanResults, 1);
 
   pmFiles = Named(new QMenu(this), "pmFiles");
