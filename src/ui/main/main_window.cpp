@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -102,18 +103,23 @@ TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dial
 TfrmOrvik::~TfrmOrvik() = default;
 
 QWidget* TfrmOrvik::CreateBanner() {
-  auto* banner = Named(new QLabel, "imgBanner");
-  const int logo = fontMetrics().height() * 3;
-  banner->setText(QStringLiteral("<table><tr><td><img src=':/kestrine.png' width=%3 height=%3></td>"
-                                 "<td style='padding-left:0.6em; vertical-align:middle'>"
-                                 "<span style='font-size:x-large; font-weight:600'>%1</span><br>%2</td></tr></table>")
-                      .arg(QString::fromLatin1(kProductName), tr("Deleted file recovery for FAT and NTFS"))
-                      .arg(logo));
-  banner->setTextFormat(Qt::RichText);
-  banner->setMinimumHeight(fontMetrics().height() * 4);
-  banner->setContentsMargins(fontMetrics().height(), 0, 0, 0);
-  banner->setAutoFillBackground(true);
+  auto* banner = Named(new QFrame, "imgBanner");
   banner->setAccessibleName(QString::fromLatin1(kProductName));
+  auto* layout = new QHBoxLayout(banner);
+  auto* logo = Named(new QLabel, "imgBannerLogo");
+  logo->setPixmap(ProgramIcon().pixmap(fontMetrics().height() * 3));
+  auto* title = Named(new QLabel(QString::fromLatin1(kProductName)), "lblBannerTitle");
+  QFont font = title->font();
+  font.setBold(true);
+  font.setPointSizeF(font.pointSizeF() * 1.6);
+  title->setFont(font);
+  auto* text = new QVBoxLayout;
+  text->addStretch(1);
+  text->addWidget(title);
+  text->addWidget(Named(new QLabel(tr("Deleted file recovery for FAT and NTFS")), "lblBannerText"));
+  text->addStretch(1);
+  layout->addWidget(logo);
+  layout->addLayout(text, 1);
   return banner;
 }
 

@@ -245,7 +245,7 @@ TEST(MainWindow, EveryCaptionHasALanguageKey) {
     for (const QAction* a : f.Window().findChildren<QAction*>()) need(a, a->text());
     // Labels too, but for the fixed texts and the values the window fills in itself.
     static const QStringList kOwnTexts = {
-        QStringLiteral("imgBanner"),      QStringLiteral("imgWizardLogo"),    QStringLiteral("lblFilesFound"),
+        QStringLiteral("lblBannerTitle"), QStringLiteral("imgWizardLogo"),    QStringLiteral("lblFilesFound"),
         QStringLiteral("lblGauge0"),      QStringLiteral("lblGauge100"),      QStringLiteral("lblProductName"),
         QStringLiteral("lblProductVersion"), QStringLiteral("lblSupport"),    QStringLiteral("lblHomepage"),
         QStringLiteral("lblDiskCleanupFoundFile"), QStringLiteral("lblDiskCleanupScanningFolder"),
