@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QStackedWidget>
 #include <QSettings>
 #include <QStringList>
 #include <functional>
@@ -28,7 +29,12 @@ class TRecordedDialogs final : public ui::TDialogs {
     Shown << QStringLiteral("confirm: ") + Text;
     return Answer;
   }
-  void ShowModal(QDialog& Dialog) override { Shown << QStringLiteral("modal: ") + Dialog.windowTitle(); }
+  // A modal window is recorded by its caption and, for a window of pages, the page in front.
+  void ShowModal(QDialog& Dialog) override {
+    const auto* pages = Dialog.findChild<QStackedWidget*>();
+    Shown << QStringLiteral("modal: ") + Dialog.windowTitle() +
+                 (pages && pages->currentWidget() ? QStringLiteral(" / ") + pages->currentWidget()->objectName() : QString());
+  }
   QString SelectFolder(QWidget*, const QString&) override { return Folder; }
   QString OpenFile(QWidget*, const QString&, const QString&) override { return File; }
 

@@ -106,7 +106,8 @@ TEST_P(WizardFlow, ScanBrowseFilterAndRecover) {
   ASSERT_GE(fileRow, 0);
   List()->setCurrentIndex(ListModel()->index(fileRow, 0));
   F.Find<QPushButton>("btnPreview")->click();
-  EXPECT_EQ(F.Dialogs.Shown.last(), QStringLiteral("modal: Preview [%1]").arg(QString::fromStdString(inFolder[fileRow]->Name)));
+  EXPECT_TRUE(F.Dialogs.Shown.last().startsWith(
+      QStringLiteral("modal: Preview [%1]").arg(QString::fromStdString(inFolder[fileRow]->Name))));
   if (folderRow >= 0) {
     const int shown = F.Dialogs.Shown.size();
     emit List()->doubleClicked(ListModel()->index(folderRow, 1));
@@ -169,6 +170,34 @@ TEST_P(WizardFlow, ScanBrowseFilterAndRecover) {
     ++compared;
   }
   EXPECT_GT(compared, found / 2);
+}
+
+// Every file of the demo volume, found through the wizard, previews in the view its kind calls for.
+TEST_P(WizardFlow, EachFilePreviewsInItsView) {
+  Scan();
+  F.Find<QPushButton>("btnNextDrives")->click();
+  Settle();
+  TDiskObject* disk = F.Core->Manager().FindDisk('d');
+  int previewed = 0;
+  for (PFileInfo file : disk->Files.Snapshot()) {
+    const QModelIndex folder = FindFolder({}, [&](PFileInfo Folder) { return Folder == file->Parent; });
+    ASSERT_TRUE(folder.isValid()) << file->Name;
+    Tree()->setCurrentIndex(folder);
+    Settle();
+    const std::vector<PFileInfo> rows = Rows();
+    const auto row = std::find(rows.begin(), rows.end(), file);
+    ASSERT_NE(row, rows.end()) << file->Name;
+    List()->setCurrentIndex(ListModel()->index(static_cast<int>(row - rows.begin()), 0));
+    F.Find<QPushButton>("btnPreview")->click();
+    const QString name = QString::fromStdString(file->Name);
+    const QString view = name.endsWith(QLatin1String(".html")) ? QStringLiteral("tsBrowser")
+                         : name.endsWith(QLatin1String(".jpg")) || name.endsWith(QLatin1String(".png"))
+                             ? QStringLiteral("tsImage")
+                             : QStringLiteral("tsDump");
+    EXPECT_EQ(F.Dialogs.Shown.last(), QStringLiteral("modal: Preview [%1] / %2").arg(name, view));
+    ++previewed;
+  }
+  EXPECT_EQ(previewed, disk->Files.Count());
 }
 
 INSTANTIATE_TEST_SUITE_P(DemoVolumes, WizardFlow, ::testing::Values("demo-fat32.img.xz", "demo-ntfs.img.xz"),
