@@ -21,8 +21,12 @@ struct TScanOptions {
 };
 
 void AppendTime(std::string& Out, TFileTime Time) {
-  if (const auto iso = FileTimeToIsoUtc(Time))
-    AppendJsonString(Out, *iso);
+  if (const auto iso = FileTimeToIsoUtc(Time)) {
+    // Digits and ASCII signs only: nothing to escape.
+    Out += '"';
+    Out += *iso;
+    Out += '"';
+  }
   else
     Out += "null";
 }
@@ -54,10 +58,17 @@ class TItemRows {
     }
     std::string marks = AttributeLetters(Item.Attributes);
     if (!streams.empty()) marks += '+';
-    FWriter.AddCells({std::to_string(Id), ItemPath(Item), std::to_string(Item.Size.load()),
-                      Item.IsFolder ? std::string() : std::to_string(Item.Condition) + "%", marks,
-                      FileTimeToLocalText(Item.LastWriteTime).value_or(""),
-                      record ? std::to_string(*record) : std::string()});
+    // Moved in, not copied from a braced list, as each row's cells are.
+    std::vector<std::string> cells;
+    cells.reserve(7);
+    cells.push_back(std::to_string(Id));
+    cells.push_back(ItemPath(Item));
+    cells.push_back(std::to_string(Item.Size.load()));
+    cells.push_back(Item.IsFolder ? std::string() : std::to_string(Item.Condition) + "%");
+    cells.push_back(std::move(marks));
+    cells.push_back(FileTimeToLocalText(Item.LastWriteTime).value_or(""));
+    cells.push_back(record ? std::to_string(*record) : std::string());
+    FWriter.AddCells(std::move(cells));
   }
 
  private:
@@ -66,7 +77,9 @@ class TItemRows {
                const std::vector<TNamedStreamInfo>& Streams) {
     const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
     std::string& o = FText;
-    o = "{\n    \"id\": " + std::to_string(Id) + ",\n    \"path\": ";
+    o = "{\n    \"id\": ";
+    o += std::to_string(Id);
+    o += ",\n    \"path\": ";
     AppendJsonString(o, ItemPath(Item));
     o += ",\n    \"name\": ";
     AppendJsonString(o, Item.Name);
@@ -74,20 +87,29 @@ class TItemRows {
     o += Item.IsFolder ? "true" : "false";
     o += ",\n    \"deleted\": ";
     o += deleted ? "true" : "false";
-    o += ",\n    \"size\": " + std::to_string(Item.Size.load());
-    o += ",\n    \"condition\": " + std::to_string(Item.Condition);
-    o += ",\n    \"attributes\": " + std::to_string(Item.Attributes);
+    // Appended piece by piece: a concatenation makes a string for each row's every number.
+    o += ",\n    \"size\": ";
+    o += std::to_string(Item.Size.load());
+    o += ",\n    \"condition\": ";
+    o += std::to_string(Item.Condition);
+    o += ",\n    \"attributes\": ";
+    o += std::to_string(Item.Attributes);
     o += ",\n    \"modified\": ";
     AppendTime(o, Item.LastWriteTime);
     o += ",\n    \"created\": ";
     AppendTime(o, Item.CreationTime);
-    if (Record) o += ",\n    \"record\": " + std::to_string(*Record);
+    if (Record) {
+      o += ",\n    \"record\": ";
+      o += std::to_string(*Record);
+    }
     if (Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs) {
       o += ",\n    \"streams\": [";
       for (std::size_t i = 0; i < Streams.size(); ++i) {
         o += i ? ",\n      {\n        \"name\": " : "\n      {\n        \"name\": ";
         AppendJsonString(o, Streams[i].Name);
-        o += ",\n        \"size\": " + std::to_string(Streams[i].Size) + "\n      }";
+        o += ",\n        \"size\": ";
+        o += std::to_string(Streams[i].Size);
+        o += "\n      }";
       }
       o += Streams.empty() ? "]" : "\n    ]";
     }

@@ -13,8 +13,24 @@ std::string CellText(const nlohmann::ordered_json& Value) {
   return Value.dump();
 }
 
+bool IsPlainJsonByte(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+
+// One pass over the bytes: find_first_of with a set calls memchr for each byte of a listing.
+void AppendCsvField(std::string& Out, const std::string& Value) {
+  if (std::none_of(Value.begin(), Value.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+    Out += Value;
+    return;
+  }
+  Out += '"';
+  for (char c : Value) {
+    if (c == '"') Out += '"';
+    Out += c;
+  }
+  Out += '"';
+}
+
 // Display width of UTF-8 text: one column per code point.
-std::size_t Width(const std::string& s) {
+std::size_t Width(std::string_view s) {
   return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
@@ -54,12 +70,15 @@ void AppendJsonString(std::string& Out, std::string_view Text) {
   static const char* kHex = "0123456789abcdef";
   Out += '"';
   for (std::size_t i = 0; i < Text.size();) {
-    const auto c = static_cast<unsigned char>(Text[i]);
-    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-      Out += static_cast<char>(c);
-      ++i;
+    // Plain ASCII goes over as one piece: a byte at a time costs more than the rest of a row.
+    std::size_t plain = i;
+    while (plain < Text.size() && IsPlainJsonByte(static_cast<unsigned char>(Text[plain]))) ++plain;
+    if (plain > i) {
+      Out.append(Text.substr(i, plain - i));
+      i = plain;
       continue;
     }
+    const auto c = static_cast<unsigned char>(Text[i]);
     if (c < 0x80) {
       switch (c) {
         case '"': Out += "\\\""; break;
@@ -104,13 +123,9 @@ std::string NothingNamed(const std::string& Request, const std::string& What) {
 }
 
 std::string CsvField(const std::string& Value) {
-  if (Value.find_first_of(",\"\r\n") == std::string::npos) return Value;
-  std::string quoted = "\"";
-  for (char c : Value) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
+  std::string field;
+  AppendCsvField(field, Value);
+  return field;
 }
 
 TRowWriter::TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns)
@@ -151,14 +166,18 @@ void TRowWriter::AddCells(std::vector<std::string> Cells) {
   if (FFormat == TOutputFormat::Csv) {
     for (std::size_t i = 0; i < Cells.size(); ++i) {
       if (i) FBuffer += ',';
-      FBuffer += CsvField(Cells[i]);
+      AppendCsvField(FBuffer, Cells[i]);
     }
     FBuffer += '\n';
     Spill(false);
     return;
   }
-  for (std::size_t i = 0; i < Cells.size(); ++i) FWidths[i] = std::max(FWidths[i], Width(Cells[i]));
-  FCells.push_back(std::move(Cells));
+  // Escaped cells hold no NUL, which ends each of them here.
+  for (std::size_t i = 0; i < Cells.size(); ++i) {
+    FWidths[i] = std::max(FWidths[i], Width(Cells[i]));
+    FTableCells += Cells[i];
+    FTableCells += '\0';
+  }
 }
 
 void TRowWriter::Spill(bool Always) {
@@ -167,7 +186,7 @@ void TRowWriter::Spill(bool Always) {
   FBuffer.clear();
 }
 
-void TRowWriter::EmitTableLine(const std::vector<std::string>& Line) {
+void TRowWriter::EmitTableLine(const std::vector<std::string_view>& Line) {
   for (std::size_t i = 0; i < Line.size(); ++i) {
     const std::size_t pad = FWidths[i] - Width(Line[i]);
     if (i) FBuffer += "  ";
@@ -183,11 +202,20 @@ void TRowWriter::Finish() {
   if (FFormat == TOutputFormat::Json) {
     FBuffer += FRows ? "\n]\n" : "[]\n";
   } else if (FFormat == TOutputFormat::Table) {
-    std::vector<std::string> headings;
-    for (const auto& c : FColumns) headings.push_back(c.Heading);
-    EmitTableLine(headings);
-    for (const auto& line : FCells) EmitTableLine(line);
-    FCells.clear();
+    std::vector<std::string_view> line;
+    for (const auto& c : FColumns) line.push_back(c.Heading);
+    EmitTableLine(line);
+    std::size_t at = 0;
+    for (std::size_t row = 0; row < FRows; ++row) {
+      line.clear();
+      for (std::size_t i = 0; i < FColumns.size(); ++i) {
+        const std::size_t end = FTableCells.find('\0', at);
+        line.emplace_back(FTableCells.data() + at, end - at);
+        at = end + 1;
+      }
+      EmitTableLine(line);
+    }
+    FTableCells = std::string();
   }
   Spill(true);
   FOut.flush();

@@ -42,7 +42,7 @@ class TRowWriter {
   TOutputFormat Format() const { return FFormat; }
 
  private:
-  void EmitTableLine(const std::vector<std::string>& Line);
+  void EmitTableLine(const std::vector<std::string_view>& Line);
   void Spill(bool Always);
 
   std::ostream& FOut;
@@ -50,7 +50,7 @@ class TRowWriter {
   std::vector<TColumn> FColumns;
   std::size_t FRows = 0;
   std::string FBuffer;  // written out in large pieces: a listing is many short rows
-  std::vector<std::vector<std::string>> FCells;  // table only
+  std::string FTableCells;  // table only: every row's cells in one text, a string each would take twice the memory
   std::vector<std::size_t> FWidths;
 };
 

@@ -1,5 +1,9 @@
 #include "support/file_time.h"
 
+#include <langinfo.h>
+
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 
 namespace kestrine {
@@ -9,6 +13,73 @@ std::string Strftime(const char* format, const std::tm& t) {
   char buf[128];
   const std::size_t n = std::strftime(buf, sizeof buf, format, &t);
   return std::string(buf, n);
+}
+
+char* TwoDigits(char* At, int Value) {
+  At[0] = static_cast<char>('0' + Value / 10);
+  At[1] = static_cast<char>('0' + Value % 10);
+  return At + 2;
+}
+
+// strftime costs more than a scan's row: the numeric formats of the common locales (the C one among
+// them) are written here, and false leaves anything else to strftime.
+bool FormatNumeric(const char* Format, const std::tm& t, char*& At, char* End) {
+  for (const char* f = Format; *f; ++f) {
+    if (End - At < 12) return false;  // room for the longest conversion, a year
+    if (*f != '%') {
+      *At++ = *f;
+      continue;
+    }
+    switch (*++f) {
+      case 'd': At = TwoDigits(At, t.tm_mday); break;
+      case 'm': At = TwoDigits(At, t.tm_mon + 1); break;
+      case 'y': At = TwoDigits(At, (t.tm_year % 100 + 100) % 100); break;
+      case 'Y':
+        // Every FILETIME falls in a year of at least four digits, which needs no padding.
+        if (t.tm_year + 1900 < 1000) return false;
+        At = std::to_chars(At, End, t.tm_year + 1900).ptr;
+        break;
+      case 'H': At = TwoDigits(At, t.tm_hour); break;
+      case 'M': At = TwoDigits(At, t.tm_min); break;
+      case 'S': At = TwoDigits(At, t.tm_sec); break;
+      case 'T': if (!FormatNumeric("%H:%M:%S", t, At, End)) return false; break;
+      case 'D': if (!FormatNumeric("%m/%d/%y", t, At, End)) return false; break;
+      case '%': *At++ = '%'; break;
+      default: return false;
+    }
+  }
+  return true;
+}
+
+// What strftime writes for Conversion, which stands for Format.
+void AppendFormat(std::string& Out, const char* Format, const char* Conversion, const std::tm& t) {
+  char buf[128];
+  char* at = buf;
+  if (FormatNumeric(Format, t, at, buf + sizeof buf))
+    Out.append(buf, at);
+  else
+    Out += Strftime(Conversion, t);
+}
+
+// The fields of a UTC time as gmtime_r gives them, without its lock; years beyond chrono's go to gmtime_r.
+bool UtcFields(std::int64_t Seconds, std::tm& Out) {
+  constexpr std::int64_t kYear10000 = 253'402'300'800;
+  if (Seconds >= kYear10000) {
+    const auto t = static_cast<std::time_t>(Seconds);
+    return gmtime_r(&t, &Out) != nullptr;
+  }
+  namespace chr = std::chrono;
+  const chr::sys_seconds time{chr::seconds{Seconds}};
+  const auto day = chr::floor<chr::days>(time);
+  const chr::year_month_day date{day};
+  const chr::hh_mm_ss clock{time - day};
+  Out.tm_year = static_cast<int>(date.year()) - 1900;
+  Out.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  Out.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  Out.tm_hour = static_cast<int>(clock.hours().count());
+  Out.tm_min = static_cast<int>(clock.minutes().count());
+  Out.tm_sec = static_cast<int>(clock.seconds().count());
+  return true;
 }
 
 }  // namespace
@@ -47,9 +118,13 @@ TFileTime UnixToFileTime(std::int64_t Seconds, std::int64_t Nanoseconds) {
 }
 
 std::string FormatLocalDateTime(const std::tm& Local, bool WholeSecond) {
-  std::string text = Strftime("%x", Local);
+  // %x and %X are the locale's D_FMT and T_FMT.
+  std::string text;
+  AppendFormat(text, nl_langinfo(D_FMT), "%x", Local);
   const bool midnight = WholeSecond && Local.tm_hour == 0 && Local.tm_min == 0 && Local.tm_sec == 0;
-  if (!midnight) text += " " + Strftime("%X", Local);
+  if (midnight) return text;
+  text += ' ';
+  AppendFormat(text, nl_langinfo(T_FMT), "%X", Local);
   return text;
 }
 
@@ -64,16 +139,20 @@ std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
 std::optional<std::string> FileTimeToIsoUtc(TFileTime Value) {
   if (Value == 0) return std::nullopt;
   const TUnixTime u = FileTimeToUnix(Value);
-  const std::time_t t = static_cast<std::time_t>(u.Seconds);
   std::tm utc{};
-  if (gmtime_r(&t, &utc) == nullptr) return std::nullopt;
-  std::string text = Strftime("%Y-%m-%dT%H:%M:%S", utc);
+  if (!UtcFields(u.Seconds, utc)) return std::nullopt;
+  std::string text;
+  text.reserve(32);
+  AppendFormat(text, "%Y-%m-%dT%H:%M:%S", "%Y-%m-%dT%H:%M:%S", utc);
   if (u.Nanoseconds != 0) {
-    char frac[32];
-    std::snprintf(frac, sizeof frac, ".%07lld", static_cast<long long>(u.Nanoseconds / 100));
-    text += frac;
+    // Seven digits of 100 ns ticks, zero-padded.
+    char frac[8] = {'.'};
+    for (std::int64_t ticks = u.Nanoseconds / 100, i = 7; i > 0; --i, ticks /= 10)
+      frac[i] = static_cast<char>('0' + ticks % 10);
+    text.append(frac, sizeof frac);
   }
-  return text + "Z";
+  text += 'Z';
+  return text;
 }
 
 }  // namespace kestrine

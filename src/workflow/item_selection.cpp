@@ -31,6 +31,9 @@ PFileInfo TItemIds::Find(std::int64_t Id) const {
 }
 
 std::int64_t TItemIds::IdOf(const TFileInfo& Item) const {
+  // A listing asks for the files in the order found: the place after the last answer is tried first,
+  // which spares the map (and its memory) for the whole of an unfiltered scan.
+  if (FIds.empty() && FNext < FFileCount && FDisk.Files.Slot(static_cast<std::size_t>(FNext)) == &Item) return FNext++;
   if (FIds.empty()) {
     const auto folderCount = static_cast<std::size_t>(FDisk.Folders.Count());
     FIds.reserve(static_cast<std::size_t>(FFileCount) + folderCount);
@@ -64,21 +67,28 @@ PFileInfo FindFile(const TDiskObject& Disk, const std::vector<PFileInfo>& Files,
 }
 
 bool IsVolumeRoot(const TFileInfo& Folder) {
-  return Folder.Parent == nullptr && Folder.Disk && Folder.Name == RootFolderName(*Folder.Disk);
+  return Folder.Parent == nullptr && Folder.Disk && IsRootFolderName(*Folder.Disk, Folder.Name);
 }
 
 std::string ItemPath(const TFileInfo& Item) {
   std::vector<const TFileInfo*> chain;
+  chain.reserve(16);
   for (const TFileInfo* f = &Item; f; f = f->Parent) {
     if (std::find(chain.begin(), chain.end(), f) != chain.end()) break;
     chain.push_back(f);
   }
   // The volume root is not part of a path; a folder of unknown place (an orphan) is.
   const TFileInfo* top = chain.back();
-  if (chain.size() > 1 && top->Disk && top->Parent == nullptr && top->Name == RootFolderName(*top->Disk))
+  if (chain.size() > 1 && top->Disk && top->Parent == nullptr && IsRootFolderName(*top->Disk, top->Name))
     chain.pop_back();
+  std::size_t length = chain.size() - 1;
+  for (const TFileInfo* f : chain) length += f->Name.size();
   std::string path;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += (path.empty() ? "" : "/") + (*it)->Name;
+  path.reserve(length);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += (*it)->Name;
+  }
   return path;
 }
 

@@ -45,7 +45,8 @@ class TItemIds {
  private:
   const TDiskObject& FDisk;
   std::int64_t FFileCount;
-  mutable std::unordered_map<const TFileInfo*, std::int64_t> FIds;  // built on the first IdOf
+  mutable std::int64_t FNext = 0;  // the file id the next IdOf is likely to ask for
+  mutable std::unordered_map<const TFileInfo*, std::int64_t> FIds;  // built on the first IdOf out of order
 };
 
 // A request names an item by id when it starts with "#"; a path that does is written "/#...".

@@ -40,6 +40,36 @@ TEST(RowWriter, CsvQuotesAndTableAlignsOverEveryRow) {
             "longer name  12345\n");
 }
 
+TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
+  const std::vector<TColumn> columns = {{"a", "A"}, {"b", "B", true}, {"c", "C"}};
+  std::ostringstream out;
+  TRowWriter writer(out, TOutputFormat::Table, columns);
+  writer.AddCells({"", "", ""});
+  writer.AddCells({std::string("n\0l", 3), "\xC3\xA9t\xC3\xA9"});  // the missing last cell is empty
+  writer.AddCells({"x", "1", "last", "beyond the columns"});
+  writer.Finish();
+  EXPECT_EQ(out.str(), "A" + std::string(9, ' ') + "B  C\n" + std::string(13, ' ') + "\n" +
+                           "n\\x00l  \xC3\xA9t\xC3\xA9  \n" + "x" + std::string(9, ' ') + "1  last\n");
+
+  // Without columns every row is still a line.
+  std::ostringstream bare;
+  TRowWriter none(bare, TOutputFormat::Table, {});
+  none.AddCells({"gone"});
+  none.AddCells({});
+  none.Finish();
+  EXPECT_EQ(bare.str(), "\n\n\n");
+}
+
+TEST(RowWriter, CsvQuotesEveryFieldThatNeedsIt) {
+  EXPECT_EQ(CsvField("plain name.txt"), "plain name.txt");
+  EXPECT_EQ(CsvField(""), "");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("cr\rhere"), "\"cr\rhere\"");
+  EXPECT_EQ(CsvField("lf\n"), "\"lf\n\"");
+  EXPECT_EQ(CsvField("semi;tab\t"), "semi;tab\t");
+}
+
 TEST(RowWriter, ControlCharactersAreEscapedInTablesAndCsvButLeftToJson) {
   EXPECT_EQ(EscapeControls("plain \xC3\xA9 name"), "plain \xC3\xA9 name");
   EXPECT_EQ(EscapeControls("\x1B]0;owned\x07x\r\n\t\x7F"), "\\x1b]0;owned\\x07x\\x0d\\x0a\\x09\\x7f");

@@ -76,6 +76,23 @@ TEST_F(ItemSelection, PathsLeaveOutTheVolumeRootButKeepFoldersOfUnknownPlace) {
   EXPECT_EQ(ItemPath(*SubFile), "Sub/b.txt");
   Sub->Parent = Docs;
 
+  // Orphans named like a root, all but exactly, stay in their paths; a nameless one adds no "/".
+  for (const char* name : {"e: (DATA)", "d: (DATA", "d: (DATAX)", "d: (DAT)", "d:  (DATA)", "d: [DATA)", "d: (data)", "d",
+                           ": (DATA)"}) {
+    Orphan->Name = name;
+    EXPECT_EQ(ItemPath(*Lost), std::string(name) + "/lost.txt") << name;
+    EXPECT_FALSE(IsVolumeRoot(*Orphan)) << name;
+  }
+  Orphan->Name = "";
+  EXPECT_EQ(ItemPath(*Lost), "lost.txt");
+  Orphan->Name = "$folder_9";
+  Disk->VolumeLabel = "";
+  Root->Name = RootFolderName(*Disk);
+  EXPECT_EQ(ItemPath(*SubFile), "Docs/Sub/b.txt") << "the root of a volume without a label";
+  EXPECT_TRUE(IsVolumeRoot(*Root));
+  Disk->VolumeLabel = "DATA";
+  Root->Name = RootFolderName(*Disk);
+
   EXPECT_EQ(FindFileByPath(Passing, "Docs/report.txt"), DocsReport) << "the first of two of one path";
   EXPECT_EQ(FindFileByPath(Passing, "Docs/hidden.txt"), nullptr) << "a file the filter left out";
   EXPECT_EQ(FindFileByPath(Passing, "Docs/Sub"), nullptr) << "folders are not files";
@@ -115,6 +132,20 @@ TEST_F(ItemSelection, IdsNameOneItemEachFilesFirstThenFolders) {
   EXPECT_EQ(ids.Find(-1), nullptr);
   TFileInfo stranger;
   EXPECT_EQ(ids.IdOf(stranger), -1);
+
+  // Asked in the order found, then again out of it, then for an item on no list: the same ids.
+  const TItemIds inOrder(*Disk);
+  const std::vector<PFileInfo> files = {TopFile, OldFile, DocsReport, DocsReportAgain, Hidden, SubFile, Lost};
+  for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(inOrder.IdOf(*files[i]), static_cast<std::int64_t>(i));
+  EXPECT_EQ(inOrder.IdOf(*DocsReport), 2);
+  EXPECT_EQ(inOrder.IdOf(*Lost), 6);
+  EXPECT_EQ(inOrder.IdOf(*Sub), 10);
+  const TItemIds skipping(*Disk);
+  EXPECT_EQ(skipping.IdOf(*TopFile), 0);
+  EXPECT_EQ(skipping.IdOf(*DocsReport), 2) << "a file the filter passed after one it left out";
+  EXPECT_EQ(skipping.IdOf(*DocsReportAgain), 3);
+  EXPECT_EQ(skipping.IdOf(stranger), -1);
+  EXPECT_EQ(skipping.IdOf(*OldFile), 1);
 
   EXPECT_EQ(ParseItemId("#12"), 12);
   for (const char* bad : {"#", "#-1", "#+1", "#1x", "12", "#99999999999999999999"}) EXPECT_EQ(ParseItemId(bad), std::nullopt) << bad;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/file_info.h"
@@ -70,6 +71,12 @@ class TDiskObject {
 // The name of the volume's root folder item: "d: (LABEL)".
 inline std::string RootFolderName(const TDiskObject& Disk) {
   return std::string(1, Disk.Letter) + ": (" + Disk.VolumeLabel + ")";
+}
+// Name == RootFolderName(Disk), without building the name: paths ask it for every item listed.
+inline bool IsRootFolderName(const TDiskObject& Disk, std::string_view Name) {
+  const std::string& label = Disk.VolumeLabel;
+  return Name.size() == label.size() + 5 && Name[0] == Disk.Letter && Name.substr(1, 3) == ": (" &&
+         Name.substr(4, label.size()) == label && Name.back() == ')';
 }
 
 // The kind in the disk's boot sector: 0 when unreadable or unknown. Throws TDiskObjectError when the
