@@ -57,6 +57,20 @@ QTreeWidget* MakeList(const char* Name, const QStringList& Columns, QWidget* Par
   return list;
 }
 
+// A read-only list of whole rows over Model, many of them selectable at once.
+QTreeView* MakeModelList(const char* Name, const char* Spoken, QAbstractItemModel* Model, QWidget* Parent) {
+  auto* list = new QTreeView(Parent);
+  list->setObjectName(QString::fromLatin1(Name));
+  list->setAccessibleName(QString::fromLatin1(Spoken));
+  list->setModel(Model);
+  list->setRootIsDecorated(false);
+  list->setUniformRowHeights(true);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  return list;
+}
+
 QString Plural(std::size_t Count, const char* One, const char* Many) {
   return QString::number(Count) + QLatin1Char(' ') + QString::fromLatin1(Count == 1 ? One : Many);
 }
@@ -174,15 +188,7 @@ QWidget* TDiskCleanupPage::CreateOptionsStep() {
   gbDiskCleanupFilesToSearch = new QGroupBox(QStringLiteral("Files to search for"), step);
   gbDiskCleanupFilesToSearch->setObjectName(QStringLiteral("gbDiskCleanupFilesToSearch"));
   FMasks = new TMaskListModel(this);
-  lvFileExtensions = new QTreeView(gbDiskCleanupFilesToSearch);
-  lvFileExtensions->setObjectName(QStringLiteral("lvFileExtensions"));
-  lvFileExtensions->setAccessibleName(QStringLiteral("File extensions"));
-  lvFileExtensions->setModel(FMasks);
-  lvFileExtensions->setRootIsDecorated(false);
-  lvFileExtensions->setUniformRowHeights(true);
-  lvFileExtensions->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvFileExtensions->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvFileExtensions->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvFileExtensions = MakeModelList("lvFileExtensions", "File extensions", FMasks, gbDiskCleanupFilesToSearch);
   btnDiskCleanupAdd = MakeButton("btnDiskCleanupAdd", "Add", gbDiskCleanupFilesToSearch);
   btnDiskCleanupEdit = MakeButton("btnDiskCleanupEdit", "Edit", gbDiskCleanupFilesToSearch);
   btnDiskCleanupDelete = MakeButton("btnDiskCleanupDelete", "Delete", gbDiskCleanupFilesToSearch);
@@ -243,15 +249,7 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   auto* step = new QWidget(this);
   step->setObjectName(QStringLiteral("tsDiskCleanupScanResults"));
   FResults = new TCleanupResultModel(this);
-  lvDiskCleanupScanResults = new QTreeView(step);
-  lvDiskCleanupScanResults->setObjectName(QStringLiteral("lvDiskCleanupScanResults"));
-  lvDiskCleanupScanResults->setAccessibleName(QStringLiteral("Files found"));
-  lvDiskCleanupScanResults->setModel(FResults);
-  lvDiskCleanupScanResults->setRootIsDecorated(false);
-  lvDiskCleanupScanResults->setUniformRowHeights(true);
-  lvDiskCleanupScanResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvDiskCleanupScanResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  lvDiskCleanupScanResults->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvDiskCleanupScanResults = MakeModelList("lvDiskCleanupScanResults", "Files found", FResults, step);
   lvDiskCleanupScanResults->setAllColumnsShowFocus(true);
   // The end of a folder path tells more than its start.
   lvDiskCleanupScanResults->setTextElideMode(Qt::ElideMiddle);
