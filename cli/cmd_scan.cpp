@@ -1,5 +1,6 @@
 // kestrine-cli scan: every deleted file found on a volume, through the filter.
 
+#include <charconv>
 #include <iostream>
 #include <memory>
 
@@ -20,15 +21,19 @@ struct TScanOptions {
   std::string Format = "table";
 };
 
+template <class T>
+void AppendNumber(std::string& Out, T Value) {
+  char digits[24];
+  Out.append(digits, std::to_chars(digits, digits + sizeof digits, Value).ptr);
+}
+
 void AppendTime(std::string& Out, TFileTime Time) {
-  if (const auto iso = FileTimeToIsoUtc(Time)) {
-    // Digits and ASCII signs only: nothing to escape.
+  // Digits and ASCII signs only: nothing to escape.
+  Out += '"';
+  if (AppendIsoUtc(Out, Time))
     Out += '"';
-    Out += *iso;
-    Out += '"';
-  }
   else
-    Out += "null";
+    Out.replace(Out.size() - 1, 1, "null");
 }
 
 std::string AttributeLetters(std::uint32_t A) {
@@ -42,20 +47,16 @@ std::string AttributeLetters(std::uint32_t A) {
   return s;
 }
 
-// Rows go straight to text: a JSON value per row costs more than the scan on a large volume.
-class TItemRows {
- public:
-  explicit TItemRows(TRowWriter& Writer) : FWriter(Writer) {}
-
-  void Add(const TFileInfo& Item, std::int64_t Id) {
-    const std::vector<TNamedStreamInfo> streams =
-        Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs ? Item.FsInfo->NamedStreams()
-                                                                                  : std::vector<TNamedStreamInfo>{};
-    const auto record = Item.FsInfo ? Item.FsInfo->RecordNumber() : std::nullopt;
-    if (FWriter.Format() == TOutputFormat::Json) {
-      AddJson(Item, Id, record, streams);
-      return;
-    }
+// Rows go straight to text: a JSON value per row costs more than the scan on a large volume. Only
+// reads the items, so rows can be made on several threads at once.
+void AddItemRow(TRowWriter& Writer, const TFileInfo& Item, std::int64_t Id) {
+  using namespace std::string_view_literals;
+  const bool ntfs = Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs;
+  const std::vector<TNamedStreamInfo> streams = ntfs ? Item.FsInfo->NamedStreams() : std::vector<TNamedStreamInfo>{};
+  // A number, not an optional: GCC 12 takes an optional's value for unset where it is read below.
+  std::int64_t record = -1;
+  if (const auto number = Item.FsInfo ? Item.FsInfo->RecordNumber() : std::nullopt) record = static_cast<std::int64_t>(*number);
+  if (Writer.Format() != TOutputFormat::Json) {
     std::string marks = AttributeLetters(Item.Attributes);
     if (!streams.empty()) marks += '+';
     // Moved in, not copied from a braced list, as each row's cells are.
@@ -67,59 +68,51 @@ class TItemRows {
     cells.push_back(Item.IsFolder ? std::string() : std::to_string(Item.Condition) + "%");
     cells.push_back(std::move(marks));
     cells.push_back(FileTimeToLocalText(Item.LastWriteTime).value_or(""));
-    cells.push_back(record ? std::to_string(*record) : std::string());
-    FWriter.AddCells(std::move(cells));
+    cells.push_back(record >= 0 ? std::to_string(record) : std::string());
+    Writer.AddCells(std::move(cells));
+    return;
   }
-
- private:
-  // The keys and layout of the array dumped with an indent of 2.
-  void AddJson(const TFileInfo& Item, std::int64_t Id, std::optional<std::uint64_t> Record,
-               const std::vector<TNamedStreamInfo>& Streams) {
-    const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
-    std::string& o = FText;
-    o = "{\n    \"id\": ";
-    o += std::to_string(Id);
-    o += ",\n    \"path\": ";
-    AppendJsonString(o, ItemPath(Item));
-    o += ",\n    \"name\": ";
-    AppendJsonString(o, Item.Name);
-    o += ",\n    \"folder\": ";
-    o += Item.IsFolder ? "true" : "false";
-    o += ",\n    \"deleted\": ";
-    o += deleted ? "true" : "false";
-    // Appended piece by piece: a concatenation makes a string for each row's every number.
-    o += ",\n    \"size\": ";
-    o += std::to_string(Item.Size.load());
-    o += ",\n    \"condition\": ";
-    o += std::to_string(Item.Condition);
-    o += ",\n    \"attributes\": ";
-    o += std::to_string(Item.Attributes);
-    o += ",\n    \"modified\": ";
-    AppendTime(o, Item.LastWriteTime);
-    o += ",\n    \"created\": ";
-    AppendTime(o, Item.CreationTime);
-    if (Record) {
-      o += ",\n    \"record\": ";
-      o += std::to_string(*Record);
-    }
-    if (Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs) {
-      o += ",\n    \"streams\": [";
-      for (std::size_t i = 0; i < Streams.size(); ++i) {
-        o += i ? ",\n      {\n        \"name\": " : "\n      {\n        \"name\": ";
-        AppendJsonString(o, Streams[i].Name);
-        o += ",\n        \"size\": ";
-        o += std::to_string(Streams[i].Size);
-        o += "\n      }";
-      }
-      o += Streams.empty() ? "]" : "\n    ]";
-    }
-    o += "\n  }";
-    FWriter.AddJson(o);
+  // The keys and layout of the array dumped with an indent of 2, appended piece by piece.
+  const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
+  std::string& o = Writer.BeginJsonRow();
+  o += "{\n    \"id\": "sv;
+  AppendNumber(o, Id);
+  o += ",\n    \"path\": "sv;
+  AppendJsonString(o, ItemPath(Item));
+  o += ",\n    \"name\": "sv;
+  AppendJsonString(o, Item.Name);
+  o += ",\n    \"folder\": "sv;
+  o += Item.IsFolder ? "true"sv : "false"sv;
+  o += ",\n    \"deleted\": "sv;
+  o += deleted ? "true"sv : "false"sv;
+  o += ",\n    \"size\": "sv;
+  AppendNumber(o, Item.Size.load());
+  o += ",\n    \"condition\": "sv;
+  AppendNumber(o, Item.Condition);
+  o += ",\n    \"attributes\": "sv;
+  AppendNumber(o, Item.Attributes);
+  o += ",\n    \"modified\": "sv;
+  AppendTime(o, Item.LastWriteTime);
+  o += ",\n    \"created\": "sv;
+  AppendTime(o, Item.CreationTime);
+  if (record >= 0) {
+    o += ",\n    \"record\": "sv;
+    AppendNumber(o, record);
   }
-
-  TRowWriter& FWriter;
-  std::string FText;
-};
+  if (ntfs) {
+    o += ",\n    \"streams\": ["sv;
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+      o += i ? ",\n      {\n        \"name\": "sv : "\n      {\n        \"name\": "sv;
+      AppendJsonString(o, streams[i].Name);
+      o += ",\n        \"size\": "sv;
+      AppendNumber(o, streams[i].Size);
+      o += "\n      }"sv;
+    }
+    o += streams.empty() ? "]"sv : "\n    ]"sv;
+  }
+  o += "\n  }"sv;
+  Writer.EndRow();
+}
 
 int RunScan(const TScanOptions& O) {
   const auto filter = BuildCliFilter(O.Filter);
@@ -130,17 +123,28 @@ int RunScan(const TScanOptions& O) {
   TScanSession session;
   TDiskObject* disk = session.OpenScannable(O.Source);
   if (!disk) return kExitFailed;
-  session.Scan(disk, std::get<TFilter>(filter));
-  if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
   static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
                                                {"modified_text", "Modified"}, {"record", "Record", true}};
   TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
-  TItemRows rows(writer);
   const TItemIds ids(*disk);
+  // Files found go out while the scan goes on, made on this thread, which would only wait; not
+  // before the scan walks, since until then it may still fail. Listed folders come first, so with
+  // them every row waits for the end.
+  int listed = 0;
+  const auto listFound = [&] {
+    if (!session.Walking()) return;
+    for (PFileInfo file : session.FilesFrom(listed)) AddItemRow(writer, *file, ids.IdOf(*file));
+  };
+  session.Scan(disk, std::get<TFilter>(filter), O.Folders ? std::function<void()>() : listFound);
+  if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
   if (O.Folders)
-    for (PFileInfo folder : session.Folders()) rows.Add(*folder, ids.IdOf(*folder));
-  for (PFileInfo file : session.Files()) rows.Add(*file, ids.IdOf(*file));
+    for (PFileInfo folder : session.Folders()) AddItemRow(writer, *folder, ids.IdOf(*folder));
+  const std::vector<PFileInfo> files = session.FilesFrom(listed);
+  std::vector<std::int64_t> fileIds(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) fileIds[i] = ids.IdOf(*files[i]);
+  AddRowsOnTwoThreads(writer, files.size(),
+                      [&](TRowWriter& Part, std::size_t I) { AddItemRow(Part, *files[I], fileIds[I]); });
   writer.Finish();
   if (session.Interrupted()) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   return kExitOk;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <utility>
 
 namespace kestrine::cli {
 namespace {
@@ -128,8 +129,11 @@ std::string CsvField(const std::string& Value) {
   return field;
 }
 
+TRowWriter::TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns)
+    : FOut(nullptr), FFormat(Format), FColumns(Columns), FWidths(Columns.size(), 0) {}
+
 TRowWriter::TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns)
-    : FOut(Out), FFormat(Format), FColumns(std::move(Columns)) {
+    : FOut(&Out), FFormat(Format), FColumns(std::move(Columns)) {
   for (const auto& c : FColumns) FWidths.push_back(Width(c.Heading));
   if (FFormat != TOutputFormat::Csv) return;
   for (std::size_t i = 0; i < FColumns.size(); ++i) FBuffer += (i ? "," : "") + CsvField(FColumns[i].Key);
@@ -151,9 +155,63 @@ void TRowWriter::Add(const nlohmann::ordered_json& Row) {
 }
 
 void TRowWriter::AddJson(std::string_view Object) {
-  FBuffer += FRows++ ? ",\n  " : "[\n  ";
-  FBuffer += Object;
-  Spill(false);
+  BeginJsonRow() += Object;
+  EndRow();
+}
+
+std::string& TRowWriter::BeginJsonRow() {
+  std::string& text = RowText();
+  text += FRows++ ? ",\n  " : "[\n  ";
+  return text;
+}
+
+std::string& TRowWriter::RowText() {
+  if (FOut && FFormat != TOutputFormat::Table) return FBuffer;
+  // Pieces of about a megabyte: one growing text would be copied each time it grows. A row never
+  // straddles two.
+  constexpr std::size_t kPiece = 1u << 20;
+  if (FPieces.empty() || FPieces.back().size() >= kPiece) {
+    FPieces.emplace_back();
+    FPieces.back().reserve(kPiece + kPiece / 16);
+  }
+  return FPieces.back();
+}
+
+TRowWriter TRowWriter::Part() const { return TRowWriter(FFormat, FColumns); }
+
+void TRowWriter::Append(TRowWriter&& Part) {
+  if (Part.FRows == 0) return;
+  if (FFormat == TOutputFormat::Table) {
+    FPieces.insert(FPieces.end(), std::make_move_iterator(Part.FPieces.begin()),
+                   std::make_move_iterator(Part.FPieces.end()));
+  } else {
+    std::string_view first = Part.FPieces.front();
+    if (FFormat == TOutputFormat::Json) {
+      // The part began its array as if alone.
+      constexpr std::string_view kOpening = "[\n  ";
+      Put(FRows ? ",\n  " : kOpening);
+      first.remove_prefix(kOpening.size());
+    }
+    Put(first);
+    for (std::size_t i = 1; i < Part.FPieces.size(); ++i) Put(Part.FPieces[i]);
+  }
+  for (std::size_t i = 0; i < FWidths.size(); ++i) FWidths[i] = std::max(FWidths[i], Part.FWidths[i]);
+  FRows += Part.FRows;
+}
+
+void TRowWriter::Put(std::string_view Text) {
+  if (!FOut) {
+    RowText() += Text;
+    return;
+  }
+  // A long piece goes out as it is, not copied first.
+  if (Text.size() >= (1u << 16)) {
+    Spill(true);
+    FOut->write(Text.data(), static_cast<std::streamsize>(Text.size()));
+  } else {
+    FBuffer += Text;
+    Spill(false);
+  }
 }
 
 void TRowWriter::AddCells(std::vector<std::string> Cells) {
@@ -163,26 +221,27 @@ void TRowWriter::AddCells(std::vector<std::string> Cells) {
       cell = EscapeControls(cell);
   Cells.resize(FColumns.size());
   ++FRows;
+  std::string& text = RowText();
   if (FFormat == TOutputFormat::Csv) {
     for (std::size_t i = 0; i < Cells.size(); ++i) {
-      if (i) FBuffer += ',';
-      AppendCsvField(FBuffer, Cells[i]);
+      if (i) text += ',';
+      AppendCsvField(text, Cells[i]);
     }
-    FBuffer += '\n';
+    text += '\n';
     Spill(false);
     return;
   }
   // Escaped cells hold no NUL, which ends each of them here.
   for (std::size_t i = 0; i < Cells.size(); ++i) {
     FWidths[i] = std::max(FWidths[i], Width(Cells[i]));
-    FTableCells += Cells[i];
-    FTableCells += '\0';
+    text += Cells[i];
+    text += '\0';
   }
 }
 
 void TRowWriter::Spill(bool Always) {
-  if (!Always && FBuffer.size() < (1u << 16)) return;
-  FOut.write(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
+  if (!FOut || (!Always && FBuffer.size() < (1u << 16))) return;
+  FOut->write(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
   FBuffer.clear();
 }
 
@@ -205,20 +264,21 @@ void TRowWriter::Finish() {
     std::vector<std::string_view> line;
     for (const auto& c : FColumns) line.push_back(c.Heading);
     EmitTableLine(line);
-    std::size_t at = 0;
+    std::size_t piece = 0, at = 0;
     for (std::size_t row = 0; row < FRows; ++row) {
       line.clear();
+      if (!FColumns.empty() && at == FPieces[piece].size()) ++piece, at = 0;
       for (std::size_t i = 0; i < FColumns.size(); ++i) {
-        const std::size_t end = FTableCells.find('\0', at);
-        line.emplace_back(FTableCells.data() + at, end - at);
+        const std::size_t end = FPieces[piece].find('\0', at);
+        line.emplace_back(FPieces[piece].data() + at, end - at);
         at = end + 1;
       }
       EmitTableLine(line);
     }
-    FTableCells = std::string();
+    FPieces.clear();
   }
   Spill(true);
-  FOut.flush();
+  if (FOut) FOut->flush();
 }
 
 void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColumn>& Columns,

@@ -1,6 +1,8 @@
 #pragma once
 // Rows of results as a plain table, CSV or JSON.
 
+#include <algorithm>
+#include <future>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -30,6 +32,7 @@ class TRowWriter {
   TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns);
   TRowWriter(const TRowWriter&) = delete;
   TRowWriter& operator=(const TRowWriter&) = delete;
+  TRowWriter(TRowWriter&&) = default;
 
   void Add(const nlohmann::ordered_json& Row);
   // A row made by the caller, for listings too long to build JSON values for. For JSON: an object
@@ -37,22 +40,54 @@ class TRowWriter {
   // a table or CSV: the cells in column order, not yet escaped.
   void AddJson(std::string_view Object);
   void AddCells(std::vector<std::string> Cells);
+  // The same JSON row written by the caller straight into the text, after its separator; EndRow
+  // follows it.
+  std::string& BeginJsonRow();
+  void EndRow() { Spill(false); }
+  // A writer of the same format and columns whose rows wait in memory for Append, which writes them
+  // after the rows so far: rows can be made on several threads and still come out in order.
+  TRowWriter Part() const;
+  void Append(TRowWriter&& Part);
   // Ends the listing; a table is written here.
   void Finish();
   TOutputFormat Format() const { return FFormat; }
 
  private:
+  TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns);
   void EmitTableLine(const std::vector<std::string_view>& Line);
   void Spill(bool Always);
+  void Put(std::string_view Text);
+  std::string& RowText();
 
-  std::ostream& FOut;
+  std::ostream* FOut;  // nil for a part
   TOutputFormat FFormat;
   std::vector<TColumn> FColumns;
   std::size_t FRows = 0;
   std::string FBuffer;  // written out in large pieces: a listing is many short rows
-  std::string FTableCells;  // table only: every row's cells in one text, a string each would take twice the memory
+  // The rows kept until the end: a part's text, or a table's cells, each ended by a NUL (a string
+  // each would take twice the memory).
+  std::vector<std::string> FPieces;
   std::vector<std::size_t> FWidths;
 };
+
+// Rows 0 to Count - 1, each written by Row(Writer, Index), made in blocks on two threads and written
+// in order: on a large volume the rows cost as much as the scan. Row must be safe to run on two
+// threads at once.
+template <class TRowMaker>
+void AddRowsOnTwoThreads(TRowWriter& Writer, std::size_t Count, const TRowMaker& Row) {
+  constexpr std::size_t kBlock = 8192;
+  const auto block = [&](std::size_t Begin) {
+    TRowWriter part = Writer.Part();
+    for (std::size_t i = Begin; i < std::min(Count, Begin + kBlock); ++i) Row(part, i);
+    return part;
+  };
+  for (std::size_t at = 0; at < Count; at += 2 * kBlock) {
+    std::future<TRowWriter> next;
+    if (at + kBlock < Count) next = std::async(std::launch::async, block, at + kBlock);
+    Writer.Append(block(at));
+    if (next.valid()) Writer.Append(next.get());
+  }
+}
 
 void WriteRows(std::ostream& Out, TOutputFormat Format, const std::vector<TColumn>& Columns,
                const nlohmann::ordered_json& Rows);

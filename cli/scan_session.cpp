@@ -105,7 +105,7 @@ TDiskObject* TScanSession::OpenScannable(const std::string& Source) {
   return disk;
 }
 
-bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {
+bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter, const std::function<void()>& WhileScanning) {
   if (!FManager || !Disk) return false;
   // The scan start of the recovery page.
   FUpdating->SetTreeView(FViews.get());
@@ -120,7 +120,7 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, &previous);
   TWorkerThread* thread = StartShownScan(*FManager, *FUpdating, Disk, Filter);
-  if (thread) WaitForJob(*thread, &FViews->MainThread, &gInterrupt);
+  if (thread) WaitForJob(*thread, &FViews->MainThread, &gInterrupt, WhileScanning, std::chrono::milliseconds(0));
   ::sigaction(SIGINT, &previous, nullptr);
   FViews->EndProgress();
   FUpdating->SetOnScanFinished({});
@@ -130,6 +130,8 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter) {
 
 bool TScanSession::Interrupted() const { return gInterrupt.Requested(); }
 
+bool TScanSession::Walking() const { return FUpdating && FUpdating->Walking(); }
+
 bool TScanSession::Failed(const TDiskObject* Disk, const std::string& Source) {
   const std::string why = Disk && Disk->Scanner ? Disk->Scanner->ScanFailure() : std::string();
   if (why.empty()) return false;
@@ -138,10 +140,15 @@ bool TScanSession::Failed(const TDiskObject* Disk, const std::string& Source) {
 }
 
 std::vector<PFileInfo> TScanSession::Files() {
+  int first = 0;
+  return FilesFrom(first);
+}
+
+std::vector<PFileInfo> TScanSession::FilesFrom(int& Next) {
   std::vector<PFileInfo> files;
-  TQueryObject& query = FUpdating->Query();
-  for (int i = 0; i < query.Count(); ++i)
-    if (PFileInfo item = query.Items(i); item && !item->IsFolder) files.push_back(item);
+  const TQueryObject& query = FUpdating->Query();
+  for (const int count = query.Count(); Next < count; ++Next)
+    if (PFileInfo item = query.Items(Next); item && !item->IsFolder) files.push_back(item);
   return files;
 }
 

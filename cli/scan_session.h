@@ -2,6 +2,7 @@
 // One scan of one source through the recovery manager and the workflow threads, for the commands
 // that need found items (scan, cat, recover).
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,14 +31,19 @@ class TScanSession {
   // OpenSource for a volume that can be scanned; nil after saying why on stderr.
   TDiskObject* OpenScannable(const std::string& Source);
 
-  // Runs the scan to its end, or until Ctrl-C stops it; false when it could not start.
-  bool Scan(TDiskObject* Disk, const TFilter& Filter);
+  // Runs the scan to its end, or until Ctrl-C stops it; false when it could not start. WhileScanning,
+  // when given, runs on this thread every few milliseconds meanwhile.
+  bool Scan(TDiskObject* Disk, const TFilter& Filter, const std::function<void()>& WhileScanning = {});
   bool Interrupted() const;
+  // True once the scan walks its volume: it can no longer fail.
+  bool Walking() const;
   // True, after saying on stderr what could not be read, when the scan could not walk the volume.
   static bool Failed(const TDiskObject* Disk, const std::string& Source);
 
   // The files that passed the filter, in the order found.
   std::vector<PFileInfo> Files();
+  // Those listed from place Next of the list on, also while the scan runs; Next moves past them.
+  std::vector<PFileInfo> FilesFrom(int& Next);
   // The folders that lead to at least one passing file, parents before children.
   std::vector<PFileInfo> Folders();
 

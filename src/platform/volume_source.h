@@ -13,6 +13,8 @@ namespace kestrine::platform {
 // The only way this program opens a volume source. Never anything that can write.
 int VolumeOpenFlags();
 
+class TReadAhead;
+
 class TVolumeSource {
  public:
   // Nil when the source cannot be opened; Error then says why.
@@ -46,6 +48,7 @@ class TVolumeSource {
   TVolumeSource(int Fd, std::string Path);
   std::uint32_t ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const;
   bool Refill(std::int64_t Offset);
+  void ReadAheadFrom(std::int64_t Offset);
 
   int FFd;
   std::string FPath;
@@ -53,10 +56,17 @@ class TVolumeSource {
   std::int64_t FBase = 0;
   bool FBlockDevice = false;
   dev_t FDevice = 0;
-  std::vector<std::uint8_t> FWindow;
-  std::int64_t FWindowOffset = 0;
-  std::uint32_t FWindowLength = 0;
+  struct TWindow {
+    std::vector<std::uint8_t> Bytes;
+    std::int64_t Offset = 0;
+    std::uint32_t Length = 0;
+    bool Holds(std::int64_t At) const { return At >= Offset && At < Offset + Length; }
+  };
+  TWindow FWindow;
+  // The window of a long sequential run, kept while reads jump elsewhere and come back.
+  TWindow FParked;
   std::uint32_t FWindowTarget = kMinWindow;
+  std::unique_ptr<TReadAhead> FAhead;  // made on the first long sequential run
 };
 
 }  // namespace kestrine::platform

@@ -61,27 +61,6 @@ void AppendFormat(std::string& Out, const char* Format, const char* Conversion, 
     Out += Strftime(Conversion, t);
 }
 
-// The fields of a UTC time as gmtime_r gives them, without its lock; years beyond chrono's go to gmtime_r.
-bool UtcFields(std::int64_t Seconds, std::tm& Out) {
-  constexpr std::int64_t kYear10000 = 253'402'300'800;
-  if (Seconds >= kYear10000) {
-    const auto t = static_cast<std::time_t>(Seconds);
-    return gmtime_r(&t, &Out) != nullptr;
-  }
-  namespace chr = std::chrono;
-  const chr::sys_seconds time{chr::seconds{Seconds}};
-  const auto day = chr::floor<chr::days>(time);
-  const chr::year_month_day date{day};
-  const chr::hh_mm_ss clock{time - day};
-  Out.tm_year = static_cast<int>(date.year()) - 1900;
-  Out.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
-  Out.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
-  Out.tm_hour = static_cast<int>(clock.hours().count());
-  Out.tm_min = static_cast<int>(clock.minutes().count());
-  Out.tm_sec = static_cast<int>(clock.seconds().count());
-  return true;
-}
-
 }  // namespace
 
 std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs) {
@@ -136,22 +115,49 @@ std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
   return FormatLocalDateTime(local, u.Nanoseconds == 0);
 }
 
-std::optional<std::string> FileTimeToIsoUtc(TFileTime Value) {
-  if (Value == 0) return std::nullopt;
+bool AppendIsoUtc(std::string& Out, TFileTime Value) {
+  if (Value == 0) return false;
   const TUnixTime u = FileTimeToUnix(Value);
-  std::tm utc{};
-  if (!UtcFields(u.Seconds, utc)) return std::nullopt;
-  std::string text;
-  text.reserve(32);
-  AppendFormat(text, "%Y-%m-%dT%H:%M:%S", "%Y-%m-%dT%H:%M:%S", utc);
+  // Days to a civil date (H. Hinnant's algorithm): a listing writes two of these a row, and every
+  // FILETIME, up to year 60056, fits.
+  const std::int64_t days = (u.Seconds >= 0 ? u.Seconds : u.Seconds - 86'399) / 86'400;
+  const std::int64_t second = u.Seconds - days * 86'400;
+  const std::int64_t z = days + 719'468;
+  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
+  const std::int64_t doe = z - era * 146'097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const auto day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const auto month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  char buf[48];
+  char* at = std::to_chars(buf, buf + 20, year).ptr;
+  *at++ = '-';
+  at = TwoDigits(at, month);
+  *at++ = '-';
+  at = TwoDigits(at, day);
+  *at++ = 'T';
+  at = TwoDigits(at, static_cast<int>(second / 3600));
+  *at++ = ':';
+  at = TwoDigits(at, static_cast<int>(second / 60 % 60));
+  *at++ = ':';
+  at = TwoDigits(at, static_cast<int>(second % 60));
   if (u.Nanoseconds != 0) {
     // Seven digits of 100 ns ticks, zero-padded.
-    char frac[8] = {'.'};
+    *at = '.';
     for (std::int64_t ticks = u.Nanoseconds / 100, i = 7; i > 0; --i, ticks /= 10)
-      frac[i] = static_cast<char>('0' + ticks % 10);
-    text.append(frac, sizeof frac);
+      at[i] = static_cast<char>('0' + ticks % 10);
+    at += 8;
   }
-  text += 'Z';
+  *at++ = 'Z';
+  Out.append(buf, at);
+  return true;
+}
+
+std::optional<std::string> FileTimeToIsoUtc(TFileTime Value) {
+  std::string text;
+  if (!AppendIsoUtc(text, Value)) return std::nullopt;
   return text;
 }
 

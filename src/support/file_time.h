@@ -35,5 +35,7 @@ std::optional<std::string> FileTimeToLocalText(TFileTime Value);
 
 // ISO 8601 UTC ("2026-12-09T08:46:04Z", fractions kept when present); nullopt for 0.
 std::optional<std::string> FileTimeToIsoUtc(TFileTime Value);
+// The same appended to Out; false, with nothing appended, for 0.
+bool AppendIsoUtc(std::string& Out, TFileTime Value);
 
 }  // namespace kestrine

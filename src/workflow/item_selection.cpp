@@ -21,26 +21,32 @@ bool Contains(const std::vector<PFileInfo>& Items, const TFileInfo* Item) {
 
 }  // namespace
 
-TItemIds::TItemIds(const TDiskObject& Disk) : FDisk(Disk), FFileCount(Disk.Files.Count()) {}
-
 PFileInfo TItemIds::Find(std::int64_t Id) const {
   if (Id < 0) return nullptr;
-  if (Id < FFileCount) return FDisk.Files.Items(static_cast<int>(Id));
-  const std::int64_t folder = Id - FFileCount;
+  const std::int64_t files = FDisk.Files.Count();
+  if (Id < files) return FDisk.Files.Items(static_cast<int>(Id));
+  const std::int64_t folder = Id - files;
   return folder < FDisk.Folders.Count() ? FDisk.Folders.Items(static_cast<int>(folder)) : nullptr;
 }
 
 std::int64_t TItemIds::IdOf(const TFileInfo& Item) const {
-  // A listing asks for the files in the order found: the place after the last answer is tried first,
-  // which spares the map (and its memory) for the whole of an unfiltered scan.
-  if (FIds.empty() && FNext < FFileCount && FDisk.Files.Slot(static_cast<std::size_t>(FNext)) == &Item) return FNext++;
-  if (FIds.empty()) {
-    const auto folderCount = static_cast<std::size_t>(FDisk.Folders.Count());
-    FIds.reserve(static_cast<std::size_t>(FFileCount) + folderCount);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(FFileCount); ++i)
-      FIds.emplace(FDisk.Files.Slot(i), static_cast<std::int64_t>(i));
-    for (std::size_t i = 0; i < folderCount; ++i)
-      FIds.emplace(FDisk.Folders.Slot(i), FFileCount + static_cast<std::int64_t>(i));
+  const auto files = static_cast<std::size_t>(FDisk.Files.Count());
+  const auto folders = static_cast<std::size_t>(FDisk.Folders.Count());
+  // A listing asks for files in the order found, filtered or not: looking forward from the last
+  // answer spares the map (and its memory), also while the scan still adds files.
+  if (FIds.empty())
+    for (std::size_t i = FNext; i < files; ++i)
+      if (FDisk.Files.Slot(i) == &Item) {
+        FNext = i + 1;
+        return static_cast<std::int64_t>(i);
+      }
+  if (FMapped != files + folders) {
+    FIds.clear();
+    FIds.reserve(files + folders);
+    for (std::size_t i = 0; i < files; ++i) FIds.emplace(FDisk.Files.Slot(i), static_cast<std::int64_t>(i));
+    for (std::size_t i = 0; i < folders; ++i)
+      FIds.emplace(FDisk.Folders.Slot(i), static_cast<std::int64_t>(files + i));
+    FMapped = files + folders;
   }
   const auto it = FIds.find(&Item);
   return it == FIds.end() ? -1 : it->second;

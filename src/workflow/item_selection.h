@@ -36,7 +36,9 @@ TDiskItems SelectAllItems(const TDiskObject& Disk, const std::vector<PFileInfo>&
 // same id again. After a stopped scan the file ids still agree; the folder ids do not.
 class TItemIds {
  public:
-  explicit TItemIds(const TDiskObject& Disk);
+  // Ids of files hold while the scan still runs; those of folders, which follow every file, once it
+  // has ended.
+  explicit TItemIds(const TDiskObject& Disk) : FDisk(Disk) {}
   // Nil for an id beyond the lists.
   PFileInfo Find(std::int64_t Id) const;
   // -1 for an item not on the disk's lists.
@@ -44,9 +46,9 @@ class TItemIds {
 
  private:
   const TDiskObject& FDisk;
-  std::int64_t FFileCount;
-  mutable std::int64_t FNext = 0;  // the file id the next IdOf is likely to ask for
+  mutable std::size_t FNext = 0;  // where the next file asked for is looked for first
   mutable std::unordered_map<const TFileInfo*, std::int64_t> FIds;  // built on the first IdOf out of order
+  mutable std::size_t FMapped = 0;  // items on the lists when the map was built
 };
 
 // A request names an item by id when it starts with "#"; a path that does is written "/#...".

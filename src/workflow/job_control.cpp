@@ -6,8 +6,10 @@
 
 namespace kestrine {
 namespace {
-// How long one look at the job's end may lag behind it.
+// How long one look at the job's end may lag behind it: queued steps wake the wait at once; where none
+// can come, a look costs nearly nothing and a late one holds up a command's output.
 constexpr std::chrono::milliseconds kPoll(20);
+constexpr std::chrono::milliseconds kSleep(2);
 }  // namespace
 
 void AwaitEnd(const std::atomic<bool>& Finished, TMainThreadPort* MainThread) {
@@ -29,7 +31,7 @@ void WaitForJob(TWorkerThread& Job, TMainThreadPort* MainThread, const TStopRequ
       Tick();
       lastTick = now;
     }
-    if (!MainThread || !MainThread->ProcessQueued(kPoll)) std::this_thread::sleep_for(kPoll);
+    if (!MainThread || !MainThread->ProcessQueued(kPoll)) std::this_thread::sleep_for(kSleep);
   }
   Job.WaitFor();
 }

@@ -29,6 +29,7 @@ void TUpdatingThread::FileAdded(TDiskObject* Disk, PFileInfo Info) {
 
 void TUpdatingThread::ScanProgress(TDiskObject* Disk, std::int64_t Done, std::int64_t Total) {
   if (Disk != FDisk.load()) return;
+  FWalking = true;
   FProgress = ProgressPercent(Done, Total);
   if (FGauge) FGauge->SetPosition(FProgress);
 }
@@ -56,6 +57,7 @@ void TUpdatingThread::SetDisk(TDiskObject* Disk) {
 
 void TUpdatingThread::PrepareScan(TDiskObject* Disk, const TFilter& Filter) {
   // The query is armed before the views are reset, so the list never counts the last scan's rows.
+  FWalking = false;
   FQuery.Clear();
   FQuery.ClearDisks();
   FQuery.SetFilter(Filter);

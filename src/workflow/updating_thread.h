@@ -39,6 +39,9 @@ class TUpdatingThread final : public TScanReports {
   void UpdateTree();
   void SetOnScanFinished(std::function<void()> Handler) { FOnScanFinished = std::move(Handler); }
   int Progress() const { return FProgress.load(); }
+  // True once the scan prepared last has reported progress: it walks its volume, and no failure
+  // comes after that.
+  bool Walking() const { return FWalking.load(); }
 
   // The result list asks for row Index when it draws it (main thread); false when no item is there.
   bool ListViewData(int Index, TListRow& Row);
@@ -61,6 +64,7 @@ class TUpdatingThread final : public TScanReports {
   std::function<void()> FOnScanFinished;
   TGaugePort* FGauge = nullptr;
   std::atomic<int> FProgress{0};
+  std::atomic<bool> FWalking{false};
   TQueryObject FQuery;
 };
 

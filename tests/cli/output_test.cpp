@@ -40,6 +40,30 @@ TEST(RowWriter, CsvQuotesAndTableAlignsOverEveryRow) {
             "longer name  12345\n");
 }
 
+TEST(RowWriter, RowsMadeInPartsOnTwoThreadsComeOutAsIfWrittenInOrder) {
+  // Enough rows for several blocks and for parts of more than one piece, with widths that only a
+  // late row sets.
+  json rows = json::array();
+  for (int i = 0; i < 40000; ++i)
+    rows.push_back({{"path", "folder " + std::to_string(i % 97) + "/file " + std::to_string(i) + std::string(i % 300, 'x')},
+                    {"size", i == 39999 ? 123456789012 : i}});
+  for (TOutputFormat format : {TOutputFormat::Json, TOutputFormat::Csv, TOutputFormat::Table}) {
+    std::ostringstream out;
+    TRowWriter writer(out, format, kColumns);
+    writer.Add(rows[0]);
+    writer.Append(writer.Part());  // a part without rows changes nothing
+    AddRowsOnTwoThreads(writer, rows.size() - 1, [&](TRowWriter& Part, std::size_t I) { Part.Add(rows[I + 1]); });
+    writer.Finish();
+    EXPECT_EQ(out.str(), Written(format, rows)) << static_cast<int>(format);
+  }
+  // Parts alone, the first holding every row: the array still opens once.
+  std::ostringstream out;
+  TRowWriter writer(out, TOutputFormat::Json, kColumns);
+  AddRowsOnTwoThreads(writer, 3, [&](TRowWriter& Part, std::size_t I) { Part.Add(rows[I]); });
+  writer.Finish();
+  EXPECT_EQ(json::parse(out.str()), json(json::array({rows[0], rows[1], rows[2]})));
+}
+
 TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
   const std::vector<TColumn> columns = {{"a", "A"}, {"b", "B", true}, {"c", "C"}};
   std::ostringstream out;

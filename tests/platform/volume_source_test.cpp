@@ -99,10 +99,10 @@ TEST(VolumeSource, ReadsOutsideTheSourceDeliverNothing) {
 TEST(VolumeSource, APartitionSeesOnlyItsOwnBytes) {
   test::TTempDir dir;
   const auto path = dir / "disk.img";
-  const std::int64_t size = 3 * TVolumeSource::kMaxWindow + 512;
+  const std::int64_t size = 6 * TVolumeSource::kMaxWindow + 512;
   const auto bytes = RandomBytes(static_cast<std::size_t>(size), 5);
   test::WriteFile(path, bytes);
-  const std::int64_t base = 1536, length = 2 * TVolumeSource::kMaxWindow + 100;  // ends off any window
+  const std::int64_t base = 1536, length = 5 * TVolumeSource::kMaxWindow + 100;  // ends off any window
   auto part = TVolumeSource::Open(path.string(), base, length);
   ASSERT_TRUE(part);
   EXPECT_EQ(part->Size(), length);
@@ -116,6 +116,19 @@ TEST(VolumeSource, APartitionSeesOnlyItsOwnBytes) {
     const std::uint32_t got = part->Read(buf.data(), count, offset);
     ASSERT_EQ(got, std::clamp<std::int64_t>(length - offset, 0, count)) << "offset " << offset << " count " << count;
     ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + got, bytes.begin() + base + offset)) << "offset " << offset;
+  }
+
+  // A scan's pattern: records read one after another, read ahead on another thread, with lookups
+  // far away between them; the partition's last bytes end the run.
+  for (std::int64_t at = 0; at < length; at += 1024) {
+    const std::uint32_t got = part->Read(buf.data(), 1024, at);
+    ASSERT_EQ(got, std::min<std::int64_t>(1024, length - at)) << at;
+    ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + got, bytes.begin() + base + at)) << at;
+    if (at % (1536 * 1024) == 0) {
+      const std::int64_t away = (at * 7919) % length;
+      ASSERT_EQ(part->Read(buf.data(), 512, away), std::min<std::int64_t>(512, length - away));
+      ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + 8, bytes.begin() + base + away)) << away;
+    }
   }
 
   // A table entry promising more than the image holds ends with the image.

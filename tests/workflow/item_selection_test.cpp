@@ -147,6 +147,7 @@ TEST_F(ItemSelection, IdsNameOneItemEachFilesFirstThenFolders) {
   EXPECT_EQ(skipping.IdOf(stranger), -1);
   EXPECT_EQ(skipping.IdOf(*OldFile), 1);
 
+
   EXPECT_EQ(ParseItemId("#12"), 12);
   for (const char* bad : {"#", "#-1", "#+1", "#1x", "12", "#99999999999999999999"}) EXPECT_EQ(ParseItemId(bad), std::nullopt) << bad;
 
@@ -162,6 +163,18 @@ TEST_F(ItemSelection, IdsNameOneItemEachFilesFirstThenFolders) {
   TDiskItems all;
   EXPECT_TRUE(SelectItemsByPath(*Disk, Passing, {"#7"}, all).empty());
   EXPECT_EQ(all.Snapshot(), SelectAllItems(*Disk, Passing).Snapshot()) << "the root's id stands for everything";
+
+  // Files found after the ids were made, as while a scan still runs, get theirs too; folders follow
+  // the files there are when asked.
+  const TItemIds growing(*Disk);
+  EXPECT_EQ(growing.IdOf(*Lost), 6);
+  PFileInfo late = File("late.txt", Root);
+  EXPECT_EQ(growing.IdOf(*late), 7);
+  EXPECT_EQ(growing.IdOf(*Root), 8);
+  PFileInfo later = File("later.txt", Root);
+  EXPECT_EQ(growing.IdOf(*later), 8) << "a file found after the ids were mapped";
+  EXPECT_EQ(growing.IdOf(*Root), 9);
+  EXPECT_EQ(growing.Find(9), Root);
 }
 
 // A fake /sys in which the image is served by a loop device whose partition holds Out.

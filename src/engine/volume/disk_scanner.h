@@ -46,7 +46,8 @@ class TDiskScaner {
   TScanReports& Reports() const;
 
   // Why the last scan could not walk its volume (bad geometry, an unreadable root folder or first
-  // MFT records); empty for a scan that walked, also one that found nothing. Set before
+  // MFT records); empty for a scan that walked, also one that found nothing. Set before the walk's
+  // first progress report, so a front end may pass on what is found from then on, and before
   // ScanFinished, so an end-of-scan handler can read it.
   std::string ScanFailure() const;
 

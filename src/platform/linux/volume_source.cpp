@@ -8,9 +8,104 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace kestrine::platform {
+namespace {
+
+// Count bytes at descriptor offset At, or fewer where the descriptor ends or a read fails.
+std::uint32_t ReadFully(int Fd, std::uint8_t* Buffer, std::uint32_t Count, std::int64_t At) {
+  std::uint32_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::pread(Fd, Buffer + done, Count - done, At + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::uint32_t>(n);
+  }
+  return done;
+}
+
+}  // namespace
+
+// Reads the window after the current one on a thread of its own, while the caller works through the
+// current one: on a scan the copy out of the page cache then costs the caller nothing. The thread
+// keeps its own descriptor and state, so the source never waits for it when it goes.
+class TReadAhead {
+ public:
+  explicit TReadAhead(int Fd) : F(std::make_shared<TState>()) {
+    F->Fd = ::fcntl(Fd, F_DUPFD_CLOEXEC, 0);
+    if (F->Fd >= 0) std::thread(Work, F).detach();
+  }
+  ~TReadAhead() {
+    std::lock_guard lock(F->Lock);
+    F->Stop = true;
+    F->Changed.notify_all();
+  }
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  // Asks for Count bytes at descriptor offset At, unless a read is under way.
+  void Ask(std::int64_t At, std::uint32_t Count) {
+    std::lock_guard lock(F->Lock);
+    if (F->Fd < 0 || (F->Asked && !F->Done)) return;
+    F->At = At;
+    F->Count = Count;
+    F->Asked = true;
+    F->Done = false;
+    F->Changed.notify_all();
+  }
+
+  // When the read asked for holds descriptor offset At, waits for it and trades it for Window; its
+  // start and length then come back. Nothing otherwise: a read for elsewhere is kept, not waited for.
+  bool Take(std::int64_t At, std::vector<std::uint8_t>& Window, std::int64_t& Start, std::uint32_t& Length) {
+    std::unique_lock lock(F->Lock);
+    if (!F->Asked || At < F->At || At >= F->At + F->Count) return false;
+    F->Changed.wait(lock, [this] { return F->Done; });
+    F->Asked = false;
+    if (At >= F->At + F->Got) return false;
+    Window.swap(F->Buffer);
+    Start = F->At;
+    Length = F->Got;
+    return true;
+  }
+
+ private:
+  struct TState {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    int Fd = -1;
+    bool Stop = false;
+    bool Asked = false;
+    bool Done = false;
+    std::int64_t At = 0;
+    std::uint32_t Count = 0;
+    std::uint32_t Got = 0;
+    std::vector<std::uint8_t> Buffer;  // the thread's alone while a read is under way
+  };
+
+  static void Work(std::shared_ptr<TState> S) {
+    std::unique_lock lock(S->Lock);
+    for (;;) {
+      S->Changed.wait(lock, [&] { return S->Stop || (S->Asked && !S->Done); });
+      if (S->Stop) break;
+      const std::int64_t at = S->At;
+      const std::uint32_t count = S->Count;
+      if (S->Buffer.size() < count) S->Buffer.resize(count);
+      lock.unlock();
+      const std::uint32_t got = ReadFully(S->Fd, S->Buffer.data(), count, at);
+      lock.lock();
+      S->Got = got;
+      S->Done = true;
+      S->Changed.notify_all();
+    }
+    ::close(S->Fd);
+  }
+
+  std::shared_ptr<TState> F;
+};
 
 int VolumeOpenFlags() { return O_RDONLY | O_CLOEXEC; }
 
@@ -71,51 +166,65 @@ std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std:
 
 TVolumeSource::TVolumeSource(int Fd, std::string Path) : FFd(Fd), FPath(std::move(Path)) {}
 
-TVolumeSource::~TVolumeSource() { ::close(FFd); }
+TVolumeSource::~TVolumeSource() {
+  FAhead.reset();
+  ::close(FFd);
+}
 
 std::uint32_t TVolumeSource::ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const {
   // Every read passes here, so this is where a partition's end is kept.
   if (Offset >= FSize) return 0;
   Count = static_cast<std::uint32_t>(std::min<std::int64_t>(Count, FSize - Offset));
-  std::uint32_t done = 0;
-  while (done < Count) {
-    const ssize_t n = ::pread(FFd, static_cast<std::uint8_t*>(Buffer) + done, Count - done, FBase + Offset + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::uint32_t>(n);
-  }
-  return done;
+  return ReadFully(FFd, static_cast<std::uint8_t*>(Buffer), Count, FBase + Offset);
 }
 
 bool TVolumeSource::Refill(std::int64_t Offset) {
+  if (FParked.Holds(Offset)) {
+    std::swap(FWindow, FParked);
+    return true;
+  }
   // Reads that continue the last window grow the next one; a jump starts small again, so scattered
   // record reads do not pay for a megabyte each.
-  const bool sequential = FWindowLength > 0 && Offset >= FWindowOffset && Offset <= FWindowOffset + FWindowLength;
+  const bool sequential = FWindow.Length > 0 && Offset >= FWindow.Offset && Offset <= FWindow.Offset + FWindow.Length;
   FWindowTarget = sequential ? std::min(FWindowTarget * 2, kMaxWindow) : kMinWindow;
-  const std::int64_t start = Offset & ~std::int64_t{4095};
-  if (FWindow.size() < FWindowTarget) FWindow.resize(FWindowTarget);
-  FWindowOffset = start;
-  FWindowLength = ReadDirect(FWindow.data(), FWindowTarget, start);
-  return FWindowLength > 0;
+  // A scan looks records up between its sequential reads; its window waits for it to come back.
+  if (!sequential && FWindow.Length == kMaxWindow) std::swap(FWindow, FParked);
+  std::int64_t start = Offset & ~std::int64_t{4095};
+  if (FAhead && Offset < FSize && FAhead->Take(FBase + Offset, FWindow.Bytes, start, FWindow.Length)) {
+    FWindow.Offset = start - FBase;
+    FWindowTarget = kMaxWindow;
+  } else {
+    if (FWindow.Bytes.size() < FWindowTarget) FWindow.Bytes.resize(FWindowTarget);
+    FWindow.Offset = start;
+    FWindow.Length = ReadDirect(FWindow.Bytes.data(), FWindowTarget, start);
+  }
+  if (FWindowTarget == kMaxWindow && FWindow.Length == kMaxWindow) ReadAheadFrom(FWindow.Offset + FWindow.Length);
+  return FWindow.Length > 0;
+}
+
+void TVolumeSource::ReadAheadFrom(std::int64_t Offset) {
+  if (Offset >= FSize) return;
+  if (!FAhead) FAhead = std::make_unique<TReadAhead>(FFd);
+  FAhead->Ask(FBase + Offset, static_cast<std::uint32_t>(std::min<std::int64_t>(kMaxWindow, FSize - Offset)));
 }
 
 std::uint32_t TVolumeSource::Read(void* Buffer, std::uint32_t Count, std::int64_t Offset) {
   if (Offset < 0 || Buffer == nullptr) return 0;
   // A large read the window does not hold already goes straight to the caller: through the window
   // it would only cost one more copy.
-  const bool held = Offset >= FWindowOffset && Offset + Count <= FWindowOffset + FWindowLength;
+  const bool held = Offset >= FWindow.Offset && Offset + Count <= FWindow.Offset + FWindow.Length;
   if (Count >= kMinWindow && !held) return ReadDirect(Buffer, Count, Offset);
   auto* out = static_cast<std::uint8_t*>(Buffer);
   std::uint32_t done = 0;
   while (done < Count) {
     const std::int64_t at = Offset + done;
-    if (at < FWindowOffset || at >= FWindowOffset + FWindowLength) {
+    if (!FWindow.Holds(at)) {
       if (!Refill(at)) break;
-      if (at >= FWindowOffset + FWindowLength) break;  // the source ends before this offset
+      if (!FWindow.Holds(at)) break;  // the source ends before this offset
     }
-    const auto from = static_cast<std::uint32_t>(at - FWindowOffset);
-    const std::uint32_t n = std::min(Count - done, FWindowLength - from);
-    std::memcpy(out + done, FWindow.data() + from, n);
+    const auto from = static_cast<std::uint32_t>(at - FWindow.Offset);
+    const std::uint32_t n = std::min(Count - done, FWindow.Length - from);
+    std::memcpy(out + done, FWindow.Bytes.data() + from, n);
     done += n;
   }
   return done;
