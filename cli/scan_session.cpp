@@ -124,7 +124,6 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter, const std::fun
   ::sigaction(SIGINT, &previous, nullptr);
   FViews->EndProgress();
   FUpdating->SetOnScanFinished({});
-  FUpdating->UpdateTree();
   return thread != nullptr;
 }
 
@@ -152,6 +151,10 @@ std::vector<PFileInfo> TScanSession::FilesFrom(int& Next) {
   return files;
 }
 
-std::vector<PFileInfo> TScanSession::Folders() { return FViews->Folders(); }
+std::vector<PFileInfo> TScanSession::Folders() {
+  // Pruned to the folders that lead to passing files only when asked: a walk over every file.
+  FUpdating->UpdateTree();
+  return FViews->Folders();
+}
 
 }  // namespace kestrine::cli
