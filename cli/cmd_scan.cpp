@@ -59,17 +59,12 @@ void AddItemRow(TRowWriter& Writer, const TFileInfo& Item, std::int64_t Id) {
   if (Writer.Format() != TOutputFormat::Json) {
     std::string marks = AttributeLetters(Item.Attributes);
     if (!streams.empty()) marks += '+';
-    // Moved in, not copied from a braced list, as each row's cells are.
-    std::vector<std::string> cells;
-    cells.reserve(7);
-    cells.push_back(std::to_string(Id));
-    cells.push_back(ItemPath(Item));
-    cells.push_back(std::to_string(Item.Size.load()));
-    cells.push_back(Item.IsFolder ? std::string() : std::to_string(Item.Condition) + "%");
-    cells.push_back(std::move(marks));
-    cells.push_back(FileTimeToLocalText(Item.LastWriteTime).value_or(""));
-    cells.push_back(record >= 0 ? std::to_string(record) : std::string());
-    Writer.AddCells(std::move(cells));
+    std::string id, size, status, recordNo;
+    AppendNumber(id, Id);
+    AppendNumber(size, Item.Size.load());
+    if (!Item.IsFolder) AppendNumber(status, Item.Condition), status += '%';
+    if (record >= 0) AppendNumber(recordNo, record);
+    Writer.AddCells({id, ItemPath(Item), size, status, marks, FileTimeToLocalText(Item.LastWriteTime).value_or(""), recordNo});
     return;
   }
   // The keys and layout of the array dumped with an indent of 2, appended piece by piece.

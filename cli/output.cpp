@@ -17,7 +17,7 @@ std::string CellText(const nlohmann::ordered_json& Value) {
 bool IsPlainJsonByte(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
 
 // One pass over the bytes: find_first_of with a set calls memchr for each byte of a listing.
-void AppendCsvField(std::string& Out, const std::string& Value) {
+void AppendCsvField(std::string& Out, std::string_view Value) {
   if (std::none_of(Value.begin(), Value.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
     Out += Value;
     return;
@@ -151,7 +151,7 @@ void TRowWriter::Add(const nlohmann::ordered_json& Row) {
   }
   std::vector<std::string> cells;
   for (const auto& c : FColumns) cells.push_back(Row.contains(c.Key) ? CellText(Row[c.Key]) : std::string());
-  AddCells(std::move(cells));
+  AddCells(std::vector<std::string_view>(cells.begin(), cells.end()));
 }
 
 void TRowWriter::AddJson(std::string_view Object) {
@@ -214,29 +214,27 @@ void TRowWriter::Put(std::string_view Text) {
   }
 }
 
-void TRowWriter::AddCells(std::vector<std::string> Cells) {
-  // JSON escapes on its own; a table or CSV read on a terminal must not carry control characters.
-  for (std::string& cell : Cells)
-    if (std::any_of(cell.begin(), cell.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\xC2'; }))
-      cell = EscapeControls(cell);
-  Cells.resize(FColumns.size());
+void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
   ++FRows;
   std::string& text = RowText();
-  if (FFormat == TOutputFormat::Csv) {
-    for (std::size_t i = 0; i < Cells.size(); ++i) {
+  std::string escaped;
+  for (std::size_t i = 0; i < FColumns.size(); ++i) {
+    std::string_view cell = i < Cells.size() ? Cells[i] : std::string_view();
+    // JSON escapes on its own; a table or CSV read on a terminal must not carry control characters.
+    if (std::any_of(cell.begin(), cell.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\xC2'; }))
+      cell = escaped = EscapeControls(std::string(cell));
+    if (FFormat == TOutputFormat::Csv) {
       if (i) text += ',';
-      AppendCsvField(text, Cells[i]);
+      AppendCsvField(text, cell);
+    } else {
+      // Escaped cells hold no NUL, which ends each of them here.
+      FWidths[i] = std::max(FWidths[i], Width(cell));
+      text += cell;
+      text += '\0';
     }
-    text += '\n';
-    Spill(false);
-    return;
   }
-  // Escaped cells hold no NUL, which ends each of them here.
-  for (std::size_t i = 0; i < Cells.size(); ++i) {
-    FWidths[i] = std::max(FWidths[i], Width(Cells[i]));
-    text += Cells[i];
-    text += '\0';
-  }
+  if (FFormat == TOutputFormat::Csv) text += '\n';
+  Spill(false);
 }
 
 void TRowWriter::Spill(bool Always) {
@@ -245,35 +243,51 @@ void TRowWriter::Spill(bool Always) {
   FBuffer.clear();
 }
 
-void TRowWriter::EmitTableLine(const std::vector<std::string_view>& Line) {
+void TRowWriter::AppendTableLine(std::string& Out, std::span<const std::string_view> Line) const {
   for (std::size_t i = 0; i < Line.size(); ++i) {
     const std::size_t pad = FWidths[i] - Width(Line[i]);
-    if (i) FBuffer += "  ";
-    if (FColumns[i].AlignRight) FBuffer.append(pad, ' ');
-    FBuffer += Line[i];
-    if (!FColumns[i].AlignRight && i + 1 < Line.size()) FBuffer.append(pad, ' ');
+    if (i) Out += "  ";
+    if (FColumns[i].AlignRight) Out.append(pad, ' ');
+    Out += Line[i];
+    if (!FColumns[i].AlignRight && i + 1 < Line.size()) Out.append(pad, ' ');
   }
-  FBuffer += '\n';
-  Spill(false);
+  Out += '\n';
+}
+
+void TRowWriter::TableLines(const std::string& Piece, std::string& Lines) const {
+  Lines.clear();
+  std::vector<std::string_view> line(FColumns.size());
+  for (std::size_t at = 0; at < Piece.size();) {
+    for (std::string_view& cell : line) {
+      const std::size_t end = Piece.find('\0', at);
+      cell = std::string_view(Piece).substr(at, end - at);
+      at = end + 1;
+    }
+    AppendTableLine(Lines, line);
+  }
 }
 
 void TRowWriter::Finish() {
   if (FFormat == TOutputFormat::Json) {
     FBuffer += FRows ? "\n]\n" : "[]\n";
   } else if (FFormat == TOutputFormat::Table) {
-    std::vector<std::string_view> line;
-    for (const auto& c : FColumns) line.push_back(c.Heading);
-    EmitTableLine(line);
-    std::size_t piece = 0, at = 0;
-    for (std::size_t row = 0; row < FRows; ++row) {
-      line.clear();
-      if (!FColumns.empty() && at == FPieces[piece].size()) ++piece, at = 0;
-      for (std::size_t i = 0; i < FColumns.size(); ++i) {
-        const std::size_t end = FPieces[piece].find('\0', at);
-        line.emplace_back(FPieces[piece].data() + at, end - at);
-        at = end + 1;
+    std::vector<std::string_view> heading;
+    for (const auto& c : FColumns) heading.push_back(c.Heading);
+    AppendTableLine(FBuffer, heading);
+    if (FColumns.empty()) FBuffer.append(FRows, '\n');
+    // Pieces hold whole rows: two at a time are laid out, one on another thread, each into a text
+    // used again, since fresh memory costs more to touch than the lines to write.
+    std::string lines, nextLines;
+    for (std::size_t p = 0; p < FPieces.size(); p += 2) {
+      std::future<void> next;
+      if (p + 1 < FPieces.size())
+        next = std::async(std::launch::async, [&, p] { TableLines(FPieces[p + 1], nextLines); });
+      TableLines(FPieces[p], lines);
+      Put(lines);
+      if (next.valid()) {
+        next.get();
+        Put(nextLines);
       }
-      EmitTableLine(line);
     }
     FPieces.clear();
   }

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <future>
+#include <initializer_list>
 #include <iosfwd>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,7 +41,8 @@ class TRowWriter {
   // as an element of the array writes it (members indented by four, the closing brace by two); for
   // a table or CSV: the cells in column order, not yet escaped.
   void AddJson(std::string_view Object);
-  void AddCells(std::vector<std::string> Cells);
+  void AddCells(std::span<const std::string_view> Cells);
+  void AddCells(std::initializer_list<std::string_view> Cells) { AddCells(std::span(Cells.begin(), Cells.size())); }
   // The same JSON row written by the caller straight into the text, after its separator; EndRow
   // follows it.
   std::string& BeginJsonRow();
@@ -54,7 +57,8 @@ class TRowWriter {
 
  private:
   TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns);
-  void EmitTableLine(const std::vector<std::string_view>& Line);
+  void AppendTableLine(std::string& Out, std::span<const std::string_view> Line) const;
+  void TableLines(const std::string& Piece, std::string& Lines) const;
   void Spill(bool Always);
   void Put(std::string_view Text);
   std::string& RowText();
