@@ -1,5 +1,7 @@
 // kestrine-cli scan: every deleted file found on a volume, through the filter.
 
+#include <unistd.h>
+
 #include <charconv>
 #include <iostream>
 #include <memory>
@@ -125,13 +127,14 @@ int RunScan(const TScanOptions& O) {
   const TItemIds ids(*disk);
   // Files found go out while the scan goes on, made on this thread, which would only wait; not
   // before the scan walks, since until then it may still fail. Listed folders come first, so with
-  // them every row waits for the end.
+  // them every row waits for the end, as it does on a terminal, where the progress line is drawn.
+  const bool early = !O.Folders && ::isatty(STDOUT_FILENO) != 1;
   int listed = 0;
   const auto listFound = [&] {
     if (!session.Walking()) return;
     for (PFileInfo file : session.FilesFrom(listed)) AddItemRow(writer, *file, ids.IdOf(*file));
   };
-  session.Scan(disk, std::get<TFilter>(filter), O.Folders ? std::function<void()>() : listFound);
+  session.Scan(disk, std::get<TFilter>(filter), early ? listFound : std::function<void()>());
   if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
   if (O.Folders)
     for (PFileInfo folder : session.Folders()) AddItemRow(writer, *folder, ids.IdOf(*folder));

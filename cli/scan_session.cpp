@@ -117,6 +117,8 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter, const std::fun
   gInterrupt.Reset();
   struct sigaction action {}, previous {};
   action.sa_handler = OnInterrupt;
+  // Rows may be written meanwhile: a write cut short by Ctrl-C would leave a gap in the listing.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, &previous);
   TWorkerThread* thread = StartShownScan(*FManager, *FUpdating, Disk, Filter);
