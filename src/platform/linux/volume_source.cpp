@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace kestrine::platform {
@@ -36,8 +37,16 @@ std::uint32_t ReadFully(int Fd, std::uint8_t* Buffer, std::uint32_t Count, std::
 class TReadAhead {
  public:
   explicit TReadAhead(int Fd) : F(std::make_shared<TState>()) {
-    F->Fd = ::fcntl(Fd, F_DUPFD_CLOEXEC, 0);
-    if (F->Fd >= 0) std::thread(Work, F).detach();
+    const int own = ::fcntl(Fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return;
+    // Without a thread there is no reading ahead, only the reads asked for.
+    try {
+      F->Fd = own;
+      std::thread(Work, F).detach();
+    } catch (const std::system_error&) {
+      F->Fd = -1;
+      ::close(own);
+    }
   }
   ~TReadAhead() {
     std::lock_guard lock(F->Lock);
