@@ -1,6 +1,8 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <utility>
 
@@ -32,7 +34,18 @@ void AppendCsvField(std::string& Out, std::string_view Value) {
 
 // Display width of UTF-8 text: one column per code point.
 std::size_t Width(std::string_view s) {
-  return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  // Eight bytes at a time: a continuation byte is the one whose top bits are 10. A table lays out
+  // every cell of a listing this way.
+  std::size_t continuations = 0, i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    // One in the low bit of each such byte; the multiply sums the eight bytes into the top one.
+    const std::uint64_t ones = (w & ~(w << 1) & 0x8080808080808080ull) >> 7;
+    continuations += static_cast<std::size_t>((ones * 0x0101010101010101ull) >> 56);
+  }
+  for (; i < s.size(); ++i) continuations += (s[i] & 0xC0) == 0x80;
+  return s.size() - continuations;
 }
 
 }  // namespace
@@ -167,12 +180,12 @@ std::string& TRowWriter::BeginJsonRow() {
 
 std::string& TRowWriter::RowText() {
   if (FOut && FFormat != TOutputFormat::Table) return FBuffer;
-  // Pieces of about a megabyte: one growing text would be copied each time it grows. A row never
-  // straddles two.
-  constexpr std::size_t kPiece = 1u << 20;
-  if (FPieces.empty() || FPieces.back().size() >= kPiece) {
+  // Pieces of a megabyte: one growing text would be copied each time it grows. A row never
+  // straddles two; one longer than the room left makes its piece grow.
+  constexpr std::size_t kPiece = 1u << 20, kRoom = 4096;
+  if (FPieces.empty() || FPieces.back().size() + kRoom > kPiece) {
     FPieces.emplace_back();
-    FPieces.back().reserve(kPiece + kPiece / 16);
+    FPieces.back().reserve(kPiece);
   }
   return FPieces.back();
 }
@@ -254,17 +267,43 @@ void TRowWriter::AppendTableLine(std::string& Out, std::span<const std::string_v
   Out += '\n';
 }
 
-void TRowWriter::TableLines(const std::string& Piece, std::string& Lines) const {
-  Lines.clear();
-  std::vector<std::string_view> line(FColumns.size());
-  for (std::size_t at = 0; at < Piece.size();) {
-    for (std::string_view& cell : line) {
-      const std::size_t end = Piece.find('\0', at);
-      cell = std::string_view(Piece).substr(at, end - at);
+void TRowWriter::WriteTableLines(const std::string& Piece, std::string& Lines) {
+  // A line takes at most every column's width and separator plus the bytes of its cells.
+  std::size_t widest = 1;
+  for (std::size_t w : FWidths) widest += w + 2;
+  std::vector<std::string_view> cells(FColumns.size());
+  std::vector<std::size_t> widths(FColumns.size());
+  std::size_t used = 0;
+  for (const char* at = Piece.data(); at < Piece.data() + Piece.size();) {
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      // One pass over a cell finds its end and its width: cells are short, a call each costs more.
+      const char* end = at;
+      std::size_t continuations = 0;
+      for (; *end != '\0'; ++end) continuations += (static_cast<unsigned char>(*end) & 0xC0) == 0x80;
+      cells[i] = std::string_view(at, static_cast<std::size_t>(end - at));
+      widths[i] = cells[i].size() - continuations;
+      bytes += cells[i].size();
       at = end + 1;
     }
-    AppendTableLine(Lines, line);
+    if (Lines.size() - used < widest + bytes) {
+      Put(std::string_view(Lines).substr(0, used));
+      used = 0;
+      if (Lines.size() < widest + bytes) Lines.resize(widest + bytes);
+    }
+    // Written in place: appending piece by piece costs more than the bytes themselves.
+    char* out = Lines.data() + used;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      const std::size_t pad = FWidths[i] - widths[i];
+      if (i) *out++ = ' ', *out++ = ' ';
+      if (FColumns[i].AlignRight) out = std::fill_n(out, pad, ' ');
+      out = std::copy(cells[i].begin(), cells[i].end(), out);
+      if (!FColumns[i].AlignRight && i + 1 < cells.size()) out = std::fill_n(out, pad, ' ');
+    }
+    *out++ = '\n';
+    used = static_cast<std::size_t>(out - Lines.data());
   }
+  Put(std::string_view(Lines).substr(0, used));
 }
 
 void TRowWriter::Finish() {
@@ -275,20 +314,10 @@ void TRowWriter::Finish() {
     for (const auto& c : FColumns) heading.push_back(c.Heading);
     AppendTableLine(FBuffer, heading);
     if (FColumns.empty()) FBuffer.append(FRows, '\n');
-    // Pieces hold whole rows: two at a time are laid out, one on another thread, each into a text
-    // used again, since fresh memory costs more to touch than the lines to write.
-    std::string lines, nextLines;
-    for (std::size_t p = 0; p < FPieces.size(); p += 2) {
-      std::future<void> next;
-      if (p + 1 < FPieces.size())
-        next = std::async(std::launch::async, [&, p] { TableLines(FPieces[p + 1], nextLines); });
-      TableLines(FPieces[p], lines);
-      Put(lines);
-      if (next.valid()) {
-        next.get();
-        Put(nextLines);
-      }
-    }
+    // Laid out through one small text used again: fresh memory costs more to touch than the lines
+    // cost to write.
+    std::string lines(1u << 18, '\0');
+    for (const std::string& piece : FPieces) WriteTableLines(piece, lines);
     FPieces.clear();
   }
   Spill(true);

@@ -58,7 +58,7 @@ class TRowWriter {
  private:
   TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns);
   void AppendTableLine(std::string& Out, std::span<const std::string_view> Line) const;
-  void TableLines(const std::string& Piece, std::string& Lines) const;
+  void WriteTableLines(const std::string& Piece, std::string& Lines);
   void Spill(bool Always);
   void Put(std::string_view Text);
   std::string& RowText();

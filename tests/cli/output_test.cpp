@@ -75,6 +75,16 @@ TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
   EXPECT_EQ(out.str(), "A" + std::string(9, ' ') + "B  C\n" + std::string(13, ' ') + "\n" +
                            "n\\x00l  \xC3\xA9t\xC3\xA9  \n" + "x" + std::string(9, ' ') + "1  last\n");
 
+  // Columns are as wide as their widest cell in characters, not bytes, also past eight bytes.
+  std::ostringstream wide;
+  TRowWriter names(wide, TOutputFormat::Table, {{"n", "Name"}, {"s", "Size", true}});
+  names.AddCells({"\xC3\xA4\xC3\xB6\xC3\xBC\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x93\x81 caf\xC3\xA9", "1"});  // 12 characters
+  names.AddCells({"plain", "22"});
+  names.Finish();
+  EXPECT_EQ(wide.str(), "Name          Size\n"
+                        "\xC3\xA4\xC3\xB6\xC3\xBC\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x93\x81 caf\xC3\xA9     1\n"
+                        "plain           22\n");
+
   // Without columns every row is still a line.
   std::ostringstream bare;
   TRowWriter none(bare, TOutputFormat::Table, {});
