@@ -48,6 +48,50 @@ std::size_t Width(std::string_view s) {
   return s.size() - continuations;
 }
 
+// A table keeps each cell behind a header that gives its length and width, so laying the lines out
+// at the end never reads a cell byte by byte: one byte for a short ASCII cell (the most of them),
+// else kLongCell and two varints, the length and the count of UTF-8 continuation bytes.
+constexpr unsigned char kLongCell = 255;
+
+void AppendVarint(std::string& Out, std::size_t Value) {
+  for (; Value >= 0x80; Value >>= 7) Out += static_cast<char>((Value & 0x7F) | 0x80);
+  Out += static_cast<char>(Value);
+}
+
+std::size_t ReadVarint(const char*& At) {
+  std::size_t value = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*At++);
+    value |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) return value;
+  }
+}
+
+void AppendTableCell(std::string& Out, std::string_view Cell, std::size_t Width) {
+  if (Cell.size() < kLongCell && Width == Cell.size()) {
+    Out += static_cast<char>(Cell.size());
+  } else {
+    Out += static_cast<char>(kLongCell);
+    AppendVarint(Out, Cell.size());
+    AppendVarint(Out, Cell.size() - Width);
+  }
+  Out += Cell;
+}
+
+// The cell at At, and its width; At moves past it.
+std::string_view ReadTableCell(const char*& At, std::size_t& Width) {
+  std::size_t length = static_cast<unsigned char>(*At++);
+  std::size_t continuations = 0;
+  if (length == kLongCell) {
+    length = ReadVarint(At);
+    continuations = ReadVarint(At);
+  }
+  const std::string_view cell(At, length);
+  At += length;
+  Width = length - continuations;
+  return cell;
+}
+
 }  // namespace
 
 std::string EscapeControls(const std::string& Text) {
@@ -240,10 +284,9 @@ void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
       if (i) text += ',';
       AppendCsvField(text, cell);
     } else {
-      // Escaped cells hold no NUL, which ends each of them here.
-      FWidths[i] = std::max(FWidths[i], Width(cell));
-      text += cell;
-      text += '\0';
+      const std::size_t width = Width(cell);
+      FWidths[i] = std::max(FWidths[i], width);
+      AppendTableCell(text, cell, width);
     }
   }
   if (FFormat == TOutputFormat::Csv) text += '\n';
@@ -277,14 +320,8 @@ void TRowWriter::WriteTableLines(const std::string& Piece, std::string& Lines) {
   for (const char* at = Piece.data(); at < Piece.data() + Piece.size();) {
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-      // One pass over a cell finds its end and its width: cells are short, a call each costs more.
-      const char* end = at;
-      std::size_t continuations = 0;
-      for (; *end != '\0'; ++end) continuations += (static_cast<unsigned char>(*end) & 0xC0) == 0x80;
-      cells[i] = std::string_view(at, static_cast<std::size_t>(end - at));
-      widths[i] = cells[i].size() - continuations;
+      cells[i] = ReadTableCell(at, widths[i]);
       bytes += cells[i].size();
-      at = end + 1;
     }
     if (Lines.size() - used < widest + bytes) {
       Put(std::string_view(Lines).substr(0, used));

@@ -68,8 +68,8 @@ class TRowWriter {
   std::vector<TColumn> FColumns;
   std::size_t FRows = 0;
   std::string FBuffer;  // written out in large pieces: a listing is many short rows
-  // The rows kept until the end: a part's text, or a table's cells, each ended by a NUL (a string
-  // each would take twice the memory).
+  // The rows kept until the end: a part's text, or a table's cells, each behind a header of its
+  // length and width (a string each would take twice the memory).
   std::vector<std::string> FPieces;
   std::vector<std::size_t> FWidths;
 };

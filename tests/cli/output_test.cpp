@@ -85,6 +85,18 @@ TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
                         "\xC3\xA4\xC3\xB6\xC3\xBC\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x93\x81 caf\xC3\xA9     1\n"
                         "plain           22\n");
 
+  // Cells long enough to need a longer length stay whole, on either side of the short form's limit.
+  for (std::size_t length : {254u, 255u, 300u, 20000u}) {
+    std::ostringstream longer;
+    TRowWriter rows(longer, TOutputFormat::Table, {{"n", "N"}, {"s", "S", true}});
+    const std::string name(length, 'a'), multibyte = std::string(length, 'b') + "\xC3\xA9";
+    rows.AddCells({name, "1"});
+    rows.AddCells({multibyte, "22"});
+    rows.Finish();
+    EXPECT_EQ(longer.str(), "N" + std::string(length, ' ') + "   S\n" + name + "    1\n" + multibyte + "  22\n")
+        << length;
+  }
+
   // Without columns every row is still a line.
   std::ostringstream bare;
   TRowWriter none(bare, TOutputFormat::Table, {});
