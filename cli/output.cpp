@@ -48,18 +48,27 @@ std::size_t Width(std::string_view s) {
   return s.size() - continuations;
 }
 
-// A table keeps each cell behind a header that gives its length and width, so laying the lines out
-// at the end never reads a cell byte by byte: one byte for a short ASCII cell (the most of them),
-// else kLongCell and two varints, the length and the count of UTF-8 continuation bytes.
-constexpr unsigned char kLongCell = 255;
+// A table keeps its cells until the end, so they are kept small: each as the count of leading bytes
+// it shares with the cell above it in its piece, then the rest. Neighbouring rows mostly share a
+// folder and a day. The header also gives the length and width, so the layout reads no cell byte by
+// byte: counts, the length of the rest doubled plus one when the cell has multibyte characters,
+// then the count of its continuation bytes when it has.
+constexpr unsigned char kLongCount = 255;  // a count this large follows as a varint
 
-void AppendVarint(std::string& Out, std::size_t Value) {
+void AppendCount(std::string& Out, std::size_t Value) {
+  if (Value < kLongCount) {
+    Out += static_cast<char>(Value);
+    return;
+  }
+  Out += static_cast<char>(kLongCount);
   for (; Value >= 0x80; Value >>= 7) Out += static_cast<char>((Value & 0x7F) | 0x80);
   Out += static_cast<char>(Value);
 }
 
-std::size_t ReadVarint(const char*& At) {
-  std::size_t value = 0;
+std::size_t ReadCount(const char*& At) {
+  std::size_t value = static_cast<unsigned char>(*At++);
+  if (value < kLongCount) return value;
+  value = 0;
   for (int shift = 0;; shift += 7) {
     const auto byte = static_cast<unsigned char>(*At++);
     value |= static_cast<std::size_t>(byte & 0x7F) << shift;
@@ -67,29 +76,29 @@ std::size_t ReadVarint(const char*& At) {
   }
 }
 
-void AppendTableCell(std::string& Out, std::string_view Cell, std::size_t Width) {
-  if (Cell.size() < kLongCell && Width == Cell.size()) {
-    Out += static_cast<char>(Cell.size());
-  } else {
-    Out += static_cast<char>(kLongCell);
-    AppendVarint(Out, Cell.size());
-    AppendVarint(Out, Cell.size() - Width);
-  }
-  Out += Cell;
+void AppendTableCell(std::string& Out, std::string& Above, std::string_view Cell, std::size_t Width) {
+  const std::size_t most = std::min(Above.size(), Cell.size());
+  std::size_t shared = 0;
+  while (shared < most && Above[shared] == Cell[shared]) ++shared;
+  const std::string_view rest = Cell.substr(shared);
+  const std::size_t continuations = Cell.size() - Width;
+  AppendCount(Out, shared);
+  AppendCount(Out, rest.size() * 2 + (continuations ? 1 : 0));
+  if (continuations) AppendCount(Out, continuations);
+  Out += rest;
+  Above.assign(Cell);
 }
 
-// The cell at At, and its width; At moves past it.
-std::string_view ReadTableCell(const char*& At, std::size_t& Width) {
-  std::size_t length = static_cast<unsigned char>(*At++);
-  std::size_t continuations = 0;
-  if (length == kLongCell) {
-    length = ReadVarint(At);
-    continuations = ReadVarint(At);
-  }
-  const std::string_view cell(At, length);
-  At += length;
-  Width = length - continuations;
-  return cell;
+// The cell at At, built in Above from the cell above it, and its width; At moves past it.
+std::string_view ReadTableCell(const char*& At, std::string& Above, std::size_t& Width) {
+  const std::size_t shared = ReadCount(At);
+  const std::size_t length = ReadCount(At);
+  const std::size_t continuations = length & 1 ? ReadCount(At) : 0;
+  Above.resize(shared);
+  Above.append(At, length / 2);
+  At += length / 2;
+  Width = Above.size() - continuations;
+  return Above;
 }
 
 }  // namespace
@@ -187,10 +196,10 @@ std::string CsvField(const std::string& Value) {
 }
 
 TRowWriter::TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns)
-    : FOut(nullptr), FFormat(Format), FColumns(Columns), FWidths(Columns.size(), 0) {}
+    : FOut(nullptr), FFormat(Format), FColumns(Columns), FWidths(Columns.size(), 0), FAbove(Columns.size()) {}
 
 TRowWriter::TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns)
-    : FOut(&Out), FFormat(Format), FColumns(std::move(Columns)) {
+    : FOut(&Out), FFormat(Format), FColumns(std::move(Columns)), FAbove(FColumns.size()) {
   for (const auto& c : FColumns) FWidths.push_back(Width(c.Heading));
   if (FFormat != TOutputFormat::Csv) return;
   for (std::size_t i = 0; i < FColumns.size(); ++i) FBuffer += (i ? "," : "") + CsvField(FColumns[i].Key);
@@ -274,6 +283,8 @@ void TRowWriter::Put(std::string_view Text) {
 void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
   ++FRows;
   std::string& text = RowText();
+  if (text.empty())
+    for (std::string& above : FAbove) above.clear();  // a piece is laid out on its own
   std::string escaped;
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
     std::string_view cell = i < Cells.size() ? Cells[i] : std::string_view();
@@ -286,7 +297,7 @@ void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
     } else {
       const std::size_t width = Width(cell);
       FWidths[i] = std::max(FWidths[i], width);
-      AppendTableCell(text, cell, width);
+      AppendTableCell(text, FAbove[i], cell, width);
     }
   }
   if (FFormat == TOutputFormat::Csv) text += '\n';
@@ -315,12 +326,13 @@ void TRowWriter::WriteTableLines(const std::string& Piece, std::string& Lines) {
   std::size_t widest = 1;
   for (std::size_t w : FWidths) widest += w + 2;
   std::vector<std::string_view> cells(FColumns.size());
+  std::vector<std::string> above(FColumns.size());
   std::vector<std::size_t> widths(FColumns.size());
   std::size_t used = 0;
   for (const char* at = Piece.data(); at < Piece.data() + Piece.size();) {
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-      cells[i] = ReadTableCell(at, widths[i]);
+      cells[i] = ReadTableCell(at, above[i], widths[i]);
       bytes += cells[i].size();
     }
     if (Lines.size() - used < widest + bytes) {

@@ -68,10 +68,11 @@ class TRowWriter {
   std::vector<TColumn> FColumns;
   std::size_t FRows = 0;
   std::string FBuffer;  // written out in large pieces: a listing is many short rows
-  // The rows kept until the end: a part's text, or a table's cells, each behind a header of its
-  // length and width (a string each would take twice the memory).
+  // The rows kept until the end: a part's text, or a table's cells, each kept as what it adds to
+  // the cell above it (a string each would take three times the memory).
   std::vector<std::string> FPieces;
   std::vector<std::size_t> FWidths;
+  std::vector<std::string> FAbove;  // a table's last row, each cell whole
 };
 
 // Rows 0 to Count - 1, each written by Row(Writer, Index), made in blocks on two threads and written
