@@ -55,14 +55,16 @@ std::size_t Width(std::string_view s) {
 // then the count of its continuation bytes when it has.
 constexpr unsigned char kLongCount = 255;  // a count this large follows as a varint
 
-void AppendCount(std::string& Out, std::size_t Value) {
+// Writes Value at At; returns the end. Room for the largest: one byte and ten of varint.
+char* PutCount(char* At, std::size_t Value) {
   if (Value < kLongCount) {
-    Out += static_cast<char>(Value);
-    return;
+    *At++ = static_cast<char>(Value);
+    return At;
   }
-  Out += static_cast<char>(kLongCount);
-  for (; Value >= 0x80; Value >>= 7) Out += static_cast<char>((Value & 0x7F) | 0x80);
-  Out += static_cast<char>(Value);
+  *At++ = static_cast<char>(kLongCount);
+  for (; Value >= 0x80; Value >>= 7) *At++ = static_cast<char>((Value & 0x7F) | 0x80);
+  *At++ = static_cast<char>(Value);
+  return At;
 }
 
 std::size_t ReadCount(const char*& At) {
@@ -82,11 +84,14 @@ void AppendTableCell(std::string& Out, std::string& Above, std::string_view Cell
   while (shared < most && Above[shared] == Cell[shared]) ++shared;
   const std::string_view rest = Cell.substr(shared);
   const std::size_t continuations = Cell.size() - Width;
-  AppendCount(Out, shared);
-  AppendCount(Out, rest.size() * 2 + (continuations ? 1 : 0));
-  if (continuations) AppendCount(Out, continuations);
+  // Built apart and appended at once: a listing has millions of cells.
+  char head[33];
+  char* end = PutCount(PutCount(head, shared), rest.size() * 2 + (continuations ? 1 : 0));
+  if (continuations) end = PutCount(end, continuations);
+  Out.append(head, end);
   Out += rest;
-  Above.assign(Cell);
+  Above.resize(shared);
+  Above += rest;
 }
 
 // The cell at At, built in Above from the cell above it, and its width; At moves past it.
