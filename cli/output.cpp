@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
@@ -18,9 +19,52 @@ std::string CellText(const nlohmann::ordered_json& Value) {
 
 bool IsPlainJsonByte(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
 
-// One pass over the bytes: find_first_of with a set calls memchr for each byte of a listing.
+// Cells are tested eight bytes at a time: a listing passes every byte of every cell through these.
+// Each word test is nonzero exactly when some byte of W matches (Bit Twiddling Hacks, "haszero").
+constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+constexpr std::uint64_t ByteBelow(std::uint64_t W, unsigned N) { return (W - kOnes * N) & ~W & kHighs; }  // N <= 128
+constexpr std::uint64_t ByteIs(std::uint64_t W, unsigned char C) { return ByteBelow(W ^ (kOnes * C), 1); }
+
+template <class TWordTest, class TByteTest>
+bool AnyByte(std::string_view Text, TWordTest Word, TByteTest Byte) {
+  std::size_t i = 0;
+  for (; i + 8 <= Text.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, Text.data() + i, 8);
+    if (Word(w)) return true;
+  }
+  for (; i < Text.size(); ++i)
+    if (Byte(static_cast<unsigned char>(Text[i]))) return true;
+  return false;
+}
+
+// C0 controls, DEL and the lead byte of the C1 controls: what a terminal must not be sent.
+bool HasControls(std::string_view Text) {
+  return AnyByte(
+      Text, [](std::uint64_t w) { return ByteBelow(w, 0x20) | ByteIs(w, 0x7F) | ByteIs(w, 0xC2); },
+      [](unsigned char c) { return c < 0x20 || c == 0x7F || c == 0xC2; });
+}
+
+// How many leading bytes A and B share.
+std::size_t SharedPrefix(std::string_view A, std::string_view B) {
+  static_assert(std::endian::native == std::endian::little, "the first differing byte is the lowest");
+  const std::size_t most = std::min(A.size(), B.size());
+  std::size_t i = 0;
+  for (; i + 8 <= most; i += 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, A.data() + i, 8);
+    std::memcpy(&b, B.data() + i, 8);
+    if (a != b) return i + static_cast<std::size_t>(std::countr_zero(a ^ b)) / 8;
+  }
+  while (i < most && A[i] == B[i]) ++i;
+  return i;
+}
+
 void AppendCsvField(std::string& Out, std::string_view Value) {
-  if (std::none_of(Value.begin(), Value.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+  const bool plain = !AnyByte(
+      Value, [](std::uint64_t w) { return ByteIs(w, ',') | ByteIs(w, '"') | ByteIs(w, '\r') | ByteIs(w, '\n'); },
+      [](unsigned char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+  if (plain) {
     Out += Value;
     return;
   }
@@ -79,16 +123,14 @@ std::size_t ReadCount(const char*& At) {
 }
 
 void AppendTableCell(std::string& Out, std::string& Above, std::string_view Cell, std::size_t Width) {
-  const std::size_t most = std::min(Above.size(), Cell.size());
-  std::size_t shared = 0;
-  while (shared < most && Above[shared] == Cell[shared]) ++shared;
+  const std::size_t shared = SharedPrefix(Above, Cell);
   const std::string_view rest = Cell.substr(shared);
   const std::size_t continuations = Cell.size() - Width;
   // Built apart and appended at once: a listing has millions of cells.
   char head[33];
   char* end = PutCount(PutCount(head, shared), rest.size() * 2 + (continuations ? 1 : 0));
   if (continuations) end = PutCount(end, continuations);
-  Out.append(head, end);
+  Out.append(head, static_cast<std::size_t>(end - head));
   Out += rest;
   Above.resize(shared);
   Above += rest;
@@ -294,7 +336,7 @@ void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
     std::string_view cell = i < Cells.size() ? Cells[i] : std::string_view();
     // JSON escapes on its own; a table or CSV read on a terminal must not carry control characters.
-    if (std::any_of(cell.begin(), cell.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\xC2'; }))
+    if (HasControls(cell))
       cell = escaped = EscapeControls(std::string(cell));
     if (FFormat == TOutputFormat::Csv) {
       if (i) text += ',';

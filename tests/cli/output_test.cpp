@@ -132,6 +132,45 @@ TEST(RowWriter, ControlCharactersAreEscapedInTablesAndCsvButLeftToJson) {
   EXPECT_EQ(json::parse(Written(TOutputFormat::Json, rows)), rows);
 }
 
+TEST(RowWriter, EveryByteIsJudgedWhereverItStandsInACell) {
+  // Cells are read a word at a time: each byte, at each place of a cell longer than two words.
+  for (int byte = 0; byte < 256; ++byte) {
+    for (std::size_t at = 0; at < 20; ++at) {
+      std::string cell(20, 'a');
+      cell[at] = static_cast<char>(byte);
+      const std::string escaped = EscapeControls(cell);
+      std::string expected = escaped;
+      if (escaped.find_first_of(",\"") != std::string::npos) {
+        expected = "\"";
+        for (char c : escaped) expected += c == '"' ? std::string("\"\"") : std::string(1, c);
+        expected += '"';
+      }
+      std::ostringstream out;
+      TRowWriter writer(out, TOutputFormat::Csv, {{"p", "P"}});
+      writer.AddCells({cell});
+      writer.Finish();
+      ASSERT_EQ(out.str(), "p\n" + expected + "\n") << byte << " at " << at;
+    }
+  }
+
+  // A table keeps each cell as what it adds to the one above: rows that share every length of
+  // prefix with their neighbours, across word boundaries, come out whole.
+  std::vector<std::string> cells;
+  for (std::size_t shared = 0; shared <= 20; ++shared)
+    cells.push_back(std::string(shared, 'p') + std::string(20 - shared + shared % 3, static_cast<char>('A' + shared)));
+  cells.push_back("");
+  cells.push_back(cells[12]);
+  std::ostringstream out;
+  TRowWriter writer(out, TOutputFormat::Table, {{"c", "C"}, {"n", "N", true}});
+  std::string expected = "C" + std::string(23, ' ') + "N\n";
+  for (const std::string& cell : cells) {
+    writer.AddCells({cell, "1"});
+    expected += cell + std::string(22 - cell.size() + 2, ' ') + "1\n";
+  }
+  writer.Finish();
+  EXPECT_EQ(out.str(), expected);
+}
+
 TEST(RowWriter, StringsWrittenDirectlyAreWhatNlohmannWritesAndAlwaysValid) {
   for (const std::string& text : {std::string("plain"), std::string("quote \" back \\ slash"),
                                  std::string("\b\f\n\r\t\x01\x1f\x7f", 8), std::string("nul\0end", 7),
