@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <future>
 #include <iostream>
 #include <memory>
 
@@ -111,40 +112,52 @@ void AddItemRow(TRowWriter& Writer, const TFileInfo& Item, std::int64_t Id) {
   Writer.EndRow();
 }
 
-int RunScan(const TScanOptions& O) {
-  const auto filter = BuildCliFilter(O.Filter);
-  if (const auto* error = std::get_if<std::string>(&filter)) {
-    std::cerr << "kestrine-cli: " << *error << "\n";
-    return kExitUsage;
-  }
-  TScanSession session;
-  TDiskObject* disk = session.OpenScannable(O.Source);
-  if (!disk) return kExitFailed;
-  static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
-                                               {"status", "Status", true}, {"marks", "Flags"},
-                                               {"modified_text", "Modified"}, {"record", "Record", true}};
-  TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
-  const TItemIds ids(*disk);
+// Scans and makes a row of every item listed; false, after saying why, when the volume could not be
+// walked.
+bool ListItems(TScanSession& Session, TDiskObject& Disk, const TFilter& Filter, const TScanOptions& O, TRowWriter& Writer) {
+  const TItemIds ids(Disk);
   // Files found go out while the scan goes on, made on this thread, which would only wait; not
   // before the scan walks, since until then it may still fail. Listed folders come first, so with
   // them every row waits for the end, as it does on a terminal, where the progress line is drawn.
   const bool early = !O.Folders && ::isatty(STDOUT_FILENO) != 1;
   int listed = 0;
   const auto listFound = [&] {
-    if (!session.Walking()) return;
-    for (PFileInfo file : session.FilesFrom(listed)) AddItemRow(writer, *file, ids.IdOf(*file));
+    if (!Session.Walking()) return;
+    for (PFileInfo file : Session.FilesFrom(listed)) AddItemRow(Writer, *file, ids.IdOf(*file));
   };
-  session.Scan(disk, std::get<TFilter>(filter), early ? listFound : std::function<void()>());
-  if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
+  Session.Scan(&Disk, Filter, early ? listFound : std::function<void()>());
+  if (TScanSession::Failed(&Disk, O.Source)) return false;
   if (O.Folders)
-    for (PFileInfo folder : session.Folders()) AddItemRow(writer, *folder, ids.IdOf(*folder));
-  const std::vector<PFileInfo> files = session.FilesFrom(listed);
+    for (PFileInfo folder : Session.Folders()) AddItemRow(Writer, *folder, ids.IdOf(*folder));
+  const std::vector<PFileInfo> files = Session.FilesFrom(listed);
   std::vector<std::int64_t> fileIds(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) fileIds[i] = ids.IdOf(*files[i]);
-  AddRowsOnTwoThreads(writer, files.size(),
+  AddRowsOnTwoThreads(Writer, files.size(),
                       [&](TRowWriter& Part, std::size_t I) { AddItemRow(Part, *files[I], fileIds[I]); });
+  return true;
+}
+
+int RunScan(const TScanOptions& O) {
+  const auto filter = BuildCliFilter(O.Filter);
+  if (const auto* error = std::get_if<std::string>(&filter)) {
+    std::cerr << "kestrine-cli: " << *error << "\n";
+    return kExitUsage;
+  }
+  auto session = std::make_unique<TScanSession>();
+  TDiskObject* disk = session->OpenScannable(O.Source);
+  if (!disk) return kExitFailed;
+  static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
+                                               {"status", "Status", true}, {"marks", "Flags"},
+                                               {"modified_text", "Modified"}, {"record", "Record", true}};
+  TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
+  if (!ListItems(*session, *disk, std::get<TFilter>(filter), O, writer)) return kExitFailed;
+  const bool interrupted = session->Interrupted();
+  // Every row is made, so the items can go: on another thread, while a table, which needs only its
+  // text, is laid out. Freeing half a million items takes as long as the layout.
+  std::future<void> ended = std::async(std::launch::async, [&session] { session.reset(); });
   writer.Finish();
-  if (session.Interrupted()) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
+  ended.get();
+  if (interrupted) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   return kExitOk;
 }
 
