@@ -136,16 +136,21 @@ void AppendTableCell(std::string& Out, std::string& Above, std::string_view Cell
   Above += rest;
 }
 
-// The cell at At, built in Above from the cell above it, and its width; At moves past it.
-std::string_view ReadTableCell(const char*& At, std::string& Above, std::size_t& Width) {
+// A table cell as kept: how many bytes it shares with the cell above, the rest, and its width.
+struct TKeptCell {
+  std::size_t Shared;
+  std::string_view Rest;
+  std::size_t Width;
+};
+
+// The cell at At; At moves past it.
+TKeptCell ReadTableCell(const char*& At) {
   const std::size_t shared = ReadCount(At);
   const std::size_t length = ReadCount(At);
   const std::size_t continuations = length & 1 ? ReadCount(At) : 0;
-  Above.resize(shared);
-  Above.append(At, length / 2);
-  At += length / 2;
-  Width = Above.size() - continuations;
-  return Above;
+  const std::string_view rest(At, length / 2);
+  At += rest.size();
+  return {shared, rest, shared + rest.size() - continuations};
 }
 
 }  // namespace
@@ -372,32 +377,41 @@ void TRowWriter::WriteTableLines(const std::string& Piece, std::string& Lines) {
   // A line takes at most every column's width and separator plus the bytes of its cells.
   std::size_t widest = 1;
   for (std::size_t w : FWidths) widest += w + 2;
-  std::vector<std::string_view> cells(FColumns.size());
-  std::vector<std::string> above(FColumns.size());
-  std::vector<std::size_t> widths(FColumns.size());
-  std::size_t used = 0;
+  std::vector<TKeptCell> cells(FColumns.size());
+  // Where each cell of the line above starts in Lines: a cell's shared bytes are copied from there.
+  std::vector<std::size_t> above(FColumns.size(), 0);
+  std::size_t used = 0, lineAbove = 0;
   for (const char* at = Piece.data(); at < Piece.data() + Piece.size();) {
     std::size_t bytes = 0;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      cells[i] = ReadTableCell(at, above[i], widths[i]);
-      bytes += cells[i].size();
+    for (TKeptCell& cell : cells) {
+      cell = ReadTableCell(at);
+      bytes += cell.Shared + cell.Rest.size();
     }
     if (Lines.size() - used < widest + bytes) {
-      Put(std::string_view(Lines).substr(0, used));
-      used = 0;
-      if (Lines.size() < widest + bytes) Lines.resize(widest + bytes);
+      // Everything but the line above goes out; that one moves to the front for this line to share.
+      Put(std::string_view(Lines).substr(0, lineAbove));
+      std::memmove(Lines.data(), Lines.data() + lineAbove, used - lineAbove);
+      for (std::size_t& start : above) start -= lineAbove;
+      used -= lineAbove;
+      lineAbove = 0;
+      if (Lines.size() < used + widest + bytes) Lines.resize(used + widest + bytes);
     }
     // Written in place: appending piece by piece costs more than the bytes themselves.
-    char* out = Lines.data() + used;
+    char* const base = Lines.data();
+    char* out = base + used;
+    lineAbove = used;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-      const std::size_t pad = FWidths[i] - widths[i];
+      const TKeptCell& cell = cells[i];
+      const std::size_t pad = FWidths[i] - cell.Width;
       if (i) *out++ = ' ', *out++ = ' ';
       if (FColumns[i].AlignRight) out = std::fill_n(out, pad, ' ');
-      out = std::copy(cells[i].begin(), cells[i].end(), out);
+      std::memcpy(out, base + above[i], cell.Shared);
+      above[i] = static_cast<std::size_t>(out - base);
+      out = std::copy(cell.Rest.begin(), cell.Rest.end(), out + cell.Shared);
       if (!FColumns[i].AlignRight && i + 1 < cells.size()) out = std::fill_n(out, pad, ' ');
     }
     *out++ = '\n';
-    used = static_cast<std::size_t>(out - Lines.data());
+    used = static_cast<std::size_t>(out - base);
   }
   Put(std::string_view(Lines).substr(0, used));
 }

@@ -154,7 +154,8 @@ TEST(RowWriter, EveryByteIsJudgedWhereverItStandsInACell) {
   }
 
   // A table keeps each cell as what it adds to the one above: rows that share every length of
-  // prefix with their neighbours, across word boundaries, come out whole.
+  // prefix with their neighbours, across word boundaries, come out whole, also those laid out after
+  // the lines before them were written out.
   std::vector<std::string> cells;
   for (std::size_t shared = 0; shared <= 20; ++shared)
     cells.push_back(std::string(shared, 'p') + std::string(20 - shared + shared % 3, static_cast<char>('A' + shared)));
@@ -163,9 +164,11 @@ TEST(RowWriter, EveryByteIsJudgedWhereverItStandsInACell) {
   std::ostringstream out;
   TRowWriter writer(out, TOutputFormat::Table, {{"c", "C"}, {"n", "N", true}});
   std::string expected = "C" + std::string(23, ' ') + "N\n";
-  for (const std::string& cell : cells) {
-    writer.AddCells({cell, "1"});
-    expected += cell + std::string(22 - cell.size() + 2, ' ') + "1\n";
+  for (int round = 0; round < 5000; ++round) {
+    for (const std::string& cell : cells) {
+      writer.AddCells({cell, "1"});
+      expected += cell + std::string(22 - cell.size() + 2, ' ') + "1\n";
+    }
   }
   writer.Finish();
   EXPECT_EQ(out.str(), expected);
