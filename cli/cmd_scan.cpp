@@ -27,7 +27,7 @@ struct TScanOptions {
 template <class T>
 void AppendNumber(std::string& Out, T Value) {
   char digits[24];
-  Out.append(digits, std::to_chars(digits, digits + sizeof digits, Value).ptr);
+  Out.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, Value).ptr - digits));
 }
 
 void AppendTime(std::string& Out, TFileTime Time) {
@@ -62,12 +62,13 @@ void AddItemRow(TRowWriter& Writer, const TFileInfo& Item, std::int64_t Id) {
   if (Writer.Format() != TOutputFormat::Json) {
     std::string marks = AttributeLetters(Item.Attributes);
     if (!streams.empty()) marks += '+';
-    std::string id, size, status, recordNo;
+    std::string id, size, status, recordNo, modified;
     AppendNumber(id, Id);
     AppendNumber(size, Item.Size.load());
     if (!Item.IsFolder) AppendNumber(status, Item.Condition), status += '%';
     if (record >= 0) AppendNumber(recordNo, record);
-    Writer.AddCells({id, ItemPath(Item), size, status, marks, FileTimeToLocalText(Item.LastWriteTime).value_or(""), recordNo});
+    AppendLocalText(modified, Item.LastWriteTime);
+    Writer.AddCells({id, ItemPath(Item), size, status, marks, modified, recordNo});
     return;
   }
   // The keys and layout of the array dumped with an indent of 2, appended piece by piece.

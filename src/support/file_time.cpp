@@ -56,7 +56,7 @@ void AppendFormat(std::string& Out, const char* Format, const char* Conversion, 
   char buf[128];
   char* at = buf;
   if (FormatNumeric(Format, t, at, buf + sizeof buf))
-    Out.append(buf, at);
+    Out.append(buf, static_cast<std::size_t>(at - buf));
   else
     Out += Strftime(Conversion, t);
 }
@@ -96,23 +96,34 @@ TFileTime UnixToFileTime(std::int64_t Seconds, std::int64_t Nanoseconds) {
   return static_cast<TFileTime>(s) * kFileTimeTicksPerSecond + static_cast<TFileTime>(Nanoseconds / 100);
 }
 
-std::string FormatLocalDateTime(const std::tm& Local, bool WholeSecond) {
+void AppendLocalDateTime(std::string& Out, const std::tm& Local, bool WholeSecond) {
   // %x and %X are the locale's D_FMT and T_FMT.
-  std::string text;
-  AppendFormat(text, nl_langinfo(D_FMT), "%x", Local);
+  AppendFormat(Out, nl_langinfo(D_FMT), "%x", Local);
   const bool midnight = WholeSecond && Local.tm_hour == 0 && Local.tm_min == 0 && Local.tm_sec == 0;
-  if (midnight) return text;
-  text += ' ';
-  AppendFormat(text, nl_langinfo(T_FMT), "%X", Local);
+  if (midnight) return;
+  Out += ' ';
+  AppendFormat(Out, nl_langinfo(T_FMT), "%X", Local);
+}
+
+std::string FormatLocalDateTime(const std::tm& Local, bool WholeSecond) {
+  std::string text;
+  AppendLocalDateTime(text, Local, WholeSecond);
   return text;
 }
 
-std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
+bool AppendLocalText(std::string& Out, TFileTime Value) {
   const TUnixTime u = FileTimeToUnix(Value);
   const std::time_t t = static_cast<std::time_t>(u.Seconds);
   std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return std::nullopt;
-  return FormatLocalDateTime(local, u.Nanoseconds == 0);
+  if (localtime_r(&t, &local) == nullptr) return false;
+  AppendLocalDateTime(Out, local, u.Nanoseconds == 0);
+  return true;
+}
+
+std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
+  std::string text;
+  if (!AppendLocalText(text, Value)) return std::nullopt;
+  return text;
 }
 
 bool AppendIsoUtc(std::string& Out, TFileTime Value) {
@@ -151,7 +162,7 @@ bool AppendIsoUtc(std::string& Out, TFileTime Value) {
     at += 8;
   }
   *at++ = 'Z';
-  Out.append(buf, at);
+  Out.append(buf, static_cast<std::size_t>(at - buf));
   return true;
 }
 

@@ -29,9 +29,12 @@ TFileTime UnixToFileTime(std::int64_t Seconds, std::int64_t Nanoseconds = 0);
 
 // "short date, blank, long time" in the user's locale; the time part is left out at exact midnight.
 std::string FormatLocalDateTime(const std::tm& Local, bool WholeSecond);
+void AppendLocalDateTime(std::string& Out, const std::tm& Local, bool WholeSecond);
 
 // A FILETIME shown in local time; nullopt when it cannot be converted.
 std::optional<std::string> FileTimeToLocalText(TFileTime Value);
+// The same appended to Out; false, with nothing appended, when it cannot be converted.
+bool AppendLocalText(std::string& Out, TFileTime Value);
 
 // ISO 8601 UTC ("2026-12-09T08:46:04Z", fractions kept when present); nullopt for 0.
 std::optional<std::string> FileTimeToIsoUtc(TFileTime Value);
