@@ -1,15 +1,16 @@
 // Scanning a generated NTFS volume of about 500,000 MFT records (20,200 folders, 480,000 files, half of
 // the files deleted) beside `ntfsundelete --scan` and `fls -rd` on the same image.
 // The volume is written through an ntfs-3g mount, which takes minutes and needs root and /dev/fuse; an
-// image made before is used again when given. Our time and ntfsundelete's are the best of three rounds,
-// each ours in a fresh process, memory the highest peak; fls takes minutes on this volume, so it runs once (KESTRINE_BENCH_NO_FLS=1 leaves
-// it out).
+// image made before is used again when given. Every time is the best of five rounds, each ours in a
+// fresh process, memory the highest peak; fls takes minutes on this volume, so it runs once
+// (KESTRINE_BENCH_NO_FLS=1 leaves it out).
 // Usage: ntfs_scan_bench [IMAGE]   (default: an image in a fresh folder under $TMPDIR, removed at the end;
 //                                   a given IMAGE that does not exist is made there and kept)
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -35,7 +36,7 @@ constexpr int kTopFolders = 200;
 constexpr int kSubFolders = 100;        // in each top folder
 constexpr int kFilesPerFolder = 24;     // in each sub folder; every other one is deleted
 constexpr int kNonResidentEvery = 12;   // one file in twelve has data outside its record
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr long long kDeletedFiles = 1LL * kTopFolders * kSubFolders * kFilesPerFolder / 2;
 // Peak memory of a scan per deleted file found, at most.
 constexpr double kTargetBytesPerFound = 350;
@@ -110,15 +111,20 @@ int main(int argc, char** argv) {
   }
   Shell("cat " + Quote(image) + " > /dev/null");  // every side reads from the page cache
 
-    TRun ours, undelete, fls;
-  bool undeleteRan = true;
-  for (int round = 0; round < kRounds; ++round)
-    undeleteRan = undeleteRan && bench::RunTool({"ntfsundelete", "--scan", image.string()}, undelete);
-  const bool flsRan = !std::getenv("KESTRINE_BENCH_NO_FLS") && bench::RunTool({"fls", "-rd", image.string()}, fls);
+  // Rounds take turns, so a slow spell of the machine falls on every side alike. The whole command
+  // lists every find into /dev/null.
+  constexpr const char* kFormats[] = {"table", "csv", "json"};
+  ::setenv("KESTRINE_DRIVES", "", 1);
+  TRun ours, undelete, fls, cli[std::size(kFormats)];
+  bool undeleteRan = true, scanned = true, cliRan[std::size(kFormats)] = {true, true, true};
   std::int64_t found = 0;
-  bool scanned = true;
-  for (int round = 0; round < kRounds; ++round)
+  for (int round = 0; round < kRounds; ++round) {
+    undeleteRan = undeleteRan && bench::RunTool({"ntfsundelete", "--scan", image.string()}, undelete);
     scanned = scanned && bench::ScanInFreshProcess(image.string(), kestrine::TFileSystemKind::Ntfs, ours, found);
+    for (std::size_t f = 0; f < std::size(kFormats); ++f)
+      cliRan[f] = cliRan[f] && bench::RunTool({KESTRINE_CLI_PATH, "scan", image.string(), "--format", kFormats[f]}, cli[f]);
+  }
+  const bool flsRan = !std::getenv("KESTRINE_BENCH_NO_FLS") && bench::RunTool({"fls", "-rd", image.string()}, fls);
   if (!scanned) {
     std::fprintf(stderr, "ntfs_scan_bench: %s was not scanned as NTFS\n", image.c_str());
     return 1;
@@ -143,21 +149,15 @@ int main(int argc, char** argv) {
                 ours.Seconds / undelete.Seconds, ours.PeakMiB / undelete.PeakMiB);
   if (flsRan)
     std::printf("%-28s %10.3f %10.2f\n", "ratio kestrine / fls", ours.Seconds / fls.Seconds, ours.PeakMiB / fls.PeakMiB);
-  // The whole command, listing every find into a pipe nobody reads, beside the scan alone.
-  ::setenv("KESTRINE_DRIVES", "", 1);
-  for (const char* format : {"table", "csv", "json"}) {
-    TRun cli;
-    bool ran = true;
-    for (int round = 0; round < kRounds; ++round)
-      ran = ran && bench::RunTool({KESTRINE_CLI_PATH, "scan", image.string(), "--format", format}, cli);
-    const std::string name = std::string("kestrine-cli scan --format ") + format;
-    if (!ran) {
+  for (std::size_t f = 0; f < std::size(kFormats); ++f) {
+    const std::string name = std::string("kestrine-cli scan --format ") + kFormats[f];
+    if (!cliRan[f]) {
       std::printf("%-28s %10s\n", name.c_str(), "failed");
       continue;
     }
-    std::printf("%-28s %10.3f %10.1f   (/ scan %.2f, target at most 1.30", name.c_str(), cli.Seconds, cli.PeakMiB,
-                cli.Seconds / ours.Seconds);
-    if (undeleteRan) std::printf("; / ntfsundelete %.2f, target at most 0.50", cli.Seconds / undelete.Seconds);
+    std::printf("%-28s %10.3f %10.1f   (/ scan %.2f, target at most 1.30", name.c_str(), cli[f].Seconds, cli[f].PeakMiB,
+                cli[f].Seconds / ours.Seconds);
+    if (undeleteRan) std::printf("; / ntfsundelete %.2f, target at most 0.50", cli[f].Seconds / undelete.Seconds);
     std::printf(")\n");
   }
   return found >= kDeletedFiles ? 0 : 1;
