@@ -122,18 +122,20 @@ std::size_t ReadCount(const char*& At) {
   }
 }
 
-void AppendTableCell(std::string& Out, std::string& Above, std::string_view Cell, std::size_t Width) {
+// Room a cell's header can take: three counts, each a byte and at most ten of varint.
+constexpr std::size_t kLongestHead = 33;
+
+// Writes Cell at Out, kept against Above, which becomes Cell; returns the end.
+char* PutTableCell(char* Out, std::string& Above, std::string_view Cell, std::size_t Width) {
   const std::size_t shared = SharedPrefix(Above, Cell);
   const std::string_view rest = Cell.substr(shared);
   const std::size_t continuations = Cell.size() - Width;
-  // Built apart and appended at once: a listing has millions of cells.
-  char head[33];
-  char* end = PutCount(PutCount(head, shared), rest.size() * 2 + (continuations ? 1 : 0));
-  if (continuations) end = PutCount(end, continuations);
-  Out.append(head, static_cast<std::size_t>(end - head));
-  Out += rest;
-  Above.resize(shared);
-  Above += rest;
+  Out = PutCount(PutCount(Out, shared), rest.size() * 2 + (continuations ? 1 : 0));
+  if (continuations) Out = PutCount(Out, continuations);
+  Out = std::copy(rest.begin(), rest.end(), Out);
+  Above.resize(Cell.size());
+  std::copy(rest.begin(), rest.end(), Above.begin() + static_cast<std::ptrdiff_t>(shared));
+  return Out;
 }
 
 // A table cell as kept: how many bytes it shares with the cell above, the rest, and its width.
@@ -338,6 +340,7 @@ void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
   if (text.empty())
     for (std::string& above : FAbove) above.clear();  // a piece is laid out on its own
   std::string escaped;
+  std::size_t kept = 0;  // bytes of FRow: a table row is put together there and joins its piece at once
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
     std::string_view cell = i < Cells.size() ? Cells[i] : std::string_view();
     // JSON escapes on its own; a table or CSV read on a terminal must not carry control characters.
@@ -349,10 +352,14 @@ void TRowWriter::AddCells(std::span<const std::string_view> Cells) {
     } else {
       const std::size_t width = Width(cell);
       FWidths[i] = std::max(FWidths[i], width);
-      AppendTableCell(text, FAbove[i], cell, width);
+      if (FRow.size() < kept + kLongestHead + cell.size()) FRow.resize(2 * (kept + kLongestHead + cell.size()));
+      kept = static_cast<std::size_t>(PutTableCell(FRow.data() + kept, FAbove[i], cell, width) - FRow.data());
     }
   }
-  if (FFormat == TOutputFormat::Csv) text += '\n';
+  if (FFormat == TOutputFormat::Csv)
+    text += '\n';
+  else
+    text.append(FRow.data(), kept);
   Spill(false);
 }
 

@@ -73,6 +73,7 @@ class TRowWriter {
   std::vector<std::string> FPieces;
   std::vector<std::size_t> FWidths;
   std::vector<std::string> FAbove;  // a table's last row, each cell whole
+  std::string FRow;                 // a table row as it is kept, put together
 };
 
 // Rows 0 to Count - 1, each written by Row(Writer, Index), made in blocks on two threads and written
