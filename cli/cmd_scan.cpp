@@ -153,11 +153,12 @@ int RunScan(const TScanOptions& O) {
   TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
   if (!ListItems(*session, *disk, std::get<TFilter>(filter), O, writer)) return kExitFailed;
   const bool interrupted = session->Interrupted();
-  // Every row is made, so the items can go: on another thread, while a table, which needs only its
-  // text, is laid out. Freeing half a million items takes as long as the layout.
-  std::future<void> ended = std::async(std::launch::async, [&session] { session.reset(); });
-  writer.Finish();
-  ended.get();
+  // Every row is made, so the items can go while a table, which needs only its text, is laid out on
+  // another thread. Freeing half a million items takes as long as the layout; they are freed here,
+  // where freeing costs a third of what it does on a thread of its own.
+  std::future<void> finished = std::async(std::launch::async, [&writer] { writer.Finish(); });
+  session.reset();
+  finished.get();
   if (interrupted) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   return kExitOk;
 }
