@@ -155,8 +155,9 @@ int RunScan(const TScanOptions& O) {
   const bool interrupted = session->Interrupted();
   // Every row is made, so the items can go while a table, which needs only its text, is laid out on
   // another thread. Freeing half a million items takes as long as the layout; they are freed here,
-  // where freeing costs a third of what it does on a thread of its own.
-  std::future<void> finished = std::async(std::launch::async, [&writer] { writer.Finish(); });
+  // where freeing costs a third of what it does on a thread of its own. Without a thread to be had,
+  // the table is laid out at finished.get().
+  std::future<void> finished = std::async(std::launch::async | std::launch::deferred, [&writer] { writer.Finish(); });
   session.reset();
   finished.get();
   if (interrupted) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
