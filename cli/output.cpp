@@ -289,7 +289,7 @@ std::string& TRowWriter::RowText() {
   if (FOut && FFormat != TOutputFormat::Table) return FBuffer;
   // Pieces of a megabyte: one growing text would be copied each time it grows. A row never
   // straddles two; one longer than the room left makes its piece grow.
-  constexpr std::size_t kPiece = 1u << 20, kRoom = 4096;
+  constexpr std::size_t kPiece = 1u << 18, kRoom = 4096;
   if (FPieces.empty() || FPieces.back().size() + kRoom > kPiece) {
     FPieces.emplace_back();
     FPieces.back().reserve(kPiece);
@@ -380,33 +380,25 @@ void TRowWriter::AppendTableLine(std::string& Out, std::span<const std::string_v
   Out += '\n';
 }
 
-void TRowWriter::WriteTableLines(const std::string& Piece, std::string& Lines) {
+std::string_view TRowWriter::LayOutPiece(const std::string& Piece, std::string& Text) const {
   // A line takes at most every column's width and separator plus the bytes of its cells.
   std::size_t widest = 1;
   for (std::size_t w : FWidths) widest += w + 2;
   std::vector<TKeptCell> cells(FColumns.size());
-  // Where each cell of the line above starts in Lines: a cell's shared bytes are copied from there.
+  // Where each cell of the line above starts in Text: a cell's shared bytes are copied from there.
   std::vector<std::size_t> above(FColumns.size(), 0);
-  std::size_t used = 0, lineAbove = 0;
+  std::size_t used = 0;
   for (const char* at = Piece.data(); at < Piece.data() + Piece.size();) {
     std::size_t bytes = 0;
     for (TKeptCell& cell : cells) {
       cell = ReadTableCell(at);
       bytes += cell.Shared + cell.Rest.size();
     }
-    if (Lines.size() - used < widest + bytes) {
-      // Everything but the line above goes out; that one moves to the front for this line to share.
-      Put(std::string_view(Lines).substr(0, lineAbove));
-      std::memmove(Lines.data(), Lines.data() + lineAbove, used - lineAbove);
-      for (std::size_t& start : above) start -= lineAbove;
-      used -= lineAbove;
-      lineAbove = 0;
-      if (Lines.size() < used + widest + bytes) Lines.resize(used + widest + bytes);
-    }
+    // Text keeps its size from piece to piece: it grows seldom, and its memory is touched once.
+    if (const std::size_t need = used + widest + bytes; Text.size() < need) Text.resize(2 * need);
     // Written in place: appending piece by piece costs more than the bytes themselves.
-    char* const base = Lines.data();
+    char* const base = Text.data();
     char* out = base + used;
-    lineAbove = used;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       const TKeptCell& cell = cells[i];
       const std::size_t pad = FWidths[i] - cell.Width;
@@ -420,7 +412,7 @@ void TRowWriter::WriteTableLines(const std::string& Piece, std::string& Lines) {
     *out++ = '\n';
     used = static_cast<std::size_t>(out - base);
   }
-  Put(std::string_view(Lines).substr(0, used));
+  return std::string_view(Text).substr(0, used);
 }
 
 void TRowWriter::Finish() {
@@ -431,10 +423,18 @@ void TRowWriter::Finish() {
     for (const auto& c : FColumns) heading.push_back(c.Heading);
     AppendTableLine(FBuffer, heading);
     if (FColumns.empty()) FBuffer.append(FRows, '\n');
-    // Laid out through one small text used again: fresh memory costs more to touch than the lines
-    // cost to write.
-    std::string lines(1u << 18, '\0');
-    for (const std::string& piece : FPieces) WriteTableLines(piece, lines);
+    // Pieces are laid out on their own, two at once: on a large volume this is what the command
+    // waits for at its end. Two texts are used again, as fresh memory costs more to touch than the
+    // lines cost to write. Without a thread to be had, the second is laid out at get().
+    std::string texts[2];
+    for (std::size_t i = 0; i < FPieces.size(); i += 2) {
+      std::future<std::string_view> second;
+      if (i + 1 < FPieces.size())
+        second = std::async(std::launch::async | std::launch::deferred,
+                            [this, i, &texts] { return LayOutPiece(FPieces[i + 1], texts[1]); });
+      Put(LayOutPiece(FPieces[i], texts[0]));
+      if (second.valid()) Put(second.get());
+    }
     FPieces.clear();
   }
   Spill(true);

@@ -58,7 +58,8 @@ class TRowWriter {
  private:
   TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns);
   void AppendTableLine(std::string& Out, std::span<const std::string_view> Line) const;
-  void WriteTableLines(const std::string& Piece, std::string& Lines);
+  // The lines of one piece of a table, written at the start of Text; safe on several threads at once.
+  std::string_view LayOutPiece(const std::string& Piece, std::string& Text) const;
   void Spill(bool Always);
   void Put(std::string_view Text);
   std::string& RowText();
@@ -77,14 +78,15 @@ class TRowWriter {
 };
 
 // Rows 0 to Count - 1, each written by Row(Writer, Index), made in blocks on two threads and written
-// in order: on a large volume the rows cost as much as the scan. Row must be safe to run on two
-// threads at once.
+// in order: on a large volume the rows cost as much as the scan. Each block runs a copy of Row, so
+// what Row keeps is its own; Row must be safe to run on two threads at once.
 template <class TRowMaker>
 void AddRowsOnTwoThreads(TRowWriter& Writer, std::size_t Count, const TRowMaker& Row) {
   constexpr std::size_t kBlock = 8192;
   const auto block = [&](std::size_t Begin) {
     TRowWriter part = Writer.Part();
-    for (std::size_t i = Begin; i < std::min(Count, Begin + kBlock); ++i) Row(part, i);
+    TRowMaker row = Row;
+    for (std::size_t i = Begin; i < std::min(Count, Begin + kBlock); ++i) row(part, i);
     return part;
   };
   for (std::size_t at = 0; at < Count; at += 2 * kBlock) {

@@ -61,6 +61,37 @@ void AppendFormat(std::string& Out, const char* Format, const char* Conversion, 
     Out += Strftime(Conversion, t);
 }
 
+// Unix seconds as a date and time of the proleptic Gregorian calendar.
+struct TCivilTime {
+  std::int64_t Year;
+  int Month, Day, Hour, Minute, Second;  // Month 1..12, Day 1..31
+  int WeekDay, YearDay;                  // as in std::tm: from Sunday, from 1 January
+};
+
+TCivilTime CivilTime(std::int64_t Seconds) {
+  // Days to a civil date (H. Hinnant's algorithm): a listing writes two of these a row, and every
+  // FILETIME, up to year 60056, fits.
+  const std::int64_t days = (Seconds >= 0 ? Seconds : Seconds - 86'399) / 86'400;
+  const std::int64_t second = Seconds - days * 86'400;
+  const std::int64_t z = days + 719'468;
+  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
+  const std::int64_t doe = z - era * 146'097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);  // from 1 March
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  TCivilTime c{};
+  c.Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  c.Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  c.Year = yoe + era * 400 + (c.Month <= 2);
+  c.Hour = static_cast<int>(second / 3600);
+  c.Minute = static_cast<int>(second / 60 % 60);
+  c.Second = static_cast<int>(second % 60);
+  c.WeekDay = static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+  const bool leap = c.Year % 4 == 0 && (c.Year % 100 != 0 || c.Year % 400 == 0);
+  c.YearDay = static_cast<int>(doy >= 306 ? doy - 306 : doy + 59 + leap);
+  return c;
+}
+
 }  // namespace
 
 std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs) {
@@ -120,6 +151,52 @@ bool AppendLocalText(std::string& Out, TFileTime Value) {
   return true;
 }
 
+std::optional<std::tm> TLocalTimeText::Local(std::int64_t Seconds) {
+  const std::int64_t hour = (Seconds >= 0 ? Seconds : Seconds - 3599) / 3600;
+  if (hour != FHour) {
+    FHour = hour;
+    // Zones change their offset at most a few times a year: one that is the same at both ends of
+    // an hour holds all through it.
+    const auto start = static_cast<std::time_t>(hour * 3600), end = start + 3599;
+    std::tm last{};
+    FSteady = localtime_r(&start, &FHourStart) && localtime_r(&end, &last) &&
+              FHourStart.tm_gmtoff == last.tm_gmtoff && FHourStart.tm_isdst == last.tm_isdst;
+  }
+  std::tm local{};
+  if (!FSteady) {
+    const auto t = static_cast<std::time_t>(Seconds);
+    if (!localtime_r(&t, &local)) return std::nullopt;
+    return local;
+  }
+  const TCivilTime c = CivilTime(Seconds + FHourStart.tm_gmtoff);
+  local = FHourStart;  // the zone's fields
+  local.tm_year = static_cast<int>(c.Year - 1900);
+  local.tm_mon = c.Month - 1;
+  local.tm_mday = c.Day;
+  local.tm_hour = c.Hour;
+  local.tm_min = c.Minute;
+  local.tm_sec = c.Second;
+  local.tm_wday = c.WeekDay;
+  local.tm_yday = c.YearDay;
+  return local;
+}
+
+bool TLocalTimeText::Append(std::string& Out, TFileTime Value) {
+  const TUnixTime u = FileTimeToUnix(Value);
+  const bool whole = u.Nanoseconds == 0;
+  if (!FText || u.Seconds != FSecond || whole != FWhole) {
+    FText.reset();
+    const std::optional<std::tm> local = Local(u.Seconds);
+    if (!local) return false;
+    FText.emplace();
+    AppendLocalDateTime(*FText, *local, whole);
+    FSecond = u.Seconds;
+    FWhole = whole;
+  }
+  Out += *FText;
+  return true;
+}
+
 std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
   std::string text;
   if (!AppendLocalText(text, Value)) return std::nullopt;
@@ -129,31 +206,19 @@ std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
 bool AppendIsoUtc(std::string& Out, TFileTime Value) {
   if (Value == 0) return false;
   const TUnixTime u = FileTimeToUnix(Value);
-  // Days to a civil date (H. Hinnant's algorithm): a listing writes two of these a row, and every
-  // FILETIME, up to year 60056, fits.
-  const std::int64_t days = (u.Seconds >= 0 ? u.Seconds : u.Seconds - 86'399) / 86'400;
-  const std::int64_t second = u.Seconds - days * 86'400;
-  const std::int64_t z = days + 719'468;
-  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
-  const std::int64_t doe = z - era * 146'097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const auto day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const auto month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  const TCivilTime c = CivilTime(u.Seconds);
   char buf[48];
-  char* at = std::to_chars(buf, buf + 20, year).ptr;
+  char* at = std::to_chars(buf, buf + 20, c.Year).ptr;
   *at++ = '-';
-  at = TwoDigits(at, month);
+  at = TwoDigits(at, c.Month);
   *at++ = '-';
-  at = TwoDigits(at, day);
+  at = TwoDigits(at, c.Day);
   *at++ = 'T';
-  at = TwoDigits(at, static_cast<int>(second / 3600));
+  at = TwoDigits(at, c.Hour);
   *at++ = ':';
-  at = TwoDigits(at, static_cast<int>(second / 60 % 60));
+  at = TwoDigits(at, c.Minute);
   *at++ = ':';
-  at = TwoDigits(at, static_cast<int>(second % 60));
+  at = TwoDigits(at, c.Second);
   if (u.Nanoseconds != 0) {
     // Seven digits of 100 ns ticks, zero-padded.
     *at = '.';

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -35,6 +36,25 @@ void AppendLocalDateTime(std::string& Out, const std::tm& Local, bool WholeSecon
 std::optional<std::string> FileTimeToLocalText(TFileTime Value);
 // The same appended to Out; false, with nothing appended, when it cannot be converted.
 bool AppendLocalText(std::string& Out, TFileTime Value);
+
+// Local texts of many FILETIMEs, as a listing writes them: the zone's offset is looked up once an
+// hour of UTC rather than once a time, and a second the same as the one before is not written anew.
+// The texts are FileTimeToLocalText's. One a thread.
+class TLocalTimeText {
+ public:
+  // False, with nothing appended, when Value cannot be converted.
+  bool Append(std::string& Out, TFileTime Value);
+  // The local time of Unix Seconds, as localtime_r gives it.
+  std::optional<std::tm> Local(std::int64_t Seconds);
+
+ private:
+  std::int64_t FHour = std::numeric_limits<std::int64_t>::min();  // UTC hour whose offset is known
+  std::tm FHourStart{};                                           // local time at its start
+  bool FSteady = false;                                           // one offset all through it
+  std::optional<std::string> FText;                               // of the last second asked
+  std::int64_t FSecond = 0;
+  bool FWhole = false;
+};
 
 // ISO 8601 UTC ("2026-12-09T08:46:04Z", fractions kept when present); nullopt for 0.
 std::optional<std::string> FileTimeToIsoUtc(TFileTime Value);

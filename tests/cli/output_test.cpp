@@ -56,6 +56,19 @@ TEST(RowWriter, RowsMadeInPartsOnTwoThreadsComeOutAsIfWrittenInOrder) {
     writer.Finish();
     EXPECT_EQ(out.str(), Written(format, rows)) << static_cast<int>(format);
   }
+  // The table of every row, as plainly laid out: its pieces are laid out apart, two at once.
+  std::size_t pathWidth = 4, sizeWidth = 4;
+  for (const auto& row : rows) {
+    pathWidth = std::max(pathWidth, row["path"].get<std::string>().size());
+    sizeWidth = std::max(sizeWidth, row["size"].dump().size());
+  }
+  const auto line = [&](const std::string& Path, const std::string& Size) {
+    return Path + std::string(pathWidth - Path.size() + 2 + sizeWidth - Size.size(), ' ') + Size + "\n";
+  };
+  std::string table = line("Path", "Size");
+  for (const auto& row : rows) table += line(row["path"].get<std::string>(), row["size"].dump());
+  EXPECT_EQ(Written(TOutputFormat::Table, rows), table);
+
   // Parts alone, the first holding every row: the array still opens once.
   std::ostringstream out;
   TRowWriter writer(out, TOutputFormat::Json, kColumns);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
+#include <tuple>
 #include <random>
 
 #include "tests/support/test_support.h"
@@ -68,6 +70,47 @@ TEST(FileTimeText, LocalTextIsStrftimesInEveryZone) {
   for (const char* zone : {"UTC", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "Asia/Kolkata"}) {
     const test::TScopedZone scoped(zone);
     for (TFileTime t : times) ASSERT_EQ(FileTimeToLocalText(t), StrftimeLocalText(t)) << zone << " " << t;
+  }
+}
+
+// The fields strftime may read, whatever the locale's formats are.
+void ExpectSameTm(const std::tm& A, const std::tm& B, std::int64_t Seconds, const char* Zone) {
+  const auto fields = [](const std::tm& t) {
+    return std::tuple(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday, t.tm_yday,
+                      t.tm_isdst, t.tm_gmtoff, std::string(t.tm_zone ? t.tm_zone : ""));
+  };
+  ASSERT_EQ(fields(A), fields(B)) << Zone << " " << Seconds;
+}
+
+TEST(FileTimeText, ListingTextsAreTheSingleTextsInAnyOrder) {
+  auto times = SampleTimes();
+  // Shuffled, the offset of nearly every time is looked up afresh; in order, most come from the hour
+  // before, across every change of offset; repeated, from the second before.
+  std::vector<TFileTime> ordered = times;
+  std::sort(ordered.begin(), ordered.end());
+  for (std::size_t i = 0; i < 2000; ++i) ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(i * 50), ordered[i * 50]);
+  for (const char* zone : {"UTC", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "Asia/Kathmandu",
+                           "America/St_Johns"}) {
+    const test::TScopedZone scoped(zone);
+    for (const auto* list : {&times, &ordered}) {
+      TLocalTimeText listing;
+      for (TFileTime t : *list) {
+        std::string text = "row ";
+        const bool converted = listing.Append(text, t);
+        const std::optional<std::string> single = FileTimeToLocalText(t);
+        ASSERT_EQ(converted, single.has_value()) << zone << " " << t;
+        ASSERT_EQ(text, converted ? "row " + *single : "row ") << zone << " " << t;
+      }
+    }
+    TLocalTimeText listing;
+    for (std::int64_t s = -kFileTimeUnixEpochSeconds; s < 4'102'444'800; s += 86'400 * 7 + 3'607) {
+      const auto t = static_cast<std::time_t>(s);
+      std::tm expected{};
+      ASSERT_TRUE(localtime_r(&t, &expected));
+      const std::optional<std::tm> local = listing.Local(s);
+      ASSERT_TRUE(local);
+      ExpectSameTm(*local, expected, s, zone);
+    }
   }
 }
 
