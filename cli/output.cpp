@@ -155,6 +155,25 @@ TKeptCell ReadTableCell(const char*& At) {
   return {shared, rest, shared + rest.size() - continuations};
 }
 
+// A table is laid out in steps of 16 bytes: a call to memcpy or memset for each short cell costs
+// more than its bytes. A step reads and writes up to 15 bytes past either end of what it moves,
+// where the caller leaves room.
+constexpr std::size_t kStep = 16;
+
+char* CopyInSteps(char* To, const char* From, std::size_t N) {
+  for (std::size_t i = 0; i < N; i += kStep) {
+    char step[kStep];  // read whole before it is written: the ends of From and To may overlap
+    std::memcpy(step, From + i, kStep);
+    std::memcpy(To + i, step, kStep);
+  }
+  return To + N;
+}
+
+char* SpacesInSteps(char* To, std::size_t N) {
+  for (std::size_t i = 0; i < N; i += kStep) std::memset(To + i, ' ', kStep);
+  return To + N;
+}
+
 }  // namespace
 
 std::string EscapeControls(const std::string& Text) {
@@ -381,14 +400,16 @@ void TRowWriter::AppendTableLine(std::string& Out, std::span<const std::string_v
 }
 
 std::string_view TRowWriter::LayOutPiece(const std::string& Piece, std::string& Text) const {
-  // A line takes at most every column's width and separator plus the bytes of its cells.
-  std::size_t widest = 1;
+  // A line takes at most every column's width and separator plus the bytes of its cells, and the
+  // steps of the last copy may write past it.
+  std::size_t widest = 1 + kStep;
   for (std::size_t w : FWidths) widest += w + 2;
   std::vector<TKeptCell> cells(FColumns.size());
   // Where each cell of the line above starts in Text: a cell's shared bytes are copied from there.
   std::vector<std::size_t> above(FColumns.size(), 0);
+  const char* const end = Piece.data() + Piece.size();
   std::size_t used = 0;
-  for (const char* at = Piece.data(); at < Piece.data() + Piece.size();) {
+  for (const char* at = Piece.data(); at < end;) {
     std::size_t bytes = 0;
     for (TKeptCell& cell : cells) {
       cell = ReadTableCell(at);
@@ -399,15 +420,22 @@ std::string_view TRowWriter::LayOutPiece(const std::string& Piece, std::string& 
     // Written in place: appending piece by piece costs more than the bytes themselves.
     char* const base = Text.data();
     char* out = base + used;
+    std::size_t spaces = 0;  // owed before the next cell: a pad, a separator, the next cell's pad
     for (std::size_t i = 0; i < cells.size(); ++i) {
       const TKeptCell& cell = cells[i];
       const std::size_t pad = FWidths[i] - cell.Width;
-      if (i) *out++ = ' ', *out++ = ' ';
-      if (FColumns[i].AlignRight) out = std::fill_n(out, pad, ' ');
-      std::memcpy(out, base + above[i], cell.Shared);
+      const bool right = FColumns[i].AlignRight;
+      out = SpacesInSteps(out, spaces + (i ? 2 : 0) + (right ? pad : 0));
+      // The line above lies before out, so the steps never overwrite a byte still to be read.
+      const char* const shared = base + above[i];
       above[i] = static_cast<std::size_t>(out - base);
-      out = std::copy(cell.Rest.begin(), cell.Rest.end(), out + cell.Shared);
-      if (!FColumns[i].AlignRight && i + 1 < cells.size()) out = std::fill_n(out, pad, ' ');
+      out = CopyInSteps(out, shared, cell.Shared);
+      const char* const rest = cell.Rest.data();
+      if (rest + cell.Rest.size() + kStep <= end)
+        out = CopyInSteps(out, rest, cell.Rest.size());
+      else
+        out = static_cast<char*>(std::memcpy(out, rest, cell.Rest.size())) + cell.Rest.size();
+      spaces = right || i + 1 == cells.size() ? 0 : pad;
     }
     *out++ = '\n';
     used = static_cast<std::size_t>(out - base);

@@ -81,6 +81,11 @@ TScanSession::TScanSession() : FViews(std::make_unique<TCliViews>()) {}
 
 TScanSession::~TScanSession() = default;
 
+void TScanSession::KeepToTheEnd(std::unique_ptr<TScanSession> Session) {
+  static std::vector<TScanSession*>* const kept = new std::vector<TScanSession*>;
+  kept->push_back(Session.release());
+}
+
 TDiskObject* TScanSession::OpenSource(const std::string& Source, std::string& Error) {
   TDriveListing listing = ListLocalDrives();
   if (!AddSourceDrive(listing, Source, Error)) return nullptr;

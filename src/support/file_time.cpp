@@ -181,20 +181,25 @@ std::optional<std::tm> TLocalTimeText::Local(std::int64_t Seconds) {
   return local;
 }
 
-bool TLocalTimeText::Append(std::string& Out, TFileTime Value) {
+std::string_view TLocalTimeText::Text(TFileTime Value) {
   const TUnixTime u = FileTimeToUnix(Value);
   const bool whole = u.Nanoseconds == 0;
   if (!FText || u.Seconds != FSecond || whole != FWhole) {
     FText.reset();
     const std::optional<std::tm> local = Local(u.Seconds);
-    if (!local) return false;
+    if (!local) return {};
     FText.emplace();
     AppendLocalDateTime(*FText, *local, whole);
     FSecond = u.Seconds;
     FWhole = whole;
   }
-  Out += *FText;
-  return true;
+  return *FText;
+}
+
+bool TLocalTimeText::Append(std::string& Out, TFileTime Value) {
+  const std::string_view text = Text(Value);
+  Out += text;
+  return !text.empty();
 }
 
 std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
