@@ -306,8 +306,9 @@ std::string& TRowWriter::BeginJsonRow() {
 
 std::string& TRowWriter::RowText() {
   if (FOut && FFormat != TOutputFormat::Table) return FBuffer;
-  // Pieces of a megabyte: one growing text would be copied each time it grows. A row never
-  // straddles two; one longer than the room left makes its piece grow.
+  // Pieces of 256 KiB: one growing text would be copied each time it grows, and a table lays out
+  // its pieces apart, each into a text that small pieces keep small. A row never straddles two;
+  // one longer than the room left makes its piece grow.
   constexpr std::size_t kPiece = 1u << 18, kRoom = 4096;
   if (FPieces.empty() || FPieces.back().size() + kRoom > kPiece) {
     FPieces.emplace_back();

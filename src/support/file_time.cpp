@@ -196,12 +196,6 @@ std::string_view TLocalTimeText::Text(TFileTime Value) {
   return *FText;
 }
 
-bool TLocalTimeText::Append(std::string& Out, TFileTime Value) {
-  const std::string_view text = Text(Value);
-  Out += text;
-  return !text.empty();
-}
-
 std::optional<std::string> FileTimeToLocalText(TFileTime Value) {
   std::string text;
   if (!AppendLocalText(text, Value)) return std::nullopt;

@@ -43,9 +43,7 @@ bool AppendLocalText(std::string& Out, TFileTime Value);
 // The texts are FileTimeToLocalText's. One a thread.
 class TLocalTimeText {
  public:
-  // False, with nothing appended, when Value cannot be converted.
-  bool Append(std::string& Out, TFileTime Value);
-  // The text itself, valid until the next call; empty when Value cannot be converted.
+  // Valid until the next call; empty when Value cannot be converted.
   std::string_view Text(TFileTime Value);
   // The local time of Unix Seconds, as localtime_r gives it.
   std::optional<std::tm> Local(std::int64_t Seconds);
