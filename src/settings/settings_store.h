@@ -1,12 +1,11 @@
 #pragma once
-// "Config.txt", the installation's settings, and the per-user values (language, skin, window position).
+// "Config.txt", the installation's settings, and the per-user values (language, skin).
 
 #include <QDomDocument>
 #include <QString>
 #include <QStringList>
 
 class QSettings;
-class QWidget;
 
 namespace kestrine {
 
@@ -41,10 +40,5 @@ QString ReadLanguageSetting(QSettings& Store);   // "English" when unset
 void WriteLanguageSetting(QSettings& Store, const QString& Name);
 QString ReadSkinSetting(QSettings& Store);       // empty when unset
 void WriteSkinSetting(QSettings& Store, const QString& Name);
-
-// Left and top under the form's object name + "_Left" / "_Top".
-void SaveWindowPosition(QSettings& Store, const QWidget& Form);
-// Moves each stored edge; a position that lies off every screen today lands on the primary screen.
-void LoadWindowPosition(QSettings& Store, QWidget& Form);
 
 }  // namespace kestrine

@@ -1,6 +1,5 @@
 #include "settings/skin_files.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QtEndian>
 
@@ -97,7 +96,7 @@ bool UnpackSkin(const QByteArray& File, QString& StyleSheet, QString& Error) {
   return true;
 }
 
-bool LoadSkinFile(const QString& Path, QString& Error) {
+bool ReadSkinFile(const QString& Path, QString& StyleSheet, QString& Error) {
   QFile file(Path);
   if (!file.open(QIODevice::ReadOnly)) {
     Error = QStringLiteral("The skin file \"%1\" could not be opened: %2").arg(Path, file.errorString());
@@ -108,18 +107,14 @@ bool LoadSkinFile(const QString& Path, QString& Error) {
     return false;
   }
   const QByteArray content = file.read(kHeaderSize + kMaxSheetSize);
-  QString sheet;
   QString reason;
-  if (!UnpackSkin(content, sheet, reason)) {
+  if (!UnpackSkin(content, StyleSheet, reason)) {
     Error = QStringLiteral("The skin file \"%1\" cannot be used: %2").arg(Path, reason);
     return false;
   }
-  qApp->setStyleSheet(sheet);
   return true;
 }
 
 QString BuiltInSkin() { return QString::fromUtf8(kBuiltInSheet); }
-
-void ApplyBuiltInSkin() { qApp->setStyleSheet(BuiltInSkin()); }
 
 }  // namespace kestrine

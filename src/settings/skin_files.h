@@ -15,11 +15,9 @@ QByteArray PackSkin(const QString& StyleSheet);
 // or inflates to more than 4 MiB.
 bool UnpackSkin(const QByteArray& File, QString& StyleSheet, QString& Error);
 
-// Reads Path and applies its style sheet to the application; on failure the skin in force stays and
-// Error names the file and why.
-bool LoadSkinFile(const QString& Path, QString& Error);
+// The style sheet of the skin file at Path; on failure Error names the file and why.
+bool ReadSkinFile(const QString& Path, QString& StyleSheet, QString& Error);
 // The compiled-in light skin, in force until a skin file is loaded.
 QString BuiltInSkin();
-void ApplyBuiltInSkin();
 
 }  // namespace kestrine

@@ -174,8 +174,14 @@ Qt::ItemFlags TCleanupResultModel::flags(const QModelIndex& Index) const {
 
 QVariant TCleanupResultModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
   if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole) return {};
-  static const char* const kCaptions[kColumnCount] = {"Name", "Folder", "Type", "Size", "Modified", "Problem"};
-  return Section >= 0 && Section < kColumnCount ? QString::fromLatin1(kCaptions[Section]) : QVariant();
+  static const char* const kCaptions[colProblem] = {"Name", "Folder", "Type", "Size", "Modified"};
+  if (Section == colProblem) return FProblemCaption;
+  return Section >= 0 && Section < colProblem ? QString::fromLatin1(kCaptions[Section]) : QVariant();
+}
+
+void TCleanupResultModel::SetProblemCaption(const QString& Caption) {
+  FProblemCaption = Caption;
+  emit headerDataChanged(Qt::Horizontal, colProblem, colProblem);
 }
 
 }  // namespace kestrine::ui

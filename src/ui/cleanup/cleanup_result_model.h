@@ -41,8 +41,11 @@ class TCleanupResultModel final : public QAbstractTableModel {
   bool setData(const QModelIndex& Index, const QVariant& Value, int Role) override;
   Qt::ItemFlags flags(const QModelIndex& Index) const override;
   QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
+  // The problem column is not one of the designed ones: its caption follows the language.
+  void SetProblemCaption(const QString& Caption);
 
  private:
+  QString FProblemCaption;
   QString ModifiedText(TFileTime Modified) const;
 
   std::vector<TCleanupRow> FRows;

@@ -58,10 +58,9 @@ QTreeWidget* MakeList(const char* Name, const QStringList& Columns, QWidget* Par
 }
 
 // A read-only list of whole rows over Model, many of them selectable at once.
-QTreeView* MakeModelList(const char* Name, const char* Spoken, QAbstractItemModel* Model, QWidget* Parent) {
+QTreeView* MakeModelList(const char* Name, QAbstractItemModel* Model, QWidget* Parent) {
   auto* list = new QTreeView(Parent);
   list->setObjectName(QString::fromLatin1(Name));
-  list->setAccessibleName(QString::fromLatin1(Spoken));
   list->setModel(Model);
   list->setRootIsDecorated(false);
   list->setUniformRowHeights(true);
@@ -69,10 +68,6 @@ QTreeView* MakeModelList(const char* Name, const char* Spoken, QAbstractItemMode
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   return list;
-}
-
-QString Plural(std::size_t Count, const char* One, const char* Many) {
-  return QString::number(Count) + QLatin1Char(' ') + QString::fromLatin1(Count == 1 ? One : Many);
 }
 
 }  // namespace
@@ -116,6 +111,7 @@ TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageH
 
   FApplyTimer.setInterval(kApplyIntervalMs);
   connect(&FApplyTimer, &QTimer::timeout, this, &TDiskCleanupPage::ApplySearchEvents);
+  ApplyLanguageTexts();
 }
 
 TDiskCleanupPage::~TDiskCleanupPage() = default;
@@ -160,10 +156,9 @@ QWidget* TDiskCleanupPage::CreateDrivesStep() {
   step->setObjectName(QStringLiteral("tsDiskCleanupDrives"));
   lvDiskCleanupDrives = MakeList("lvDiskCleanupDrives",
                                  {QStringLiteral("Name"), QStringLiteral("Total Size"), QStringLiteral("Free Space"),
-                                  QStringLiteral("Type"), QStringLiteral("Mount Point")},
+                                  QStringLiteral("Type"), QString()},
                                  step);
   lvDiskCleanupDrives->setSelectionMode(QAbstractItemView::SingleSelection);
-  lvDiskCleanupDrives->setAccessibleName(QStringLiteral("Drives"));
   lvDiskCleanupDrives->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   lvDiskCleanupDrives->header()->setStretchLastSection(true);
   btnRefreshDiskCleanup = MakeButton("btnRefreshDiskCleanup", "Refresh", step);
@@ -188,7 +183,7 @@ QWidget* TDiskCleanupPage::CreateOptionsStep() {
   gbDiskCleanupFilesToSearch = new QGroupBox(QStringLiteral("Files to search for"), step);
   gbDiskCleanupFilesToSearch->setObjectName(QStringLiteral("gbDiskCleanupFilesToSearch"));
   FMasks = new TMaskListModel(this);
-  lvFileExtensions = MakeModelList("lvFileExtensions", "File extensions", FMasks, gbDiskCleanupFilesToSearch);
+  lvFileExtensions = MakeModelList("lvFileExtensions", FMasks, gbDiskCleanupFilesToSearch);
   btnDiskCleanupAdd = MakeButton("btnDiskCleanupAdd", "Add", gbDiskCleanupFilesToSearch);
   btnDiskCleanupEdit = MakeButton("btnDiskCleanupEdit", "Edit", gbDiskCleanupFilesToSearch);
   btnDiskCleanupDelete = MakeButton("btnDiskCleanupDelete", "Delete", gbDiskCleanupFilesToSearch);
@@ -214,7 +209,7 @@ QWidget* TDiskCleanupPage::CreateOptionsStep() {
   // A long path must not widen the window; it is shortened in the middle instead.
   lblDiskCleanupScanningFolder->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   lblDiskCleanupScanningFolder->setTextFormat(Qt::PlainText);
-  lblDiskCleanupFoundFile = new QLabel(QStringLiteral("Found: 0 file(s)"), pnlDiskCleanupScanning);
+  lblDiskCleanupFoundFile = new QLabel(pnlDiskCleanupScanning);
   lblDiskCleanupFoundFile->setObjectName(QStringLiteral("lblDiskCleanupFoundFile"));
   lblDiskCleanupFoundFile->setVisible(false);
   auto* scanBox = new QVBoxLayout(pnlDiskCleanupScanning);
@@ -249,7 +244,7 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   auto* step = new QWidget(this);
   step->setObjectName(QStringLiteral("tsDiskCleanupScanResults"));
   FResults = new TCleanupResultModel(this);
-  lvDiskCleanupScanResults = MakeModelList("lvDiskCleanupScanResults", "Files found", FResults, step);
+  lvDiskCleanupScanResults = MakeModelList("lvDiskCleanupScanResults", FResults, step);
   lvDiskCleanupScanResults->setAllColumnsShowFocus(true);
   // The end of a folder path tells more than its start.
   lvDiskCleanupScanResults->setTextElideMode(Qt::ElideMiddle);
@@ -330,6 +325,13 @@ void TDiskCleanupPage::tsDiskCleanupDrivesShow() {
   if (pcDiskCleanup->currentIndex() == stDrives) btnRefreshDiskCleanupClick();
 }
 
+void TDiskCleanupPage::ApplyLanguageTexts() {
+  lvDiskCleanupDrives->headerItem()->setText(dcMount, FHost.LookupText(QStringLiteral("lvDiskCleanupDrivesColumn5")));
+  FResults->SetProblemCaption(FHost.LookupText(QStringLiteral("lvDiskCleanupScanResultsColumn6")));
+  // Listed rows say "not mounted" in the language they were listed in.
+  if (lvDiskCleanupDrives->topLevelItemCount() > 0) btnRefreshDiskCleanupClick();
+}
+
 void TDiskCleanupPage::btnRefreshDiskCleanupClick() {
   lvDiskCleanupDrives->clear();
   const TDiskList* disks = FCore.Manager().DiskList.get();
@@ -348,7 +350,7 @@ void TDiskCleanupPage::btnRefreshDiskCleanupClick() {
     if (disk.MountPoint.empty()) {
       // A search walks the drive's mounted folders; an unmounted drive offers none.
       row->setFlags(row->flags() & ~Qt::ItemIsUserCheckable);
-      row->setText(dcMount, QStringLiteral("not mounted: cannot be searched"));
+      row->setText(dcMount, FHost.Text(TText::strNotMounted));
       const QBrush grey = lvDiskCleanupDrives->palette().brush(QPalette::Disabled, QPalette::Text);
       for (int c = dcName; c <= dcMount; ++c) row->setForeground(c, grey);
     } else {
@@ -367,7 +369,7 @@ void TDiskCleanupPage::btnNextDiskCleanupDrivesClick() {
   for (int i = 0; i < lvDiskCleanupDrives->topLevelItemCount(); ++i)
     checked += lvDiskCleanupDrives->topLevelItem(i)->checkState(dcName) == Qt::Checked;
   if (checked == 0) {
-    FDialogs.Error(this, FHost.LookupText(QStringLiteral("strNoDriveSelected")));
+    FDialogs.Error(this, FHost.Text(TText::strNoDriveSelected));
     return;
   }
   ShowStep(stOptions);
@@ -438,7 +440,7 @@ void TDiskCleanupPage::SetSearchState(bool Searching) {
 void TDiskCleanupPage::ffDiskCleanupSearchBegin() {
   SetSearchState(true);
   lblDiskCleanupFoundFile->setVisible(true);
-  lblDiskCleanupFoundFile->setText(QStringLiteral("Found: 0 file(s)"));
+  lblDiskCleanupFoundFile->setText(FHost.Text(TText::strFoundFiles).arg(0));
   FMatchCount = 0;
   FFeed.Take();
   FResults->Lock();
@@ -464,7 +466,7 @@ void TDiskCleanupPage::ApplySearchEvents() {
   if (batch.Matches.empty()) return;
   FMatchCount += static_cast<int>(batch.Matches.size());
   FResults->Append(std::move(batch.Matches));
-  lblDiskCleanupFoundFile->setText(QStringLiteral("Found: %1 file(s)").arg(FMatchCount));
+  lblDiskCleanupFoundFile->setText(FHost.Text(TText::strFoundFiles).arg(FMatchCount));
 }
 
 void TDiskCleanupPage::ShowScanningFolder(const QString& Folder) {
@@ -510,31 +512,24 @@ void TDiskCleanupPage::SetResultChecks(bool Checked, bool SelectedOnly) {
   FResults->SetChecked(rows, Checked);
 }
 
-void TDiskCleanupPage::ShowProblems(const QString& Failed, const TCleanupActionReport& Report) {
+void TDiskCleanupPage::ShowProblems(TText Failed, const TCleanupActionReport& Report) {
   FResults->ProblemsChanged();
   FResults->RemoveRows(Report.Finished);
   lvDiskCleanupScanResults->header()->setSectionHidden(TCleanupResultModel::colProblem, !FResults->HasProblems());
   if (Report.Failures.empty()) return;
-  const bool one = Report.Failures.size() == 1;
-  FDialogs.Error(this, QStringLiteral("%1 could not be %2; %3 in the list with the reason:\n\n%4")
-                           .arg(Plural(Report.Failures.size(), "file", "files"), Failed,
-                                one ? QStringLiteral("its row stays") : QStringLiteral("their rows stay"),
-                                Text(FailureLines(Report.Failures, kFailuresListed))));
+  FDialogs.Error(this, FHost.Text(Failed).arg(QString::number(Report.Failures.size()),
+                                              Text(FailureLines(Report.Failures, kFailuresListed))));
 }
 
 void TDiskCleanupPage::btnDiskCleanupScanResultsWipeClick() {
   std::vector<TCleanupRow>& rows = FResults->Rows();
   const std::size_t files = CountCheckedFiles(rows);
   if (files == 0) {
-    FDialogs.Information(this, QStringLiteral("No file is checked. Check the files you want to wipe."));
+    FDialogs.Information(this, FHost.Text(TText::strNothingChecked));
     return;
   }
-  const QString question =
-      QStringLiteral("Wipe %1? %2 overwritten %3 times and cannot be recovered.")
-          .arg(Plural(files, "file", "files"), files == 1 ? QStringLiteral("Its contents are")
-                                                          : QStringLiteral("Their contents are"))
-          .arg(kCleanupWipePasses);
-  if (!FDialogs.Confirm(this, QStringLiteral("Wipe"), question)) return;
+  const QString question = FHost.Text(TText::strWipeQuestion).arg(files).arg(kCleanupWipePasses);
+  if (!FDialogs.Confirm(this, FHost.Text(TText::strWipeTitle), question)) return;
 
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // Long wipes keep the window drawn, without taking input.
@@ -544,19 +539,18 @@ void TDiskCleanupPage::btnDiskCleanupScanResultsWipeClick() {
   const TCleanupActionReport report =
       ActOnCheckedRows(rows, [&](const TCleanupMatch& Match) { return WipeCleanupFile(Match, kCleanupWipePasses, pump); });
   QApplication::restoreOverrideCursor();
-  ShowProblems(QStringLiteral("wiped"), report);
+  ShowProblems(TText::strWipeFailed, report);
 }
 
 void TDiskCleanupPage::btnDiskCleanupScanResultsDeleteClick() {
   const int row = FirstSelectedResult();
   if (row < 0) return;
   const TCleanupMatch& match = FResults->Row(row).Match;
-  const QString question = QStringLiteral("Delete the file %1 from %2? It is deleted at once, not moved to the trash.")
-                               .arg(Text(match.Name), Text(match.Folder));
-  if (!FDialogs.Confirm(this, QStringLiteral("Delete"), question)) return;
+  const QString question = FHost.Text(TText::strDeleteQuestion).arg(Text(match.Name), Text(match.Folder));
+  if (!FDialogs.Confirm(this, FHost.Text(TText::strDeleteTitle), question)) return;
   const TCleanupActionReport report = ActOnRow(FResults->Rows(), static_cast<std::size_t>(row),
                                                [](const TCleanupMatch& Match) { return DeleteCleanupFile(Match); });
-  ShowProblems(QStringLiteral("deleted"), report);
+  ShowProblems(TText::strDeleteFailed, report);
 }
 
 void TDiskCleanupPage::lvDiskCleanupScanResultsDblClick() {

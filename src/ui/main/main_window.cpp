@@ -20,7 +20,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "settings/skin_files.h"
 #include "ui/cleanup/disk_cleanup_page.h"
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
@@ -28,6 +27,9 @@
 #include "ui/main/program_icon.h"
 #include "ui/main/wizard_page.h"
 #include "ui/preview/icon_list.h"
+#include "ui/settings/language_texts.h"
+#include "ui/settings/skin_loader.h"
+#include "ui/settings/window_position.h"
 #include "workflow/job_control.h"
 
 namespace kestrine::ui {
@@ -56,7 +58,7 @@ QLabel* DescriptionLabel(const char* Name, const QString& Text, bool Title) {
 class TfrmOrvik::THost final : public TPageHost {
  public:
   explicit THost(TfrmOrvik& Window) : FWindow(Window) {}
-  QString LookupText(const QString& Key) const override { return FWindow.LookupText(Key); }
+  const TLanguageDocument& Language() const override { return FWindow.FLang; }
   void SetToolbarEnabled(bool Enabled) override { FWindow.SetToolbarEnabled(Enabled); }
 
  private:
@@ -104,7 +106,6 @@ TfrmOrvik::~TfrmOrvik() = default;
 
 QWidget* TfrmOrvik::CreateBanner() {
   auto* banner = Named(new QFrame, "imgBanner");
-  banner->setAccessibleName(QString::fromLatin1(kProductName));
   auto* layout = new QHBoxLayout(banner);
   auto* logo = Named(new QLabel, "imgBannerLogo");
   logo->setPixmap(ProgramIcon().pixmap(fontMetrics().height() * 3));
@@ -116,7 +117,7 @@ QWidget* TfrmOrvik::CreateBanner() {
   auto* text = new QVBoxLayout;
   text->addStretch(1);
   text->addWidget(title);
-  text->addWidget(Named(new QLabel(tr("Deleted file recovery for FAT and NTFS")), "lblBannerText"));
+  text->addWidget(Named(new QLabel, "lblBannerText"));
   text->addStretch(1);
   layout->addWidget(logo);
   layout->addLayout(text, 1);
@@ -129,15 +130,14 @@ QWidget* TfrmOrvik::CreateToolbar() {
   auto button = [this, layout](const char* Name, const QString& Text, QStyle::StandardPixmap Icon, bool Page) {
     auto* b = Named(new QPushButton(style()->standardIcon(Icon), Text), Name);
     b->setCheckable(Page);
-    b->setAccessibleName(QString(Text).remove(QLatin1Char('&')));
     layout->addWidget(b);
     return b;
   };
-  btnWizard = button("btnWizard", tr("Wizard"), QStyle::SP_DriveHDIcon, true);
-  btnDiskCleanup = button("btnDiskCleanup", tr("Disk Cleanup"), QStyle::SP_TrashIcon, true);
-  btnOptions = button("btnOptions", tr("Options"), QStyle::SP_FileDialogDetailedView, true);
-  btnAbout = button("btnAbout", tr("About"), QStyle::SP_MessageBoxInformation, true);
-  btnHelp = button("btnHelp", tr("Help"), QStyle::SP_DialogHelpButton, false);
+  btnWizard = button("btnWizard", QStringLiteral("Wizard"), QStyle::SP_DriveHDIcon, true);
+  btnDiskCleanup = button("btnDiskCleanup", QStringLiteral("Disk Cleanup"), QStyle::SP_TrashIcon, true);
+  btnOptions = button("btnOptions", QStringLiteral("Options"), QStyle::SP_FileDialogDetailedView, true);
+  btnAbout = button("btnAbout", QStringLiteral("About"), QStyle::SP_MessageBoxInformation, true);
+  btnHelp = button("btnHelp", QStringLiteral("Help"), QStyle::SP_DialogHelpButton, false);
   layout->addStretch(1);
   // Always as wide as its longest caption, whatever the language and skin.
   FToolbar->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
@@ -152,7 +152,7 @@ QWidget* TfrmOrvik::CreateToolbar() {
 QWidget* TfrmOrvik::CreateAboutPage() {
   auto* page = Named(new QWidget, "tsAbout");
   auto* layout = new QVBoxLayout(page);
-  layout->addWidget(DescriptionLabel("lblAboutTitle", tr("About"), true));
+  layout->addWidget(DescriptionLabel("lblAboutTitle", QStringLiteral("About"), true));
   auto* form = new QFormLayout;
   auto value = [](const char* Name, const QString& Text) {
     auto* label = Named(new QLabel(Text), Name);
@@ -166,10 +166,10 @@ QWidget* TfrmOrvik::CreateAboutPage() {
   };
   const QString web = QString::fromLatin1(kProductWebAddress);
   const QString mail = QString::fromLatin1(kSupportAddress);
-  form->addRow(Named(new QLabel(tr("Product Name:")), "lblProductNameCaption"), value("lblProductName", QString::fromLatin1(kProductName)));
-  form->addRow(Named(new QLabel(tr("Product Version:")), "lblProductVersionCaption"), value("lblProductVersion", QString::fromLatin1(kVersion)));
-  form->addRow(Named(new QLabel(tr("Support:")), "lblSupportCaption"), link("lblSupport", QStringLiteral("mailto:") + mail, mail));
-  form->addRow(Named(new QLabel(tr("Homepage:")), "lblHomepageCaption"), link("lblHomepage", web, web));
+  form->addRow(Named(new QLabel(QStringLiteral("Product Name:")), "lblProductNameCaption"), value("lblProductName", QString::fromLatin1(kProductName)));
+  form->addRow(Named(new QLabel(QStringLiteral("Product Version:")), "lblProductVersionCaption"), value("lblProductVersion", QString::fromLatin1(kVersion)));
+  form->addRow(Named(new QLabel(QStringLiteral("Support:")), "lblSupportCaption"), link("lblSupport", QStringLiteral("mailto:") + mail, mail));
+  form->addRow(Named(new QLabel(QStringLiteral("Homepage:")), "lblHomepageCaption"), link("lblHomepage", web, web));
   layout->addLayout(form);
   layout->addStretch(1);
   return page;
@@ -178,24 +178,21 @@ QWidget* TfrmOrvik::CreateAboutPage() {
 QWidget* TfrmOrvik::CreateOptionsPage() {
   auto* page = Named(new QWidget, "tsOptions");
   auto* layout = new QVBoxLayout(page);
-  layout->addWidget(DescriptionLabel("lblOptionsTitle", tr("Options"), true));
-  layout->addWidget(DescriptionLabel("lblOptionsText", tr("Program's configurations."), false));
+  layout->addWidget(DescriptionLabel("lblOptionsTitle", QStringLiteral("Options"), true));
+  layout->addWidget(DescriptionLabel("lblOptionsText", QStringLiteral("Program's configurations."), false));
   auto* form = new QFormLayout;
   cboxLanguages = Named(new QComboBox, "cboxLanguages");
   cboxSkins = Named(new QComboBox, "cboxSkins");
-  auto* languages = Named(new QLabel(tr("Languages:")), "lblLanguages");
-  auto* skins = Named(new QLabel(tr("Skins:")), "lblSkins");
+  auto* languages = Named(new QLabel(QStringLiteral("Languages:")), "lblLanguages");
+  auto* skins = Named(new QLabel(QStringLiteral("Skins:")), "lblSkins");
   languages->setBuddy(cboxLanguages);
   skins->setBuddy(cboxSkins);
-  cboxLanguages->setAccessibleName(QStringLiteral("Languages"));
-  cboxSkins->setAccessibleName(QStringLiteral("Skins"));
   form->addRow(languages, cboxLanguages);
   form->addRow(skins, cboxSkins);
   layout->addLayout(form);
-  chkSaveFormPosition = Named(new QCheckBox(tr("Save current Window's positions")), "chkSaveFormPosition");
+  chkSaveFormPosition = Named(new QCheckBox(QStringLiteral("Save current Window's positions")), "chkSaveFormPosition");
   layout->addWidget(chkSaveFormPosition);
-  auto* save = Named(new QPushButton(tr("&Save")), "btnSaveOptions");
-  save->setAccessibleName(QStringLiteral("Save"));
+  auto* save = Named(new QPushButton(QStringLiteral("&Save")), "btnSaveOptions");
   connect(save, &QPushButton::clicked, this, &TfrmOrvik::btnSaveOptionsClick);
   auto* row = new QHBoxLayout;
   row->addStretch(1);
@@ -207,9 +204,9 @@ QWidget* TfrmOrvik::CreateOptionsPage() {
 
 void TfrmOrvik::CreateTray() {
   pmTray = Named(new QMenu(this), "pmTray");
-  auto* restore = Named(pmTray->addAction(tr("Restore")), "Restore1");
+  auto* restore = Named(pmTray->addAction(QStringLiteral("Restore")), "Restore1");
   pmTray->addSeparator();
-  auto* close = Named(pmTray->addAction(tr("Close")), "Close1");
+  auto* close = Named(pmTray->addAction(QStringLiteral("Close")), "Close1");
   connect(restore, &QAction::triggered, this, &TfrmOrvik::Restore1Click);
   connect(close, &QAction::triggered, this, &TfrmOrvik::Close1Click);
   bsTrayIcon1 = Named(new QSystemTrayIcon(ProgramIcon(), this), "bsTrayIcon1");
@@ -251,12 +248,12 @@ void TfrmOrvik::ApplyLanguageTexts() {
   for (int i = 1; i <= 4; ++i) drives << LookupText(QStringLiteral("lvDrivesColumn%1").arg(i));
   for (int i = 1; i <= 6; ++i) files << LookupText(QStringLiteral("lvFilesColumn%1").arg(i));
   FWizard->SetColumnCaptions(drives, files);
+  FDiskCleanup->ApplyLanguageTexts();
 }
 
 void TfrmOrvik::LoadSkin(const QString& Name) {
   QString error;
-  if (!LoadSkinFile(SkinsFolder() + QStringLiteral("/") + Name + QStringLiteral(".skn"), error))
-    FDialogs.Error(this, error);
+  if (!ui::LoadSkin(Name, error)) FDialogs.Error(this, error);
 }
 
 void TfrmOrvik::showEvent(QShowEvent* Event) {
@@ -301,7 +298,7 @@ void TfrmOrvik::bsBusinessSkinForm1MinimizeToTray() {
   hide();
   bsTrayIcon1->setToolTip(QString::fromLatin1(kProductName));
   bsTrayIcon1->show();
-  bsTrayIcon1->showMessage(QString::fromLatin1(kProductName), LookupText(QStringLiteral("strTrayRunning")),
+  bsTrayIcon1->showMessage(QString::fromLatin1(kProductName), Text(FLang, TText::strTrayRunning),
                            QSystemTrayIcon::Information);
 }
 
@@ -354,7 +351,8 @@ void TfrmOrvik::btnOptionsClick() {
     Box->setCurrentIndex(selected);
   };
   fill(cboxLanguages, ListLanguages(), FLanguage);
-  fill(cboxSkins, ListSkins(), FSkin);
+  // Until a skin is chosen the built-in one is in force.
+  fill(cboxSkins, ListSkins(), FSkin.isEmpty() ? QString::fromLatin1(kBuiltInSkinName) : FSkin);
   pcMain->setCurrentWidget(tsOptions);
   SelectToolbarButton(btnOptions);
 }
@@ -372,7 +370,7 @@ void TfrmOrvik::btnSaveOptionsClick() {
   }
   FConfig.SetSaveFormPosition(chkSaveFormPosition->isChecked());
   if (!FConfig.Save()) FDialogs.Error(this, FConfig.Problem());
-  FDialogs.Information(this, LookupText(QStringLiteral("strOptionsSaved")));
+  FDialogs.Information(this, Text(FLang, TText::strOptionsSaved));
 }
 
 }  // namespace kestrine::ui

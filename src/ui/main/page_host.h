@@ -3,13 +3,17 @@
 
 #include <QString>
 
+#include "ui/settings/text_keys.h"
+
 namespace kestrine::ui {
 
 class TPageHost {
  public:
   virtual ~TPageHost() = default;
-  // The current language's text of Key; empty when it has none.
-  virtual QString LookupText(const QString& Key) const = 0;
+  // The language in force, over the built-in English texts.
+  virtual const TLanguageDocument& Language() const = 0;
+  QString LookupText(const QString& Key) const { return Language().LookupText(Key); }
+  QString Text(TText Key) const { return ui::Text(Language(), Key); }
   // The toolbar is off while a page's long work runs.
   virtual void SetToolbarEnabled(bool Enabled) = 0;
 };

@@ -37,11 +37,7 @@ namespace kestrine::ui {
 namespace {
 
 
-QPushButton* Button(const char* Name, const QString& Text) {
-  auto* button = Named(new QPushButton(Text), Name);
-  button->setAccessibleName(QString(Text).remove(QLatin1Char('&')));
-  return button;
-}
+QPushButton* Button(const char* Name, const QString& Text = {}) { return Named(new QPushButton(Text), Name); }
 
 QWidget* DescriptionPage(const char* TitleName, const QString& Title, const char* TextName, const QString& Text) {
   auto* page = new QWidget;
@@ -59,12 +55,12 @@ QWidget* DescriptionPage(const char* TitleName, const QString& Title, const char
   return page;
 }
 
-// "D:\ (Data)", or what kept the drive from being read.
-QString DriveCaption(const TDiskObject& Disk) {
+// "D:\ (Data)", with what sets the drive apart.
+QString DriveCaption(const TDiskObject& Disk, const TPageHost& Host) {
   QString caption = QStringLiteral("%1:\\ (%2)").arg(QChar::fromLatin1(Disk.Letter).toUpper(),
                                                        QString::fromStdString(Disk.VolumeLabel));
-  if (Disk.Partition > 0) caption += QStringLiteral("  [partition %1]").arg(Disk.Partition);
-  if (Disk.Clipped) caption += QStringLiteral("  [clipped: its table entry runs past the end]");
+  if (Disk.Partition > 0) caption += QStringLiteral("  ") + Host.Text(TText::strPartition).arg(Disk.Partition);
+  if (Disk.Clipped) caption += QStringLiteral("  ") + Host.Text(TText::strClipped);
   return caption;
 }
 
@@ -103,9 +99,11 @@ QWidget* TWizardPage::CreateDescription() {
   layout->addWidget(logo);
   pcWizardDescription = Named(new QStackedWidget, "pcWizardDescription");
   pcWizardDescription->addWidget(
-      DescriptionPage("lblWizardTitle", tr("Wizard"), "lblWizardText", tr("Select location of deleted files.")));
+      DescriptionPage("lblWizardTitle", QStringLiteral("Wizard"), "lblWizardText",
+                      QStringLiteral("Select location of deleted files.")));
   pcWizardDescription->addWidget(
-      DescriptionPage("lblResultsTitle", tr("Scan Results"), "lblResultsText", tr("Select files you want to recover.")));
+      DescriptionPage("lblResultsTitle", QStringLiteral("Scan Results"), "lblResultsText",
+                      QStringLiteral("Select files you want to recover.")));
   // The stack takes the column's height, so wrapped lines are never cut off at the foot.
   layout->addWidget(pcWizardDescription, 1);
   // As wide as the longest title of the language in force; the lines below it wrap.
@@ -120,35 +118,34 @@ QWidget* TWizardPage::CreateDrivesStep() {
   lvWizardDrives->setRootIsDecorated(false);
   lvWizardDrives->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvWizardDrives->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvWizardDrives->setAccessibleName(QStringLiteral("Drives"));
-  lvWizardDrives->setHeaderLabels({tr("Name"), tr("Total Size"), tr("Free Space"), tr("Type")});
+  lvWizardDrives->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Total Size"), QStringLiteral("Free Space"),
+                                   QStringLiteral("Type")});
   // A few rows: every column as wide as its longest text, captions of every language included.
   lvWizardDrives->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   layout->addWidget(lvWizardDrives, 1);
 
-  auto* scanning = Named(new QGroupBox(tr("Scanning")), "gbScanning");
+  auto* scanning = Named(new QGroupBox(QStringLiteral("Scanning")), "gbScanning");
   auto* gauge = new QHBoxLayout;
   prgScanFiles = Named(new QProgressBar, "prgScanFiles");
   prgScanFiles->setRange(0, 100);
   prgScanFiles->setValue(0);
   prgScanFiles->setTextVisible(false);
-  prgScanFiles->setAccessibleName(QStringLiteral("Scan progress"));
-  gauge->addWidget(Named(new QLabel(QStringLiteral("0%")), "lblGauge0"));
+  gauge->addWidget(Named(new QLabel, "lblGauge0"));
   gauge->addWidget(prgScanFiles, 1);
-  gauge->addWidget(Named(new QLabel(QStringLiteral("100%")), "lblGauge100"));
+  gauge->addWidget(Named(new QLabel, "lblGauge100"));
   auto* group = new QVBoxLayout(scanning);
   group->addLayout(gauge);
-  lblFilesFound = Named(new QLabel(QStringLiteral("Found: 0 file(s)")), "lblFilesFound");
+  lblFilesFound = Named(new QLabel, "lblFilesFound");
   lblFilesFound->hide();
   group->addWidget(lblFilesFound);
   layout->addWidget(scanning);
 
   auto* buttons = new QHBoxLayout;
-  btnRefreshDrives = Button("btnRefreshDrives", tr("Refresh"));
-  btnAddImage = Button("btnAddImage", tr("Add Image\u2026"));
-  btnStartScan = Button("btnStartScan", tr("Start"));
-  btnStopScan = Button("btnStopScan", tr("Stop"));
-  btnNextDrives = Button("btnNextDrives", tr("&Next"));
+  btnRefreshDrives = Button("btnRefreshDrives", QStringLiteral("Refresh"));
+  btnAddImage = Button("btnAddImage");
+  btnStartScan = Button("btnStartScan", QStringLiteral("Start"));
+  btnStopScan = Button("btnStopScan", QStringLiteral("Stop"));
+  btnNextDrives = Button("btnNextDrives", QStringLiteral("&Next"));
   btnStopScan->setEnabled(false);
   btnNextDrives->setEnabled(false);
   buttons->addWidget(btnRefreshDrives);
@@ -171,12 +168,11 @@ QWidget* TWizardPage::CreateResultsStep() {
   auto* folders = Named(new QWidget, "pnlFolders");
   auto* foldersLayout = new QVBoxLayout(folders);
   foldersLayout->setContentsMargins(0, 0, 0, 0);
-  foldersLayout->addWidget(Named(new QLabel(tr("Folders")), "lblFolders"));
+  foldersLayout->addWidget(Named(new QLabel(QStringLiteral("Folders")), "lblFolders"));
   tvFolders = Named(new QTreeView, "tvFolders");
   tvFolders->setHeaderHidden(true);
   tvFolders->setUniformRowHeights(true);
   tvFolders->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  tvFolders->setAccessibleName(QStringLiteral("Folders"));
   FTreeModel = new TFolderTreeModel(this);
   tvFolders->setModel(FTreeModel);
   foldersLayout->addWidget(tvFolders);
@@ -188,7 +184,6 @@ QWidget* TWizardPage::CreateResultsStep() {
   lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvFiles->setAccessibleName(QStringLiteral("Files"));
   FListModel = new TResultListModel(FCore.Updating(), [this](int Index) { return FImages.Icon(Index); }, this);
   lvFiles->setModel(FListModel);
   // The header sorts the query's own list; until it is clicked the rows come in the order found.
@@ -205,8 +200,8 @@ QWidget* TWizardPage::CreateResultsStep() {
   layout->addWidget(splScanResults, 1);
 
   pmFiles = Named(new QMenu(this), "pmFiles");
-  QAction* recover = Named(pmFiles->addAction(tr("Recover")), "mnuRecover");
-  QAction* preview = Named(pmFiles->addAction(tr("Preview")), "mnuPreview");
+  QAction* recover = Named(pmFiles->addAction(QStringLiteral("Recover")), "mnuRecover");
+  QAction* preview = Named(pmFiles->addAction(QStringLiteral("Preview")), "mnuPreview");
   connect(preview, &QAction::triggered, this, &TWizardPage::btnPreviewClick);
   connect(recover, &QAction::triggered, this, &TWizardPage::btnRecoverClick);
   lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -214,10 +209,10 @@ QWidget* TWizardPage::CreateResultsStep() {
           [this](const QPoint& At) { pmFiles->popup(lvFiles->viewport()->mapToGlobal(At)); });
 
   auto* buttons = new QHBoxLayout;
-  btnBackToWizard = Button("btnBackToWizard", tr("&Back"));
-  btnFilter = Button("btnFilter", tr("Filter"));
-  btnPreview = Button("btnPreview", tr("Preview"));
-  btnRecover = Button("btnRecover", tr("Recover"));
+  btnBackToWizard = Button("btnBackToWizard", QStringLiteral("&Back"));
+  btnFilter = Button("btnFilter", QStringLiteral("Filter"));
+  btnPreview = Button("btnPreview", QStringLiteral("Preview"));
+  btnRecover = Button("btnRecover", QStringLiteral("Recover"));
   buttons->addWidget(btnBackToWizard);
   buttons->addStretch(1);
   for (QPushButton* b : {btnFilter, btnPreview, btnRecover}) buttons->addWidget(b);
@@ -231,7 +226,7 @@ QWidget* TWizardPage::CreateResultsStep() {
     lvFiles->selectionModel()->select(Index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     btnPreviewClick();
   });
-  frmPreview = new TfrmPreview(this);
+  frmPreview = new TfrmPreview(FHost.Language(), this);
   // One dialog for the window's life: it keeps its settings between showings.
   frmSearchFilters = new TfrmSearchFilters(this);
   connect(btnBackToWizard, &QPushButton::clicked, this, &TWizardPage::btnBackToWizardClick);
@@ -246,9 +241,8 @@ QWidget* TWizardPage::CreateRecoveryPanel() {
   layout->setContentsMargins(0, 0, 0, 0);
   auto* bar = Named(new QProgressBar, "prgRecovery");
   bar->setRange(0, 0);  // how much a folder holds is known only as it is written
-  bar->setAccessibleName(QStringLiteral("Recovery progress"));
   lblRecoveryProgress = Named(new QLabel, "lblRecoveryProgress");
-  btnCancelRecovery = Button("btnCancelRecovery", tr("Cancel"));
+  btnCancelRecovery = Button("btnCancelRecovery");
   layout->addWidget(lblRecoveryProgress);
   layout->addWidget(bar, 1);
   layout->addWidget(btnCancelRecovery);
@@ -304,13 +298,13 @@ void TWizardPage::btnRefreshDrivesClick() {
   for (int i = 0; i < disks.DiskCount(); ++i) {
     const TDiskObject& disk = *disks.GetDisk(i);
     auto* row = new QTreeWidgetItem(lvWizardDrives);
-    row->setText(0, DriveCaption(disk));
+    row->setText(0, DriveCaption(disk, FHost));
     row->setToolTip(0, row->text(0));
     row->setText(1, QString::fromStdString(FormatSizeText(disk.TotalSize)));
     row->setText(2, QString::fromStdString(FormatSizeText(disk.FreeSize)));
     // The last column has room for why a drive cannot be read, and how to get at it.
     row->setText(3, disk.OpenFailure.empty() ? QString::fromStdString(disk.FileSystemName)
-                                             : QStringLiteral("cannot be read: ") + QString::fromStdString(disk.OpenFailure));
+                                             : FHost.Text(TText::strCannotBeRead).arg(QString::fromStdString(disk.OpenFailure)));
     row->setToolTip(3, row->text(3));
     row->setData(0, Qt::UserRole, QChar::fromLatin1(disk.Letter));
     row->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
@@ -330,14 +324,15 @@ void TWizardPage::btnRefreshDrivesClick() {
 void TWizardPage::btnStartScanClick() {
   QTreeWidgetItem* row = lvWizardDrives->currentItem();
   if (!row || !row->data(0, Qt::UserRole).isValid()) {
-    FDialogs.Error(this, FHost.LookupText(QStringLiteral("strNoDriveSelected")));
+    FDialogs.Error(this, FHost.Text(TText::strNoDriveSelected));
     return;
   }
   const char letter = row->data(0, Qt::UserRole).toChar().toLatin1();
   const TDiskObject* disk = FCore.Manager().FindDisk(letter);
   if (disk && !disk->OpenFailure.empty()) {
-    FDialogs.Error(this, QStringLiteral("%1:\\ cannot be read: %2")
-                             .arg(QChar::fromLatin1(letter).toUpper(), QString::fromStdString(disk->OpenFailure)));
+    FDialogs.Error(this, FHost.Text(TText::strDriveCannotBeRead)
+                             .arg(QChar::fromLatin1(letter).toUpper() + QStringLiteral(":\\"),
+                                  QString::fromStdString(disk->OpenFailure)));
     return;
   }
   SetScanning(true);
@@ -365,25 +360,25 @@ void TWizardPage::ScanCompleted() {
   lblFilesFound->show();
   const QString drive = QChar::fromLatin1(FDriveLetter).toUpper() + QStringLiteral(":\\");
   if (FScanDisk && !FScanDisk->Scanner) {
-    FDialogs.Error(this, drive + QStringLiteral(" holds no FAT or NTFS file system: there is nothing to scan."));
+    FDialogs.Error(this, FHost.Text(TText::strNoFileSystem).arg(drive));
     return;
   }
   const std::string failure = FScanDisk ? FScanDisk->Scanner->ScanFailure() : std::string();
   if (!failure.empty()) {
-    FDialogs.Error(this, drive + QStringLiteral(" could not be scanned: ") + QString::fromStdString(failure));
+    FDialogs.Error(this, FHost.Text(TText::strScanFailed).arg(drive, QString::fromStdString(failure)));
     return;
   }
-  FDialogs.Information(this, FHost.LookupText(QStringLiteral("strPressNextToRecover")));
+  FDialogs.Information(this, FHost.Text(TText::strPressNextToRecover));
 }
 
 void TWizardPage::ShowFoundCount() {
   const int found = FScanDisk ? FScanDisk->Files.Count() : 0;
-  QString text = QStringLiteral("Found: %1 file(s)").arg(QLocale::system().toString(found));
+  QString text = FHost.Text(TText::strFoundFiles).arg(QLocale::system().toString(found));
   if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0) {
     int passing = 0;
     for (const PFileInfo file : FScanDisk->Files.Snapshot())
       passing += FCore.Updating().Query().MatchesInAnyFolder(file) ? 1 : 0;
-    text += QStringLiteral(", %1 pass the filter").arg(QLocale::system().toString(passing));
+    text += FHost.Text(TText::strPassTheFilter).arg(QLocale::system().toString(passing));
   }
   lblFilesFound->setText(text);
 }
@@ -454,8 +449,8 @@ void TWizardPage::tvFoldersChange(const QModelIndex& Current) {
 }
 
 void TWizardPage::btnAddImageClick() {
-  const QString path = FDialogs.OpenFile(this, tr("Add Image"),
-                                         tr("Disk images (*.img *.dd *.raw *.bin *.ima *.vhd);;All files (*)"));
+  const QString path =
+      FDialogs.OpenFile(this, FHost.Text(TText::strAddImageTitle), FHost.Text(TText::strImageFilter));
   if (path.isEmpty()) return;
   std::string error;
   const std::vector<TDiskObject*> added = FCore.Manager().AddImage(path.toStdString(), error);
@@ -497,14 +492,12 @@ void TWizardPage::btnRecoverClick() {
   if (folder.isEmpty()) return;
   const TDiskObject* disk = items.Items(0)->Disk;
   if (disk && DestinationRefused(folder.toStdString(), disk->SourcePath, false) &&
-      !FDialogs.Confirm(this, tr("Recover onto the drive being read?"),
-                        tr("%1 lies on the drive the files are recovered from. Writing there can overwrite the "
-                           "very data you want back.\n\nRecover there anyway?")
-                            .arg(folder)))
+      !FDialogs.Confirm(this, FHost.Text(TText::strRecoverOntoSourceTitle),
+                        FHost.Text(TText::strRecoverOntoSource).arg(folder)))
     return;
   FRecoverThread = FCore.Manager().RecoverItems(items);
   if (!FRecoverThread) {
-    FDialogs.Error(this, tr("The recovery could not be started."));
+    FDialogs.Error(this, FHost.Text(TText::strRecoveryNotStarted));
     return;
   }
   FRecoverThread->SetDestination(folder.toStdString());
@@ -519,7 +512,7 @@ void TWizardPage::btnRecoverClick() {
 
 void TWizardPage::ShowRecoveryProgress() {
   if (!FRecoverThread) return;
-  lblRecoveryProgress->setText(tr("Recovering: %1 file(s), %2")
+  lblRecoveryProgress->setText(FHost.Text(TText::strRecovering)
                                    .arg(QLocale::system().toString(static_cast<qlonglong>(FRecoverThread->FilesDone())),
                                         QLocale::system().formattedDataSize(FRecoverThread->BytesDone())));
 }
@@ -538,20 +531,19 @@ void TWizardPage::RecoveryEnded() {
   btnRecover->setEnabled(true);
   UpdateStartButton();
   const TRecoverySummary summary = SummarizeRecovery(records);
-  QString text = FHost.LookupText(QStringLiteral("strRecoveryCompleted"));
-  text += QStringLiteral("\n\n") + tr("Written: %1, partial: %2, skipped: %3.")
+  QString text = FHost.Text(TText::strRecoveryCompleted);
+  text += QStringLiteral("\n\n") + FHost.Text(TText::strRecoverySummary)
                                        .arg(summary.Written)
                                        .arg(summary.Partial.size())
                                        .arg(summary.Skipped.size());
   QStringList details;
-  const auto list = [&details](const QString& Heading, const std::vector<const TRecoveryRecord*>& Items) {
+  const auto list = [this, &details](TText Line, const std::vector<const TRecoveryRecord*>& Items) {
     for (const TRecoveryRecord* r : Items)
-      details << Heading + QString::fromStdString(ItemPath(*r->Item)) + QStringLiteral(": ") +
-                     QString::fromStdString(r->Reason);
+      details << FHost.Text(Line).arg(QString::fromStdString(ItemPath(*r->Item)), QString::fromStdString(r->Reason));
   };
-  list(tr("Partial: "), summary.Partial);
-  list(tr("Skipped: "), summary.Skipped);
-  list(tr("Note: "), summary.Notes);
+  list(TText::strRecoveryPartial, summary.Partial);
+  list(TText::strRecoverySkipped, summary.Skipped);
+  list(TText::strRecoveryNote, summary.Notes);
   FDialogs.Report(this, text.trimmed(), details.join(QLatin1Char('\n')));
 }
 

@@ -394,12 +394,17 @@ void TDumpViewer::mouseMoveEvent(QMouseEvent* Event) {
   }
 }
 
+void TDumpViewer::SetMenuTexts(const QString& Copy, const QString& SelectAll) {
+  FCopyText = Copy;
+  FSelectAllText = SelectAll;
+}
+
 void TDumpViewer::contextMenuEvent(QContextMenuEvent* Event) {
   QMenu menu(this);
-  QAction* copy = menu.addAction(QStringLiteral("&Copy"));
+  QAction* copy = menu.addAction(FCopyText);
   copy->setShortcut(QKeySequence::Copy);
   copy->setEnabled(SelectionLength() > 0);
-  QAction* all = menu.addAction(QStringLiteral("Select &all"));
+  QAction* all = menu.addAction(FSelectAllText);
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(Size() > 0);
   connect(copy, &QAction::triggered, this, &TDumpViewer::Copy);

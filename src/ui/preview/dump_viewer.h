@@ -29,6 +29,8 @@ class TDumpViewer final : public QAbstractScrollArea {
   std::int64_t Size() const;
   // What an empty source shows in place of rows.
   void SetEmptyText(const QString& Text);
+  // The captions of the context menu's Copy and Select All.
+  void SetMenuTexts(const QString& Copy, const QString& SelectAll);
   std::int64_t TopOffset() const { return FTop; }
   // Whole rows that fit the window.
   int PageRows() const;
@@ -104,6 +106,8 @@ class TDumpViewer final : public QAbstractScrollArea {
   std::int64_t FSelCaret = -1;
   bool FSelecting = false;
   QString FEmptyText;
+  QString FCopyText;
+  QString FSelectAllText;
   std::unique_ptr<TByteSearch> FSearch;
   QTimer FFindTimer;
 };

@@ -21,6 +21,7 @@
 #include "ui/preview/preview_browser.h"
 #include "ui/preview/preview_kind.h"
 #include "ui/preview/stream_device.h"
+#include "ui/settings/language_texts.h"
 
 namespace kestrine::ui {
 
@@ -30,7 +31,7 @@ QString HexOffset(std::int64_t Offset) { return QStringLiteral("0x") + QString::
 
 }  // namespace
 
-TfrmPreview::TfrmPreview(QWidget* Parent) : QDialog(Parent) {
+TfrmPreview::TfrmPreview(const TLanguageDocument& Language, QWidget* Parent) : QDialog(Parent), FLanguage(Language) {
   setObjectName(QStringLiteral("frmPreview"));
   setWindowTitle(QStringLiteral("Preview"));
   setSizeGripEnabled(true);
@@ -57,6 +58,9 @@ TfrmPreview::TfrmPreview(QWidget* Parent) : QDialog(Parent) {
   bottom->addWidget(btnClose);
   layout->addLayout(bottom);
   connect(btnClose, &QPushButton::clicked, this, &TfrmPreview::btnCloseClick);
+  // Controls made without a caption take the language's now; the menu keeps its own names.
+  ApplyTexts(FLanguage, *this);
+  ATBinHexPreview->SetMenuTexts(Text(TText::strCopy), Text(TText::strSelectAll));
 
   auto addShortcut = [this](const QKeySequence& Keys, auto Handler) {
     auto* action = new QAction(this);
@@ -122,26 +126,26 @@ QWidget* TfrmPreview::CreateDumpPage() {
   layout->setContentsMargins(0, 0, 0, 0);
 
   auto* bar = new QHBoxLayout;
-  auto* goToLabel = new QLabel(QStringLiteral("&Go to offset:"), tsDump);
+  auto* goToLabel = new QLabel(tsDump);
   goToLabel->setObjectName(QStringLiteral("lblGoTo"));
   edtGoTo = new QLineEdit(tsDump);
   edtGoTo->setObjectName(QStringLiteral("edtGoTo"));
-  edtGoTo->setPlaceholderText(QStringLiteral("0x1F400 or 128000"));
+  edtGoTo->setPlaceholderText(Text(TText::strOffsetHint));
   edtGoTo->setMinimumWidth(edtGoTo->fontMetrics().horizontalAdvance(edtGoTo->placeholderText() + QStringLiteral("MM")));
   goToLabel->setBuddy(edtGoTo);
-  btnGoTo = new QPushButton(QStringLiteral("Go"), tsDump);
+  btnGoTo = new QPushButton(tsDump);
   btnGoTo->setObjectName(QStringLiteral("btnGoTo"));
   btnGoTo->setAutoDefault(false);
-  auto* findLabel = new QLabel(QStringLiteral("&Find:"), tsDump);
+  auto* findLabel = new QLabel(tsDump);
   findLabel->setObjectName(QStringLiteral("lblFind"));
   edtFind = new QLineEdit(tsDump);
   edtFind->setObjectName(QStringLiteral("edtFind"));
   findLabel->setBuddy(edtFind);
-  chkFindHex = new QCheckBox(QStringLiteral("He&x bytes"), tsDump);
+  chkFindHex = new QCheckBox(tsDump);
   chkFindHex->setObjectName(QStringLiteral("chkFindHex"));
-  chkMatchCase = new QCheckBox(QStringLiteral("Match &case"), tsDump);
+  chkMatchCase = new QCheckBox(tsDump);
   chkMatchCase->setObjectName(QStringLiteral("chkMatchCase"));
-  btnFindNext = new QPushButton(QStringLiteral("Find &next"), tsDump);
+  btnFindNext = new QPushButton(tsDump);
   btnFindNext->setObjectName(QStringLiteral("btnFindNext"));
   btnFindNext->setAutoDefault(false);
   bar->addWidget(goToLabel);
@@ -175,7 +179,7 @@ QWidget* TfrmPreview::CreateImagePage() {
   tsImage->setObjectName(QStringLiteral("tsImage"));
   auto* layout = new QVBoxLayout(tsImage);
   layout->setContentsMargins(0, 0, 0, 0);
-  chkFitToWindow = new QCheckBox(QStringLiteral("&Fit to window"), tsImage);
+  chkFitToWindow = new QCheckBox(tsImage);
   chkFitToWindow->setObjectName(QStringLiteral("chkFitToWindow"));
   FPictureView = new TPictureView(tsImage);
   FPictureView->setObjectName(QStringLiteral("sbImage"));
@@ -215,7 +219,7 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
   ATBinHexPreview->OpenSource(nullptr);
   FStream = std::move(Stream);
   FNote = QString::fromStdString(FStream->Failure());
-  ATBinHexPreview->SetEmptyText(FNote.isEmpty() ? QStringLiteral("The file is empty.") : FNote);
+  ATBinHexPreview->SetEmptyText(FNote.isEmpty() ? Text(TText::strPreviewEmpty) : FNote);
   // Hex before the source: laying a huge file out in the text modes would read its end.
   ATBinHexPreview->SetMode(TViewerMode::vbmodeHex);
   ATBinHexPreview->OpenSource(std::make_unique<TStreamByteSource>(*FStream));
@@ -235,7 +239,7 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
       const TBrowserLoad load = LoadStreamIntoBrowser(*brwPreview, *FStream);
       if (load.Shown < load.Size) {
         const QLocale locale;
-        lblBrowserNote->setText(QStringLiteral("Only the first %1 of %2 are shown as a page; View > As Text shows all of it.")
+        lblBrowserNote->setText(Text(TText::strPreviewPageCut)
                                     .arg(locale.formattedDataSize(load.Shown), locale.formattedDataSize(load.Size)));
         lblBrowserNote->show();
       }
@@ -253,7 +257,7 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
     }
   }
   FStream->Seek(0, TSeekOrigin::Beginning);
-  btnFindNext->setText(QStringLiteral("Find &next"));
+  btnFindNext->setText(FLanguage.LookupText(btnFindNext->objectName()));
   // The keys scroll what is in front from the start.
   if (pcPreview->currentWidget() == tsDump)
     ATBinHexPreview->setFocus();
@@ -330,7 +334,7 @@ void TfrmPreview::btnCloseClick() { close(); }
 void TfrmPreview::btnGoToClick() {
   const std::optional<std::int64_t> offset = ParseOffset(edtGoTo->text());
   if (!offset) {
-    FNote = QStringLiteral("Not an offset: \"%1\" (write 0x1F400 or 128000)").arg(edtGoTo->text());
+    FNote = Text(TText::strNotAnOffset).arg(edtGoTo->text());
   } else {
     FNote.clear();
     ATBinHexPreview->GoToOffset(*offset);
@@ -342,8 +346,8 @@ void TfrmPreview::btnGoToClick() {
 void TfrmPreview::btnFindNextClick() {
   if (ATBinHexPreview->Finding()) {
     ATBinHexPreview->CancelFind();
-    btnFindNext->setText(QStringLiteral("Find &next"));
-    FNote = QStringLiteral("Search stopped");
+    btnFindNext->setText(FLanguage.LookupText(btnFindNext->objectName()));
+    FNote = Text(TText::strSearchStopped);
     UpdateStatus();
     return;
   }
@@ -351,30 +355,30 @@ void TfrmPreview::btnFindNextClick() {
   QList<QByteArray> patterns;
   if (chkFindHex->isChecked()) {
     if (const std::optional<QByteArray> bytes = ParseHexBytes(edtFind->text())) patterns.append(*bytes);
-    if (patterns.isEmpty()) FNote = QStringLiteral("Not a byte sequence: write hex pairs such as 4D 5A 90");
+    if (patterns.isEmpty()) FNote = Text(TText::strNotAByteSequence);
   } else {
     patterns = TextPatterns(edtFind->text(), ATBinHexPreview->Mode());
-    if (patterns.isEmpty()) FNote = QStringLiteral("Nothing to find");
+    if (patterns.isEmpty()) FNote = Text(TText::strNothingToFind);
   }
   if (patterns.isEmpty()) {
     UpdateStatus();
     return;
   }
-  FNote = QStringLiteral("Searching…");
-  btnFindNext->setText(QStringLiteral("&Stop"));
+  FNote = Text(TText::strSearching);
+  btnFindNext->setText(Text(TText::strStopFind));
   UpdateStatus();
   ATBinHexPreview->StartFind(patterns, !chkFindHex->isChecked() && !chkMatchCase->isChecked());
 }
 
 void TfrmPreview::ATBinHexPreviewFindFinished(bool Found) {
-  btnFindNext->setText(QStringLiteral("Find &next"));
-  FNote = Found ? QString() : QStringLiteral("Not found after the start point");
+  btnFindNext->setText(FLanguage.LookupText(btnFindNext->objectName()));
+  FNote = Found ? QString() : Text(TText::strNotFound);
   UpdateStatus();
 }
 
 void TfrmPreview::ATBinHexPreviewFindProgress(qint64 Position) {
   const std::int64_t size = ATBinHexPreview->Size();
-  FNote = QStringLiteral("Searching… %1%").arg(size > 0 ? Position * 100 / size : 100);
+  FNote = Text(TText::strSearchingPercent).arg(size > 0 ? Position * 100 / size : 100);
   UpdateStatus();
 }
 
@@ -386,15 +390,15 @@ void TfrmPreview::UpdateStatus() {
   QStringList parts;
   if (FStream) {
     const std::int64_t size = ATBinHexPreview->Size();
-    parts << QStringLiteral("%1 bytes").arg(locale.toString(static_cast<qlonglong>(size)));
+    parts << Text(TText::strBytes).arg(locale.toString(static_cast<qlonglong>(size)));
     if (pcPreview->currentWidget() == tsDump) {
       if (const std::int64_t length = ATBinHexPreview->SelectionLength())
-        parts << QStringLiteral("selected %1, %2 bytes")
+        parts << Text(TText::strSelectedBytes)
                      .arg(HexOffset(ATBinHexPreview->SelectionStart()), locale.toString(static_cast<qlonglong>(length)));
       else if (size > 0)
-        parts << QStringLiteral("top %1").arg(HexOffset(ATBinHexPreview->TopOffset()));
+        parts << Text(TText::strTopOffset).arg(HexOffset(ATBinHexPreview->TopOffset()));
     } else if (pcPreview->currentWidget() == tsImage && !FPictureView->Image().isNull()) {
-      parts << QStringLiteral("%1 × %2 pixels").arg(FPictureView->Image().width()).arg(FPictureView->Image().height());
+      parts << Text(TText::strPixels).arg(FPictureView->Image().width()).arg(FPictureView->Image().height());
     }
   }
   if (!FNote.isEmpty()) parts << FNote;

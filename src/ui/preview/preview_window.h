@@ -7,6 +7,7 @@
 
 #include "engine/volume/recovery_stream.h"
 #include "ui/preview/dump_layout.h"
+#include "ui/settings/text_keys.h"
 
 class QAction;
 class QActionGroup;
@@ -27,7 +28,8 @@ class TPreviewBrowser;
 
 class TfrmPreview final : public QDialog {
  public:
-  explicit TfrmPreview(QWidget* Parent = nullptr);
+  // Language gives the texts; it outlives the window.
+  explicit TfrmPreview(const TLanguageDocument& Language, QWidget* Parent = nullptr);
   ~TfrmPreview() override;
 
   // Prepares the window for one file; the caller shows it (exec or show). The window keeps the
@@ -44,6 +46,7 @@ class TfrmPreview final : public QDialog {
   void ShowDump();
   void ShowPicture(const QImage& Image);
   void UpdateStatus();
+  QString Text(TText Key) const { return ui::Text(FLanguage, Key); }
 
   void AsHex1Click();
   void AsBinary1Click();
@@ -59,6 +62,7 @@ class TfrmPreview final : public QDialog {
   void ATBinHexPreviewFindProgress(qint64 Position);
   void FormDestroy();
 
+  const TLanguageDocument& FLanguage;
   std::unique_ptr<TRecoveryStream> FStream;
   QString FNote;  // what the status line adds after the size: a failure, a cut page, a find's result
 

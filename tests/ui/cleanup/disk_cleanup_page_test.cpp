@@ -59,9 +59,8 @@ class TFakeDialogs final : public TDialogs {
 
 class TFakeHost final : public TPageHost {
  public:
-  QString LookupText(const QString& Key) const override {
-    return Key == QLatin1String("strNoDriveSelected") ? QStringLiteral("Select a drive first.") : QString();
-  }
+  const TLanguageDocument& Language() const override { return English; }
+  TLanguageDocument English;
   void SetToolbarEnabled(bool Enabled) override { Toolbar.push_back(Enabled); }
   std::vector<bool> Toolbar;
 };
@@ -183,7 +182,7 @@ TEST_F(DiskCleanupPage, DrivesStepListsEveryDriveAndOnlyAMountedOneCanBeChecked)
 
   // Nothing checked: the language's text, and the step stays.
   Click("btnNextDiskCleanupDrives");
-  EXPECT_EQ(Dialogs.Errors, QStringList{QStringLiteral("Select a drive first.")});
+  EXPECT_EQ(Dialogs.Errors, QStringList{QStringLiteral("Please select a drive first.")});
   EXPECT_EQ(Step(), QLatin1String("tsDiskCleanupDrives"));
 
   // Refresh loses the check marks.
