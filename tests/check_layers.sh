@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
-# Fails on a project include that points against the layers' arrows.
-#   check_layers.sh ROOT FOLDER=allowed,top,folders...
+# Fails on a project include that points against the layers' arrows, and on Qt where it has no place:
+# none in the core, only Qt Core and Qt Xml in the settings.
+#   check_layers.sh ROOT [--qt-headers DIR] FOLDER=allowed,top,folders...
 set -u
 root=$1; shift
+qt_headers=
+if [ "${1:-}" = --qt-headers ]; then qt_headers=$2; shift 2; fi
 status=0
+
+qt_includes() {
+  grep -rnE '^\s*#\s*include\s*<Q' "$root/src/$1" --include='*.h' --include='*.cpp'
+}
+for folder in support platform engine filter workflow cleanup; do
+  while IFS= read -r hit; do
+    echo "${hit#"$root"/}: no Qt in the core"; status=1
+  done < <(qt_includes "$folder")
+done
+if [ -n "$qt_headers" ]; then
+  while IFS= read -r hit; do
+    header=$(sed -E 's/.*#\s*include\s*<([^>]+)>.*/\1/' <<<"${hit#*:*:}")
+    case $header in
+      QtCore/*|QtXml/*) continue ;;
+      */*) ;;
+      *) [ -e "$qt_headers/QtCore/$header" ] || [ -e "$qt_headers/QtXml/$header" ] && continue ;;
+    esac
+    echo "${hit#"$root"/}: the settings use Qt Core and Qt Xml only"; status=1
+  done < <(qt_includes settings)
+fi
 for rule in "$@"; do
   folder=${rule%%=*}
   allowed=",${rule#*=},"

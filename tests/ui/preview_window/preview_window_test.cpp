@@ -71,7 +71,7 @@ QByteArray CraftedHugeBmp() {
 
 class PreviewWindow : public ::testing::Test {
  protected:
-  PreviewWindow() : Window(std::make_unique<TfrmPreview>()) {}
+  PreviewWindow() : Window(std::make_unique<TfrmPreview>(English)) {}
 
   bool Show(const QByteArray& Data, const QString& Name, bool* Destroyed = nullptr) {
     return Window->ShowFile(std::make_unique<TMemoryStream>(Data, Destroyed), Name);
@@ -100,6 +100,7 @@ class PreviewWindow : public ::testing::Test {
     ASSERT_FALSE(Viewer()->Finding());
   }
 
+  TLanguageDocument English;
   std::unique_ptr<TfrmPreview> Window;
 };
 

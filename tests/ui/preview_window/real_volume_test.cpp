@@ -46,7 +46,8 @@ class PreviewOfAVolume : public ::testing::Test {
 };
 
 TEST_F(PreviewOfAVolume, APageAndALogAreShownFromTheirClusters) {
-  TfrmPreview window;
+  const TLanguageDocument english;
+  TfrmPreview window(english);
   window.show();
   auto* pages = window.findChild<QStackedWidget*>("pcPreview");
   auto* viewer = window.findChild<TDumpViewer*>("ATBinHexPreview");
