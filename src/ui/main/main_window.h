@@ -32,8 +32,9 @@ class TfrmOrvik final : public QMainWindow {
   TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dialogs, QWidget* Parent = nullptr);
   ~TfrmOrvik() override;
 
-  // Texts of the current language; empty when the language has no such key.
+  // Texts of the current language, English where it has none.
   QString LookupText(const QString& Key) const;
+  const TLanguageDocument& Language() const { return FLang; }
   void ApplyLanguageTexts();
 
   TWizardPage& Wizard() const { return *FWizard; }

@@ -372,7 +372,7 @@ TEST_F(DiskCleanupPage, WipeAsksThenTakesTheCheckedRowsAndKeepsTheOnesItCouldNot
   Click("btnDiskCleanupScanResultsWipe");
   ASSERT_EQ(Dialogs.Questions.size(), 1);
   EXPECT_EQ(Dialogs.Questions[0],
-            QStringLiteral("Wipe 3 files? Their contents are overwritten 3 times and cannot be recovered."));
+            QStringLiteral("Wipe 3 file(s)? Their contents are overwritten 3 times and cannot be recovered."));
   EXPECT_EQ(Model->rowCount(), 6);
   EXPECT_TRUE(fs::exists(Tree / "a.tmp"));
 
@@ -394,7 +394,7 @@ TEST_F(DiskCleanupPage, WipeAsksThenTakesTheCheckedRowsAndKeepsTheOnesItCouldNot
   EXPECT_EQ(names, (std::multiset<std::string>{"keep.old", "linked.tmp", "linked.tmp"}));
   EXPECT_FALSE(Widget<QTreeView>("lvDiskCleanupScanResults")->header()->isSectionHidden(TCleanupResultModel::colProblem));
   ASSERT_EQ(Dialogs.Errors.size(), 1);
-  EXPECT_TRUE(Dialogs.Errors[0].startsWith(QStringLiteral("1 file could not be wiped")));
+  EXPECT_TRUE(Dialogs.Errors[0].startsWith(QStringLiteral("1 file(s) could not be wiped")));
   EXPECT_TRUE(Dialogs.Errors[0].contains(QString::fromStdString((Tree / "linked.tmp").string() + ": ")));
 
   // With nothing checked there is nothing to ask.

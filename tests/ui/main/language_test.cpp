@@ -1,0 +1,96 @@
+// The window as a newcomer meets it: started from any folder it finds its languages and skins,
+// and a screen reader hears the language on screen.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "settings/language_files.h"
+#include "tests/ui/main/window_fixture.h"
+#include "ui/main/wizard_page.h"
+
+namespace kestrine::test {
+namespace {
+
+QStringList Items(const QComboBox* Box) {
+  QStringList items;
+  for (int i = 0; i < Box->count(); ++i) items << Box->itemText(i);
+  return items;
+}
+
+QStringList Captions(const QAbstractItemModel& Model) {
+  QStringList captions;
+  for (int c = 0; c < Model.columnCount(); ++c) captions << Model.headerData(c, Qt::Horizontal).toString();
+  return captions;
+}
+
+QString SpokenName(QWidget* Widget) {
+  QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(Widget);
+  return spoken ? spoken->text(QAccessible::Name) : QString();
+}
+
+TEST(Newcomer, AWindowStartedWhereNoLanguageOrSkinIsFindsThemBesideTheProgram) {
+  TWindowFixture f({"fat16.img.xz"});
+  std::filesystem::remove(f.Dir / "Langs");  // the fixture's own languages: none here now
+  f.Open();
+  EXPECT_EQ(QDir(LangsFolder()).canonicalPath(), QDir(QCoreApplication::applicationDirPath() + "/Langs").canonicalPath());
+
+  auto* drives = f.Find<QTreeWidget>("lvWizardDrives");
+  auto* files = f.Find<QTreeView>("lvFiles");
+  EXPECT_EQ(Captions(*drives->model()),
+            (QStringList{QStringLiteral("Name"), QStringLiteral("Total Size"), QStringLiteral("Free Space"),
+                         QStringLiteral("Type")}));
+  ASSERT_EQ(files->model()->columnCount(), 6);
+  for (const QString& caption : Captions(*files->model())) EXPECT_FALSE(caption.isEmpty());
+
+  drives->setCurrentItem(drives->topLevelItem(0));
+  f.Find<QPushButton>("btnStartScan")->click();
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Scanning(); }));
+  ASSERT_FALSE(f.Dialogs.Shown.isEmpty());
+  EXPECT_GT(f.Dialogs.Shown.last().size(), QStringLiteral("info: ").size()) << f.Dialogs.Shown.last().toStdString();
+
+  f.Find<QPushButton>("btnOptions")->click();
+  auto* languages = f.Find<QComboBox>("cboxLanguages");
+  auto* skins = f.Find<QComboBox>("cboxSkins");
+  EXPECT_EQ(Items(languages), (QStringList{QStringLiteral("English"), QStringLiteral("French"), QStringLiteral("German")}));
+  EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
+  EXPECT_EQ(Items(skins), (QStringList{QStringLiteral("Dark"), QStringLiteral("HighContrast"), QStringLiteral("Light")}));
+  // Nothing chosen yet: the built-in skin is in force, and it is the light one.
+  EXPECT_EQ(skins->currentText(), QStringLiteral("Light"));
+}
+
+TEST(Newcomer, AfterChoosingGermanAScreenReaderHearsTheGermanCaptions) {
+  TWindowFixture f({"fat16.img.xz"});
+  f.Open();
+  f.Find<QPushButton>("btnOptions")->click();
+  auto* languages = f.Find<QComboBox>("cboxLanguages");
+  languages->setCurrentIndex(languages->findText(QStringLiteral("German")));
+  auto* skins = f.Find<QComboBox>("cboxSkins");
+  skins->setCurrentIndex(skins->findText(QStringLiteral("Dark")));
+  f.Find<QPushButton>("btnSaveOptions")->click();
+
+  f.Open();
+  const TLanguageDocument& german = f.Window().Language();
+  for (const char* name : {"btnWizard", "btnDiskCleanup", "btnOptions", "btnAbout", "btnHelp"}) {
+    auto* button = f.Find<QAbstractButton>(name);
+    const QString caption = german.LookupText(QString::fromLatin1(name));
+    EXPECT_EQ(button->text(), caption) << name;
+    EXPECT_EQ(SpokenName(button), QString(caption).remove(QLatin1Char('&'))) << name;
+  }
+  EXPECT_EQ(SpokenName(f.Find<QAbstractButton>("btnDiskCleanup")), QStringLiteral("Datenträgerbereinigung"));
+  // Controls without words of their own are named in German too.
+  EXPECT_EQ(SpokenName(f.Find<QTreeView>("lvFiles")), QStringLiteral("Dateien"));
+  EXPECT_EQ(SpokenName(f.Find<QWidget>("prgScanFiles")), QStringLiteral("Suchfortschritt"));
+
+  f.Find<QPushButton>("btnOptions")->click();
+  EXPECT_EQ(f.Find<QComboBox>("cboxSkins")->currentText(), QStringLiteral("Dark"));
+}
+
+}  // namespace
+}  // namespace kestrine::test
