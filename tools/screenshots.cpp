@@ -1,5 +1,5 @@
 // Grabs every page of the window under every shipped language and skin, for a person to look at.
-//   kestrine-screenshots OUTDIR   (run in the build folder, where Langs/ and Skins/ are; drives from
+//   kestrine-screenshots OUTDIR   (from any folder: Langs/ and Skins/ lie beside it; drives from
 //                                  KESTRINE_DRIVES; the first mapped drive is scanned for the results)
 #include <QApplication>
 #include <QDialog>
