@@ -174,14 +174,12 @@ Qt::ItemFlags TCleanupResultModel::flags(const QModelIndex& Index) const {
 
 QVariant TCleanupResultModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
   if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole) return {};
-  static const char* const kCaptions[colProblem] = {"Name", "Folder", "Type", "Size", "Modified"};
-  if (Section == colProblem) return FProblemCaption;
-  return Section >= 0 && Section < colProblem ? QString::fromLatin1(kCaptions[Section]) : QVariant();
+  return FCaptions.value(Section);
 }
 
-void TCleanupResultModel::SetProblemCaption(const QString& Caption) {
-  FProblemCaption = Caption;
-  emit headerDataChanged(Qt::Horizontal, colProblem, colProblem);
+void TCleanupResultModel::SetColumnCaptions(const QStringList& Captions) {
+  FCaptions = Captions;
+  emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
 }
 
 }  // namespace kestrine::ui

@@ -4,6 +4,7 @@
 // of rows without the view laying out or painting any of them.
 
 #include <QAbstractTableModel>
+#include <QStringList>
 #include <QString>
 #include <vector>
 
@@ -41,11 +42,11 @@ class TCleanupResultModel final : public QAbstractTableModel {
   bool setData(const QModelIndex& Index, const QVariant& Value, int Role) override;
   Qt::ItemFlags flags(const QModelIndex& Index) const override;
   QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
-  // The problem column is not one of the designed ones: its caption follows the language.
-  void SetProblemCaption(const QString& Caption);
+  // One caption per column, in the language in force.
+  void SetColumnCaptions(const QStringList& Captions);
 
  private:
-  QString FProblemCaption;
+  QStringList FCaptions;
   QString ModifiedText(TFileTime Modified) const;
 
   std::vector<TCleanupRow> FRows;

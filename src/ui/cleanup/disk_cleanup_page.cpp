@@ -23,6 +23,7 @@
 #include "ui/cleanup/cleanup_result_model.h"
 #include "ui/main/desktop_core.h"
 #include "ui/main/dialogs.h"
+#include "ui/settings/language_texts.h"
 
 namespace kestrine::ui {
 
@@ -46,10 +47,9 @@ QPushButton* MakeButton(const char* Name, const char* Caption, QWidget* Parent) 
   return button;
 }
 
-QTreeWidget* MakeList(const char* Name, const QStringList& Columns, QWidget* Parent) {
+QTreeWidget* MakeList(const char* Name, QWidget* Parent) {
   auto* list = new QTreeWidget(Parent);
   list->setObjectName(QString::fromLatin1(Name));
-  list->setHeaderLabels(Columns);
   list->setRootIsDecorated(false);
   list->setUniformRowHeights(true);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -154,10 +154,7 @@ QWidget* TDiskCleanupPage::CreateDescription() {
 QWidget* TDiskCleanupPage::CreateDrivesStep() {
   auto* step = new QWidget(this);
   step->setObjectName(QStringLiteral("tsDiskCleanupDrives"));
-  lvDiskCleanupDrives = MakeList("lvDiskCleanupDrives",
-                                 {QStringLiteral("Name"), QStringLiteral("Total Size"), QStringLiteral("Free Space"),
-                                  QStringLiteral("Type"), QString()},
-                                 step);
+  lvDiskCleanupDrives = MakeList("lvDiskCleanupDrives", step);
   lvDiskCleanupDrives->setSelectionMode(QAbstractItemView::SingleSelection);
   lvDiskCleanupDrives->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   lvDiskCleanupDrives->header()->setStretchLastSection(true);
@@ -326,8 +323,9 @@ void TDiskCleanupPage::tsDiskCleanupDrivesShow() {
 }
 
 void TDiskCleanupPage::ApplyLanguageTexts() {
-  lvDiskCleanupDrives->headerItem()->setText(dcMount, FHost.LookupText(QStringLiteral("lvDiskCleanupDrivesColumn5")));
-  FResults->SetProblemCaption(FHost.LookupText(QStringLiteral("lvDiskCleanupScanResultsColumn6")));
+  lvDiskCleanupDrives->setHeaderLabels(ColumnCaptions(FHost.Language(), lvDiskCleanupDrives->objectName(), dcMount + 1));
+  FResults->SetColumnCaptions(
+      ColumnCaptions(FHost.Language(), lvDiskCleanupScanResults->objectName(), TCleanupResultModel::kColumnCount));
   // Listed rows say "not mounted" in the language they were listed in.
   if (lvDiskCleanupDrives->topLevelItemCount() > 0) btnRefreshDiskCleanupClick();
 }

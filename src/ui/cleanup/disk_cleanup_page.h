@@ -42,7 +42,7 @@ class TDiskCleanupPage final : public QWidget {
 
   // FormCreate's part: the first step and its description shown.
   void ShowFirstSteps();
-  // The column captions beyond the designed ones, and the rows' texts, in the language in force.
+  // The lists' column captions and the rows' texts, in the language in force.
   void ApplyLanguageTexts();
   // True while a search runs: Start is disabled.
   bool Searching() const { return FSearching; }

@@ -244,10 +244,8 @@ QString TfrmOrvik::LookupText(const QString& Key) const { return FLang.LookupTex
 void TfrmOrvik::ApplyLanguageTexts() {
   QString error;
   if (!ApplyLanguage(FLanguage, FLang, *this, &error) && !error.isEmpty()) FDialogs.Error(this, error);
-  QStringList drives, files;
-  for (int i = 1; i <= 4; ++i) drives << LookupText(QStringLiteral("lvDrivesColumn%1").arg(i));
-  for (int i = 1; i <= 6; ++i) files << LookupText(QStringLiteral("lvFilesColumn%1").arg(i));
-  FWizard->SetColumnCaptions(drives, files);
+  FWizard->SetColumnCaptions(ColumnCaptions(FLang, QStringLiteral("lvDrives"), 4),
+                             ColumnCaptions(FLang, QStringLiteral("lvFiles"), 6));
   FDiskCleanup->ApplyLanguageTexts();
 }
 

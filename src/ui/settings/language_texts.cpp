@@ -54,6 +54,13 @@ void ApplyTexts(const TLanguageDocument& Document, QWidget& Window) {
   }
 }
 
+QStringList ColumnCaptions(const TLanguageDocument& Document, const QString& List, int Count) {
+  QStringList captions;
+  for (int column = 1; column <= Count; ++column)
+    captions << Document.LookupText(List + QStringLiteral("Column") + QString::number(column));
+  return captions;
+}
+
 bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, QString* Error) {
   const QString path = LangsFolder() + QLatin1Char('/') + Name + QStringLiteral(".txt");
   const bool loaded = !QFile::exists(path) || Document.Load(path, Error);

@@ -3,6 +3,7 @@
 // show no text of their own.
 
 #include <QString>
+#include <QStringList>
 
 #include "settings/language_files.h"
 
@@ -17,6 +18,8 @@ namespace kestrine::ui {
 // edits keep theirs. False with Error set, the document left inactive (English in force), when the
 // file could not be read or is not well-formed.
 bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, QString* Error = nullptr);
+// A list's column captions, under the keys List + "Column1" ... List + "Column" + Count.
+QStringList ColumnCaptions(const TLanguageDocument& Document, const QString& List, int Count);
 // The same texts from a document already loaded, for a window made after the language was applied.
 void ApplyTexts(const TLanguageDocument& Document, QWidget& Window);
 
