@@ -14,6 +14,9 @@ for xz in data/demo/*.img.xz; do
   [ "$img" -nt "$xz" ] || xz -dc "$xz" > "$img"
 done
 export KESTRINE_DRIVES="d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img"
-cd build
-xvfb-run -a -s "-screen 0 1280x1024x24" src/ui/kestrine-screenshots "$out"
+# From a folder of no interest, as a user starts it: the languages and skins beside the program count.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/build/src/ui/kestrine-screenshots" "$out"
 echo "Screenshots in $out"
