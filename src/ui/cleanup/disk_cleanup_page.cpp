@@ -77,9 +77,16 @@ class TMaskListModel final : public QStringListModel {
  public:
   using QStringListModel::QStringListModel;
   QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override {
-    if (Section == 0 && Orientation == Qt::Horizontal && Role == Qt::DisplayRole) return QStringLiteral("File Extension");
+    if (Section == 0 && Orientation == Qt::Horizontal && Role == Qt::DisplayRole) return FCaption;
     return QStringListModel::headerData(Section, Orientation, Role);
   }
+  void SetCaption(const QString& Caption) {
+    FCaption = Caption;
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
+  }
+
+ private:
+  QString FCaption;
 };
 
 TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, QWidget* Parent)
@@ -324,6 +331,7 @@ void TDiskCleanupPage::tsDiskCleanupDrivesShow() {
 
 void TDiskCleanupPage::ApplyLanguageTexts() {
   lvDiskCleanupDrives->setHeaderLabels(ColumnCaptions(FHost.Language(), lvDiskCleanupDrives->objectName(), dcMount + 1));
+  FMasks->SetCaption(ColumnCaptions(FHost.Language(), lvFileExtensions->objectName(), 1).constFirst());
   FResults->SetColumnCaptions(
       ColumnCaptions(FHost.Language(), lvDiskCleanupScanResults->objectName(), TCleanupResultModel::kColumnCount));
   // Listed rows say "not mounted" in the language they were listed in.
