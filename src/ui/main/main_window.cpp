@@ -244,6 +244,7 @@ QString TfrmOrvik::LookupText(const QString& Key) const { return FLang.LookupTex
 void TfrmOrvik::ApplyLanguageTexts() {
   QString error;
   if (!ApplyLanguage(FLanguage, FLang, *this, &error) && !error.isEmpty()) FDialogs.Error(this, error);
+  FQtTexts.Use(Text(FLang, TText::strLocale));
   FWizard->SetColumnCaptions(ColumnCaptions(FLang, QStringLiteral("lvDrives"), 4),
                              ColumnCaptions(FLang, QStringLiteral("lvFiles"), 6));
   FDiskCleanup->ApplyLanguageTexts();

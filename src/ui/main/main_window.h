@@ -7,6 +7,7 @@
 
 #include "settings/language_files.h"
 #include "settings/settings_store.h"
+#include "ui/settings/qt_translations.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -81,6 +82,7 @@ class TfrmOrvik final : public QMainWindow {
   std::unique_ptr<THost> FHost;
   TConfigStore FConfig;       // xmlConfig
   TLanguageDocument FLang;    // xmlLang
+  TQtTranslations FQtTexts;
   QString FLanguage;
   QString FSkin;
   std::unique_ptr<TImageList> FImages;  // ImageList1

@@ -60,6 +60,7 @@ enum class TText : std::size_t {
   strPixels,
   strCopy,
   strSelectAll,
+  strLocale,
   Count
 };
 
@@ -73,6 +74,7 @@ inline constexpr std::array<const char*, static_cast<std::size_t>(TText::Count)>
     "strPreviewEmpty", "strPreviewPageCut", "strNotAnOffset", "strOffsetHint", "strSearchStopped",
     "strNotAByteSequence", "strNothingToFind", "strSearching", "strSearchingPercent", "strNotFound",
     "strStopFind", "strBytes", "strSelectedBytes", "strTopOffset", "strPixels", "strCopy", "strSelectAll",
+    "strLocale",
 };
 static_assert(kTextKeys.back() != nullptr, "a key of TText has no name");
 

@@ -88,6 +88,9 @@ TEST(Newcomer, AfterChoosingGermanAScreenReaderHearsTheGermanCaptions) {
   EXPECT_EQ(SpokenName(f.Find<QTreeView>("lvFiles")), QStringLiteral("Dateien"));
   EXPECT_EQ(SpokenName(f.Find<QWidget>("prgScanFiles")), QStringLiteral("Suchfortschritt"));
 
+  // Qt's own words (the buttons of a question) follow, from the translations installed with Qt.
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Ja"));
+
   f.Find<QPushButton>("btnOptions")->click();
   EXPECT_EQ(f.Find<QComboBox>("cboxSkins")->currentText(), QStringLiteral("Dark"));
 }
