@@ -58,9 +58,9 @@ TfrmPreview::TfrmPreview(const TLanguageDocument& Language, QWidget* Parent) : Q
   bottom->addWidget(btnClose);
   layout->addLayout(bottom);
   connect(btnClose, &QPushButton::clicked, this, &TfrmPreview::btnCloseClick);
-  // Controls made without a caption take the language's now; the menu keeps its own names.
+  // Controls made without a caption take the language's now.
   ApplyTexts(FLanguage, *this);
-  ATBinHexPreview->SetMenuTexts(Text(TText::strCopy), Text(TText::strSelectAll));
+  ApplyHints();
 
   auto addShortcut = [this](const QKeySequence& Keys, auto Handler) {
     auto* action = new QAction(this);
@@ -130,8 +130,6 @@ QWidget* TfrmPreview::CreateDumpPage() {
   goToLabel->setObjectName(QStringLiteral("lblGoTo"));
   edtGoTo = new QLineEdit(tsDump);
   edtGoTo->setObjectName(QStringLiteral("edtGoTo"));
-  edtGoTo->setPlaceholderText(Text(TText::strOffsetHint));
-  edtGoTo->setMinimumWidth(edtGoTo->fontMetrics().horizontalAdvance(edtGoTo->placeholderText() + QStringLiteral("MM")));
   goToLabel->setBuddy(edtGoTo);
   btnGoTo = new QPushButton(tsDump);
   btnGoTo->setObjectName(QStringLiteral("btnGoTo"));
@@ -205,8 +203,16 @@ QWidget* TfrmPreview::CreateBrowserPage() {
   return tsBrowser;
 }
 
+void TfrmPreview::ApplyHints() {
+  edtGoTo->setPlaceholderText(Text(TText::strOffsetHint));
+  edtGoTo->setMinimumWidth(edtGoTo->fontMetrics().horizontalAdvance(edtGoTo->placeholderText() + QStringLiteral("MM")));
+  ATBinHexPreview->SetMenuTexts(Text(TText::strCopy), Text(TText::strSelectAll));
+}
+
 bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QString& FileName) {
   if (!Stream) return false;
+  // The language may have changed since the window was made; captions follow it on their own.
+  ApplyHints();
   setWindowTitle(QStringLiteral("Preview [") + FileName + u']');
   pcPreview->setCurrentWidget(tsImage);
   AsHex1->setChecked(true);

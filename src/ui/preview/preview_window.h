@@ -47,6 +47,8 @@ class TfrmPreview final : public QDialog {
   void ShowPicture(const QImage& Image);
   void UpdateStatus();
   QString Text(TText Key) const { return ui::Text(FLanguage, Key); }
+  // The texts of the language that are not captions: the offset hint, the dump's context menu.
+  void ApplyHints();
 
   void AsHex1Click();
   void AsBinary1Click();
