@@ -36,8 +36,9 @@ class TQuietDialogs final : public kestrine::ui::TDialogs {
 
 class THost final : public kestrine::ui::TPageHost {
  public:
-  QString LookupText(const QString&) const override { return {}; }
+  const kestrine::TLanguageDocument& Language() const override { return English; }
   void SetToolbarEnabled(bool) override {}
+  kestrine::TLanguageDocument English;
 };
 
 // The longest gap between ticks of a 10 ms timer while it runs.
