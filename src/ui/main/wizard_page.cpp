@@ -379,12 +379,8 @@ void TWizardPage::ScanCompleted() {
 void TWizardPage::ShowFoundCount() {
   const int found = FScanDisk ? FScanDisk->Files.Count() : 0;
   QString text = QStringLiteral("Found: %1 file(s)").arg(QLocale::system().toString(found));
-  if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0) {
-    int passing = 0;
-    for (const PFileInfo file : FScanDisk->Files.Snapshot())
-      passing += FCore.Updating().Query().MatchesInAnyFolder(file) ? 1 : 0;
-    text += QStringLiteral(", %1 pass the filter").arg(QLocale::system().toString(passing));
-  }
+  if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0)
+    text += QStringLiteral(", %1 pass the filter").arg(QLocale::system().toString(FCore.Updating().Query().PassingFiles()));
   lblFilesFound->setText(text);
 }
 
