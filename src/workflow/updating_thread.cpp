@@ -54,8 +54,10 @@ void TUpdatingThread::HandOverWhenDue() {
 
 void TUpdatingThread::HandOverFolders() {
   if (FBatch.Folders.empty()) return;
-  // Nodes come in the order folders were reported; a rebuilt tree may have given one its node already.
-  FMainThread.RunAndWait([this, batch = std::exchange(FBatch, {})] {
+  // The step gets the batch as its own, which lives while the scanner waits. Nodes come in the order
+  // folders were reported; a rebuilt tree may have given one its node already.
+  const TFolderBatch batch = std::exchange(FBatch, {});
+  FMainThread.RunAndWait([this, &batch] {
     for (PFileInfo folder : batch.Folders)
       if (!folder->TreeNode.load()) AddFolderNode(folder);
     if (batch.Rows >= 0 && FListView) FListView->SetRowCount(batch.Rows);
