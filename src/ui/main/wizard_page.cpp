@@ -379,8 +379,10 @@ void TWizardPage::ScanCompleted() {
 void TWizardPage::ShowFoundCount() {
   const int found = FScanDisk ? FScanDisk->Files.Count() : 0;
   QString text = QStringLiteral("Found: %1 file(s)").arg(QLocale::system().toString(found));
-  if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0)
-    text += QStringLiteral(", %1 pass the filter").arg(QLocale::system().toString(FCore.Updating().Query().PassingFiles()));
+  if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0) {
+    const int passing = FCore.Updating().Query().PassingFiles();
+    text += QStringLiteral(", %1 pass the filter").arg(QLocale::system().toString(passing));
+  }
   lblFilesFound->setText(text);
 }
 
