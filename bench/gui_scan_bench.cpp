@@ -14,7 +14,6 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <optional>
 
 #include "bench_support.h"
@@ -32,9 +31,10 @@ using bench::Clock;
 constexpr int kRounds = 5;
 constexpr auto kTick = std::chrono::milliseconds(10);
 
-// The boxes are answered at once; the first one a scan shows marks its end.
+// The boxes are answered at once; the first one a scan shows marks its end and ends the wait for it.
 class TQuietDialogs final : public kestrine::ui::TDialogs {
  public:
+  explicit TQuietDialogs(QEventLoop& Wait) : FWait(Wait) {}
   void Information(QWidget*, const QString&) override { End(); }
   void Error(QWidget*, const QString& Text) override {
     std::fprintf(stderr, "error box: %s\n", qPrintable(Text));
@@ -46,8 +46,11 @@ class TQuietDialogs final : public kestrine::ui::TDialogs {
 
  private:
   void End() {
-    if (!Ended) Ended = Clock::now();
+    if (Ended) return;
+    Ended = Clock::now();
+    FWait.quit();
   }
+  QEventLoop& FWait;
 };
 
 // The worst lateness of a 10 ms timer while it runs.
@@ -71,18 +74,6 @@ class TStallMeter {
   Clock::time_point FLast;
 };
 
-// Runs the event loop until Done holds (looked at every millisecond).
-void RunUntil(const std::function<bool()>& Done) {
-  QEventLoop loop;
-  QTimer check;
-  check.setInterval(1);
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (Done()) loop.quit();
-  });
-  check.start();
-  if (!Done()) loop.exec();
-}
-
 struct TWindowRound {
   double Seconds = 0;
   double Stall = 0;
@@ -96,7 +87,8 @@ TWindowRound ScanInWindow(const fs::path& Image) {
   kestrine::ui::TDesktopCore core(kestrine::TDriveListing{
       {kestrine::platform::TDriveSpec{'d', Image.string(), "", kestrine::platform::TDriveType::Fixed}}, {}});
   QSettings settings(QStringLiteral("user.ini"), QSettings::IniFormat);
-  TQuietDialogs dialogs;
+  QEventLoop wait;
+  TQuietDialogs dialogs(wait);
   kestrine::ui::TfrmOrvik window(core, settings, dialogs);
   window.show();
   auto* drives = window.findChild<QTreeWidget*>(QStringLiteral("lvWizardDrives"));
@@ -108,7 +100,7 @@ TWindowRound ScanInWindow(const fs::path& Image) {
     TStallMeter meter;
     const auto began = Clock::now();
     window.findChild<QPushButton*>(QStringLiteral("btnStartScan"))->click();
-    RunUntil([&] { return dialogs.Ended.has_value(); });
+    if (!dialogs.Ended) wait.exec();
     round.Seconds = std::chrono::duration<double>(*dialogs.Ended - began).count();
     round.Stall = meter.Worst;
   }

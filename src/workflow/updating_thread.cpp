@@ -11,7 +11,7 @@ namespace {
 
 // A batch is handed over when it holds this many folders, or when it has waited this long by the
 // next report that adds to it: the window thread wakes a few dozen times a scan, not once a folder.
-constexpr std::size_t kMostFoldersPerBatch = 512;
+constexpr std::size_t kMostFoldersPerBatch = 4096;
 constexpr auto kLongestBatchWait = std::chrono::milliseconds(100);
 
 }  // namespace
