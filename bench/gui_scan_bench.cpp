@@ -135,8 +135,9 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   std::optional<bench::TWorkFolder> volumeFolder;
-  const fs::path image = fs::absolute(bench::ntfs::Volume(argc > 1 ? argv[1] : nullptr, volumeFolder, "gui-scan-bench"));
-  if (image.empty()) return 1;
+  const fs::path volume = bench::ntfs::Volume(argc > 1 ? argv[1] : nullptr, volumeFolder, "gui-scan-bench");
+  if (volume.empty()) return 1;
+  const fs::path image = fs::absolute(volume);  // the rounds run in a work folder of their own
   bench::TWorkFolder work("kestrine-gui-scan-bench", nullptr);
   if (work.Path().empty() || ::chdir(work.Path().c_str()) != 0) {
     std::perror("gui_scan_bench: no work folder");
