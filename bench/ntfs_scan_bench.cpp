@@ -14,16 +14,12 @@
 #include <optional>
 #include <string>
 
-#include <sys/wait.h>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/disk_scanner.h"
 
 #include "bench_support.h"
+#include "ntfs_volume.h"
 
 namespace {
 
@@ -31,84 +27,19 @@ namespace fs = std::filesystem;
 using bench::Quote;
 using bench::Shell;
 using bench::TRun;
+using namespace bench::ntfs;
 
-constexpr int kTopFolders = 200;
-constexpr int kSubFolders = 100;        // in each top folder
-constexpr int kFilesPerFolder = 24;     // in each sub folder; every other one is deleted
-constexpr int kNonResidentEvery = 12;   // one file in twelve has data outside its record
 constexpr int kRounds = 5;
-constexpr long long kDeletedFiles = 1LL * kTopFolders * kSubFolders * kFilesPerFolder / 2;
 // Peak memory of a scan per deleted file found, at most.
 constexpr double kTargetBytesPerFound = 350;
-
-bool WriteFile(const fs::path& Path, const std::string& Data) {
-  const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-  if (fd < 0) return false;
-  const bool written = ::write(fd, Data.data(), Data.size()) == static_cast<ssize_t>(Data.size());
-  return ::close(fd) == 0 && written;
-}
-
-// Everything is written first and deleted last, so no deleted record is taken again.
-bool FillVolume(const fs::path& Mount) {
-  const std::string big(5000, 'x');
-  long long n = 0;
-  for (int t = 0; t < kTopFolders; ++t) {
-    std::fprintf(stderr, "\rwriting folder %d of %d", t + 1, kTopFolders);
-    const fs::path top = Mount / ("dir " + std::to_string(t));
-    fs::create_directory(top);
-    for (int s = 0; s < kSubFolders; ++s) {
-      const fs::path sub = top / ("sub " + std::to_string(s));
-      fs::create_directory(sub);
-      for (int f = 0; f < kFilesPerFolder; ++f, ++n) {
-        const std::string data = n % kNonResidentEvery == 0 ? big : "file " + std::to_string(n) + "\n";
-        if (!WriteFile(sub / ("file " + std::to_string(f) + ".txt"), data)) return false;
-      }
-    }
-  }
-  std::fprintf(stderr, "\ndeleting ...\n");
-  for (int t = 0; t < kTopFolders; ++t)
-    for (int s = 0; s < kSubFolders; ++s)
-      for (int f = 0; f < kFilesPerFolder; f += 2)
-        if (::unlink((Mount / ("dir " + std::to_string(t)) / ("sub " + std::to_string(s)) /
-                      ("file " + std::to_string(f) + ".txt")).c_str()) != 0)
-          return false;
-  return true;
-}
-
-bool MakeVolume(const fs::path& Image) {
-  const fs::path mount = Image.parent_path() / (Image.filename().string() + ".mnt");
-  fs::create_directories(mount);
-  const auto unmount = [&] { return Shell("fusermount -u " + Quote(mount) + " || umount " + Quote(mount)); };
-  bool made = Shell("truncate -s 2G " + Quote(Image)) && Shell("mkntfs -F -Q -q -L NTFSBENCH " + Quote(Image)) &&
-              Shell("ntfs-3g -o big_writes " + Quote(Image) + " " + Quote(mount));
-  if (made) {
-    made = FillVolume(mount);
-    made = unmount() && made;
-  }
-  fs::remove(mount);
-  return made;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   // Only an image of our own lives in a work folder; a given one is kept where it is.
   std::optional<bench::TWorkFolder> folder;
-  if (argc < 2) {
-    folder.emplace("kestrine-ntfs-scan-bench", nullptr);
-    if (folder->Path().empty()) {
-      std::perror("ntfs_scan_bench: no work folder");
-      return 1;
-    }
-  }
-  const fs::path image = folder ? folder->Path() / "volume.img" : fs::path(argv[1]);
-  if (!fs::exists(image)) {
-    std::fprintf(stderr, "building the volume %s through ntfs-3g (minutes) ...\n", image.c_str());
-    if (!MakeVolume(image)) {
-      std::fprintf(stderr, "ntfs_scan_bench: mkntfs, ntfs-3g or writing through the mount failed\n");
-      return 1;
-    }
-  }
+  const fs::path image = bench::ntfs::Volume(argc > 1 ? argv[1] : nullptr, folder, "ntfs-scan-bench");
+  if (image.empty()) return 1;
   Shell("cat " + Quote(image) + " > /dev/null");  // every side reads from the page cache
 
   // Rounds take turns, so a slow spell of the machine falls on every side alike. The whole command

@@ -15,6 +15,14 @@ bool MatchesSize(std::int64_t Size, const TFilter& Filter) {
   return true;
 }
 
+// Filters that differ in their folder restriction alone pass the same files in every folder.
+bool SameInEveryFolder(TFilter A, TFilter B) {
+  A.Folder = B.Folder = nullptr;
+  A.Flags &= ~qfFolder;
+  B.Flags &= ~qfFolder;
+  return A == B;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitNameMask(std::string_view Mask) {
@@ -34,17 +42,20 @@ void TQueryObject::Clear() {
   FResults.Clear();
   ++FVersion;
   FFilter.Flags = 0;
+  FPassing = 0;
   for (TListedDisk& listed : FDisks) listed.LastFile = nullptr;
 }
 
 void TQueryObject::SetFilter(const TFilter& Filter) {
   std::lock_guard lock(FLock);
   if (Filter == FFilter) return;
+  const bool recount = !SameInEveryFolder(Filter, FFilter);
   FResults.Clear();
   ++FVersion;
   FFilter = Filter;
   FRegEx.SetPatterns(SplitNameMask(Filter.NameMask), true);
-  for (TListedDisk& listed : FDisks) AddDiskItems(listed);
+  if (recount) FPassing = 0;
+  for (TListedDisk& listed : FDisks) AddDiskItems(listed, recount);
   ApplyOrder();
 }
 
@@ -59,7 +70,7 @@ void TQueryObject::SetOrder(const TResultOrder& Order) {
   // The order found is the disks' own: the list is rebuilt from them.
   FResults.Clear();
   ++FVersion;
-  for (TListedDisk& listed : FDisks) AddDiskItems(listed);
+  for (TListedDisk& listed : FDisks) AddDiskItems(listed, false);
 }
 
 std::vector<PFileInfo> TQueryObject::Results(std::uint64_t& Version) const {
@@ -101,8 +112,8 @@ void TQueryObject::AddDisk(TDiskObject* Disk) {
   if (Disk == nullptr) return;
   std::lock_guard lock(FLock);
   if (std::any_of(FDisks.begin(), FDisks.end(), [Disk](const TListedDisk& d) { return d.Disk == Disk; })) return;
-  FDisks.push_back({Disk, nullptr});
-  AddDiskItems(FDisks.back());
+  FDisks.push_back({Disk, nullptr, false});
+  AddDiskItems(FDisks.back(), true);
   ++FVersion;
   ApplyOrder();
 }
@@ -110,9 +121,10 @@ void TQueryObject::AddDisk(TDiskObject* Disk) {
 void TQueryObject::ClearDisks() {
   std::lock_guard lock(FLock);
   FDisks.clear();
+  FPassing = 0;
 }
 
-void TQueryObject::AddDiskItems(TListedDisk& Listed) {
+void TQueryObject::AddDiskItems(TListedDisk& Listed, bool Count) {
   const TFoundItems& folders = Listed.Disk->Folders;
   const auto folderCount = static_cast<std::size_t>(folders.Count());
   for (std::size_t i = 0; i < folderCount; ++i)
@@ -121,8 +133,18 @@ void TQueryObject::AddDiskItems(TListedDisk& Listed) {
   const TFoundItems& files = Listed.Disk->Files;
   const auto fileCount = static_cast<std::size_t>(files.Count());
   for (std::size_t i = 0; i < fileCount; ++i)
-    if (PFileInfo file = files.Slot(i); file && MatchesWith(*file, FFilter.Flags)) FResults.Add(file);
-  Listed.LastFile = fileCount == 0 ? nullptr : files.Slot(fileCount - 1);
+    if (PFileInfo file = files.Slot(i); file && Admits(*file, Count)) FResults.Add(file);
+  PFileInfo last = fileCount == 0 ? nullptr : files.Slot(fileCount - 1);
+  // A last file that two rebuilds saw before its report is counted once.
+  Listed.LastCounted = Count || (Listed.LastCounted && Listed.LastFile == last);
+  Listed.LastFile = last;
+}
+
+bool TQueryObject::Admits(const TFileInfo& File, bool Count) {
+  if (!Count) return MatchesWith(File, FFilter.Flags);
+  const bool passes = MatchesWith(File, FFilter.Flags & ~qfFolder);
+  FPassing += passes ? 1 : 0;
+  return passes && MatchesWith(File, FFilter.Flags & qfFolder);
 }
 
 bool TQueryObject::AddIfMatches(PFileInfo Info) {
@@ -130,11 +152,13 @@ bool TQueryObject::AddIfMatches(PFileInfo Info) {
   std::lock_guard lock(FLock);
   for (TListedDisk& listed : FDisks) {
     if (listed.Disk == Info->Disk && listed.LastFile == Info) {
-      listed.LastFile = nullptr;  // tested by the rebuild, which listed it if it passed
+      // Tested by the rebuild, which listed it if it passed; counted, unless the rebuild kept the count.
+      if (!listed.LastCounted && MatchesWith(*Info, FFilter.Flags & ~qfFolder)) ++FPassing;
+      listed.LastFile = nullptr;
       return false;
     }
   }
-  if (!MatchesWith(*Info, FFilter.Flags)) return false;
+  if (!Admits(*Info, true)) return false;
   FResults.Add(Info);
   ++FVersion;
   return true;
@@ -148,6 +172,11 @@ bool TQueryObject::Matches(const TFileInfo* Info) const {
 bool TQueryObject::MatchesInAnyFolder(const TFileInfo* Info) const {
   std::lock_guard lock(FLock);
   return Info != nullptr && MatchesWith(*Info, FFilter.Flags & ~qfFolder);
+}
+
+int TQueryObject::PassingFiles() const {
+  std::lock_guard lock(FLock);
+  return FPassing;
 }
 
 bool TQueryObject::MatchesWith(const TFileInfo& Info, std::int32_t Flags) const {

@@ -51,6 +51,9 @@ class TQueryObject {
   bool Matches(const TFileInfo* Info) const;
   // The filter without its folder restriction (the tree tests the files of every folder).
   bool MatchesInAnyFolder(const TFileInfo* Info) const;
+  // The files of the listed disks that pass MatchesInAnyFolder, counted as they are tested: a new
+  // folder alone keeps the count, any other new filter counts afresh.
+  int PassingFiles() const;
 
   // No lock: read on the main thread.
   int Count() const { return FResults.Count(); }
@@ -68,11 +71,14 @@ class TQueryObject {
   struct TListedDisk {
     TDiskObject* Disk = nullptr;
     PFileInfo LastFile = nullptr;  // the last file the latest rebuild tested
+    bool LastCounted = false;      // and PassingFiles counts it already
   };
 
   bool MatchesWith(const TFileInfo& Info, std::int32_t Flags) const;
   bool MatchesDate(const TFileInfo& Info) const;
-  void AddDiskItems(TListedDisk& Listed);
+  // Whether a file not yet tested is listed; Count: it counts towards PassingFiles too.
+  bool Admits(const TFileInfo& File, bool Count);
+  void AddDiskItems(TListedDisk& Listed, bool Count);
   void ApplyOrder();
 
   mutable std::mutex FLock;
@@ -82,6 +88,7 @@ class TQueryObject {
   TFilter FFilter;
   TResultOrder FOrder;
   std::uint64_t FVersion = 0;  // counts every change of the result list
+  int FPassing = 0;
 };
 
 // The name mask cut at every ";": empty pieces are left out, the others trimmed of blanks and

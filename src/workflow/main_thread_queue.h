@@ -30,6 +30,8 @@ class TMainThreadQueue final : public TMainThreadPort {
   // A step already running finishes, and its worker is released only then.
   void Close() override;
 
+  bool Queues() const override { return std::this_thread::get_id() != FMain; }
+
   bool Closed() const;
   std::size_t Pending() const;
   // Called on the queuing thread after each step it queues; must not wait for the main thread.

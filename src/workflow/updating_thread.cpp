@@ -1,11 +1,20 @@
 #include "workflow/updating_thread.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_object.h"
 
 namespace kestrine {
+namespace {
+
+// A batch is handed over when it holds this many folders, or when it has waited this long by the
+// next report that adds to it: the window thread wakes a few dozen times a scan, not once a folder.
+constexpr std::size_t kMostFoldersPerBatch = 4096;
+constexpr auto kLongestBatchWait = std::chrono::milliseconds(100);
+
+}  // namespace
 
 int ProgressPercent(std::int64_t Done, std::int64_t Total) {
   if (Total <= 0) return 100;
@@ -17,14 +26,42 @@ TUpdatingThread::TUpdatingThread(TMainThreadPort& MainThread) : FMainThread(Main
 void TUpdatingThread::FolderAdded(TDiskObject* Disk, PFileInfo Info) {
   Info->Disk = Disk;
   if (Disk != FDisk.load() || !FTreeView) return;
-  // The scanner waits until the node exists, so nodes come in the order folders are reported.
-  FMainThread.RunAndWait([this, Info] { AddFolderNode(Info); });
+  if (FBatch.Folders.empty()) FBatch.Since = std::chrono::steady_clock::now();
+  FBatch.Folders.push_back(Info);
+  HandOverWhenDue();
 }
 
 void TUpdatingThread::FileAdded(TDiskObject* Disk, PFileInfo Info) {
   Info->Disk = Disk;
   if (Disk != FDisk.load()) return;
-  if (FQuery.AddIfMatches(Info) && FListView) FListView->SetRowCount(FQuery.Count());
+  if (!FQuery.AddIfMatches(Info) || !FListView) return;
+  // Its folder may still be in the batch: then the row waits for the batch.
+  if (FBatch.Folders.empty()) {
+    FListView->SetRowCount(FQuery.Count());
+    return;
+  }
+  FBatch.Rows = FQuery.Count();
+  HandOverWhenDue();
+}
+
+void TUpdatingThread::HandOverWhenDue() {
+  if (FMainThread.Queues() && FBatch.Folders.size() < FBatchSize &&
+      std::chrono::steady_clock::now() - FBatch.Since < kLongestBatchWait)
+    return;
+  HandOverFolders();
+  FBatchSize = std::min(FBatchSize * 2, kMostFoldersPerBatch);
+}
+
+void TUpdatingThread::HandOverFolders() {
+  if (FBatch.Folders.empty()) return;
+  // The step gets the batch as its own, which lives while the scanner waits. Nodes come in the order
+  // folders were reported; a rebuilt tree may have given one its node already.
+  const TFolderBatch batch = std::exchange(FBatch, {});
+  FMainThread.RunAndWait([this, &batch] {
+    for (PFileInfo folder : batch.Folders)
+      if (!folder->TreeNode.load()) AddFolderNode(folder);
+    if (batch.Rows >= 0 && FListView) FListView->SetRowCount(batch.Rows);
+  });
 }
 
 void TUpdatingThread::ScanProgress(TDiskObject* Disk, std::int64_t Done, std::int64_t Total) {
@@ -38,6 +75,8 @@ void TUpdatingThread::ScanFinished(TDiskObject* Disk) {
   if (Disk != FDisk.load()) return;
   FProgress = 0;
   if (FGauge) FGauge->SetPosition(0);
+  HandOverFolders();
+  FBatchSize = 1;
   if (FOnScanFinished) FMainThread.RunAndWait(FOnScanFinished);
 }
 
@@ -58,6 +97,7 @@ void TUpdatingThread::SetDisk(TDiskObject* Disk) {
 void TUpdatingThread::PrepareScan(TDiskObject* Disk, const TFilter& Filter) {
   // The query is armed before the views are reset, so the list never counts the last scan's rows.
   FWalking = false;
+  FBatch = {};  // folders of an earlier scan, about to be freed
   FQuery.Clear();
   FQuery.ClearDisks();
   FQuery.SetFilter(Filter);

@@ -2,9 +2,11 @@
 // The process-wide publisher between a running scan and the views.
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "engine/volume/workflow_ports.h"
 #include "filter/query_object.h"
@@ -12,8 +14,11 @@
 
 namespace kestrine {
 
-// FolderAdded and ScanFinished wait for a main-thread step; when the port is closed they return
-// without it (no node, no handler), so a scan never outlives its window's wait. It outlives the
+// Reports of the disk shown come from one scanning thread at a time. Folders reach the tree in
+// batches when the main-thread port queues (one folder at a time otherwise): the scanner waits for
+// each batch, a passing file's row is counted only once its folder's node is in the tree, and the
+// end-of-scan handler runs after the last batch. When the port is closed these waits return without
+// their step (no node, no handler), so a scan never outlives its window's wait. It outlives the
 // workflow connection that plugs it in.
 class TUpdatingThread final : public TScanReports {
  public:
@@ -55,6 +60,17 @@ class TUpdatingThread final : public TScanReports {
   void AddFolderChain(PFileInfo Folder);
   void ResetViews();
   void RebuildTree();
+  // Scanning thread: hands the gathered folders to the tree, waiting until their nodes are in;
+  // when due, that is when the batch is full or old, or the port runs steps at once.
+  void HandOverFolders();
+  void HandOverWhenDue();
+
+  // Folders reported and not yet in the tree, and the row count to show once they are (-1: none).
+  struct TFolderBatch {
+    std::vector<PFileInfo> Folders;
+    int Rows = -1;
+    std::chrono::steady_clock::time_point Since;
+  };
 
   TMainThreadPort& FMainThread;
   TListPort* FListView = nullptr;
@@ -66,6 +82,8 @@ class TUpdatingThread final : public TScanReports {
   std::atomic<int> FProgress{0};
   std::atomic<bool> FWalking{false};
   TQueryObject FQuery;
+  TFolderBatch FBatch;        // the scanning thread's
+  std::size_t FBatchSize = 1; // the first folder goes at once; batches grow from there
 };
 
 // Percentage shown for Done of Total: 100 when Total is 0.

@@ -58,6 +58,9 @@ class TMainThreadPort {
   }
   // Drops pending and later steps and releases their workers. For ports that queue.
   virtual void Close() {}
+  // True when a step asked for on the calling thread waits in a queue for the main thread, so a
+  // worker does better to gather its steps into fewer.
+  virtual bool Queues() const { return false; }
 };
 
 // Icon indexes of the result list, by file name or "**FOLDER".

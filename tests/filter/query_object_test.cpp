@@ -254,6 +254,42 @@ TEST_F(QueryTest, LateReportOfAFileTheRebuildSawIsNotListedTwice) {
   EXPECT_EQ(Results(), (Items{early, late, next}));
 }
 
+TEST_F(QueryTest, PassingFilesCountEveryFolderOnceAndANewFolderAloneKeepsTheCount) {
+  PFileInfo docs = AddFolder("docs");
+  PFileInfo pics = AddFolder("pics");
+  AddFile("a.txt", docs);
+  AddFile("b.jpg", docs);
+  AddFile("c.txt", pics);
+  AddFile("top.txt");
+  TFilter texts = With(qfName | qfFolder);
+  texts.NameMask = ".*[.]txt";
+  Query.SetFilter(texts);
+  Query.AddDisk(&Disk);
+  EXPECT_EQ(Query.PassingFiles(), 3);
+  texts.Folder = docs;
+  Query.SetFilter(texts);
+  EXPECT_EQ(Query.Count(), 1);
+  EXPECT_EQ(Query.PassingFiles(), 3);
+
+  // A reported file counts whether or not its folder is shown.
+  EXPECT_FALSE(Query.AddIfMatches(AddFile("d.txt", pics)));
+  EXPECT_EQ(Query.PassingFiles(), 4);
+  // A file a rebuild saw before its report counts once, whether the rebuild kept the count or counted
+  // afresh.
+  PFileInfo late = AddFile("e.txt", docs);
+  texts.Folder = pics;
+  Query.SetFilter(texts);
+  Query.AddIfMatches(late);
+  EXPECT_EQ(Query.PassingFiles(), 5);
+  PFileInfo later = AddFile("f.txt", docs);
+  texts.NameMask = ".*[.]txt;.*[.]jpg";
+  Query.SetFilter(texts);
+  Query.AddIfMatches(later);
+  EXPECT_EQ(Query.PassingFiles(), 7);
+  Query.Clear();
+  EXPECT_EQ(Query.PassingFiles(), 0);
+}
+
 TEST_F(QueryTest, ScanningThreadAppendsWhileMainThreadReadsAndRefilters) {
   PFileInfo folder = AddFolder("dir");
   constexpr int kFiles = 20000;

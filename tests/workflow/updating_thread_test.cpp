@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <deque>
 #include <map>
 #include <thread>
 
 #include "engine/volume/disk_object.h"
 #include "tests/support/test_support.h"
+#include "workflow/main_thread_queue.h"
 
 namespace kestrine {
 namespace {
@@ -46,6 +49,29 @@ class TFakeViews final : public TTreePort, public TListPort, public TGaugePort, 
   int Rows = 0;
   int Gauge = -1;
   int MainSteps = 0;
+};
+
+// A tree and a list that note every row counted before its file's folder had a node.
+class TOrderCheckingViews final : public TTreePort, public TListPort {
+ public:
+  explicit TOrderCheckingViews(const TQueryObject& Query) : FQuery(Query) {}
+  void* AddNode(void*, const std::string&, PFileInfo) override { return &Nodes.emplace_back(); }
+  void SetNodeImage(void*, int) override {}
+  void Clear() override { Nodes.clear(); }
+  // From the scanning thread or, with a batch, from the main thread while the scanner waits.
+  void SetRowCount(int Count) override {
+    for (int i = Rows; i < Count; ++i)
+      if (FQuery.Items(i)->Parent->TreeNode.load() == nullptr) ++RowsBeforeTheirFolder;
+    Rows = Count;
+  }
+  void Redraw() override {}
+
+  std::deque<int> Nodes;
+  std::atomic<int> Rows{0};
+  std::atomic<int> RowsBeforeTheirFolder{0};
+
+ private:
+  const TQueryObject& FQuery;
 };
 
 struct TDeletedFlag final : TFsInfo {
@@ -224,6 +250,42 @@ TEST_F(UpdatingThread, FileReportsFromAScanningThreadWhileRowsAreRead) {
   }
   scanner.join();
   EXPECT_EQ(Updating.Query().Count(), kFiles);
+}
+
+TEST_F(UpdatingThread, FoldersComeInBatchesBeforeTheirRowsAndBeforeTheEnd) {
+  TMainThreadQueue port;  // this thread runs its steps
+  std::atomic<int> steps{0};
+  port.SetOnQueued([&] { ++steps; });
+  TUpdatingThread updating(port);
+  TOrderCheckingViews views(updating.Query());
+  updating.SetTreeView(&views);
+  updating.SetListView(&views);
+  updating.PrepareScan(Disk.get(), TFilter{});  // no folder restriction: every file is a row
+  constexpr int kFolders = 2000;
+  std::vector<std::pair<PFileInfo, PFileInfo>> found;
+  for (int i = 0; i < kFolders; ++i) {
+    PFileInfo folder = Item("dir" + std::to_string(i), nullptr, true);
+    found.emplace_back(folder, Item("file.txt", folder, false));
+  }
+  bool ended = false;
+  std::size_t nodesAtTheEnd = 0;
+  updating.SetOnScanFinished([&] {
+    ended = true;
+    nodesAtTheEnd = views.Nodes.size();
+  });
+  std::thread scanner([&] {
+    for (const auto& [folder, file] : found) {
+      updating.FolderAdded(Disk.get(), folder);
+      updating.FileAdded(Disk.get(), file);
+    }
+    updating.ScanFinished(Disk.get());
+  });
+  while (!ended) port.ProcessQueued(std::chrono::milliseconds(10));
+  scanner.join();
+  EXPECT_EQ(views.RowsBeforeTheirFolder, 0);
+  EXPECT_EQ(views.Rows, kFolders);
+  EXPECT_EQ(nodesAtTheEnd, static_cast<std::size_t>(kFolders)) << "the end comes after the last batch";
+  EXPECT_LT(steps, kFolders / 10) << "the scanner waits once a batch, not once a folder";
 }
 
 }  // namespace

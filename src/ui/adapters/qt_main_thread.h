@@ -15,6 +15,7 @@ class TQtMainThread final : public QObject, public TMainThreadPort {
   void RunAndWait(const std::function<void()>& Step) override { FQueue.RunAndWait(Step); }
   bool ProcessQueued(std::chrono::milliseconds Wait) override { return FQueue.ProcessQueued(Wait); }
   void Close() override { FQueue.Close(); }
+  bool Queues() const override { return FQueue.Queues(); }
 
  private:
   TMainThreadQueue FQueue;

@@ -375,9 +375,7 @@ void TWizardPage::ShowFoundCount() {
   const int found = FScanDisk ? FScanDisk->Files.Count() : 0;
   QString text = FHost.Text(TText::strFoundFiles).arg(QLocale::system().toString(found));
   if (FScanDisk && (FFilter.Flags & ~qfFolder) != 0) {
-    int passing = 0;
-    for (const PFileInfo file : FScanDisk->Files.Snapshot())
-      passing += FCore.Updating().Query().MatchesInAnyFolder(file) ? 1 : 0;
+    const int passing = FCore.Updating().Query().PassingFiles();
     text += FHost.Text(TText::strPassTheFilter).arg(QLocale::system().toString(passing));
   }
   lblFilesFound->setText(text);
