@@ -265,6 +265,12 @@ void TfrmOrvik::showEvent(QShowEvent* Event) {
 }
 
 bool TfrmOrvik::FormCloseQuery() {
+  if (FDiskCleanup->Wiping()) {
+    if (!FDialogs.Confirm(this, LookupText(QStringLiteral("strWipeRunningCaption")),
+                          LookupText(QStringLiteral("strWipeCloseQuestion"))))
+      return false;
+    FDiskCleanup->CancelWipeAndWait();
+  }
   if (!FWizard->Scanning() && !FDiskCleanup->Searching()) return true;
   FDialogs.Information(this, QStringLiteral("Please press Stop button to Stop the Scanning Process"));
   return false;
