@@ -128,6 +128,7 @@ TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageH
   connect(&FApplyTimer, &QTimer::timeout, this, &TDiskCleanupPage::ApplySearchEvents);
   FWipeTimer.setInterval(kApplyIntervalMs);
   connect(&FWipeTimer, &QTimer::timeout, this, &TDiskCleanupPage::ShowWipeProgress);
+  LanguageChanged();
 }
 
 TDiskCleanupPage::~TDiskCleanupPage() {
@@ -135,6 +136,10 @@ TDiskCleanupPage::~TDiskCleanupPage() {
   FTornDown = true;
   FWiper.Cancel();
   FWiper.WaitByProcessingEvents();
+}
+
+void TDiskCleanupPage::LanguageChanged() {
+  pbDiskCleanupWipe->setAccessibleName(FHost.LookupText(QStringLiteral("strWipeProgressName")));
 }
 
 void TDiskCleanupPage::CancelWipeAndWait() {
@@ -280,9 +285,12 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   // Widths from the font, never from the rows: measuring every row would read them all.
   QHeaderView* header = lvDiskCleanupScanResults->header();
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  static const int kEms[TCleanupResultModel::kColumnCount] = {16, 28, 5, 7, 15, 24};
+  // Sizes of a few GiB in bytes fit whole.
+  static const int kEms[TCleanupResultModel::kColumnCount] = {16, 28, 5, 9, 15, 24};
   for (int c = 0; c < TCleanupResultModel::kColumnCount; ++c) header->resizeSection(c, kEms[c] * em);
   header->setSectionHidden(TCleanupResultModel::colProblem, true);
+  // Why a row stayed is read beside its name, not scrolled to.
+  header->moveSection(header->visualIndex(TCleanupResultModel::colProblem), TCleanupResultModel::colName + 1);
   connect(lvDiskCleanupScanResults, &QTreeView::doubleClicked, this,
           &TDiskCleanupPage::lvDiskCleanupScanResultsDblClick);
   pmDiskCleanupScanResults = new QMenu(lvDiskCleanupScanResults);
@@ -339,7 +347,6 @@ QWidget* TDiskCleanupPage::CreateWipePanel(QWidget* Parent) {
   lblDiskCleanupWipeFile->setTextFormat(Qt::PlainText);
   pbDiskCleanupWipe = new QProgressBar(pnlDiskCleanupWipe);
   pbDiskCleanupWipe->setObjectName(QStringLiteral("pbDiskCleanupWipe"));
-  pbDiskCleanupWipe->setAccessibleName(FHost.LookupText(QStringLiteral("strWipeProgressName")));
   pbDiskCleanupWipe->setRange(0, kWipeBarSteps);
   btnDiskCleanupWipeCancel = new QPushButton(FHost.LookupText(QStringLiteral("btnDiskCleanupWipeCancel")), pnlDiskCleanupWipe);
   btnDiskCleanupWipeCancel->setObjectName(QStringLiteral("btnDiskCleanupWipeCancel"));

@@ -52,6 +52,8 @@ class TDiskCleanupPage final : public QWidget {
   void AppendMasks(const QStringList& Masks);
   // The drives step shown afresh (toolbar "Disk Cleanup"): the drive list is filled again.
   void tsDiskCleanupDrivesShow();
+  // Texts the language files give that no control shows by its name.
+  void LanguageChanged();
   bool Wiping() const { return FWiper.Running(); }
   // The window is closing: the wipe stops at its next write, and its end is taken in without a box.
   void CancelWipeAndWait();

@@ -251,6 +251,7 @@ void TfrmOrvik::ApplyLanguageTexts() {
   for (int i = 1; i <= 4; ++i) drives << LookupText(QStringLiteral("lvDrivesColumn%1").arg(i));
   for (int i = 1; i <= 6; ++i) files << LookupText(QStringLiteral("lvFilesColumn%1").arg(i));
   FWizard->SetColumnCaptions(drives, files);
+  FDiskCleanup->LanguageChanged();
 }
 
 void TfrmOrvik::LoadSkin(const QString& Name) {
