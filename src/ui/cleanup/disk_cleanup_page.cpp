@@ -571,7 +571,10 @@ void TDiskCleanupPage::SetResultChecks(bool Checked, bool SelectedOnly) {
 void TDiskCleanupPage::ApplyOutcomes(const TCleanupActionReport& Report) {
   FResults->ProblemsChanged();
   FResults->RemoveRows(Report.Finished);
-  lvDiskCleanupScanResults->header()->setSectionHidden(TCleanupResultModel::colProblem, !FResults->HasProblems());
+  const bool problems = FResults->HasProblems();
+  lvDiskCleanupScanResults->header()->setSectionHidden(TCleanupResultModel::colProblem, !problems);
+  // Measured over the rows in view only.
+  if (problems) lvDiskCleanupScanResults->resizeColumnToContents(TCleanupResultModel::colProblem);
 }
 
 void TDiskCleanupPage::ShowProblems(const QString& Failed, const TCleanupActionReport& Report) {
