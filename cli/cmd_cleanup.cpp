@@ -14,7 +14,6 @@
 
 #include "cleanup/disk_cleanup.h"
 #include "cleanup/findfile/find_file.h"
-#include "cleanup/findfile/name_masks.h"
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "support/file_time.h"
@@ -217,9 +216,8 @@ void RegisterCleanupCommand(CLI::App& App, TCommandAction& Action) {
   cmd->callback([o, &Action] {
     if (o->Drives.empty() && o->Paths.empty()) throw CLI::RequiredError("--drive or --path");
     // Masks that all turn out empty must not widen the search to every file.
-    std::string joined;
-    for (const std::string& mask : o->Masks) joined += mask + ";";
-    if (!o->Masks.empty() && SplitMaskList(joined).empty()) throw CLI::ValidationError("--mask", "every mask is empty");
+    if (!o->Masks.empty() && CleanupNameMasks(o->Masks).empty())
+      throw CLI::ValidationError("--mask", "every mask is empty");
     Action = [o] { return RunCleanup(*o); };
   });
 }

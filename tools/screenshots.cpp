@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <functional>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "engine/volume/disk_object.h"
 #include "ui/adapters/folder_tree_model.h"
 #include "ui/adapters/result_list_model.h"
+#include "ui/cleanup/disk_cleanup_page.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ void Settle(int Milliseconds = 150);
 class TPrintedDialogs final : public TDialogs {
  public:
   QString NextShot;  // where ShowModal saves the window it is given
+  bool Answer = false;
   void ShowModal(QDialog& Dialog) override {
     Dialog.show();
     Settle(400);
@@ -45,7 +48,7 @@ class TPrintedDialogs final : public TDialogs {
   }
   void Information(QWidget*, const QString& Text) override { std::printf("  box: %s\n", qPrintable(Text)); }
   void Error(QWidget*, const QString& Text) override { std::printf("  error box: %s\n", qPrintable(Text)); }
-  bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
+  bool Confirm(QWidget*, const QString&, const QString&) override { return Answer; }
   QString SelectFolder(QWidget*, const QString&) override { return {}; }
   QString OpenFile(QWidget*, const QString&, const QString&) override { return {}; }
 };
@@ -184,6 +187,51 @@ void ShootAll(TDesktopCore& Core, const QString& Out, const QString& Language, c
   window.Config().Save();
 }
 
+// A wipe of a large file caught while it runs, then cancelled. The drive is a scratch folder on a
+// memory file system standing in for a mounted volume, so nothing of the machine is wiped.
+void ShootWipe(const QString& Out, const QString& Language, const QString& Skin) {
+  QTemporaryDir folder(QStringLiteral("/dev/shm/kestrine-wipe-XXXXXX"));
+  const QString source = folder.filePath(QStringLiteral("volume.bin"));
+  const QString big = folder.filePath(QStringLiteral("files/holiday-video-backup.tmp"));
+  QDir().mkpath(folder.filePath(QStringLiteral("files")));
+  for (const QString& name : {source, folder.filePath(QStringLiteral("files/setup.log")), big}) {
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(name == big ? (2LL << 30) : 65536)) return;
+  }
+  kestrine::TDriveListing listing;
+  listing.Drives.push_back(kestrine::platform::TDriveSpec{'w', source.toStdString(),
+                                                          folder.filePath(QStringLiteral("files")).toStdString(),
+                                                          kestrine::platform::TDriveType::Fixed});
+  TDesktopCore core(listing);
+  QTemporaryDir user;
+  QSettings settings(user.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
+  settings.setValue(QStringLiteral("Lang"), Language);
+  settings.setValue(QStringLiteral("Skin"), Skin);
+  TPrintedDialogs dialogs;
+  dialogs.Answer = true;
+  TfrmOrvik window(core, settings, dialogs);
+  window.show();
+  TShooter shoot(window, QDir(Out).filePath(Language + QStringLiteral("-") + Skin));
+  shoot.Click("btnDiskCleanup");
+  auto* drives = window.findChild<QTreeWidget*>(QStringLiteral("lvDiskCleanupDrives"));
+  if (!drives || drives->topLevelItemCount() == 0) return;
+  drives->topLevelItem(0)->setCheckState(0, Qt::Checked);
+  shoot.Click("btnNextDiskCleanupDrives");
+  shoot.Click("btnDiskCleanupStart");
+  while (window.DiskCleanup().Searching()) Settle(50);
+  shoot.Click("btnDiskCleanupNext");
+  auto* results = window.findChild<QTreeView*>(QStringLiteral("lvDiskCleanupScanResults"));
+  for (int row = 0; row < results->model()->rowCount(); ++row)
+    results->model()->setData(results->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+  shoot.Click("btnDiskCleanupScanResultsWipe");
+  Settle(1200);
+  shoot.Shoot(QStringLiteral("10-cleanup-wiping"));
+  shoot.Click("btnDiskCleanupWipeCancel");
+  while (window.DiskCleanup().Wiping()) Settle(50);
+  shoot.Shoot(QStringLiteral("11-cleanup-wipe-cancelled"));
+  window.Config().Save();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,6 +253,9 @@ int main(int argc, char** argv) {
   QDir::setCurrent(scratch.path());
   TDesktopCore core(kestrine::ListLocalDrives());
   for (const QString& language : languages)
-    for (const QString& skin : skinNames) ShootAll(core, out, language, skin);
+    for (const QString& skin : skinNames) {
+      ShootAll(core, out, language, skin);
+      ShootWipe(out, language, skin);
+    }
   return 0;
 }

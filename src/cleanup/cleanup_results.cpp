@@ -18,18 +18,20 @@ namespace {
 // Runs Action once per file; later rows of the same file take the first outcome.
 class TActing {
  public:
-  TActing(std::vector<TCleanupRow>& Rows, const TCleanupAction& Action) : FRows(Rows), FAction(Action) {}
+  TActing(std::vector<TCleanupRow>& Rows, const TCleanupAction& Action, TCleanupStop Stop = {})
+      : FRows(Rows), FAction(Action), FStop(std::move(Stop)) {}
 
   void Row(std::size_t Index) {
     TCleanupRow& row = FRows[Index];
     const std::string path = row.Match.Path();
     auto known = FOutcomes.find(path);
     if (known == FOutcomes.end()) {
+      if (Report.Stopped || (FStop && FStop())) {
+        Report.Stopped = true;
+        return;
+      }
       known = FOutcomes.emplace(path, FAction(row.Match)).first;
-      if (known->second.Ok)
-        ++Report.Done;
-      else
-        Report.Failures.push_back({path, known->second.Error});
+      Count(path, known->second);
     }
     if (known->second.Ok) {
       Report.Finished.push_back(Index);
@@ -42,18 +44,54 @@ class TActing {
   TCleanupActionReport Report;
 
  private:
+  void Count(const std::string& Path, const TCleanupOutcome& Outcome) {
+    if (Outcome.Ok) {
+      ++Report.Done;
+    } else if (Outcome.Cancelled) {
+      Report.Stopped = true;
+      Report.Cancelled = TCleanupCancel{Path, Outcome.PassesDone, Outcome.Passes};
+    } else {
+      Report.Failures.push_back({Path, Outcome.Error});
+    }
+  }
+
   std::vector<TCleanupRow>& FRows;
   const TCleanupAction& FAction;
+  TCleanupStop FStop;
   std::unordered_map<std::string, TCleanupOutcome> FOutcomes;
 };
 
 }  // namespace
 
-TCleanupActionReport ActOnCheckedRows(std::vector<TCleanupRow>& Rows, const TCleanupAction& Action) {
-  TActing acting(Rows, Action);
+TCleanupActionReport ActOnCheckedRows(std::vector<TCleanupRow>& Rows, const TCleanupAction& Action,
+                                      const TCleanupStop& Stop) {
+  TActing acting(Rows, Action, Stop);
   for (std::size_t i = Rows.size(); i-- > 0;)
     if (Rows[i].Checked) acting.Row(i);
   return std::move(acting.Report);
+}
+
+TCleanupActionReport WipeCheckedRows(std::vector<TCleanupRow>& Rows, int Passes, TWipeWatch& Watch) {
+  TWipeProgress where;
+  where.Files = CountCheckedFiles(Rows);
+  where.Passes = ClampWipePasses(Passes);
+  const TWipeWriteEvent onWrite = [&](int Pass, std::int64_t Written, std::int64_t Size, bool& Cancel) {
+    where.Pass = Pass;
+    where.Written = Written;
+    where.Size = Size;
+    Watch.Progress(where);
+    Cancel = Watch.CancelRequested();
+  };
+  const TCleanupAction wipe = [&](const TCleanupMatch& Match) {
+    ++where.File;
+    where.Path = Match.Path();
+    where.Pass = 1;
+    where.Written = 0;
+    where.Size = Match.Size;
+    Watch.Progress(where);
+    return WipeCleanupFile(Match, Passes, onWrite);
+  };
+  return ActOnCheckedRows(Rows, wipe, [&] { return Watch.CancelRequested(); });
 }
 
 TCleanupActionReport ActOnRow(std::vector<TCleanupRow>& Rows, std::size_t Row, const TCleanupAction& Action) {

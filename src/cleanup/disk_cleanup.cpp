@@ -17,14 +17,18 @@ const std::vector<std::string>& DefaultCleanupMasks() {
   return masks;
 }
 
-void SetCleanupTargets(TFileCriteria& Files, const std::vector<std::string>& Roots,
-                       const std::vector<std::string>& Masks) {
+std::vector<std::string> CleanupNameMasks(const std::vector<std::string>& Masks) {
   std::string joined;
   for (const std::string& mask : Masks) joined += mask + ";";
   std::vector<std::string> masks;
   for (std::string& mask : SplitMaskList(joined))
     if (mask.find('/') == std::string::npos) masks.push_back(std::move(mask));
-  if (masks.empty()) masks.emplace_back("*.*");
+  return masks;
+}
+
+void SetCleanupTargets(TFileCriteria& Files, const std::vector<std::string>& Roots,
+                       const std::vector<std::string>& Masks) {
+  const std::vector<std::string> masks = CleanupNameMasks(Masks);
   Files.FileName.clear();
   Files.Location.clear();
   Files.Included.clear();
@@ -137,11 +141,14 @@ TCleanupOutcome DeleteCleanupFile(const TCleanupMatch& Match) {
 
 TCleanupOutcome DeleteCleanupFile(const std::string& Path) { return DeleteCleanupFile(MatchOfPath(Path)); }
 
-TCleanupOutcome WipeCleanupFile(const TCleanupMatch& Match, int Passes, const TPaintPump& PumpPaint) {
+TCleanupOutcome WipeCleanupFile(const TCleanupMatch& Match, int Passes, const TWipeWriteEvent& OnWrite) {
   std::string error;
   const platform::TFolderHandle folder = OpenListedFolder(Match, error);
   if (!folder.IsOpen()) return {false, false, error};
-  const TWipeResult wipe = WipeFileIn(folder, Match.Name, Passes, Match.Identity, {}, PumpPaint);
+  const TWipeResult wipe = WipeFileIn(folder, Match.Name, Passes, Match.Identity, {}, OnWrite);
+  if (wipe.Status == TWipeStatus::Cancelled)
+    return {false, false, "wipe " + wipe.Message + ": kept, partly overwritten, not deleted", true, wipe.PassesDone,
+            wipe.Passes};
   if (!wipe.Wiped()) return {false, false, wipe.Message};
   // The same folder as the wipe: the name is not looked up through any path again.
   if (error = CheckListed(folder, Match); !error.empty())
@@ -150,8 +157,8 @@ TCleanupOutcome WipeCleanupFile(const TCleanupMatch& Match, int Passes, const TP
   return {true, true, {}};
 }
 
-TCleanupOutcome WipeCleanupFile(const std::string& Path, int Passes, const TPaintPump& PumpPaint) {
-  return WipeCleanupFile(MatchOfPath(Path), Passes, PumpPaint);
+TCleanupOutcome WipeCleanupFile(const std::string& Path, int Passes, const TWipeWriteEvent& OnWrite) {
+  return WipeCleanupFile(MatchOfPath(Path), Passes, OnWrite);
 }
 
 }  // namespace kestrine

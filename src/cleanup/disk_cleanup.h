@@ -19,9 +19,13 @@ const std::vector<std::string>& DefaultCleanupMasks();
 // Passes of a cleanup wipe.
 inline constexpr int kCleanupWipePasses = 3;
 
-// Points a search at Roots for Masks. The masks are split at ";" with empty ones and duplicates
-// dropped (none left means every file); a mask holding "/" names no file and is left out. Each
-// root becomes its own target line, so a path may hold ";" or blanks.
+// The masks a cleanup searches for: split at ";", empty ones and duplicates dropped, and a mask
+// holding "/" left out (it names no file). None left is nothing to search for: a cleanup refuses to
+// start rather than take every file.
+std::vector<std::string> CleanupNameMasks(const std::vector<std::string>& Masks);
+
+// Points a search at Roots for the CleanupNameMasks of Masks; with none, at nothing. Each root
+// becomes its own target line, so a path may hold ";" or blanks.
 void SetCleanupTargets(TFileCriteria& Files, const std::vector<std::string>& Roots,
                        const std::vector<std::string>& Masks);
 
@@ -55,6 +59,11 @@ struct TCleanupOutcome {
   bool Ok = true;
   bool Overwritten = false;  // a wipe wrote over the data, whatever became of the deletion
   std::string Error;         // the reason of a failure
+  // A wipe stopped by its handler: the file is kept, partly overwritten (PassesDone of Passes whole
+  // passes, then part of the next), and not deleted.
+  bool Cancelled = false;
+  int PassesDone = 0;
+  int Passes = 0;
 };
 
 // Acting on a match reaches it from its root, one folder at a time without following a link, and
@@ -67,7 +76,7 @@ TCleanupOutcome DeleteCleanupFile(const std::string& Path);
 
 // Wipes, then deletes. A file whose wipe did not complete, or that has other names, is kept, so that
 // it is not taken for wiped.
-TCleanupOutcome WipeCleanupFile(const TCleanupMatch& Match, int Passes, const TPaintPump& PumpPaint = {});
-TCleanupOutcome WipeCleanupFile(const std::string& Path, int Passes, const TPaintPump& PumpPaint = {});
+TCleanupOutcome WipeCleanupFile(const TCleanupMatch& Match, int Passes, const TWipeWriteEvent& OnWrite = {});
+TCleanupOutcome WipeCleanupFile(const std::string& Path, int Passes, const TWipeWriteEvent& OnWrite = {});
 
 }  // namespace kestrine

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -17,25 +16,7 @@ namespace {
 
 // Offsets into a pattern leave at least 101 bytes for the first chunk of a pass.
 constexpr std::uint32_t kOffsetRange = 0xFF9C;
-constexpr std::uint64_t kPaintIntervalMs = 3000;
 constexpr int kMaxPasses = 10;
-
-std::uint64_t TickCount() {
-  using namespace std::chrono;
-  return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-void PumpPaintMessages(const TPaintPump& PumpPaint) {
-  if (PumpPaint) PumpPaint();
-}
-
-void CheckPaintTimer(std::uint64_t& Timer, const TPaintPump& PumpPaint) {
-  const std::uint64_t now = TickCount();
-  if (Timer > now || now - Timer >= kPaintIntervalMs) {
-    PumpPaintMessages(PumpPaint);
-    Timer = now;
-  }
-}
 
 constexpr const char* kOtherNamesText = "has other names; not wiped";
 constexpr const char* kReplacedText = "is no longer the file that was listed; left alone";
@@ -96,7 +77,7 @@ void FillRandomBuffer(TWipeBuffer& Buffer) {
 }
 
 TWipeResult WipeStream(TWipeStream& Stream, const TWipeBuffer& RandomBuffer, int Passes,
-                       const TWipeProgressEvent& OnProgress, const TPaintPump& PumpPaint) {
+                       const TWipeProgressEvent& OnProgress, const TWipeWriteEvent& OnWrite) {
   const int total = ClampWipePasses(Passes);
   std::int64_t size = 0;
   if (const std::error_code e = Stream.Size(size)) return WriteFailure("cannot read the size", e);
@@ -105,29 +86,35 @@ TWipeResult WipeStream(TWipeStream& Stream, const TWipeBuffer& RandomBuffer, int
   const std::uint8_t* const patterns[] = {zeros.data(), ones.data(), RandomBuffer.data()};
   std::uint32_t previousOffset = 0;
   bool cancel = false;
-  for (int pass = 0; pass < total && !cancel; ++pass) {
+  int done = 0;
+  while (done < total && !cancel) {
     if (const std::error_code e = Stream.Rewind()) return WriteFailure("cannot seek", e);
     std::uint32_t offset;
     do offset = RandomBelow(kOffsetRange);
     while (offset == previousOffset);
     previousOffset = offset;
-    const std::uint8_t* pattern = patterns[std::min(pass, 2)];
-    std::uint64_t timer = TickCount();
-    for (auto remaining = static_cast<std::uint64_t>(size); remaining > 0; offset = 0) {
-      const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(kWipeBufferSize - offset, remaining));
+    const std::uint8_t* pattern = patterns[std::min(done, 2)];
+    for (std::int64_t written = 0; written < size; offset = 0) {
+      if (OnWrite) OnWrite(done + 1, written, size, cancel);
+      if (cancel) break;
+      const std::size_t chunk =
+          static_cast<std::size_t>(std::min<std::int64_t>(kWipeBufferSize - offset, size - written));
       if (const std::error_code e = Stream.Write(pattern + offset, chunk)) return WriteFailure("write failed", e);
-      remaining -= chunk;
-      CheckPaintTimer(timer, PumpPaint);
+      written += static_cast<std::int64_t>(chunk);
     }
+    // A pass cut short is flushed too, so the file on disk is what the result says.
     if (const std::error_code e = Stream.Flush()) return WriteFailure("flush failed", e);
-    PumpPaintMessages(PumpPaint);
-    if (OnProgress) OnProgress(pass + 1, total, cancel);
+    if (cancel) break;
+    ++done;
+    if (OnProgress) OnProgress(done, total, cancel);
   }
-  return cancel ? TWipeResult{TWipeStatus::Cancelled, "cancelled"} : TWipeResult{};
+  if (!cancel) return {TWipeStatus::Wiped, {}, done, total};
+  return {TWipeStatus::Cancelled, "cancelled after pass " + std::to_string(done) + " of " + std::to_string(total), done,
+          total};
 }
 
 TWipeResult WipeFile(const std::string& FileName, int Passes, const TWipeProgressEvent& OnProgress,
-                     const TPaintPump& PumpPaint) {
+                     const TWipeWriteEvent& OnWrite) {
   // The caller's path up to the folder is the caller's choice; the file itself is looked at and
   // opened inside that folder only.
   std::string path = FileName;
@@ -137,12 +124,12 @@ TWipeResult WipeFile(const std::string& FileName, int Passes, const TWipeProgres
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const platform::TFolderHandle folder = platform::TFolderHandle::OpenNamed(folderPath);
   if (!folder.IsOpen() || name.empty()) return Failure(TWipeStatus::Missing, "no such file");
-  return WipeFileIn(folder, name, Passes, {}, OnProgress, PumpPaint);
+  return WipeFileIn(folder, name, Passes, {}, OnProgress, OnWrite);
 }
 
 TWipeResult WipeFileIn(const platform::TFolderHandle& Folder, const std::string& Name, int Passes,
                        const platform::TFileIdentity& Expected, const TWipeProgressEvent& OnProgress,
-                       const TPaintPump& PumpPaint) {
+                       const TWipeWriteEvent& OnWrite) {
   platform::TEntryFacts before;
   if (!Folder.Look(Name, before)) return Failure(TWipeStatus::Missing, "no such file");
   if (before.Kind != platform::TEntryFacts::TKind::Regular) return Failure(TWipeStatus::Missing, "not a regular file");
@@ -162,7 +149,7 @@ TWipeResult WipeFileIn(const platform::TFolderHandle& Folder, const std::string&
       before.Identity)
     return Failure(TWipeStatus::Replaced, kReplacedText);
   if (opened.st_nlink > 1) return Failure(TWipeStatus::HasOtherNames, kOtherNamesText);
-  TWipeResult result = WipeStream(stream, *random, Passes, OnProgress, PumpPaint);
+  TWipeResult result = WipeStream(stream, *random, Passes, OnProgress, OnWrite);
   const std::error_code closed = stream.Close();
   if (result.Wiped() && closed) return WriteFailure("close failed", closed);
   return result;

@@ -94,6 +94,8 @@ TEST_F(CleanupCli, UsageErrors) {
   EXPECT_EQ(Cli("--path " + Root() + " --delete --wipe").Status, 2);
   EXPECT_EQ(Cli("--path " + Root() + " --mask 'sub/*.log'").Status, 2);
   EXPECT_EQ(Cli("--path " + Root() + " --mask ' ' --delete --yes").Status, 2);
+  EXPECT_EQ(Cli("--path " + Root() + " --mask ';' --mask ' ; ' --delete --yes").Status, 2);
+  EXPECT_NE(Err.find("every mask is empty"), std::string::npos) << Err;
   EXPECT_EQ(Cli("--drive 12").Status, 2);
   EXPECT_TRUE(fs::exists(Dir / "a.tmp"));
   EXPECT_EQ(Cli("--path " + ShellQuote((Dir / "nowhere").string())).Status, 1);

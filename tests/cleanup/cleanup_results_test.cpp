@@ -2,6 +2,7 @@
 
 #include "cleanup/cleanup_results.h"
 
+#include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -77,6 +78,68 @@ TEST(CleanupRows, OneRowIsActedOnWhetherCheckedOrNot) {
   EXPECT_EQ(report.Finished, std::vector<std::size_t>{1});
   EXPECT_TRUE(ActOnRow(rows, 7, rec.Action()).Finished.empty());
   EXPECT_EQ(rec.Acted.size(), 1u);
+}
+
+// Cancels once the wipe is well into the second pass of the file named Cut.
+class TCancellingWatch final : public TWipeWatch {
+ public:
+  explicit TCancellingWatch(std::string Cut) : FCut(std::move(Cut)) {}
+  void Progress(const TWipeProgress& Where) override {
+    Seen.push_back(Where);
+    if (Where.Path == FCut && Where.Pass == 2 && Where.Written > 100000) FCancel = true;
+  }
+  bool CancelRequested() const override { return FCancel; }
+  std::vector<TWipeProgress> Seen;
+
+ private:
+  std::string FCut;
+  bool FCancel = false;
+};
+
+// Rows are wiped from the bottom up: "a" is wiped and deleted, "big" is cut off in its second pass and
+// kept, "c" is never begun; big's other row shares its note.
+TEST(CleanupRows, ACancelledWipeKeepsThePartlyOverwrittenFileAndBeginsNoOther) {
+  test::TTempDir dir;
+  const std::string folder = dir.Path().string() + "/";
+  const std::vector<std::uint8_t> small(1000, 0x41), large(400000, 0x41);
+  test::WriteFile(folder + "a.tmp", small);
+  test::WriteFile(folder + "big.tmp", large);
+  test::WriteFile(folder + "c.tmp", small);
+  std::vector<TCleanupRow> rows;
+  for (const char* name : {"big.tmp", "c.tmp", "big.tmp", "a.tmp"}) rows.push_back(Row(name, true, folder));
+  TCancellingWatch watch(folder + "big.tmp");
+
+  const TCleanupActionReport report = WipeCheckedRows(rows, 3, watch);
+  EXPECT_FALSE(std::filesystem::exists(folder + "a.tmp"));
+  EXPECT_EQ(report.Done, 1u);
+  EXPECT_EQ(report.Finished, std::vector<std::size_t>{3});
+  EXPECT_TRUE(report.Failures.empty());
+  EXPECT_TRUE(report.Stopped);
+  ASSERT_TRUE(report.Cancelled);
+  EXPECT_EQ(report.Cancelled->Path, folder + "big.tmp");
+  EXPECT_EQ(report.Cancelled->PassesDone, 1);
+  EXPECT_EQ(report.Cancelled->Passes, 3);
+
+  // Kept at its length: the second pass's 0xFF bytes, then the first pass's zeros.
+  const std::vector<std::uint8_t> big = test::ReadFile(folder + "big.tmp");
+  ASSERT_EQ(big.size(), large.size());
+  EXPECT_EQ(big.front(), 0xFF);
+  EXPECT_EQ(big.back(), 0x00);
+  EXPECT_EQ(rows[2].Problem, "wipe cancelled after pass 1 of 3: kept, partly overwritten, not deleted");
+  EXPECT_EQ(rows[0].Problem, rows[2].Problem);
+  EXPECT_EQ(test::ReadFile(folder + "c.tmp"), small);
+  EXPECT_TRUE(rows[1].Problem.empty());
+  EXPECT_TRUE(rows[1].Checked);
+
+  // Files counted once each; the third was never begun.
+  ASSERT_FALSE(watch.Seen.empty());
+  for (const TWipeProgress& at : watch.Seen) {
+    EXPECT_EQ(at.Files, 3u);
+    EXPECT_EQ(at.Passes, 3);
+    EXPECT_LE(at.File, 2u);
+  }
+  EXPECT_EQ(watch.Seen.front().Path, folder + "a.tmp");
+  EXPECT_EQ(watch.Seen.back().Size, 400000);
 }
 
 TEST(CleanupRows, FailureLinesStopAtTheirLimit) {

@@ -121,6 +121,35 @@ TEST(WipeStream, ClampsPassesAndHandlesTinyAndEmptyStreams) {
   EXPECT_EQ(empty.Writes, 0);
 }
 
+// A cancel between writes stops inside the pass: what was written is flushed, the length is kept,
+// and the result says how many whole passes there were.
+TEST(WipeStream, CancelTakesEffectAtTheNextWrite) {
+  TFakeStream stream(300000);
+  std::vector<std::pair<int, std::int64_t>> seen;
+  const TWipeResult result = WipeStream(stream, RandomBuffer(), 3, {},
+                                        [&](int Pass, std::int64_t Written, std::int64_t Size, bool& Cancel) {
+                                          EXPECT_EQ(Size, 300000);
+                                          seen.emplace_back(Pass, Written);
+                                          Cancel = Pass == 2 && Written >= 131072;
+                                        });
+  EXPECT_EQ(result.Status, TWipeStatus::Cancelled);
+  EXPECT_EQ(result.PassesDone, 1);
+  EXPECT_EQ(result.Passes, 3);
+  EXPECT_EQ(result.Message, "cancelled after pass 1 of 3");
+  EXPECT_EQ(stream.Flushes, 2);
+  ASSERT_EQ(stream.Chunks.size(), 2u);
+  // Reported before every write, the bytes of the pass growing; nothing written after the cancel.
+  ASSERT_FALSE(seen.empty());
+  for (std::size_t i = 1; i < seen.size(); ++i)
+    EXPECT_TRUE(seen[i].first > seen[i - 1].first || seen[i].second > seen[i - 1].second) << i;
+  EXPECT_EQ(static_cast<std::int64_t>(stream.Position), seen.back().second);
+  EXPECT_LT(stream.Position, 300000u);
+  ASSERT_EQ(stream.Data.size(), 300000u);
+  const auto cut = stream.Data.begin() + static_cast<std::ptrdiff_t>(stream.Position);
+  EXPECT_TRUE(std::all_of(stream.Data.begin(), cut, [](std::uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::all_of(cut, stream.Data.end(), [](std::uint8_t b) { return b == 0x00; }));
+}
+
 TEST(WipeStream, FailingWritesAndFlushesAreReported) {
   TFakeStream stream(200000);
   stream.FailWrite = 5;  // in the second pass
@@ -262,6 +291,21 @@ TEST_F(WipeFileTest, CleanupTargetsKeepOddFolderNamesWhole) {
   EXPECT_EQ(found[0].Type, ".TMP");
   EXPECT_EQ(found[0].Size, 1);
   EXPECT_EQ(found[1].Name, "y.bak");
+}
+
+// A list that leaves no mask searches for nothing: never for every file.
+TEST_F(WipeFileTest, MaskListsThatNameNoFileLeaveNothingToSearchFor) {
+  EXPECT_TRUE(CleanupNameMasks({}).empty());
+  EXPECT_TRUE(CleanupNameMasks({"", " \t", ";;", "sub/*.log"}).empty());
+  EXPECT_EQ(CleanupNameMasks({"*.tmp;*.TMP", "", " *.bak ", "a/*.x"}), (std::vector<std::string>{"*.tmp", "*.bak"}));
+  Put("x.tmp", 1);
+  TFindFile finder;
+  SetCleanupTargets(finder.Criteria.Files, {Dir.Path().string()}, {";", "sub/*.log"});
+  EXPECT_TRUE(finder.Criteria.Files.Included.empty());
+  int found = 0;
+  finder.OnFileMatch = [&](TFindFile&, const std::string&, const TSearchRec&) { ++found; };
+  finder.StartSearch();
+  EXPECT_EQ(found, 0);
 }
 
 // A file with another name keeps its data and both names under a wipe; a delete takes only the

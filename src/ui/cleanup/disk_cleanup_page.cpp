@@ -1,12 +1,12 @@
 #include "ui/cleanup/disk_cleanup_page.h"
 
-#include <QApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStringListModel>
@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "cleanup/cleanup_results.h"
 #include "cleanup/disk_cleanup.h"
@@ -35,6 +36,8 @@ const char* const kSearchDone = "Search done ! Please press Next to see the Resu
 constexpr int kApplyIntervalMs = 100;
 // Failures listed by name in the closing box; the rows tell the rest.
 constexpr std::size_t kFailuresListed = 15;
+// The wipe's bar moves in tenths of a percent of the file being wiped.
+constexpr int kWipeBarSteps = 1000;
 
 enum TDriveColumn { dcName, dcTotal, dcFree, dcType, dcMount };
 constexpr int kMountRole = Qt::UserRole;
@@ -68,6 +71,13 @@ QTreeView* MakeModelList(const char* Name, QAbstractItemModel* Model, QWidget* P
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   return list;
+}
+
+// A long path must not widen the window; it is shortened in the middle, and shown whole on hover.
+void ShowElided(QLabel& Label, const QString& Path) {
+  const int width = std::max(Label.contentsRect().width(), 1);
+  Label.setText(Label.fontMetrics().elidedText(Path, Qt::ElideMiddle, width));
+  Label.setToolTip(Path);
 }
 
 }  // namespace
@@ -118,10 +128,24 @@ TDiskCleanupPage::TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageH
 
   FApplyTimer.setInterval(kApplyIntervalMs);
   connect(&FApplyTimer, &QTimer::timeout, this, &TDiskCleanupPage::ApplySearchEvents);
+  FWipeTimer.setInterval(kApplyIntervalMs);
+  connect(&FWipeTimer, &QTimer::timeout, this, &TDiskCleanupPage::ShowWipeProgress);
   ApplyLanguageTexts();
 }
 
-TDiskCleanupPage::~TDiskCleanupPage() = default;
+TDiskCleanupPage::~TDiskCleanupPage() {
+  // Nothing of the window may be touched any more; the wipe's end only has to come.
+  FTornDown = true;
+  FWiper.Cancel();
+  FWiper.WaitByProcessingEvents();
+}
+
+void TDiskCleanupPage::CancelWipeAndWait() {
+  if (!FWiper.Running()) return;
+  FQuietWipeEnd = true;
+  FWiper.Cancel();
+  FWiper.WaitByProcessingEvents();
+}
 
 QWidget* TDiskCleanupPage::CreateDescription() {
   pcDiskCleanupDescription = new QStackedWidget(this);
@@ -255,9 +279,12 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   // Widths from the font, never from the rows: measuring every row would read them all.
   QHeaderView* header = lvDiskCleanupScanResults->header();
   const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  static const int kEms[TCleanupResultModel::kColumnCount] = {16, 28, 5, 7, 15, 24};
+  // Sizes of a few GiB in bytes fit whole.
+  static const int kEms[TCleanupResultModel::kColumnCount] = {16, 28, 5, 9, 15, 24};
   for (int c = 0; c < TCleanupResultModel::kColumnCount; ++c) header->resizeSection(c, kEms[c] * em);
   header->setSectionHidden(TCleanupResultModel::colProblem, true);
+  // Why a row stayed is read beside its name, not scrolled to.
+  header->moveSection(header->visualIndex(TCleanupResultModel::colProblem), TCleanupResultModel::colName + 1);
   connect(lvDiskCleanupScanResults, &QTreeView::doubleClicked, this,
           &TDiskCleanupPage::lvDiskCleanupScanResultsDblClick);
   pmDiskCleanupScanResults = new QMenu(lvDiskCleanupScanResults);
@@ -298,8 +325,36 @@ QWidget* TDiskCleanupPage::CreateResultsStep() {
   buttons->addWidget(btnDiskCleanupScanResultsDelete);
   auto* layout = new QVBoxLayout(step);
   layout->addWidget(lvDiskCleanupScanResults, 1);
+  layout->addWidget(CreateWipePanel(step));
   layout->addLayout(buttons);
   return step;
+}
+
+QWidget* TDiskCleanupPage::CreateWipePanel(QWidget* Parent) {
+  pnlDiskCleanupWipe = new QWidget(Parent);
+  pnlDiskCleanupWipe->setObjectName(QStringLiteral("pnlDiskCleanupWipe"));
+  lblDiskCleanupWipeProgress = new QLabel(pnlDiskCleanupWipe);
+  lblDiskCleanupWipeProgress->setObjectName(QStringLiteral("lblDiskCleanupWipeProgress"));
+  lblDiskCleanupWipeFile = new QLabel(pnlDiskCleanupWipe);
+  lblDiskCleanupWipeFile->setObjectName(QStringLiteral("lblDiskCleanupWipeFile"));
+  lblDiskCleanupWipeFile->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lblDiskCleanupWipeFile->setTextFormat(Qt::PlainText);
+  pbDiskCleanupWipe = new QProgressBar(pnlDiskCleanupWipe);
+  pbDiskCleanupWipe->setObjectName(QStringLiteral("pbDiskCleanupWipe"));
+  pbDiskCleanupWipe->setRange(0, kWipeBarSteps);
+  btnDiskCleanupWipeCancel = new QPushButton(FHost.LookupText(QStringLiteral("btnDiskCleanupWipeCancel")), pnlDiskCleanupWipe);
+  btnDiskCleanupWipeCancel->setObjectName(QStringLiteral("btnDiskCleanupWipeCancel"));
+  connect(btnDiskCleanupWipeCancel, &QPushButton::clicked, this, &TDiskCleanupPage::btnDiskCleanupWipeCancelClick);
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(pbDiskCleanupWipe, 1);
+  bar->addWidget(btnDiskCleanupWipeCancel);
+  auto* layout = new QVBoxLayout(pnlDiskCleanupWipe);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(lblDiskCleanupWipeProgress);
+  layout->addWidget(lblDiskCleanupWipeFile);
+  layout->addLayout(bar);
+  pnlDiskCleanupWipe->setVisible(false);
+  return pnlDiskCleanupWipe;
 }
 
 void TDiskCleanupPage::ShowStep(TStep Step) {
@@ -425,6 +480,10 @@ void TDiskCleanupPage::btnDiskCleanupStartClick() {
   }
   std::vector<std::string> masks;
   for (const QString& mask : Masks()) masks.push_back(mask.toStdString());
+  if (CleanupNameMasks(masks).empty()) {
+    FDialogs.Error(this, FHost.Text(TText::strNoCleanupMasks));
+    return;
+  }
   // Taken before the search, so that acting on a match later starts from the folders searched.
   FRoots = std::make_unique<TCleanupRoots>(roots);
   SetCleanupTargets(ffDiskCleanup.Criteria.Files, roots, masks);
@@ -468,17 +527,11 @@ void TDiskCleanupPage::ffDiskCleanupFileMatch(const std::string& Folder, const T
 
 void TDiskCleanupPage::ApplySearchEvents() {
   TCleanupSearchFeed::TBatch batch = FFeed.Take();
-  if (!batch.Folder.empty()) ShowScanningFolder(Text(batch.Folder));
+  if (!batch.Folder.empty()) ShowElided(*lblDiskCleanupScanningFolder, Text(batch.Folder));
   if (batch.Matches.empty()) return;
   FMatchCount += static_cast<int>(batch.Matches.size());
   FResults->Append(std::move(batch.Matches));
   lblDiskCleanupFoundFile->setText(FHost.Text(TText::strFoundFiles).arg(FMatchCount));
-}
-
-void TDiskCleanupPage::ShowScanningFolder(const QString& Folder) {
-  const int width = std::max(lblDiskCleanupScanningFolder->contentsRect().width(), 1);
-  lblDiskCleanupScanningFolder->setText(lblDiskCleanupScanningFolder->fontMetrics().elidedText(Folder, Qt::ElideMiddle, width));
-  lblDiskCleanupScanningFolder->setToolTip(Folder);
 }
 
 void TDiskCleanupPage::ffDiskCleanupSearchFinish() {
@@ -518,10 +571,17 @@ void TDiskCleanupPage::SetResultChecks(bool Checked, bool SelectedOnly) {
   FResults->SetChecked(rows, Checked);
 }
 
-void TDiskCleanupPage::ShowProblems(TText Failed, const TCleanupActionReport& Report) {
+void TDiskCleanupPage::ApplyOutcomes(const TCleanupActionReport& Report) {
   FResults->ProblemsChanged();
   FResults->RemoveRows(Report.Finished);
-  lvDiskCleanupScanResults->header()->setSectionHidden(TCleanupResultModel::colProblem, !FResults->HasProblems());
+  const bool problems = FResults->HasProblems();
+  lvDiskCleanupScanResults->header()->setSectionHidden(TCleanupResultModel::colProblem, !problems);
+  // Measured over the rows in view only.
+  if (problems) lvDiskCleanupScanResults->resizeColumnToContents(TCleanupResultModel::colProblem);
+}
+
+void TDiskCleanupPage::ShowProblems(TText Failed, const TCleanupActionReport& Report) {
+  ApplyOutcomes(Report);
   if (Report.Failures.empty()) return;
   FDialogs.Error(this, FHost.Text(Failed).arg(QString::number(Report.Failures.size()),
                                               Text(FailureLines(Report.Failures, kFailuresListed))));
@@ -537,15 +597,66 @@ void TDiskCleanupPage::btnDiskCleanupScanResultsWipeClick() {
   const QString question = FHost.Text(TText::strWipeQuestion).arg(files).arg(kCleanupWipePasses);
   if (!FDialogs.Confirm(this, FHost.Text(TText::strWipeTitle), question)) return;
 
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  // Long wipes keep the window drawn, without taking input.
-  const TPaintPump pump = [this] {
-    if (QWidget* w = window(); w && w->isVisible()) w->repaint();
-  };
-  const TCleanupActionReport report =
-      ActOnCheckedRows(rows, [&](const TCleanupMatch& Match) { return WipeCleanupFile(Match, kCleanupWipePasses, pump); });
-  QApplication::restoreOverrideCursor();
-  ShowProblems(TText::strWipeFailed, report);
+  SetWipeState(true);
+  FWiper.Start(rows, kCleanupWipePasses, [this](std::vector<TCleanupRow>&& Rows, const TCleanupActionReport& Report) {
+    WipeFinished(std::move(Rows), Report);
+  });
+}
+
+void TDiskCleanupPage::SetWipeState(bool Wiping) {
+  // The rows stay as they are while the wipe works on its copy of them.
+  for (QWidget* w : std::initializer_list<QWidget*>{lvDiskCleanupScanResults, btnDiskCleanupScanResultsBack,
+                                                    btnDiskCleanupScanResultsWipe, btnDiskCleanupScanResultsDelete})
+    w->setEnabled(!Wiping);
+  FHost.SetToolbarEnabled(!Wiping);
+  btnDiskCleanupWipeCancel->setEnabled(Wiping);
+  lblDiskCleanupWipeProgress->clear();
+  lblDiskCleanupWipeFile->clear();
+  pbDiskCleanupWipe->setValue(0);
+  pnlDiskCleanupWipe->setVisible(Wiping);
+  if (Wiping)
+    FWipeTimer.start();
+  else
+    FWipeTimer.stop();
+}
+
+void TDiskCleanupPage::ShowWipeProgress() {
+  const TWipeProgress at = FWiper.Latest();
+  if (at.File == 0 || at.Passes == 0) return;
+  lblDiskCleanupWipeProgress->setText(FHost.Text(TText::strWipeProgress)
+                                          .arg(QString::number(at.File), QString::number(at.Files),
+                                               QString::number(at.Pass), QString::number(at.Passes),
+                                               Text(FormatSizeText(at.Written)), Text(FormatSizeText(at.Size))));
+  ShowElided(*lblDiskCleanupWipeFile, Text(at.Path));
+  const double inPass = at.Size > 0 ? static_cast<double>(at.Written) / static_cast<double>(at.Size) : 0.0;
+  pbDiskCleanupWipe->setValue(static_cast<int>((at.Pass - 1 + inPass) / at.Passes * kWipeBarSteps));
+}
+
+void TDiskCleanupPage::btnDiskCleanupWipeCancelClick() {
+  FWiper.Cancel();
+  btnDiskCleanupWipeCancel->setEnabled(false);
+}
+
+void TDiskCleanupPage::WipeFinished(std::vector<TCleanupRow>&& Rows, const TCleanupActionReport& Report) {
+  if (FTornDown) return;
+  SetWipeState(false);
+  // The same rows in the same order, with their problems set.
+  FResults->Rows() = std::move(Rows);
+  if (Report.Cancelled) {
+    const std::string note = FHost.Text(TText::strWipeCancelledRow)
+                                 .arg(Report.Cancelled->PassesDone)
+                                 .arg(Report.Cancelled->Passes)
+                                 .toStdString();
+    for (TCleanupRow& row : FResults->Rows())
+      if (row.Match.Path() == Report.Cancelled->Path) row.Problem = note;
+  }
+  const bool quiet = std::exchange(FQuietWipeEnd, false);
+  if (quiet) {
+    ApplyOutcomes(Report);
+    return;
+  }
+  ShowProblems(TText::strWipeFailed, Report);
+  if (Report.Stopped) FDialogs.Information(this, FHost.Text(TText::strWipeCancelled));
 }
 
 void TDiskCleanupPage::btnDiskCleanupScanResultsDeleteClick() {

@@ -11,11 +11,13 @@
 #include "cleanup/cleanup_search_feed.h"
 #include "cleanup/findfile/find_file.h"
 #include "ui/adapters/qt_find_file_owner.h"
+#include "ui/adapters/qt_wipe_worker.h"
 #include "ui/main/page_host.h"
 
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QTreeView;
@@ -37,7 +39,8 @@ class TDiskCleanupPage final : public QWidget {
  public:
   TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, QWidget* Parent = nullptr);
   // A running search is aborted and its thread waited for (the component goes first of the members);
-  // its handlers never wait for this thread.
+  // its handlers never wait for this thread. A running wipe is cancelled and waited for by
+  // processing events.
   ~TDiskCleanupPage() override;
 
   // FormCreate's part: the first step and its description shown.
@@ -51,6 +54,10 @@ class TDiskCleanupPage final : public QWidget {
   void AppendMasks(const QStringList& Masks);
   // The drives step shown afresh (toolbar "Disk Cleanup"): the drive list is filled again.
   void tsDiskCleanupDrivesShow();
+  // Texts the language files give that no control shows by its name.
+  bool Wiping() const { return FWiper.Running(); }
+  // The window is closing: the wipe stops at its next write, and its end is taken in without a box.
+  void CancelWipeAndWait();
 
  private:
   enum TStep { stDrives, stOptions, stResults };
@@ -63,12 +70,18 @@ class TDiskCleanupPage final : public QWidget {
   void SetSearchState(bool Searching);
   // Rows, folder and count reported since the last call, applied in their order.
   void ApplySearchEvents();
-  void ShowScanningFolder(const QString& Folder);
   int FirstSelectedResult() const;
   std::vector<int> SelectedMaskRows() const;  // ascending
   // The results menu: check marks for every row or the selected ones, where clicking each would not do.
   void SetResultChecks(bool Checked, bool SelectedOnly);
+  // The rows' problems shown and the finished rows taken out; then a box for the failures.
+  void ApplyOutcomes(const TCleanupActionReport& Report);
   void ShowProblems(TText Failed, const TCleanupActionReport& Report);
+  QWidget* CreateWipePanel(QWidget* Parent);
+  void SetWipeState(bool Wiping);
+  void ShowWipeProgress();
+  void WipeFinished(std::vector<TCleanupRow>&& Rows, const TCleanupActionReport& Report);
+  void btnDiskCleanupWipeCancelClick();
 
   void btnRefreshDiskCleanupClick();
   void btnNextDiskCleanupDrivesClick();
@@ -118,12 +131,21 @@ class TDiskCleanupPage final : public QWidget {
   QPushButton* btnDiskCleanupScanResultsWipe = nullptr;
   QPushButton* btnDiskCleanupScanResultsDelete = nullptr;
   QMenu* pmDiskCleanupScanResults = nullptr;
+  QWidget* pnlDiskCleanupWipe = nullptr;
+  QLabel* lblDiskCleanupWipeProgress = nullptr;
+  QLabel* lblDiskCleanupWipeFile = nullptr;
+  QProgressBar* pbDiskCleanupWipe = nullptr;
+  QPushButton* btnDiskCleanupWipeCancel = nullptr;
   TCleanupResultModel* FResults = nullptr;
   TMaskListModel* FMasks = nullptr;
 
   bool FSearching = false;
   int FMatchCount = 0;  // the component's Tag
   QTimer FApplyTimer;
+  QTimer FWipeTimer;
+  bool FQuietWipeEnd = false;  // the window is closing: no box
+  bool FTornDown = false;
+  TQtWipeWorker FWiper;
   // Read by the search thread: replaced only while no search runs. Declared before the component,
   // which is destroyed (and its thread ended) first.
   std::unique_ptr<TCleanupRoots> FRoots;

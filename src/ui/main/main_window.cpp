@@ -261,6 +261,12 @@ void TfrmOrvik::showEvent(QShowEvent* Event) {
 }
 
 bool TfrmOrvik::FormCloseQuery() {
+  if (FDiskCleanup->Wiping()) {
+    if (!FDialogs.Confirm(this, Text(FLang, TText::strWipeRunningCaption),
+                          Text(FLang, TText::strWipeCloseQuestion)))
+      return false;
+    FDiskCleanup->CancelWipeAndWait();
+  }
   if (!FWizard->Scanning() && !FDiskCleanup->Searching()) return true;
   FDialogs.Information(this, QStringLiteral("Please press Stop button to Stop the Scanning Process"));
   return false;

@@ -61,6 +61,12 @@ enum class TText : std::size_t {
   strCopy,
   strSelectAll,
   strLocale,
+  strNoCleanupMasks,
+  strWipeProgress,
+  strWipeCancelledRow,
+  strWipeCancelled,
+  strWipeRunningCaption,
+  strWipeCloseQuestion,
   Count
 };
 
@@ -74,7 +80,7 @@ inline constexpr std::array<const char*, static_cast<std::size_t>(TText::Count)>
     "strPreviewEmpty", "strPreviewPageCut", "strNotAnOffset", "strOffsetHint", "strSearchStopped",
     "strNotAByteSequence", "strNothingToFind", "strSearching", "strSearchingPercent", "strNotFound",
     "strStopFind", "strBytes", "strSelectedBytes", "strTopOffset", "strPixels", "strCopy", "strSelectAll",
-    "strLocale",
+    "strLocale", "strNoCleanupMasks", "strWipeProgress", "strWipeCancelledRow", "strWipeCancelled", "strWipeRunningCaption", "strWipeCloseQuestion",
 };
 static_assert(kTextKeys.back() != nullptr, "a key of TText has no name");
 

@@ -8,14 +8,17 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QGroupBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 
@@ -115,6 +118,11 @@ class DiskCleanupPage : public ::testing::Test {
     Widget<QTreeWidget>("lvDiskCleanupDrives")->topLevelItem(0)->setCheckState(0, Qt::Checked);
     Click("btnNextDiskCleanupDrives");
     ASSERT_EQ(Step(), QLatin1String("tsDiskCleanupOptions"));
+  }
+  // Wipe the checked rows, and wait for the wipe's end.
+  void Wipe() {
+    Click("btnDiskCleanupScanResultsWipe");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Page->Wiping(); }, 20000));
   }
   // Start, then wait for the search's end and its box.
   void Search() {
@@ -378,7 +386,7 @@ TEST_F(DiskCleanupPage, WipeAsksThenTakesTheCheckedRowsAndKeepsTheOnesItCouldNot
 
   Dialogs.Answer = true;
   const std::vector<std::uint8_t> linked = test::ReadFile(Tree / "linked.tmp");
-  Click("btnDiskCleanupScanResultsWipe");
+  Wipe();
   EXPECT_FALSE(fs::exists(Tree / "a.tmp"));
   EXPECT_FALSE(fs::exists(Tree / "b.bak"));
   EXPECT_TRUE(fs::exists(Tree / "keep.old"));
@@ -403,6 +411,88 @@ TEST_F(DiskCleanupPage, WipeAsksThenTakesTheCheckedRowsAndKeepsTheOnesItCouldNot
   EXPECT_EQ(Dialogs.Questions.size(), 2);
   EXPECT_TRUE(Dialogs.Infos.last().startsWith(QStringLiteral("No file is checked.")));
   EXPECT_EQ(Model->rowCount(), 3);
+}
+
+TEST_F(DiskCleanupPage, StartRefusesAMaskListThatNamesNoFile) {
+  Put("a.tmp");
+  ToOptions();
+  Widget<QTreeView>("lvFileExtensions")->selectAll();
+  Click("btnDiskCleanupDelete");
+  Click("btnDiskCleanupStart");
+  EXPECT_EQ(Dialogs.Errors, QStringList{Host.Text(TText::strNoCleanupMasks)});
+  // Masks that are empty or name a folder are no better.
+  Page->AppendMasks({QStringLiteral(" ;; "), QStringLiteral("sub/*.tmp")});
+  Click("btnDiskCleanupStart");
+  EXPECT_EQ(Dialogs.Errors.size(), 2);
+  EXPECT_FALSE(Page->Searching());
+  EXPECT_TRUE(Host.Toolbar.empty());
+  EXPECT_TRUE(Enabled("btnDiskCleanupStart"));
+  Page->AppendMasks({QStringLiteral("*.tmp")});
+  Search();
+  EXPECT_EQ(ListedPaths(), std::vector<std::string>{(Tree / "a.tmp").string()});
+}
+
+TEST_F(DiskCleanupPage, CancelledWipeKeepsItsFileAndRowWhileTheWindowGoesOn) {
+  // Large enough to take a while to wipe; only its first MiB takes room before the wipe.
+  constexpr std::uintmax_t kBig = 128u << 20;
+  Put("a.tmp", 1000);
+  Put("b.tmp", 1000);
+  Put("big.tmp", 1u << 20);
+  ASSERT_EQ(::truncate((Tree / "big.tmp").c_str(), kBig), 0);
+  Page->AppendMasks({QStringLiteral("*.tmp")});
+  ToOptions();
+  Search();
+  ASSERT_EQ(Model->rowCount(), 3);
+  Action("miDiskCleanupCheckAll")->trigger();
+  // Rows go from the bottom up: those below big's are wiped before it, those above are never begun.
+  const int big = RowOf("big.tmp");
+  const std::vector<std::string> listed = ListedPaths();
+  const auto firstByte = [&] {
+    std::ifstream in(Tree / "big.tmp", std::ios::binary);
+    return in.get();
+  };
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(10);
+
+  Click("btnDiskCleanupScanResultsWipe");
+  ASSERT_TRUE(Page->Wiping());
+  EXPECT_FALSE(Widget<QWidget>("pnlDiskCleanupWipe")->isHidden());
+  for (const char* name : {"lvDiskCleanupScanResults", "btnDiskCleanupScanResultsWipe", "btnDiskCleanupScanResultsDelete",
+                           "btnDiskCleanupScanResultsBack"})
+    EXPECT_FALSE(Enabled(name)) << name;
+  EXPECT_EQ(Host.Toolbar.back(), false);
+  QLabel* progress = Widget<QLabel>("lblDiskCleanupWipeProgress");
+  QLabel* file = Widget<QLabel>("lblDiskCleanupWipeFile");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return file->toolTip().endsWith(QLatin1String("big.tmp")) && firstByte() != 0x41; }, 20000));
+  EXPECT_TRUE(progress->text().contains(QStringLiteral(" of 3: ")));
+  EXPECT_TRUE(progress->text().contains(QStringLiteral("file %1 of 3").arg(3 - big))) << progress->text().toStdString();
+  EXPECT_GT(ticks, 0);  // the window ran its timers while the wipe wrote
+  Click("btnDiskCleanupWipeCancel");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Page->Wiping(); }, 20000));
+
+  EXPECT_EQ(fs::file_size(Tree / "big.tmp"), kBig);
+  EXPECT_NE(firstByte(), 0x41);
+  ASSERT_EQ(Model->rowCount(), big + 1);
+  for (int i = 0; i < big; ++i) {
+    EXPECT_EQ(ListedPaths()[static_cast<std::size_t>(i)], listed[static_cast<std::size_t>(i)]);
+    EXPECT_TRUE(Model->Row(i).Checked);
+    EXPECT_TRUE(Model->Row(i).Problem.empty());
+    EXPECT_EQ(test::ReadFile(listed[static_cast<std::size_t>(i)]), std::vector<std::uint8_t>(1000, 0x41));
+  }
+  for (std::size_t i = static_cast<std::size_t>(big) + 1; i < listed.size(); ++i) EXPECT_FALSE(fs::exists(listed[i]));
+  const QString note = Cell(big, TCleanupResultModel::colProblem);
+  const auto cancelledAfter = [&](int Pass) { return Host.Text(TText::strWipeCancelledRow).arg(Pass).arg(3); };
+  EXPECT_TRUE(note == cancelledAfter(0) || note == cancelledAfter(1) || note == cancelledAfter(2)) << note.toStdString();
+  EXPECT_FALSE(Widget<QTreeView>("lvDiskCleanupScanResults")->header()->isSectionHidden(TCleanupResultModel::colProblem));
+  EXPECT_EQ(Dialogs.Infos.last(), Host.Text(TText::strWipeCancelled));
+  EXPECT_TRUE(Dialogs.Errors.isEmpty());
+  EXPECT_TRUE(Widget<QWidget>("pnlDiskCleanupWipe")->isHidden());
+  EXPECT_TRUE(Enabled("btnDiskCleanupScanResultsWipe"));
+  EXPECT_TRUE(Enabled("lvDiskCleanupScanResults"));
+  EXPECT_EQ(Host.Toolbar.back(), true);
 }
 
 TEST_F(DiskCleanupPage, DeleteTakesTheFirstSelectedRowOnlyAndKeepsAFailedOne) {

@@ -18,10 +18,12 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <unistd.h>
+#include <fstream>
 #include <sys/wait.h>
 
 #include "engine/volume/disk_object.h"
 #include "tests/ui/main/window_fixture.h"
+#include "ui/cleanup/disk_cleanup_page.h"
 #include "ui/main/single_instance.h"
 #include "ui/main/wizard_page.h"
 
@@ -121,6 +123,41 @@ TEST(MainWindow, CloseRefusedWhileScanningThenAllowed) {
   EXPECT_GT(files, 0);
   EXPECT_EQ(found->text(), QStringLiteral("Found: %1 file(s)").arg(QLocale::system().toString(files)));
   EXPECT_TRUE(f.Close());
+}
+
+TEST(MainWindow, ClosingWhileAWipeRunsAsksThenCancelsItAndWaits) {
+  TTempDir tree;
+  // Large enough to be still wiping when the window is closed; only its first MiB takes room.
+  const std::filesystem::path big = tree / "big.tmp";
+  WriteFile(big, std::vector<std::uint8_t>(1u << 20, 0x41));
+  ASSERT_EQ(::truncate(big.c_str(), 256LL << 20), 0);
+  TWindowFixture f({"fat16.img.xz"}, {tree.Path().string()});
+  f.Open();
+  f.Find<QPushButton>("btnDiskCleanup")->click();
+  f.Find<QTreeWidget>("lvDiskCleanupDrives")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+  f.Find<QPushButton>("btnNextDiskCleanupDrives")->click();
+  f.Find<QPushButton>("btnDiskCleanupStart")->click();
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().DiskCleanup().Searching(); }));
+  QAbstractItemModel* results = f.Find<QTreeView>("lvDiskCleanupScanResults")->model();
+  ASSERT_EQ(results->rowCount(), 1);
+  results->setData(results->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+  f.Find<QPushButton>("btnDiskCleanupScanResultsWipe")->click();
+  const auto firstByte = [&] {
+    std::ifstream in(big, std::ios::binary);
+    return in.get();
+  };
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return firstByte() != 0x41; }));
+  ASSERT_TRUE(f.Window().DiskCleanup().Wiping());
+
+  f.Dialogs.Answer = false;
+  EXPECT_FALSE(f.Close());
+  EXPECT_EQ(f.Dialogs.Shown.last(), QStringLiteral("confirm: A wipe is still running. Cancel it and close? The file being "
+                                                   "wiped is kept, partly overwritten and not deleted."));
+  EXPECT_TRUE(f.Window().DiskCleanup().Wiping());
+  f.Dialogs.Answer = true;
+  EXPECT_TRUE(f.Close());
+  EXPECT_FALSE(f.Window().DiskCleanup().Wiping());
+  EXPECT_EQ(std::filesystem::file_size(big), 256u << 20);
 }
 
 TEST(MainWindow, StopRightAfterStartStillEndsTheScan) {

@@ -7,7 +7,8 @@
 
 namespace kestrine::test {
 
-TWindowFixture::TWindowFixture(const std::vector<std::string>& Images) : FOldDir(QDir::currentPath()) {
+TWindowFixture::TWindowFixture(const std::vector<std::string>& Images, const std::vector<std::string>& MountPoints)
+    : FOldDir(QDir::currentPath()) {
   QDir::setCurrent(QString::fromStdString(Dir.Path().string()));
   // The shipped languages, as beside an installed program.
   std::filesystem::create_directory_symlink(TestDataDir() / "../../data/Langs", Dir / "Langs");
@@ -18,7 +19,9 @@ TWindowFixture::TWindowFixture(const std::vector<std::string>& Images) : FOldDir
     // Names are of the test volumes (the demo volumes by their path from the project); an absolute
     // path is an image used as it is.
     const auto image = name.starts_with('/') ? std::filesystem::path(name) : UnpackImage(TestDataDir() / name, Dir.Path());
-    listing.Drives.push_back(platform::TDriveSpec{letter++, image.string(), "", platform::TDriveType::Fixed});
+    const std::size_t index = listing.Drives.size();
+    const std::string mount = index < MountPoints.size() ? MountPoints[index] : std::string();
+    listing.Drives.push_back(platform::TDriveSpec{letter++, image.string(), mount, platform::TDriveType::Fixed});
   }
   Core = std::make_unique<ui::TDesktopCore>(listing);
 }

@@ -47,8 +47,10 @@ class TRecordedDialogs final : public ui::TDialogs {
 
 class TWindowFixture {
  public:
-  // Images: test volumes (.img.xz names under tests/data, or absolute paths of images) mapped from d: on.
-  explicit TWindowFixture(const std::vector<std::string>& Images = {"fat16.img.xz", "ntfs.img.xz"});
+  // Images: test volumes (.img.xz names under tests/data, or absolute paths of images) mapped from d: on;
+  // MountPoints: the folders the first of them are mounted on, for the disk cleanup to search.
+  explicit TWindowFixture(const std::vector<std::string>& Images = {"fat16.img.xz", "ntfs.img.xz"},
+                          const std::vector<std::string>& MountPoints = {});
   ~TWindowFixture();
 
   // A new window, as a new start of the program would make it (the earlier one is closed first).
