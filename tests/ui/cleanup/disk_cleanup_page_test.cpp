@@ -434,7 +434,7 @@ TEST_F(DiskCleanupPage, StartRefusesAMaskListThatNamesNoFile) {
 
 TEST_F(DiskCleanupPage, CancelledWipeKeepsItsFileAndRowWhileTheWindowGoesOn) {
   // Large enough to take a while to wipe; only its first MiB takes room before the wipe.
-  constexpr std::uintmax_t kBig = 128u << 20;
+  constexpr std::uintmax_t kBig = std::uintmax_t{2048} << 20;
   Put("a.tmp", 1000);
   Put("b.tmp", 1000);
   Put("big.tmp", 1u << 20);

@@ -130,7 +130,7 @@ TEST(MainWindow, ClosingWhileAWipeRunsAsksThenCancelsItAndWaits) {
   // Large enough to be still wiping when the window is closed; only its first MiB takes room.
   const std::filesystem::path big = tree / "big.tmp";
   WriteFile(big, std::vector<std::uint8_t>(1u << 20, 0x41));
-  ASSERT_EQ(::truncate(big.c_str(), 256LL << 20), 0);
+  ASSERT_EQ(::truncate(big.c_str(), 2048LL << 20), 0);
   TWindowFixture f({"fat16.img.xz"}, {tree.Path().string()});
   f.Open();
   f.Find<QPushButton>("btnDiskCleanup")->click();
@@ -157,7 +157,7 @@ TEST(MainWindow, ClosingWhileAWipeRunsAsksThenCancelsItAndWaits) {
   f.Dialogs.Answer = true;
   EXPECT_TRUE(f.Close());
   EXPECT_FALSE(f.Window().DiskCleanup().Wiping());
-  EXPECT_EQ(std::filesystem::file_size(big), 256u << 20);
+  EXPECT_EQ(std::filesystem::file_size(big), 2048u << 20);
 }
 
 TEST(MainWindow, StopRightAfterStartStillEndsTheScan) {
