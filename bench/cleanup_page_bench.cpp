@@ -17,8 +17,8 @@
 
 #include "cleanup_tree.h"
 #include "ui/cleanup/disk_cleanup_page.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "bench_support.h"
 #include "engine/volume/disk_object.h"
 #include "ntfs_volume.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 #include "ui/main/main_window.h"
 
 namespace {

@@ -19,8 +19,8 @@
 
 #include "engine/volume/disk_list.h"
 #include "settings/language_files.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 #include "ui/main/main_window.h"
 #include "ui/main/wizard_page.h"
 #include "engine/volume/disk_object.h"

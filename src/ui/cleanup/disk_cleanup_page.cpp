@@ -22,8 +22,8 @@
 #include "settings/size_text.h"
 #include "support/ansi_chars.h"
 #include "ui/cleanup/cleanup_result_model.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 #include "ui/settings/language_texts.h"
 
 namespace kestrine::ui {

@@ -12,7 +12,7 @@
 #include "cleanup/findfile/find_file.h"
 #include "ui/adapters/qt_find_file_owner.h"
 #include "ui/adapters/qt_wipe_worker.h"
-#include "ui/main/page_host.h"
+#include "ui/shell/page_host.h"
 
 class QGroupBox;
 class QLabel;

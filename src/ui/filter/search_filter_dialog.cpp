@@ -17,7 +17,7 @@
 #include <climits>
 
 #include "support/date_time.h"
-#include "ui/main/page_host.h"
+#include "ui/shell/naming.h"
 
 namespace kestrine::ui {
 namespace {

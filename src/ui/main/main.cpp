@@ -4,8 +4,8 @@
 #include <QSettings>
 
 #include "engine/volume/disk_list.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 #include "ui/main/main_window.h"
 #include "ui/main/program_icon.h"
 #include "ui/main/single_instance.h"

@@ -21,9 +21,9 @@
 #include <QVBoxLayout>
 
 #include "ui/cleanup/disk_cleanup_page.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
-#include "ui/main/page_host.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
+#include "ui/shell/page_host.h"
 #include "ui/main/program_icon.h"
 #include "ui/main/wizard_page.h"
 #include "ui/preview/icon_list.h"

@@ -10,7 +10,7 @@
 
 #include "filter/filter_record.h"
 #include "filter/result_row.h"
-#include "ui/main/page_host.h"
+#include "ui/shell/page_host.h"
 
 class QLabel;
 class QMenu;

@@ -28,8 +28,8 @@
 #include "cleanup/findfile/find_file.h"
 #include "tests/support/test_support.h"
 #include "ui/cleanup/cleanup_result_model.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 
 namespace kestrine::ui {
 namespace {

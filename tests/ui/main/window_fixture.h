@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "tests/support/test_support.h"
-#include "ui/main/desktop_core.h"
-#include "ui/main/dialogs.h"
+#include "ui/shell/desktop_core.h"
+#include "ui/shell/dialogs.h"
 #include "ui/main/main_window.h"
 
 namespace kestrine::test {

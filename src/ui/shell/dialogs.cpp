@@ -1,4 +1,4 @@
-#include "ui/main/dialogs.h"
+#include "ui/shell/dialogs.h"
 
 #include <QApplication>
 #include <QDesktopServices>

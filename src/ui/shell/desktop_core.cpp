@@ -1,4 +1,4 @@
-#include "ui/main/desktop_core.h"
+#include "ui/shell/desktop_core.h"
 
 namespace kestrine::ui {
 

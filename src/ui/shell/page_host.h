@@ -1,9 +1,10 @@
 #pragma once
-// What the pages of the main window need of it, and the naming every window of ours uses.
+// What the pages of the main window need of it.
 
 #include <QString>
 
 #include "ui/settings/text_keys.h"
+#include "ui/shell/naming.h"
 
 namespace kestrine::ui {
 
@@ -17,12 +18,5 @@ class TPageHost {
   // The toolbar is off while a page's long work runs.
   virtual void SetToolbarEnabled(bool Enabled) = 0;
 };
-
-// Widgets carry their specified names: language files and accessibility tools find them by it.
-template <typename T>
-T* Named(T* Widget, const char* Name) {
-  Widget->setObjectName(QString::fromLatin1(Name));
-  return Widget;
-}
 
 }  // namespace kestrine::ui
