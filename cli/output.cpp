@@ -235,7 +235,8 @@ void TCsvWriter::Finish() { FOut.Flush(); }
 
 TTableWriter::TTableWriter(std::ostream& Out, std::vector<TColumn> Columns) : TTableWriter(&Out, std::move(Columns)) {}
 
-TTableWriter::TTableWriter(std::ostream* Out, std::vector<TColumn> Columns) : FOut(Out), FColumns(std::move(Columns)) {
+TTableWriter::TTableWriter(std::ostream* Out, std::vector<TColumn> Columns)
+    : FOut(Out), FColumns(std::move(Columns)), FCells(FColumns.size()), FEscaped(FColumns.size()), FShown(FColumns.size()) {
   for (const auto& c : FColumns) FWidths.push_back(Width(c.Heading));
 }
 
@@ -245,19 +246,16 @@ void TTableWriter::Add(const nlohmann::ordered_json& Row) {
 
 void TTableWriter::AddCells(TCells Cells) {
   ++FRows;
-  std::string escaped;
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
-    const std::string_view cell = ShownCell(Cells, i, escaped);
-    FWidths[i] = std::max(FWidths[i], Width(cell));
-    FBytes += cell;
-    FLengths.push_back(static_cast<std::uint32_t>(cell.size()));
+    FShown[i] = ShownCell(Cells, i, FEscaped[i]);
+    FWidths[i] = std::max(FWidths[i], Width(FShown[i]));
   }
+  FCells.Add(FShown);
 }
 
 void TTableWriter::Append(TTableWriter&& Part) {
   FRows += Part.FRows;
-  FBytes += Part.FBytes;
-  FLengths.insert(FLengths.end(), Part.FLengths.begin(), Part.FLengths.end());
+  FCells.Append(std::move(Part.FCells));
   for (std::size_t i = 0; i < FWidths.size(); ++i) FWidths[i] = std::max(FWidths[i], Part.FWidths[i]);
 }
 
@@ -278,15 +276,10 @@ void TTableWriter::Finish() {
   for (const auto& c : FColumns) line.push_back(c.Heading);
   AppendLine(out.Text(), line);
   if (FColumns.empty()) out.Text().append(FRows, '\n');
-  std::size_t at = 0;
-  for (auto length = FLengths.begin(); length != FLengths.end();) {
-    for (std::string_view& cell : line) {
-      cell = std::string_view(FBytes).substr(at, *length++);
-      at += cell.size();
-    }
-    AppendLine(out.Text(), line);
+  FCells.ForEachRow([&](TCells Cells) {
+    AppendLine(out.Text(), Cells);
     out.Spill();
-  }
+  });
   out.Flush();
 }
 

@@ -14,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/table_cells.h"
+
 namespace kestrine::cli {
 
 enum class TOutputFormat { Table, Csv, Json };
@@ -76,7 +78,7 @@ class TCsvWriter final : public TRowWriter {
   TTextOut FOut;
 };
 
-// A table waits for its last row, since every row's width sets its columns'. Cells are kept whole.
+// A table waits for its last row, since every row's width sets its columns'.
 class TTableWriter final : public TRowWriter {
  public:
   TTableWriter(std::ostream& Out, std::vector<TColumn> Columns);
@@ -95,8 +97,9 @@ class TTableWriter final : public TRowWriter {
   std::vector<TColumn> FColumns;
   std::vector<std::size_t> FWidths;
   std::size_t FRows = 0;
-  std::string FBytes;                    // every cell, one after another
-  std::vector<std::uint32_t> FLengths;  // each cell's length, a row's in column order
+  TTableCells FCells;
+  std::vector<std::string> FEscaped;     // a row's cells that had control characters, escaped
+  std::vector<std::string_view> FShown;  // a row's cells as shown
 };
 
 // A JSON array of objects, laid out as nlohmann's dump with an indent of 2 lays it out.

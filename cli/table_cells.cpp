@@ -1,0 +1,57 @@
+#include "cli/table_cells.h"
+
+#include <algorithm>
+
+namespace kestrine::cli {
+namespace {
+
+// Rows are kept in pieces of about this size: one growing text would be copied each time it grows.
+constexpr std::size_t kPiece = 1u << 18;
+
+// Value in seven-bit groups, the low group first; a group's top bit says another follows.
+void PutCount(std::string& Out, std::size_t Value) {
+  for (; Value >= 0x80; Value >>= 7) Out += static_cast<char>((Value & 0x7F) | 0x80);
+  Out += static_cast<char>(Value);
+}
+
+}  // namespace
+
+std::size_t TTableCells::ReadCount(const char*& At) {
+  std::size_t value = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*At++);
+    value |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) return value;
+  }
+}
+
+void TTableCells::Add(std::span<const std::string_view> Cells) {
+  if (FOpen.empty()) FOpen.reserve(kPiece);
+  for (std::size_t i = 0; i < FAbove.size(); ++i) {
+    const std::string_view cell = Cells[i];
+    std::string& above = FAbove[i];
+    const std::size_t shared =
+        static_cast<std::size_t>(std::mismatch(cell.begin(), cell.end(), above.begin(), above.end()).first - cell.begin());
+    PutCount(FOpen, shared);
+    PutCount(FOpen, cell.size() - shared);
+    FOpen.append(cell.substr(shared));
+    above.assign(cell);
+  }
+  if (FOpen.size() >= kPiece) Close();
+}
+
+void TTableCells::Close() {
+  if (FOpen.empty()) return;
+  FPieces.push_back(std::move(FOpen));
+  FOpen.clear();
+  for (std::string& above : FAbove) above.clear();
+}
+
+void TTableCells::Append(TTableCells&& Other) {
+  Close();
+  Other.Close();
+  FPieces.insert(FPieces.end(), std::make_move_iterator(Other.FPieces.begin()),
+                 std::make_move_iterator(Other.FPieces.end()));
+}
+
+}  // namespace kestrine::cli
