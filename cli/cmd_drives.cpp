@@ -28,7 +28,7 @@ nlohmann::ordered_json DriveRow(const TDiskObject& Disk) {
                                                  : Disk.SourcePath + "@" + std::to_string(Disk.Partition) +
                                                        (Disk.Clipped ? " (entry past the end: clipped)" : "")},
           // As the window's drive lists show it.
-          {"caption", DriveCaption(Disk)}};
+          {"caption", DriveListCaption(Disk)}};
 }
 
 int RunDrives(const std::string& FormatName) {

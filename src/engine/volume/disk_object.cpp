@@ -80,7 +80,7 @@ std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* Disk) {
   }
 }
 
-std::string DriveCaption(const TDiskObject& Disk) {
+std::string DriveListCaption(const TDiskObject& Disk) {
   std::string caption(1, static_cast<char>(std::toupper(static_cast<unsigned char>(Disk.Letter))));
   caption += ":\\ (" + Disk.VolumeLabel + ")";
   if (Disk.Partition > 0) caption += "  [partition " + std::to_string(Disk.Partition) + "]";
