@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <ostream>
+#include <tuple>
 #include <utility>
 
 #include "support/hex_digits.h"
@@ -26,19 +27,32 @@ void AddColumnCells(const nlohmann::ordered_json& Row, const std::vector<TColumn
 
 bool IsPlainJsonByte(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
 
-// C0 controls, DEL and the lead byte of the C1 controls: what a terminal must not be sent. Every
-// byte is looked at, without an early end, so the loop runs many bytes at a time.
-bool HasControls(std::string_view Text) {
-  bool any = false;
+// What a cell's bytes say: its display width, one column per code point (each byte but a
+// continuation byte); whether it holds what a terminal must not be sent (C0 controls, DEL, the lead
+// byte of the C1 controls); whether CSV must quote it. One look at every byte, without an early
+// end, gives them all.
+struct TCellFacts {
+  std::size_t Width;
+  bool Controls;
+  bool Quoted;
+};
+
+TCellFacts FactsOf(std::string_view Text) {
+  std::size_t continuations = 0;
+  bool controls = false, quoted = false;
   for (const char c : Text) {
     const auto b = static_cast<unsigned char>(c);
-    any |= b < 0x20 || b == 0x7F || b == 0xC2;
+    continuations += (b & 0xC0) == 0x80;
+    controls |= b < 0x20 || b == 0x7F || b == 0xC2;
+    quoted |= b == ',' || b == '"' || b == '\r' || b == '\n';
   }
-  return any;
+  return {Text.size() - continuations, controls, quoted};
 }
 
-void AppendCsvField(std::string& Out, std::string_view Value) {
-  if (Value.find_first_of(",\"\r\n") == std::string_view::npos) {
+std::size_t Width(std::string_view Text) { return FactsOf(Text).Width; }
+
+void AppendCsvField(std::string& Out, std::string_view Value, const TCellFacts& Facts) {
+  if (!Facts.Quoted) {
     Out += Value;
     return;
   }
@@ -50,19 +64,14 @@ void AppendCsvField(std::string& Out, std::string_view Value) {
   Out += '"';
 }
 
-// Display width of UTF-8 text: one column per code point, so each byte but a continuation byte.
-std::size_t Width(std::string_view Text) {
-  std::size_t continuations = 0;
-  for (const char c : Text) continuations += (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-  return Text.size() - continuations;
-}
-
-// The cell of column I, with its control characters escaped into Escaped where it has any.
-std::string_view ShownCell(TCells Cells, std::size_t I, std::string& Escaped) {
+// The cell of column I, with its control characters escaped into Escaped where it has any, and
+// what its bytes say.
+std::pair<std::string_view, TCellFacts> ShownCell(TCells Cells, std::size_t I, std::string& Escaped) {
   const std::string_view cell = I < Cells.size() ? Cells[I] : std::string_view();
-  if (!HasControls(cell)) return cell;
+  const TCellFacts facts = FactsOf(cell);
+  if (!facts.Controls) return {cell, facts};
   Escaped = EscapeControls(cell);
-  return Escaped;
+  return {Escaped, FactsOf(Escaped)};
 }
 
 // Value as nlohmann's dump with an indent of 2 writes it at Depth, with strings as AppendJsonString
@@ -179,7 +188,7 @@ std::string NothingNamed(const std::string& Request, const std::string& What) {
 
 std::string CsvField(const std::string& Value) {
   std::string field;
-  AppendCsvField(field, Value);
+  AppendCsvField(field, Value, FactsOf(Value));
   return field;
 }
 
@@ -209,7 +218,7 @@ TCsvWriter::TCsvWriter(std::ostream& Out, std::vector<TColumn> Columns) : FColum
   std::string& text = FOut.Text();
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
     if (i) text += ',';
-    AppendCsvField(text, FColumns[i].Key);
+    AppendCsvField(text, FColumns[i].Key, FactsOf(FColumns[i].Key));
   }
   text += '\n';
 }
@@ -223,7 +232,8 @@ void TCsvWriter::AddCells(TCells Cells) {
   std::string escaped;
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
     if (i) text += ',';
-    AppendCsvField(text, ShownCell(Cells, i, escaped));
+    const auto [cell, facts] = ShownCell(Cells, i, escaped);
+    AppendCsvField(text, cell, facts);
   }
   text += '\n';
   FOut.Spill();
@@ -247,8 +257,9 @@ void TTableWriter::Add(const nlohmann::ordered_json& Row) {
 void TTableWriter::AddCells(TCells Cells) {
   ++FRows;
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
-    FShown[i] = ShownCell(Cells, i, FEscaped[i]);
-    FWidths[i] = std::max(FWidths[i], Width(FShown[i]));
+    TCellFacts facts;
+    std::tie(FShown[i], facts) = ShownCell(Cells, i, FEscaped[i]);
+    FWidths[i] = std::max(FWidths[i], facts.Width);
   }
   FCells.Add(FShown);
 }

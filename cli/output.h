@@ -128,7 +128,8 @@ std::unique_ptr<TRowWriter> MakeRowWriter(std::ostream& Out, TOutputFormat Forma
 // a copy of Row, so what Row keeps is its own; Row must be safe to run on two threads at once.
 template <class TWriter, class TRowMaker>
 void AddRowsOnTwoThreads(TWriter& Writer, std::size_t Count, const TRowMaker& Row) {
-  constexpr std::size_t kBlock = 8192;
+  // A part's text is one string that grows: small blocks keep what it copies as it grows small.
+  constexpr std::size_t kBlock = 2048;
   const auto block = [&](std::size_t Begin) {
     TWriter part = Writer.Part();
     TRowMaker row = Row;

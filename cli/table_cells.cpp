@@ -8,10 +8,15 @@ namespace {
 // Rows are kept in pieces of about this size: one growing text would be copied each time it grows.
 constexpr std::size_t kPiece = 1u << 18;
 
-// Value in seven-bit groups, the low group first; a group's top bit says another follows.
-void PutCount(std::string& Out, std::size_t Value) {
-  for (; Value >= 0x80; Value >>= 7) Out += static_cast<char>((Value & 0x7F) | 0x80);
-  Out += static_cast<char>(Value);
+// Room for a count: ten groups of seven bits hold any size.
+constexpr std::size_t kLongestCount = 10;
+
+// Value at At in seven-bit groups, the low group first; a group's top bit says another follows.
+// Returns the end.
+char* PutCount(char* At, std::size_t Value) {
+  for (; Value >= 0x80; Value >>= 7) *At++ = static_cast<char>((Value & 0x7F) | 0x80);
+  *At++ = static_cast<char>(Value);
+  return At;
 }
 
 }  // namespace
@@ -32,8 +37,9 @@ void TTableCells::Add(std::span<const std::string_view> Cells) {
     std::string& above = FAbove[i];
     const std::size_t shared =
         static_cast<std::size_t>(std::mismatch(cell.begin(), cell.end(), above.begin(), above.end()).first - cell.begin());
-    PutCount(FOpen, shared);
-    PutCount(FOpen, cell.size() - shared);
+    char counts[2 * kLongestCount];
+    const char* const end = PutCount(PutCount(counts, shared), cell.size() - shared);
+    FOpen.append(counts, static_cast<std::size_t>(end - counts));
     FOpen.append(cell.substr(shared));
     above.assign(cell);
   }
