@@ -1,7 +1,6 @@
 // kestrine-cli recover: found deleted files and folders written into a destination folder.
 
 #include <openssl/evp.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,9 +11,11 @@
 
 #include "cli/commands.h"
 #include "cli/filter_options.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/scan_session.h"
 #include "engine/volume/disk_object.h"
+#include "support/hex_digits.h"
 #include "workflow/item_selection.h"
 #include "workflow/recovery_summary.h"
 #include "workflow/job_control.h"
@@ -33,27 +34,6 @@ struct TRecoverOptions {
   TFilterOptions Filter;
 };
 
-TStopRequest gStopAsked;
-extern "C" void OnRecoverInterrupt(int) { gStopAsked.Request(); }
-
-// Ctrl-C stops the recovery after the block being copied, for as long as it lives.
-class TInterruptScope {
- public:
-  TInterruptScope() {
-    gStopAsked.Reset();
-    struct sigaction action {};
-    action.sa_handler = OnRecoverInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &FPrevious);
-  }
-  ~TInterruptScope() { ::sigaction(SIGINT, &FPrevious, nullptr); }
-  TInterruptScope(const TInterruptScope&) = delete;
-  TInterruptScope& operator=(const TInterruptScope&) = delete;
-
- private:
-  struct sigaction FPrevious {};
-};
-
 // The hash of the file the recovery wrote, read back only while it is that very file.
 std::string Sha256OfWritten(const TRecoveryRecord& Record) {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
@@ -65,12 +45,8 @@ std::string Sha256OfWritten(const TRecoveryRecord& Record) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
-  static const char* kHex = "0123456789abcdef";
   std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
+  for (unsigned int i = 0; i < length; ++i) AppendHexByte(hex, digest[i]);
   return hex;
 }
 
@@ -125,10 +101,11 @@ void PrintSummary(const std::vector<TRecoveryRecord>& Records, const std::string
   if (Stopped) std::cout << "Recovery was stopped; the items after the last one listed were not written.\n";
 }
 
-// Runs the job to its end, drawing progress on stderr while it is a terminal.
-void RunJob(TRecoveryJob& Job) {
+// Runs the job to its end, drawing progress on stderr while it is a terminal. Ctrl-C raises Stop,
+// which ends the job after the block being copied.
+void RunJob(TRecoveryJob& Job, TStopRequest& Stop) {
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  TInterruptScope interrupt;
+  TInterruptScope interrupt(Stop);
   Job.Start();
   bool drawn = false;
   const auto draw = [&] {
@@ -136,7 +113,7 @@ void RunJob(TRecoveryJob& Job) {
                  static_cast<long long>(Job.BytesDone() >> 20));
     drawn = true;
   };
-  WaitForJob(Job, nullptr, &gStopAsked, terminal ? std::function<void()>(draw) : std::function<void()>());
+  WaitForJob(Job, nullptr, &Stop, terminal ? std::function<void()>(draw) : std::function<void()>());
   if (drawn) std::fputs("\r\033[K", stderr);
 }
 
@@ -199,15 +176,16 @@ int RunRecover(const TRecoverOptions& O) {
     return kExitFailed;
   }
   job->SetDestination(O.Out);
-  RunJob(*job);
+  TStopRequest stop;
+  RunJob(*job, stop);
   const std::vector<TRecoveryRecord> records = job->Records();
-  PrintSummary(records, O.Out, gStopAsked.Requested());
+  PrintSummary(records, O.Out, stop.Requested());
   if (!O.Report.empty() && !WriteReport(O.Report, records)) {
     std::cerr << "kestrine-cli: " << O.Report << ": the report could not be written\n";
     ok = false;
   }
   for (const TRecoveryRecord& r : records) ok = ok && r.Outcome == TRecoveryOutcome::Written;
-  return ok && !gStopAsked.Requested() ? kExitOk : kExitFailed;
+  return ok && !stop.Requested() ? kExitOk : kExitFailed;
 }
 
 }  // namespace

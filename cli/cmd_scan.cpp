@@ -50,36 +50,50 @@ std::string AttributeLetters(std::uint32_t A) {
   return s;
 }
 
+bool IsNtfsItem(const TFileInfo& Item) {
+  return Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs;
+}
+
+std::vector<TNamedStreamInfo> NamedStreams(const TFileInfo& Item) {
+  return IsNtfsItem(Item) ? Item.FsInfo->NamedStreams() : std::vector<TNamedStreamInfo>{};
+}
+
+// A number, not an optional: GCC 12 takes an optional's value for unset where it is read.
+std::int64_t RecordNumber(const TFileInfo& Item) {
+  const auto number = Item.FsInfo ? Item.FsInfo->RecordNumber() : std::nullopt;
+  return number ? static_cast<std::int64_t>(*number) : -1;
+}
+
 // Rows go straight to text: a JSON value per row costs more than the scan on a large volume. Only
 // reads the items, so rows can be made on several threads at once, each with its own Times.
-void AddItemRow(TRowWriter& Writer, const TFileInfo& Item, std::int64_t Id, TLocalTimeText& Times) {
+template <class TCellWriter>
+void AddItemRow(TCellWriter& Writer, const TFileInfo& Item, std::int64_t Id, TLocalTimeText& Times) {
+  const std::int64_t record = RecordNumber(Item);
+  std::string marks = AttributeLetters(Item.Attributes);
+  if (!NamedStreams(Item).empty()) marks += '+';
+  // The numbers' texts side by side in one buffer: a string each costs more than its digits.
+  char digits[4 * 24];
+  char* at = digits;
+  const auto number = [&](auto Value, std::string_view Unit = {}) {
+    char* const from = at;
+    at = std::to_chars(at, digits + sizeof digits, Value).ptr;
+    at = std::copy(Unit.begin(), Unit.end(), at);
+    return std::string_view(from, static_cast<std::size_t>(at - from));
+  };
+  const std::string_view id = number(Id), size = number(Item.Size.load());
+  const std::string_view status = Item.IsFolder ? std::string_view() : number(Item.Condition, "%");
+  const std::string_view recordNo = record >= 0 ? number(record) : std::string_view();
+  Writer.AddCells({id, ItemPath(Item), size, status, marks, Times.Text(Item.LastWriteTime), recordNo});
+}
+
+// The keys and layout of the array dumped with an indent of 2, appended piece by piece.
+void AddItemRow(TJsonWriter& Writer, const TFileInfo& Item, std::int64_t Id, TLocalTimeText&) {
   using namespace std::string_view_literals;
-  const bool ntfs = Item.FsInfo && Item.Disk && Item.Disk->FileSystem == TFileSystemKind::Ntfs;
-  const std::vector<TNamedStreamInfo> streams = ntfs ? Item.FsInfo->NamedStreams() : std::vector<TNamedStreamInfo>{};
-  // A number, not an optional: GCC 12 takes an optional's value for unset where it is read below.
-  std::int64_t record = -1;
-  if (const auto number = Item.FsInfo ? Item.FsInfo->RecordNumber() : std::nullopt) record = static_cast<std::int64_t>(*number);
-  if (Writer.Format() != TOutputFormat::Json) {
-    std::string marks = AttributeLetters(Item.Attributes);
-    if (!streams.empty()) marks += '+';
-    // The numbers' texts side by side in one buffer: a string each costs more than its digits.
-    char digits[4 * 24];
-    char* at = digits;
-    const auto number = [&](auto Value, std::string_view Unit = {}) {
-      char* const from = at;
-      at = std::to_chars(at, digits + sizeof digits, Value).ptr;
-      at = std::copy(Unit.begin(), Unit.end(), at);
-      return std::string_view(from, static_cast<std::size_t>(at - from));
-    };
-    const std::string_view id = number(Id), size = number(Item.Size.load());
-    const std::string_view status = Item.IsFolder ? std::string_view() : number(Item.Condition, "%");
-    const std::string_view recordNo = record >= 0 ? number(record) : std::string_view();
-    Writer.AddCells({id, ItemPath(Item), size, status, marks, Times.Text(Item.LastWriteTime), recordNo});
-    return;
-  }
-  // The keys and layout of the array dumped with an indent of 2, appended piece by piece.
+  const bool ntfs = IsNtfsItem(Item);
+  const std::vector<TNamedStreamInfo> streams = NamedStreams(Item);
+  const std::int64_t record = RecordNumber(Item);
   const bool deleted = Item.IsFolder ? (Item.FsInfo && Item.FsInfo->IsDeleted()) : true;
-  std::string& o = Writer.BeginJsonRow();
+  std::string& o = Writer.BeginObject();
   o += "{\n    \"id\": "sv;
   AppendNumber(o, Id);
   o += ",\n    \"path\": "sv;
@@ -116,12 +130,13 @@ void AddItemRow(TRowWriter& Writer, const TFileInfo& Item, std::int64_t Id, TLoc
     o += streams.empty() ? "]"sv : "\n    ]"sv;
   }
   o += "\n  }"sv;
-  Writer.EndRow();
+  Writer.EndObject();
 }
 
 // Scans and makes a row of every item listed; false, after saying why, when the volume could not be
 // walked.
-bool ListItems(TScanSession& Session, TDiskObject& Disk, const TFilter& Filter, const TScanOptions& O, TRowWriter& Writer) {
+template <class TWriter>
+bool ListItems(TScanSession& Session, TDiskObject& Disk, const TFilter& Filter, const TScanOptions& O, TWriter& Writer) {
   const TItemIds ids(Disk);
   // Files found go out while the scan goes on, made on this thread, which would only wait; not
   // before the scan walks, since until then it may still fail. Listed folders come first, so with
@@ -140,7 +155,7 @@ bool ListItems(TScanSession& Session, TDiskObject& Disk, const TFilter& Filter, 
   const std::vector<PFileInfo> files = Session.FilesFrom(listed);
   std::vector<std::int64_t> fileIds(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) fileIds[i] = ids.IdOf(*files[i]);
-  AddRowsOnTwoThreads(Writer, files.size(), [&, times = TLocalTimeText()](TRowWriter& Part, std::size_t I) mutable {
+  AddRowsOnTwoThreads(Writer, files.size(), [&, times = TLocalTimeText()](TWriter& Part, std::size_t I) mutable {
     AddItemRow(Part, *files[I], fileIds[I], times);
   });
   return true;
@@ -158,9 +173,18 @@ int RunScan(const TScanOptions& O) {
   static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
                                                {"modified_text", "Modified"}, {"record", "Record", true}};
-  TRowWriter writer(std::cout, ParseOutputFormat(O.Format), columns);
-  if (!ListItems(*session, *disk, std::get<TFilter>(filter), O, writer)) return kExitFailed;
-  writer.Finish();
+  const auto list = [&](auto&& Writer) {
+    if (!ListItems(*session, *disk, std::get<TFilter>(filter), O, Writer)) return false;
+    Writer.Finish();
+    return true;
+  };
+  bool listed = false;
+  switch (ParseOutputFormat(O.Format)) {
+    case TOutputFormat::Table: listed = list(TTableWriter(std::cout, columns)); break;
+    case TOutputFormat::Csv: listed = list(TCsvWriter(std::cout, columns)); break;
+    case TOutputFormat::Json: listed = list(TJsonWriter(std::cout)); break;
+  }
+  if (!listed) return kExitFailed;
   if (session->Interrupted()) std::cerr << "kestrine-cli: scan stopped; the list holds what was found so far\n";
   TScanSession::KeepToTheEnd(std::move(session));
   return kExitOk;

@@ -1,16 +1,20 @@
 #pragma once
-// Rows of results as a plain table, CSV or JSON.
+// Rows of results as a plain table, CSV or JSON: one writer for each.
 
 #include <algorithm>
+#include <cstdint>
 #include <future>
 #include <initializer_list>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "cli/table_cells.h"
 
 namespace kestrine::cli {
 
@@ -27,70 +31,113 @@ struct TColumn {
   bool AlignRight = false;
 };
 
-// Writes rows as they come: JSON and CSV at once, a table once it has seen every row's widths, so
-// a listing of millions of rows never holds them as JSON objects.
+// A row's cells in column order, not yet escaped: a missing cell is empty, one past the columns is
+// left out.
+using TCells = std::span<const std::string_view>;
+
+// What every writer takes. A writer made with a stream writes there; one made by Part() keeps its
+// rows until Append writes them after the rows so far, so rows can be made on several threads and
+// still come out in order.
 class TRowWriter {
  public:
-  TRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns);
-  TRowWriter(const TRowWriter&) = delete;
-  TRowWriter& operator=(const TRowWriter&) = delete;
-  TRowWriter(TRowWriter&&) = default;
-
-  void Add(const nlohmann::ordered_json& Row);
-  // A row made by the caller, for listings too long to build JSON values for. For JSON: an object
-  // as an element of the array writes it (members indented by four, the closing brace by two); for
-  // a table or CSV: the cells in column order, not yet escaped.
-  void AddJson(std::string_view Object);
-  void AddCells(std::span<const std::string_view> Cells);
-  void AddCells(std::initializer_list<std::string_view> Cells) { AddCells(std::span(Cells.begin(), Cells.size())); }
-  // The same JSON row written by the caller straight into the text, after its separator; EndRow
-  // follows it.
-  std::string& BeginJsonRow();
-  void EndRow() { Spill(false); }
-  // A writer of the same format and columns whose rows wait in memory for Append, which writes them
-  // after the rows so far: rows can be made on several threads and still come out in order.
-  TRowWriter Part() const;
-  void Append(TRowWriter&& Part);
-  // Ends the listing; a table is written here.
-  void Finish();
-  TOutputFormat Format() const { return FFormat; }
-
- private:
-  TRowWriter(TOutputFormat Format, const std::vector<TColumn>& Columns);
-  void AppendTableLine(std::string& Out, std::span<const std::string_view> Line) const;
-  // The lines of one piece of a table, written at the start of Text; safe on several threads at once.
-  std::string_view LayOutPiece(const std::string& Piece, std::string& Text) const;
-  void Spill(bool Always);
-  void Put(std::string_view Text);
-  std::string& RowText();
-
-  std::ostream* FOut;  // nil for a part
-  TOutputFormat FFormat;
-  std::vector<TColumn> FColumns;
-  std::size_t FRows = 0;
-  std::string FBuffer;  // written out in large pieces: a listing is many short rows
-  // The rows kept until the end: a part's text, or a table's cells, each kept as what it adds to
-  // the cell above it (a string each would take three times the memory).
-  std::vector<std::string> FPieces;
-  std::vector<std::size_t> FWidths;
-  std::vector<std::string> FAbove;  // a table's last row, each cell whole
-  std::string FRow;                 // a table row as it is kept, put together
+  virtual ~TRowWriter() = default;
+  // An object: written whole as JSON, its columns' members as the cells of a table or CSV.
+  virtual void Add(const nlohmann::ordered_json& Row) = 0;
+  // Ends the listing; a table is laid out here.
+  virtual void Finish() = 0;
 };
 
-// Rows 0 to Count - 1, each written by Row(Writer, Index), made in blocks on two threads and written
-// in order: on a large volume the rows cost as much as the scan. Each block runs a copy of Row, so
-// what Row keeps is its own; Row must be safe to run on two threads at once.
-template <class TRowMaker>
-void AddRowsOnTwoThreads(TRowWriter& Writer, std::size_t Count, const TRowMaker& Row) {
-  constexpr std::size_t kBlock = 8192;
+// Text written out in large pieces: a listing is many short rows. Without a stream it is kept.
+class TTextOut {
+ public:
+  explicit TTextOut(std::ostream* Out) : FOut(Out) {}
+  std::string& Text() { return FText; }
+  // Writes the text once there is enough of it, or at once when Always.
+  void Spill(bool Always = false);
+  void Put(std::string_view Text);
+  void Flush();
+
+ private:
+  std::ostream* FOut;
+  std::string FText;
+};
+
+class TCsvWriter final : public TRowWriter {
+ public:
+  TCsvWriter(std::ostream& Out, std::vector<TColumn> Columns);
+  void Add(const nlohmann::ordered_json& Row) override;
+  void AddCells(TCells Cells);
+  void AddCells(std::initializer_list<std::string_view> Cells) { AddCells(TCells(Cells.begin(), Cells.size())); }
+  TCsvWriter Part() const { return TCsvWriter(FColumns); }
+  void Append(TCsvWriter&& Part);
+  void Finish() override;
+
+ private:
+  explicit TCsvWriter(std::vector<TColumn> Columns) : FColumns(std::move(Columns)), FOut(nullptr) {}
+  std::vector<TColumn> FColumns;
+  TTextOut FOut;
+};
+
+// A table waits for its last row, since every row's width sets its columns'.
+class TTableWriter final : public TRowWriter {
+ public:
+  TTableWriter(std::ostream& Out, std::vector<TColumn> Columns);
+  void Add(const nlohmann::ordered_json& Row) override;
+  void AddCells(TCells Cells);
+  void AddCells(std::initializer_list<std::string_view> Cells) { AddCells(TCells(Cells.begin(), Cells.size())); }
+  TTableWriter Part() const { return TTableWriter(nullptr, FColumns); }
+  void Append(TTableWriter&& Part);
+  void Finish() override;
+
+ private:
+  TTableWriter(std::ostream* Out, std::vector<TColumn> Columns);
+  void AppendLine(std::string& Out, TCells Line) const;
+
+  std::ostream* FOut;
+  std::vector<TColumn> FColumns;
+  std::vector<std::size_t> FWidths;
+  std::size_t FRows = 0;
+  TTableCells FCells;
+  std::vector<std::string> FEscaped;     // a row's cells that had control characters, escaped
+  std::vector<std::string_view> FShown;  // a row's cells as shown
+};
+
+// A JSON array of objects, laid out as nlohmann's dump with an indent of 2 lays it out.
+class TJsonWriter final : public TRowWriter {
+ public:
+  explicit TJsonWriter(std::ostream& Out);
+  void Add(const nlohmann::ordered_json& Row) override;
+  // An object written by the caller into the text returned, after its separator: members indented
+  // by four, the closing brace by two. EndObject follows it.
+  std::string& BeginObject();
+  void EndObject() { FOut.Spill(); }
+  TJsonWriter Part() const { return TJsonWriter(); }
+  void Append(TJsonWriter&& Part);
+  void Finish() override;
+
+ private:
+  TJsonWriter() : FOut(nullptr) {}
+  TTextOut FOut;
+  std::size_t FRows = 0;
+};
+
+std::unique_ptr<TRowWriter> MakeRowWriter(std::ostream& Out, TOutputFormat Format, std::vector<TColumn> Columns);
+
+// Rows 0 to Count - 1, each written by Row(Part, Index) into a part of Writer, made in blocks on two
+// threads and written in order: on a large volume the rows cost as much as the scan. Each block runs
+// a copy of Row, so what Row keeps is its own; Row must be safe to run on two threads at once.
+template <class TWriter, class TRowMaker>
+void AddRowsOnTwoThreads(TWriter& Writer, std::size_t Count, const TRowMaker& Row) {
+  // A part's text is one string that grows: small blocks keep what it copies as it grows small.
+  constexpr std::size_t kBlock = 2048;
   const auto block = [&](std::size_t Begin) {
-    TRowWriter part = Writer.Part();
+    TWriter part = Writer.Part();
     TRowMaker row = Row;
     for (std::size_t i = Begin; i < std::min(Count, Begin + kBlock); ++i) row(part, i);
     return part;
   };
   for (std::size_t at = 0; at < Count; at += 2 * kBlock) {
-    std::future<TRowWriter> next;
+    std::future<TWriter> next;
     // Made here at next.get() when no thread can be had: slower, nothing lost.
     if (at + kBlock < Count) next = std::async(std::launch::async | std::launch::deferred, block, at + kBlock);
     Writer.Append(block(at));
@@ -113,6 +160,6 @@ std::string CsvField(const std::string& Value);
 
 // Text with its control characters (C0, DEL and C1) written as \xHH or \u00HH, so a name from a
 // volume cannot move the cursor, ring the bell or rewrite the user's terminal.
-std::string EscapeControls(const std::string& Text);
+std::string EscapeControls(std::string_view Text);
 
 }  // namespace kestrine::cli

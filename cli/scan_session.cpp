@@ -1,6 +1,5 @@
 #include "cli/scan_session.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +7,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "cli/interrupt.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/source_drive.h"
@@ -15,10 +15,6 @@
 
 namespace kestrine::cli {
 namespace {
-
-TStopRequest gInterrupt;
-
-extern "C" void OnInterrupt(int) { gInterrupt.Request(); }
 
 // The command line has no event loop: a main-thread step runs on the calling thread, one at a time.
 class TCliMainThread final : public TMainThreadPort {
@@ -119,22 +115,18 @@ bool TScanSession::Scan(TDiskObject* Disk, const TFilter& Filter, const std::fun
   std::atomic<bool> finished{false};
   FUpdating->SetOnScanFinished([&finished] { finished = true; });
 
-  gInterrupt.Reset();
-  struct sigaction action {}, previous {};
-  action.sa_handler = OnInterrupt;
-  // Rows may be written meanwhile: a write cut short by Ctrl-C would leave a gap in the listing.
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, &previous);
-  TWorkerThread* thread = StartShownScan(*FManager, *FUpdating, Disk, Filter);
-  if (thread) WaitForJob(*thread, &FViews->MainThread, &gInterrupt, WhileScanning, std::chrono::milliseconds(0));
-  ::sigaction(SIGINT, &previous, nullptr);
+  TWorkerThread* thread = nullptr;
+  {
+    TInterruptScope interrupt(FInterrupt);
+    thread = StartShownScan(*FManager, *FUpdating, Disk, Filter);
+    if (thread) WaitForJob(*thread, &FViews->MainThread, &FInterrupt, WhileScanning, std::chrono::milliseconds(0));
+  }
   FViews->EndProgress();
   FUpdating->SetOnScanFinished({});
   return thread != nullptr;
 }
 
-bool TScanSession::Interrupted() const { return gInterrupt.Requested(); }
+bool TScanSession::Interrupted() const { return FInterrupt.Requested(); }
 
 bool TScanSession::Walking() const { return FUpdating && FUpdating->Walking(); }
 

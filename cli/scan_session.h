@@ -12,6 +12,7 @@
 #include "filter/filter_record.h"
 #include "workflow/item_selection.h"
 #include "workflow/updating_thread.h"
+#include "workflow/job_control.h"
 #include "workflow/workflow.h"
 
 namespace kestrine::cli {
@@ -60,6 +61,7 @@ class TScanSession {
   std::unique_ptr<TCliViews> FViews;
   std::unique_ptr<TUpdatingThread> FUpdating;
   std::unique_ptr<TWorkflowConnection> FConnection;
+  TStopRequest FInterrupt;  // raised by Ctrl-C during the scan
 };
 
 }  // namespace kestrine::cli

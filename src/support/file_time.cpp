@@ -68,27 +68,27 @@ struct TCivilTime {
   int WeekDay, YearDay;                  // as in std::tm: from Sunday, from 1 January
 };
 
+// A / B rounded down.
+std::int64_t FloorDiv(std::int64_t A, std::int64_t B) { return (A >= 0 ? A : A - B + 1) / B; }
+
 TCivilTime CivilTime(std::int64_t Seconds) {
-  // Days to a civil date (H. Hinnant's algorithm): a listing writes two of these a row, and every
-  // FILETIME, up to year 60056, fits.
-  const std::int64_t days = (Seconds >= 0 ? Seconds : Seconds - 86'399) / 86'400;
-  const std::int64_t second = Seconds - days * 86'400;
-  const std::int64_t z = days + 719'468;
-  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
-  const std::int64_t doe = z - era * 146'097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);  // from 1 March
-  const std::int64_t mp = (5 * doy + 2) / 153;
+  namespace chr = std::chrono;
+  // The calendar repeats every 400 years, weekdays too. Whole cycles are taken out first: a
+  // year_month_day reaches year 32767, and FILETIMEs run to year 60056.
+  constexpr std::int64_t kCycleDays = 146'097;
+  const std::int64_t days = FloorDiv(Seconds, 86'400), second = Seconds - days * 86'400;
+  const std::int64_t cycles = FloorDiv(days, kCycleDays);
+  const chr::sys_days date{chr::days{days - cycles * kCycleDays}};
+  const chr::year_month_day ymd{date};
   TCivilTime c{};
-  c.Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  c.Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  c.Year = yoe + era * 400 + (c.Month <= 2);
+  c.Year = static_cast<int>(ymd.year()) + cycles * 400;
+  c.Month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  c.Day = static_cast<int>(static_cast<unsigned>(ymd.day()));
   c.Hour = static_cast<int>(second / 3600);
   c.Minute = static_cast<int>(second / 60 % 60);
   c.Second = static_cast<int>(second % 60);
-  c.WeekDay = static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
-  const bool leap = c.Year % 4 == 0 && (c.Year % 100 != 0 || c.Year % 400 == 0);
-  c.YearDay = static_cast<int>(doy >= 306 ? doy - 306 : doy + 59 + leap);
+  c.WeekDay = static_cast<int>(chr::weekday{date}.c_encoding());
+  c.YearDay = static_cast<int>((date - chr::sys_days{ymd.year() / chr::January / 1}).count());
   return c;
 }
 

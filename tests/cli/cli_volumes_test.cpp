@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <map>
@@ -168,6 +169,41 @@ TEST_F(CliVolumes, DriveMapErrorsNameTheirEntryAndTheRestIsListed) {
   EXPECT_NE(Stderr().find("e=/no/such.img"), std::string::npos);
   EXPECT_NE(Stderr().find("\"oops\""), std::string::npos);
   EXPECT_EQ(Cli("", "drives --format yaml").Status, 2);
+}
+
+// Names and labels are bytes: JSON gets U+FFFD for those that are not UTF-8, tables and CSV the bytes.
+TEST_F(CliVolumes, NamesAndLabelsThatAreNotUtf8AreListedInEveryFormat) {
+  const std::string replaced = "\xEF\xBF\xBD";
+  const std::filesystem::path folder = Dir->Path() / "junk";
+  std::filesystem::create_directory(folder);
+  test::WriteFile(folder / "bad\xff.tmp", {1, 2, 3});
+  const auto found = Cli("", "cleanup --path " + ShellQuote(folder.string()) + " --format json");
+  ASSERT_EQ(found.Status, 0) << Stderr();
+  const json files = json::parse(found.Output);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0]["name"], "bad" + replaced + ".tmp");
+  EXPECT_EQ(files[0]["size"], 3);
+  EXPECT_NE(Cli("", "cleanup --path " + ShellQuote(folder.string()) + " --format csv").Output.find("bad\xff.tmp,"),
+            std::string::npos);
+
+  // The label of the FAT16 image in its boot sector and its root folder, with bytes above 0x7F.
+  std::vector<std::uint8_t> image = test::ReadFile(Image("fat16"));
+  const std::string label = "KFAT16     ", other = "CAF\xC9 \xFF     ";
+  int patched = 0;
+  for (auto at = std::search(image.begin(), image.end(), label.begin(), label.end()); at != image.end();
+       at = std::search(at, image.end(), label.begin(), label.end()), ++patched)
+    at = std::copy(other.begin(), other.end(), at);
+  ASSERT_EQ(patched, 2);
+  test::WriteFile(Dir->Path() / "latin1-label.img", image);
+  const auto drives = Cli("d=" + Image("latin1-label"), "drives --format json");
+  ASSERT_EQ(drives.Status, 0) << Stderr();
+  json d;
+  for (const json& drive : json::parse(drives.Output))
+    if (drive["letter"] == "d") d = drive;
+  EXPECT_EQ(d["label"], "CAF" + replaced + " " + replaced);  // libblkid gives the bytes, trailing blanks cut
+  EXPECT_EQ(d["caption"], "D:\\ (CAF" + replaced + " " + replaced + ")");
+  EXPECT_EQ(d["kind"], 2);
+  EXPECT_NE(Cli("d=" + Image("latin1-label"), "drives --format table").Output.find("CAF\xC9 \xFF"), std::string::npos);
 }
 
 TEST_F(CliVolumes, FatScanListsTheManifestsDeletedFilesAndCatGivesTheirBytes) {

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <sstream>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -40,23 +41,36 @@ TEST(RowWriter, CsvQuotesAndTableAlignsOverEveryRow) {
             "longer name  12345\n");
 }
 
+// Each format's writer, as the template argument of a test.
+template <class TWriter>
+TWriter MakeWriter(std::ostream& Out, const std::vector<TColumn>& Columns = kColumns) {
+  if constexpr (std::is_same_v<TWriter, TJsonWriter>)
+    return TJsonWriter(Out);
+  else
+    return TWriter(Out, Columns);
+}
+
+template <class TWriter>
+std::string InPartsOnTwoThreads(const json& Rows) {
+  std::ostringstream out;
+  TWriter writer = MakeWriter<TWriter>(out);
+  writer.Add(Rows[0]);
+  writer.Append(writer.Part());  // a part without rows changes nothing
+  AddRowsOnTwoThreads(writer, Rows.size() - 1, [&](TWriter& Part, std::size_t I) { Part.Add(Rows[I + 1]); });
+  writer.Finish();
+  return out.str();
+}
+
 TEST(RowWriter, RowsMadeInPartsOnTwoThreadsComeOutAsIfWrittenInOrder) {
-  // Enough rows for several blocks and for parts of more than one piece, with widths that only a
-  // late row sets.
+  // Enough rows for several blocks, with widths that only a late row sets.
   json rows = json::array();
   for (int i = 0; i < 40000; ++i)
     rows.push_back({{"path", "folder " + std::to_string(i % 97) + "/file " + std::to_string(i) + std::string(i % 300, 'x')},
                     {"size", i == 39999 ? 123456789012 : i}});
-  for (TOutputFormat format : {TOutputFormat::Json, TOutputFormat::Csv, TOutputFormat::Table}) {
-    std::ostringstream out;
-    TRowWriter writer(out, format, kColumns);
-    writer.Add(rows[0]);
-    writer.Append(writer.Part());  // a part without rows changes nothing
-    AddRowsOnTwoThreads(writer, rows.size() - 1, [&](TRowWriter& Part, std::size_t I) { Part.Add(rows[I + 1]); });
-    writer.Finish();
-    EXPECT_EQ(out.str(), Written(format, rows)) << static_cast<int>(format);
-  }
-  // The table of every row, as plainly laid out: its pieces are laid out apart, two at once.
+  EXPECT_EQ(InPartsOnTwoThreads<TJsonWriter>(rows), Written(TOutputFormat::Json, rows));
+  EXPECT_EQ(InPartsOnTwoThreads<TCsvWriter>(rows), Written(TOutputFormat::Csv, rows));
+  EXPECT_EQ(InPartsOnTwoThreads<TTableWriter>(rows), Written(TOutputFormat::Table, rows));
+  // The table of every row, as plainly laid out.
   std::size_t pathWidth = 4, sizeWidth = 4;
   for (const auto& row : rows) {
     pathWidth = std::max(pathWidth, row["path"].get<std::string>().size());
@@ -71,8 +85,8 @@ TEST(RowWriter, RowsMadeInPartsOnTwoThreadsComeOutAsIfWrittenInOrder) {
 
   // Parts alone, the first holding every row: the array still opens once.
   std::ostringstream out;
-  TRowWriter writer(out, TOutputFormat::Json, kColumns);
-  AddRowsOnTwoThreads(writer, 3, [&](TRowWriter& Part, std::size_t I) { Part.Add(rows[I]); });
+  TJsonWriter writer(out);
+  AddRowsOnTwoThreads(writer, 3, [&](TJsonWriter& Part, std::size_t I) { Part.Add(rows[I]); });
   writer.Finish();
   EXPECT_EQ(json::parse(out.str()), json(json::array({rows[0], rows[1], rows[2]})));
 }
@@ -80,7 +94,7 @@ TEST(RowWriter, RowsMadeInPartsOnTwoThreadsComeOutAsIfWrittenInOrder) {
 TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
   const std::vector<TColumn> columns = {{"a", "A"}, {"b", "B", true}, {"c", "C"}};
   std::ostringstream out;
-  TRowWriter writer(out, TOutputFormat::Table, columns);
+  TTableWriter writer(out, columns);
   writer.AddCells({"", "", ""});
   writer.AddCells({std::string("n\0l", 3), "\xC3\xA9t\xC3\xA9"});  // the missing last cell is empty
   writer.AddCells({"x", "1", "last", "beyond the columns"});
@@ -90,7 +104,7 @@ TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
 
   // Columns are as wide as their widest cell in characters, not bytes, also past eight bytes.
   std::ostringstream wide;
-  TRowWriter names(wide, TOutputFormat::Table, {{"n", "Name"}, {"s", "Size", true}});
+  TTableWriter names(wide, {{"n", "Name"}, {"s", "Size", true}});
   names.AddCells({"\xC3\xA4\xC3\xB6\xC3\xBC\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x93\x81 caf\xC3\xA9", "1"});  // 12 characters
   names.AddCells({"plain", "22"});
   names.Finish();
@@ -98,10 +112,10 @@ TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
                         "\xC3\xA4\xC3\xB6\xC3\xBC\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x93\x81 caf\xC3\xA9     1\n"
                         "plain           22\n");
 
-  // Cells long enough to need a longer length stay whole, on either side of the short form's limit.
+  // Long cells stay whole.
   for (std::size_t length : {254u, 255u, 300u, 20000u}) {
     std::ostringstream longer;
-    TRowWriter rows(longer, TOutputFormat::Table, {{"n", "N"}, {"s", "S", true}});
+    TTableWriter rows(longer, {{"n", "N"}, {"s", "S", true}});
     const std::string name(length, 'a'), multibyte = std::string(length, 'b') + "\xC3\xA9";
     rows.AddCells({name, "1"});
     rows.AddCells({multibyte, "22"});
@@ -112,7 +126,7 @@ TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
 
   // Without columns every row is still a line.
   std::ostringstream bare;
-  TRowWriter none(bare, TOutputFormat::Table, {});
+  TTableWriter none(bare, {});
   none.AddCells({"gone"});
   none.AddCells({});
   none.Finish();
@@ -159,23 +173,22 @@ TEST(RowWriter, EveryByteIsJudgedWhereverItStandsInACell) {
         expected += '"';
       }
       std::ostringstream out;
-      TRowWriter writer(out, TOutputFormat::Csv, {{"p", "P"}});
+      TCsvWriter writer(out, {{"p", "P"}});
       writer.AddCells({cell});
       writer.Finish();
       ASSERT_EQ(out.str(), "p\n" + expected + "\n") << byte << " at " << at;
     }
   }
 
-  // A table keeps each cell as what it adds to the one above: rows that share every length of
-  // prefix with their neighbours, across word boundaries, come out whole, also those laid out after
-  // the lines before them were written out.
+  // Rows that share every length of prefix with their neighbours come out whole, also those laid
+  // out after the lines before them were written out.
   std::vector<std::string> cells;
   for (std::size_t shared = 0; shared <= 20; ++shared)
     cells.push_back(std::string(shared, 'p') + std::string(20 - shared + shared % 3, static_cast<char>('A' + shared)));
   cells.push_back("");
   cells.push_back(cells[12]);
   std::ostringstream out;
-  TRowWriter writer(out, TOutputFormat::Table, {{"c", "C"}, {"n", "N", true}});
+  TTableWriter writer(out, {{"c", "C"}, {"n", "N", true}});
   std::string expected = "C" + std::string(23, ' ') + "N\n";
   for (int round = 0; round < 5000; ++round) {
     for (const std::string& cell : cells) {
@@ -203,10 +216,53 @@ TEST(RowWriter, StringsWrittenDirectlyAreWhatNlohmannWritesAndAlwaysValid) {
 
   // Rows made by the caller come out as those given as JSON values.
   std::ostringstream direct;
-  TRowWriter writer(direct, TOutputFormat::Csv, kColumns);
+  TCsvWriter writer(direct, kColumns);
   writer.AddCells({"a,\"b\"\x1b", "7"});
   writer.Finish();
   EXPECT_EQ(direct.str(), Written(TOutputFormat::Csv, json::array({{{"path", "a,\"b\"\x1b"}, {"size", 7}}})));
+}
+
+}  // namespace
+}  // namespace kestrine::cli
+
+namespace kestrine::cli {
+namespace {
+
+template <class TWriter>
+std::string AppendedBetweenRows(const json& Rows) {
+  std::ostringstream out;
+  TWriter writer = MakeWriter<TWriter>(out);
+  writer.Add(Rows[0]);
+  TWriter part = writer.Part();
+  part.Add(Rows[1]);
+  writer.Append(std::move(part));
+  writer.Add(Rows[2]);
+  writer.Finish();
+  return out.str();
+}
+
+TEST(RowWriter, RowsAddedAfterAnAppendedPartKeepTheirOwnCells) {
+  const json rows = json::array({{{"path", "main/first-row-aaa"}, {"size", 1}},
+                                 {{"path", "zzzz/other-row"}, {"size", 22}},
+                                 {{"path", "main/second-row-bbb"}, {"size", 333}}});
+  EXPECT_EQ(AppendedBetweenRows<TTableWriter>(rows), Written(TOutputFormat::Table, rows));
+  EXPECT_EQ(AppendedBetweenRows<TCsvWriter>(rows), Written(TOutputFormat::Csv, rows));
+  EXPECT_EQ(AppendedBetweenRows<TJsonWriter>(rows), Written(TOutputFormat::Json, rows));
+  EXPECT_NE(Written(TOutputFormat::Table, rows).find("main/second-row-bbb"), std::string::npos);
+}
+
+TEST(RowWriter, JsonValuesWithAnyBytesAreWrittenAsValidJson) {
+  // Nested values as nlohmann lays them out; a name that is not UTF-8 has U+FFFD for its bad byte.
+  json rows = json::array();
+  rows.push_back({{"name", "bad\xff.tmp"}, {"size", 3}, {"none", nullptr}, {"yes", true}, {"list", json::array({1, "x"})},
+                  {"empty", json::object()}, {"nested", {{"inner", json::array()}}}});
+  const std::string text = Written(TOutputFormat::Json, rows);
+  const json read = json::parse(text);
+  EXPECT_EQ(read[0]["name"], "bad\xEF\xBF\xBD.tmp");
+  rows[0]["name"] = "bad\xEF\xBF\xBD.tmp";
+  EXPECT_EQ(text, rows.dump(2) + "\n");
+  // Tables and CSV keep the bytes as they are.
+  EXPECT_EQ(Written(TOutputFormat::Csv, json::array({{{"path", "bad\xff.tmp"}, {"size", 3}}})), "path,size\nbad\xff.tmp,3\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "engine/volume/disk_object.h"
 
 #include <array>
+#include <cctype>
 
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_scanner.h"
@@ -77,6 +78,14 @@ std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* Disk) {
     WriteLog(LogMessages::FileSystemReadFailed, OperationNames::CreateDiskScaner, static_cast<const void*>(Disk));
     return nullptr;
   }
+}
+
+std::string DriveListCaption(const TDiskObject& Disk) {
+  std::string caption(1, static_cast<char>(std::toupper(static_cast<unsigned char>(Disk.Letter))));
+  caption += ":\\ (" + Disk.VolumeLabel + ")";
+  if (Disk.Partition > 0) caption += "  [partition " + std::to_string(Disk.Partition) + "]";
+  if (Disk.Clipped) caption += "  [clipped: its table entry runs past the end]";
+  return caption;
 }
 
 }  // namespace kestrine

@@ -72,6 +72,9 @@ class TDiskObject {
 inline std::string RootFolderName(const TDiskObject& Disk) {
   return std::string(1, Disk.Letter) + ": (" + Disk.VolumeLabel + ")";
 }
+// The drive as a drive list names it: "D:\ (LABEL)", then "  [partition N]" for a partition of a disk
+// or image, and a note when its table entry runs past the end of the source.
+std::string DriveListCaption(const TDiskObject& Disk);
 // Name == RootFolderName(Disk), without building the name: paths ask it for every item listed.
 inline bool IsRootFolderName(const TDiskObject& Disk, std::string_view Name) {
   const std::string& label = Disk.VolumeLabel;

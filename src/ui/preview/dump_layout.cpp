@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/hex_digits.h"
+
 namespace kestrine::ui {
 
 namespace {
@@ -10,7 +12,8 @@ constexpr int HexBytesPerRow = 16;
 constexpr int BinaryBytesPerRow = 8;
 constexpr int TabWidth = 8;
 
-const char HexDigits[] = "0123456789ABCDEF";
+// The digit of Value's lowest four bits.
+QChar HexDigitChar(std::int64_t Value) { return QChar::fromLatin1(HexDigit(static_cast<unsigned>(Value & 15), true)); }
 
 bool Printable(int Unit) { return (Unit >= 0x20 && Unit < 0x7F) || (Unit >= 0xA0 && Unit <= 0xFF && Unit != 0xAD); }
 
@@ -210,7 +213,7 @@ TDumpRow TDumpLayout::Row(std::int64_t Start) {
   const std::int64_t size = FCache.Size();
   row.End = std::min(size, Start + perRow);
   QString& text = row.Text;
-  for (int d = FOffsetDigits - 1; d >= 0; --d) text.append(QChar(HexDigits[(Start >> (4 * d)) & 0xF]));
+  for (int d = FOffsetDigits - 1; d >= 0; --d) text.append(HexDigitChar(Start >> (4 * d)));
   text.append(u"  ");
   const bool hex = FMode == TViewerMode::vbmodeHex;
   QString chars;
@@ -229,7 +232,7 @@ TDumpRow TDumpLayout::Row(std::int64_t Start) {
       if (b < 0)
         text.append(u"??");
       else
-        text.append(QChar(HexDigits[b >> 4])).append(QChar(HexDigits[b & 0xF]));
+        text.append(HexDigitChar(b >> 4)).append(HexDigitChar(b));
     } else {
       for (int bit = 7; bit >= 0; --bit) text.append(b < 0 ? QChar(u'?') : QChar(b & (1 << bit) ? u'1' : u'0'));
     }
@@ -298,7 +301,7 @@ QString CopyText(const QByteArray& Bytes, TViewerMode Mode) {
     for (qsizetype i = 0; i < Bytes.size(); ++i) {
       if (i) text.append(u' ');
       const auto b = static_cast<std::uint8_t>(Bytes[i]);
-      text.append(QChar(HexDigits[b >> 4])).append(QChar(HexDigits[b & 0xF]));
+      text.append(HexDigitChar(b >> 4)).append(HexDigitChar(b));
     }
     return text;
   }
