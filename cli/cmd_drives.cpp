@@ -26,9 +26,7 @@ nlohmann::ordered_json DriveRow(const TDiskObject& Disk) {
           // The name a command takes it by; a table entry past the end of the image is shown cut.
           {"partition_text", Disk.Partition == 0 ? std::string()
                                                  : Disk.SourcePath + "@" + std::to_string(Disk.Partition) +
-                                                       (Disk.Clipped ? " (entry past the end: clipped)" : "")},
-          // As the window's drive lists show it.
-          {"caption", DriveListCaption(Disk)}};
+                                                       (Disk.Clipped ? " (entry past the end: clipped)" : "")}};
 }
 
 int RunDrives(const std::string& FormatName) {

@@ -201,7 +201,6 @@ TEST_F(CliVolumes, NamesAndLabelsThatAreNotUtf8AreListedInEveryFormat) {
   for (const json& drive : json::parse(drives.Output))
     if (drive["letter"] == "d") d = drive;
   EXPECT_EQ(d["label"], "CAF" + replaced + " " + replaced);  // libblkid gives the bytes, trailing blanks cut
-  EXPECT_EQ(d["caption"], "D:\\ (CAF" + replaced + " " + replaced + ")");
   EXPECT_EQ(d["kind"], 2);
   EXPECT_NE(Cli("d=" + Image("latin1-label"), "drives --format table").Output.find("CAF\xC9 \xFF"), std::string::npos);
 }

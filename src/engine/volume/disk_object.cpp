@@ -80,11 +80,16 @@ std::unique_ptr<TDiskScaner> CreateDiskScaner(TDiskObject* Disk) {
   }
 }
 
-std::string DriveListCaption(const TDiskObject& Disk) {
+std::string DriveListCaption(const TDiskObject& Disk, const TDriveCaptionMarks& Marks) {
   std::string caption(1, static_cast<char>(std::toupper(static_cast<unsigned char>(Disk.Letter))));
   caption += ":\\ (" + Disk.VolumeLabel + ")";
-  if (Disk.Partition > 0) caption += "  [partition " + std::to_string(Disk.Partition) + "]";
-  if (Disk.Clipped) caption += "  [clipped: its table entry runs past the end]";
+  if (Disk.Partition > 0) {
+    std::string mark = Marks.Partition;
+    if (const std::size_t at = mark.find("%1"); at != std::string::npos)
+      mark.replace(at, 2, std::to_string(Disk.Partition));
+    caption += "  " + mark;
+  }
+  if (Disk.Clipped) caption += "  " + Marks.Clipped;
   return caption;
 }
 

@@ -72,9 +72,14 @@ class TDiskObject {
 inline std::string RootFolderName(const TDiskObject& Disk) {
   return std::string(1, Disk.Letter) + ": (" + Disk.VolumeLabel + ")";
 }
-// The drive as a drive list names it: "D:\ (LABEL)", then "  [partition N]" for a partition of a disk
-// or image, and a note when its table entry runs past the end of the source.
-std::string DriveListCaption(const TDiskObject& Disk);
+// What a drive list adds to a drive's name, in the caller's language; "%1" in Partition is the number.
+struct TDriveCaptionMarks {
+  std::string Partition = "[partition %1]";
+  std::string Clipped = "[clipped: its table entry runs past the end]";
+};
+// The drive as a drive list names it: "D:\\ (LABEL)", then the partition mark for a partition of a disk
+// or image, and the clipped mark when its table entry runs past the end of the source.
+std::string DriveListCaption(const TDiskObject& Disk, const TDriveCaptionMarks& Marks = {});
 // Name == RootFolderName(Disk), without building the name: paths ask it for every item listed.
 inline bool IsRootFolderName(const TDiskObject& Disk, std::string_view Name) {
   const std::string& label = Disk.VolumeLabel;

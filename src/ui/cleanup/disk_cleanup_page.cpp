@@ -401,8 +401,7 @@ void TDiskCleanupPage::btnRefreshDiskCleanupClick() {
   for (int i = 0; i < disks->DiskCount(); ++i) {
     const TDiskObject& disk = *disks->GetDisk(i);
     auto* row = new QTreeWidgetItem;
-    const QChar letter = QChar::fromLatin1(static_cast<char>(std::toupper(static_cast<unsigned char>(disk.Letter))));
-    row->setText(dcName, QStringLiteral("%1:\\ (%2)").arg(letter, Text(disk.VolumeLabel)));
+    row->setText(dcName, Text(DriveListCaption(disk, CaptionMarks(FHost))));
     row->setText(dcTotal, Text(FormatSizeText(disk.TotalSize)));
     row->setText(dcFree, Text(FormatSizeText(disk.FreeSize)));
     row->setText(dcType, Text(disk.FileSystemName));

@@ -55,15 +55,6 @@ QWidget* DescriptionPage(const char* TitleName, const QString& Title, const char
   return page;
 }
 
-// "D:\ (Data)", with what sets the drive apart.
-QString DriveCaption(const TDiskObject& Disk, const TPageHost& Host) {
-  QString caption = QStringLiteral("%1:\\ (%2)").arg(QChar::fromLatin1(Disk.Letter).toUpper(),
-                                                       QString::fromStdString(Disk.VolumeLabel));
-  if (Disk.Partition > 0) caption += QStringLiteral("  ") + Host.Text(TText::strPartition).arg(Disk.Partition);
-  if (Disk.Clipped) caption += QStringLiteral("  ") + Host.Text(TText::strClipped);
-  return caption;
-}
-
 }  // namespace
 
 TWizardPage::TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, TImageList& Images, QWidget* Parent)
@@ -298,7 +289,7 @@ void TWizardPage::btnRefreshDrivesClick() {
   for (int i = 0; i < disks.DiskCount(); ++i) {
     const TDiskObject& disk = *disks.GetDisk(i);
     auto* row = new QTreeWidgetItem(lvWizardDrives);
-    row->setText(0, DriveCaption(disk, FHost));
+    row->setText(0, QString::fromStdString(DriveListCaption(disk, CaptionMarks(FHost))));
     row->setToolTip(0, row->text(0));
     row->setText(1, QString::fromStdString(FormatSizeText(disk.TotalSize)));
     row->setText(2, QString::fromStdString(FormatSizeText(disk.FreeSize)));

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+#include "engine/volume/disk_object.h"
 #include "ui/settings/text_keys.h"
 #include "ui/shell/naming.h"
 
@@ -18,5 +19,10 @@ class TPageHost {
   // The toolbar is off while a page's long work runs.
   virtual void SetToolbarEnabled(bool Enabled) = 0;
 };
+
+// A drive list's partition and clipped marks in the host's language.
+inline TDriveCaptionMarks CaptionMarks(const TPageHost& Host) {
+  return {Host.Text(TText::strPartition).toStdString(), Host.Text(TText::strClipped).toStdString()};
+}
 
 }  // namespace kestrine::ui
