@@ -34,7 +34,7 @@ QString SetAside(const QString& Path, const QString& Reason) {
       .arg(Path, Reason, aside);
 }
 
-// Delphi's StrToBool: the words True/False in any case, or a number (non-zero is true).
+// Stored flags read as the words True/False in any case, or a number (non-zero is true).
 bool TextToBool(const QString& Text) {
   if (Text.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0) return true;
   bool isNumber = false;

@@ -1,5 +1,5 @@
 #pragma once
-// The file search component: walks target folders for entries that satisfy its criteria, in the
+// The file finder: walks target folders for entries that satisfy its criteria, in the
 // caller's thread or on a search thread of its own, and reports folders and matches as events.
 
 #include <atomic>
@@ -26,7 +26,7 @@ using TFileMatchEvent = std::function<void(TFindFile& Sender, const std::string&
 using TFolderChangeEvent = std::function<void(TFindFile& Sender, const std::string& Folder, TFolderIgnore& IgnoreFolder)>;
 using TNotifyEvent = std::function<void(TFindFile& Sender)>;
 
-// The component's owner, on the thread the component lives on (normally the window thread). A
+// The finder's owner, on the thread the finder lives on (normally the window thread). A
 // threaded search hands its completion to it; the owner runs it later on that thread.
 class TFindFileOwner {
  public:
@@ -102,7 +102,7 @@ class TFindFile {
   std::recursive_mutex FLock;
   bool FDestroying = false;
   std::atomic<bool> FInAbort{false};
-  // Completion steps still queued at the owner check this before touching the component.
+  // Completion steps still queued at the owner check this before touching the finder.
   std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 };
 

@@ -10,7 +10,7 @@ namespace kestrine {
 
 // A mask as the directory enumeration applies it: "*" is any run of characters, "?" exactly one,
 // letter case is ignored. A trailing ".*" also admits a name without that extension, so "*.*" is
-// every name, as on the platform this component comes from.
+// every name, as Windows users expect of it.
 class TNameMask {
  public:
   explicit TNameMask(std::string_view Mask);

@@ -15,7 +15,7 @@
 
 namespace kestrine {
 
-// Attribute bits of an entry the search finds, with the values of the platform the component comes from.
+// Attribute bits of an entry the search finds, with the values Windows file systems store (FAT and NTFS use them too).
 namespace SearchAttr {
 inline constexpr std::uint32_t ReadOnly = 0x1;
 inline constexpr std::uint32_t Hidden = 0x2;

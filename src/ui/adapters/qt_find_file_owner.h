@@ -1,5 +1,5 @@
 #pragma once
-// The file search component's owner in the window: its completion and its failures are posted to the
+// The file finder's owner in the window: its completion and its failures are posted to the
 // GUI thread through a context object, so nothing runs there after the object is gone.
 
 #include <QObject>
@@ -20,7 +20,7 @@ class TQtFindFileOwner final : public TFindFileOwner {
   void ShowSearchError(const std::string& Message) override;
 
  private:
-  QObject* FContext;  // outlives the component it serves
+  QObject* FContext;  // outlives the finder it serves
   TErrorHandler FShowError;
 };
 

@@ -541,7 +541,7 @@ void TDiskCleanupPage::ffDiskCleanupSearchFinish() {
   lblDiskCleanupScanningFolder->setToolTip({});
   SetSearchState(false);
   FResults->Unlock();
-  // After the component has finished, so a new search can start as soon as the box is closed.
+  // After the finder has finished, so a new search can start as soon as the box is closed.
   QMetaObject::invokeMethod(
       this, [this] { FDialogs.Information(this, QString::fromLatin1(kSearchDone)); }, Qt::QueuedConnection);
 }

@@ -38,12 +38,12 @@ class TMaskListModel;
 class TDiskCleanupPage final : public QWidget {
  public:
   TDiskCleanupPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, QWidget* Parent = nullptr);
-  // A running search is aborted and its thread waited for (the component goes first of the members);
+  // A running search is aborted and its thread waited for (the finder is destroyed first of the members);
   // its handlers never wait for this thread. A running wipe is cancelled and waited for by
   // processing events.
   ~TDiskCleanupPage() override;
 
-  // FormCreate's part: the first step and its description shown.
+  // At start: the first step and its description shown.
   void ShowFirstSteps();
   // The lists' column captions and the rows' texts, in the language in force.
   void ApplyLanguageTexts();
@@ -140,13 +140,13 @@ class TDiskCleanupPage final : public QWidget {
   TMaskListModel* FMasks = nullptr;
 
   bool FSearching = false;
-  int FMatchCount = 0;  // the component's Tag
+  int FMatchCount = 0;  // files found by the running search
   QTimer FApplyTimer;
   QTimer FWipeTimer;
   bool FQuietWipeEnd = false;  // the window is closing: no box
   bool FTornDown = false;
   TQtWipeWorker FWiper;
-  // Read by the search thread: replaced only while no search runs. Declared before the component,
+  // Read by the search thread: replaced only while no search runs. Declared before the finder,
   // which is destroyed (and its thread ended) first.
   std::unique_ptr<TCleanupRoots> FRoots;
   TCleanupSearchFeed FFeed;

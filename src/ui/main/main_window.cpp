@@ -94,8 +94,8 @@ TfrmOrvik::TfrmOrvik(TDesktopCore& Core, QSettings& UserSettings, TDialogs& Dial
   layout->addLayout(body, 1);
   setCentralWidget(central);
   CreateTray();
-  FormCreate();
-  // Room for the result list's six columns where the screen has it; never below the designed size.
+  SetUpFromSettings();
+  // Room for the result list's six columns where the screen has it; never below the size the layout was made for.
   QSize size = sizeHint().expandedTo(QSize(734, 494)).expandedTo(QSize(fontMetrics().averageCharWidth() * 150, 0));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     size = size.boundedTo(screen->availableGeometry().size() * 9 / 10).expandedTo(QSize(734, 494));
@@ -207,16 +207,16 @@ void TfrmOrvik::CreateTray() {
   auto* restore = Named(pmTray->addAction(QStringLiteral("Restore")), "Restore1");
   pmTray->addSeparator();
   auto* close = Named(pmTray->addAction(QStringLiteral("Close")), "Close1");
-  connect(restore, &QAction::triggered, this, &TfrmOrvik::Restore1Click);
-  connect(close, &QAction::triggered, this, &TfrmOrvik::Close1Click);
-  bsTrayIcon1 = Named(new QSystemTrayIcon(ProgramIcon(), this), "bsTrayIcon1");
-  bsTrayIcon1->setContextMenu(pmTray);
-  connect(bsTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
-    if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::DoubleClick) Restore1Click();
+  connect(restore, &QAction::triggered, this, &TfrmOrvik::RestoreFromTray);
+  connect(close, &QAction::triggered, this, &TfrmOrvik::CloseFromTray);
+  FTrayIcon = Named(new QSystemTrayIcon(ProgramIcon(), this), "TrayIcon1");
+  FTrayIcon->setContextMenu(pmTray);
+  connect(FTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason Reason) {
+    if (Reason == QSystemTrayIcon::Trigger || Reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
   });
 }
 
-void TfrmOrvik::FormCreate() {
+void TfrmOrvik::SetUpFromSettings() {
   setWindowTitle(QString::fromLatin1(kCaption));
   QApplication::setApplicationDisplayName(QString::fromLatin1(kProductName));
   pcMain->setCurrentWidget(FWizard);
@@ -260,7 +260,7 @@ void TfrmOrvik::showEvent(QShowEvent* Event) {
   QMainWindow::showEvent(Event);
 }
 
-bool TfrmOrvik::FormCloseQuery() {
+bool TfrmOrvik::CanClose() {
   if (FDiskCleanup->Wiping()) {
     if (!FDialogs.Confirm(this, Text(FLang, TText::strWipeRunningCaption),
                           Text(FLang, TText::strWipeCloseQuestion)))
@@ -272,20 +272,20 @@ bool TfrmOrvik::FormCloseQuery() {
   return false;
 }
 
-void TfrmOrvik::FormClose() {
+void TfrmOrvik::SaveOnClose() {
   if (FConfig.HasSaveFormPosition() && FConfig.SaveFormPosition()) SaveWindowPosition(FUserSettings, *this);
   FConfig.SetSaveFileExtensions(FDiskCleanup->Masks());
   if (!FConfig.Save()) FDialogs.Error(this, FConfig.Problem());
 }
 
 void TfrmOrvik::closeEvent(QCloseEvent* Event) {
-  if (!FormCloseQuery()) {
+  if (!CanClose()) {
     Event->ignore();
     return;
   }
   WaitForRecovery();
-  FormClose();
-  bsTrayIcon1->hide();
+  SaveOnClose();
+  FTrayIcon->hide();
   Event->accept();
 }
 
@@ -296,24 +296,24 @@ void TfrmOrvik::changeEvent(QEvent* Event) {
   if (Event->type() != QEvent::WindowStateChange || !isMinimized()) return;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   // Hidden only after the minimise has been handled, or the window manager shows it again.
-  QTimer::singleShot(0, this, &TfrmOrvik::bsBusinessSkinForm1MinimizeToTray);
+  QTimer::singleShot(0, this, &TfrmOrvik::MinimizeToTray);
 }
 
-void TfrmOrvik::bsBusinessSkinForm1MinimizeToTray() {
+void TfrmOrvik::MinimizeToTray() {
   hide();
-  bsTrayIcon1->setToolTip(QString::fromLatin1(kProductName));
-  bsTrayIcon1->show();
-  bsTrayIcon1->showMessage(QString::fromLatin1(kProductName), Text(FLang, TText::strTrayRunning),
+  FTrayIcon->setToolTip(QString::fromLatin1(kProductName));
+  FTrayIcon->show();
+  FTrayIcon->showMessage(QString::fromLatin1(kProductName), Text(FLang, TText::strTrayRunning),
                            QSystemTrayIcon::Information);
 }
 
-void TfrmOrvik::Restore1Click() {
+void TfrmOrvik::RestoreFromTray() {
   showNormal();
   activateWindow();
-  bsTrayIcon1->hide();
+  FTrayIcon->hide();
 }
 
-void TfrmOrvik::Close1Click() {
+void TfrmOrvik::CloseFromTray() {
   if (!isVisible()) showNormal();
   close();
 }

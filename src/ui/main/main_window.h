@@ -52,9 +52,9 @@ class TfrmOrvik final : public QMainWindow {
   void changeEvent(QEvent* Event) override;
 
  private:
-  void FormCreate();
-  bool FormCloseQuery();
-  void FormClose();
+  void SetUpFromSettings();
+  bool CanClose();
+  void SaveOnClose();
   QWidget* CreateBanner();
   QWidget* CreateToolbar();
   QWidget* CreateAboutPage();
@@ -68,9 +68,9 @@ class TfrmOrvik final : public QMainWindow {
   void btnHelpClick();
   void btnDiskCleanupClick();
   void btnSaveOptionsClick();
-  void bsBusinessSkinForm1MinimizeToTray();
-  void Restore1Click();
-  void Close1Click();
+  void MinimizeToTray();
+  void RestoreFromTray();
+  void CloseFromTray();
   void LoadSkin(const QString& Name);
   void SetToolbarEnabled(bool Enabled);
 
@@ -85,7 +85,7 @@ class TfrmOrvik final : public QMainWindow {
   TQtTranslations FQtTexts;
   QString FLanguage;
   QString FSkin;
-  std::unique_ptr<TImageList> FImages;  // ImageList1
+  std::unique_ptr<TImageList> FImages;
   std::unique_ptr<TIconList> FIcons;
 
   QWidget* FToolbar = nullptr;  // scrpnlToolbars
@@ -102,7 +102,7 @@ class TfrmOrvik final : public QMainWindow {
   QComboBox* cboxLanguages = nullptr;
   QComboBox* cboxSkins = nullptr;
   QCheckBox* chkSaveFormPosition = nullptr;
-  QSystemTrayIcon* bsTrayIcon1 = nullptr;
+  QSystemTrayIcon* FTrayIcon = nullptr;
   QMenu* pmTray = nullptr;
   bool FClosing = false;
 };

@@ -45,7 +45,7 @@ class TWizardPage final : public QWidget {
   TWizardPage(TDesktopCore& Core, TDialogs& Dialogs, TPageHost& Host, TImageList& Images, QWidget* Parent = nullptr);
   ~TWizardPage() override;
 
-  // FormCreate's part: first steps shown, views attached, the folder filter applied.
+  // At start: first steps shown, views attached, the folder filter applied.
   void ShowFirstSteps();
   void AttachViews(TIconList& Icons);
   void ApplyFilter(const TFilter& Filter);

@@ -11,7 +11,7 @@
 
 namespace kestrine::ui {
 
-// ImageList1: the icons a view draws, by index.
+// The icons a view draws, by index.
 class TImageList {
  public:
   // The new icon's index; -1 for a null icon, which the list refuses.
