@@ -106,7 +106,13 @@ inline constexpr std::array<const char*, static_cast<std::size_t>(TText::Count)>
     "strNotAByteSequence", "strNothingToFind", "strSearching", "strSearchingPercent", "strNotFound",
     "strStopFind", "strBytes", "strSelectedBytes", "strTopOffset", "strPixels", "strCopy", "strSelectAll",
     "strLocale", "strNoCleanupMasks", "strWipeProgress", "strWipeCancelledRow", "strWipeCancelled", "strWipeRunningCaption", "strWipeCloseQuestion",
-    "strReasonDestinationMissing", "strReasonDestinationUnopenable", "strReasonFolderNotReopened", "strReasonFolderReplaced", "strReasonFolderNotMade", "strReasonFolderCannotBeCreated", "strReasonFolderCannotBeOpened", "strReasonNoFreeFolderName", "strReasonFileCannotBeCreated", "strReasonNoFreeName", "strReasonDataUnreadable", "strReasonStoredEncrypted", "strReasonStopped", "strReasonReadShort", "strReasonWriteFailed", "strReasonNamedStreamsNotStored", "strReasonNamedStreamsNotWritten", "strReasonNamedStreamProblem", "strReasonNoStreamNamed", "strReasonRecordUnreadable", "strReasonRecordReused", "strReasonSizeOverDataArea", "strReasonSizeOverClusterRoom", "strReasonSizeOverAllocated", "strReasonSizeOverRuns",
+    "strReasonDestinationMissing", "strReasonDestinationUnopenable", "strReasonFolderNotReopened",
+    "strReasonFolderReplaced", "strReasonFolderNotMade", "strReasonFolderCannotBeCreated",
+    "strReasonFolderCannotBeOpened", "strReasonNoFreeFolderName", "strReasonFileCannotBeCreated", "strReasonNoFreeName",
+    "strReasonDataUnreadable", "strReasonStoredEncrypted", "strReasonStopped", "strReasonReadShort",
+    "strReasonWriteFailed", "strReasonNamedStreamsNotStored", "strReasonNamedStreamsNotWritten",
+    "strReasonNamedStreamProblem", "strReasonNoStreamNamed", "strReasonRecordUnreadable", "strReasonRecordReused",
+    "strReasonSizeOverDataArea", "strReasonSizeOverClusterRoom", "strReasonSizeOverAllocated", "strReasonSizeOverRuns",
 };
 static_assert(kTextKeys.back() != nullptr, "a key of TText has no name");
 
