@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "support/fill_in.h"
+
 namespace kestrine {
 namespace {
 
@@ -36,20 +38,6 @@ constexpr std::array<const char*, static_cast<std::size_t>(TReasonId::Count)> kE
 static_assert(kEnglish.back() != nullptr, "a reason has no English wording");
 
 }  // namespace
-
-std::string FillIn(std::string_view Template, const std::vector<std::string>& Args) {
-  std::string text;
-  for (std::size_t i = 0; i < Template.size(); ++i) {
-    const char c = Template[i];
-    if (c == '%' && i + 1 < Template.size() && Template[i + 1] >= '1' && Template[i + 1] <= '9') {
-      const auto arg = static_cast<std::size_t>(Template[++i] - '1');
-      if (arg < Args.size()) text += Args[arg];
-    } else {
-      text += c;
-    }
-  }
-  return text;
-}
 
 std::string ReasonText(const TReason& Reason, const TReasonWording& Wording) {
   std::vector<std::string> args = Reason.Args;

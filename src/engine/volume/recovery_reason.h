@@ -6,7 +6,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -65,9 +64,5 @@ std::string EnglishText(const TReasons& Reasons);
 std::string ReasonText(const TReason& Reason, const TReasonWording& Wording);
 // Each reason worded, joined by "; ".
 std::string ReasonText(const TReasons& Reasons, const TReasonWording& Wording);
-
-// Template with %1..%9 replaced by Args in one pass, so a path holding "%1" stays as it is; a
-// placeholder without an argument becomes empty.
-std::string FillIn(std::string_view Template, const std::vector<std::string>& Args);
 
 }  // namespace kestrine

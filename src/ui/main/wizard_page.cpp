@@ -25,7 +25,7 @@
 #include "ui/filter/search_filter_dialog.h"
 #include "ui/shell/desktop_core.h"
 #include "ui/shell/dialogs.h"
-#include "ui/settings/reason_text.h"
+#include "ui/settings/worded_text.h"
 #include "ui/shell/page_host.h"
 #include "ui/preview/icon_list.h"
 #include "ui/preview/preview_window.h"

@@ -22,7 +22,7 @@
 #include "ui/preview/preview_kind.h"
 #include "ui/preview/stream_device.h"
 #include "ui/settings/language_texts.h"
-#include "ui/settings/reason_text.h"
+#include "ui/settings/worded_text.h"
 
 namespace kestrine::ui {
 

@@ -92,6 +92,22 @@ enum class TText : std::size_t {
   strReasonSizeOverClusterRoom,
   strReasonSizeOverAllocated,
   strReasonSizeOverRuns,
+  strSettingsConfigUnreadable,
+  strSettingsConfigNoRootKept,
+  strSettingsConfigNoRootNotKept,
+  strSettingsConfigMalformedKept,
+  strSettingsConfigMalformedNotKept,
+  strSettingsConfigUnwritable,
+  strSettingsLanguageUnreadable,
+  strSettingsLanguageMalformed,
+  strSettingsSkinUnopenable,
+  strSettingsSkinTooLarge,
+  strSettingsSkinShorterThanHeader,
+  strSettingsSkinNewerVersion,
+  strSettingsSkinLengthPastEnd,
+  strSettingsSkinNoDecompressor,
+  strSettingsSkinSheetTooLarge,
+  strSettingsSkinDamaged,
   Count
 };
 
@@ -113,6 +129,12 @@ inline constexpr std::array<const char*, static_cast<std::size_t>(TText::Count)>
     "strReasonWriteFailed", "strReasonNamedStreamsNotStored", "strReasonNamedStreamsNotWritten",
     "strReasonNamedStreamProblem", "strReasonNoStreamNamed", "strReasonRecordUnreadable", "strReasonRecordReused",
     "strReasonSizeOverDataArea", "strReasonSizeOverClusterRoom", "strReasonSizeOverAllocated", "strReasonSizeOverRuns",
+    "strSettingsConfigUnreadable", "strSettingsConfigNoRootKept", "strSettingsConfigNoRootNotKept",
+    "strSettingsConfigMalformedKept", "strSettingsConfigMalformedNotKept", "strSettingsConfigUnwritable",
+    "strSettingsLanguageUnreadable", "strSettingsLanguageMalformed", "strSettingsSkinUnopenable",
+    "strSettingsSkinTooLarge", "strSettingsSkinShorterThanHeader", "strSettingsSkinNewerVersion",
+    "strSettingsSkinLengthPastEnd", "strSettingsSkinNoDecompressor", "strSettingsSkinSheetTooLarge",
+    "strSettingsSkinDamaged",
 };
 static_assert(kTextKeys.back() != nullptr, "a key of TText has no name");
 

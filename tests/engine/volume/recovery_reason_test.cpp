@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "support/fill_in.h"
+
 namespace kestrine {
 namespace {
 
