@@ -6,6 +6,7 @@
 #include "settings/language_files.h"
 #include "settings/skin_files.h"
 #include "tests/settings/settings_test_support.h"
+#include "ui/settings/worded_text.h"
 
 namespace kestrine::ui {
 namespace {
@@ -59,6 +60,23 @@ TEST_F(SkinLoading, AFailedLoadKeepsTheSkinInForceAndNamesTheFile) {
     EXPECT_TRUE(error.Facts.join(u' ').contains(path)) << error.Facts.join(u' ').toStdString();
     EXPECT_EQ(qApp->styleSheet(), QStringLiteral("QWidget { color: #010203; }"));
   }
+}
+
+// The box words the problem in the window's language; in English as it always read.
+TEST_F(SkinLoading, AFailedLoadIsWordedInTheWindowsLanguage) {
+  QByteArray newer = PackSkin(kSheet);
+  newer[0] = 4;
+  WriteText(QStringLiteral("Newer.skn"), newer);
+  TSettingsProblem error;
+  ASSERT_FALSE(LoadSkinFile(QStringLiteral("Newer.skn"), error));
+  const TLanguageDocument english;
+  EXPECT_EQ(ProblemText(english, error),
+            QStringLiteral("The skin file \"Newer.skn\" cannot be used: format version 4 is newer than 3"));
+  TLanguageDocument german;
+  ASSERT_TRUE(german.Load(QStringLiteral(KESTRINE_DATA_SOURCE "/Langs/German.txt")));
+  EXPECT_EQ(ProblemText(german, error),
+            QStringLiteral("Die Design-Datei „Newer.skn“ kann nicht verwendet werden: die Formatversion 4 ist neuer als 3"));
+  EXPECT_EQ(ProblemText(german, TSettingsProblem{}), QString());
 }
 
 // The skins the program ships, as written and as the build packed them.
