@@ -46,8 +46,8 @@ int RunCat(const TCatOptions& O) {
     return kExitFailed;
   }
   auto stream = session.Manager().CreateStream(item, streamName);
-  if (!stream || !stream->Failure().empty()) {
-    const std::string why = stream                ? stream->Failure()
+  if (!stream || stream->Failure()) {
+    const std::string why = stream                ? EnglishText(stream->Failure())
                             : streamName.empty() ? "no stream can be read for it"
                                                  : "it has no data stream named " + streamName;
     std::cerr << "kestrine-cli: " << O.Path << ": " << why << "\n";
@@ -71,8 +71,8 @@ int RunCat(const TCatOptions& O) {
     std::cerr << "kestrine-cli: " << O.Path << ": only " << done << " of " << size << " bytes could be read\n";
     whole = false;
   }
-  if (const std::string cut = stream->SizeCut(); !cut.empty()) {
-    std::cerr << "kestrine-cli: " << O.Path << ": " << cut << "\n";
+  if (const std::optional<TReason> cut = stream->SizeCut()) {
+    std::cerr << "kestrine-cli: " << O.Path << ": " << EnglishText(cut) << "\n";
     whole = false;
   }
   return whole ? kExitOk : kExitFailed;

@@ -69,7 +69,7 @@ bool WriteReport(const std::string& File, const std::vector<TRecoveryRecord>& Re
                     {"condition", r.Item->IsFolder ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.Item->Condition)},
                     {"outcome", OutcomeName(r.Outcome)},
                     {"sha256", written ? Sha256OfWritten(r) : std::string()},
-                    {"reason", r.Reason}});
+                    {"reason", r.Reason()}});
   }
   std::ofstream out(File, std::ios::binary | std::ios::trunc);
   static const std::vector<TColumn> columns = {{"source", "Source"},       {"destination", "Destination"},
@@ -93,7 +93,7 @@ void PrintSummary(const std::vector<TRecoveryRecord>& Records, const std::string
     if (Items.empty()) return;
     std::cout << Heading << " " << Items.size() << ":\n";
     for (const TRecoveryRecord* r : Items)
-      std::cout << "  " << EscapeControls(ItemPath(*r->Item)) << ": " << EscapeControls(r->Reason) << "\n";
+      std::cout << "  " << EscapeControls(ItemPath(*r->Item)) << ": " << EscapeControls(r->Reason()) << "\n";
   };
   list("Written incompletely", partial);
   list("Skipped", skipped);

@@ -74,13 +74,13 @@ QString TLanguageDocument::LookupText(const QString& Key, const QString& Attribu
   return FBuiltIn.documentElement().firstChildElement(Key).attribute(Attribute);
 }
 
-bool TLanguageDocument::Load(const QString& Path, QString* Error) {
+bool TLanguageDocument::Load(const QString& Path, TSettingsProblem* Error) {
   QFile file(Path);
   if (!file.exists()) return false;
   FActive = false;
   FDocument.clear();
   if (!file.open(QIODevice::ReadOnly)) {
-    if (Error) *Error = QStringLiteral("The language file \"%1\" could not be read: %2").arg(Path, file.errorString());
+    if (Error) *Error = {TSettingsProblemKind::LanguageUnreadable, {Path, file.errorString()}};
     return false;
   }
   QString message;
@@ -89,11 +89,8 @@ bool TLanguageDocument::Load(const QString& Path, QString* Error) {
   if (!FDocument.setContent(file.readAll(), &message, &line, &column)) {
     FDocument.clear();
     if (Error)
-      *Error = QStringLiteral("The language file \"%1\" is not valid XML (line %2, column %3): %4")
-                   .arg(Path)
-                   .arg(line)
-                   .arg(column)
-                   .arg(message);
+      *Error = {TSettingsProblemKind::LanguageMalformed,
+                {Path, QString::number(line), QString::number(column), message}};
     return false;
   }
   FActive = true;

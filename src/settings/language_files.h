@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/settings_problem.h"
+
 namespace kestrine {
 
 // The skin compiled into the program; it is listed whether or not a file of that name exists.
@@ -33,7 +35,7 @@ class TLanguageDocument {
   QString LookupText(const QString& Key, const QString& Attribute = QStringLiteral("Caption")) const;
   // False (the earlier document kept) when Path does not exist; a file that is not well-formed
   // leaves the document inactive and says why in Error.
-  bool Load(const QString& Path, QString* Error = nullptr);
+  bool Load(const QString& Path, TSettingsProblem* Error = nullptr);
 
  private:
   QDomDocument FBuiltIn;

@@ -23,15 +23,13 @@ QDomDocument EmptyConfig() {
 }
 
 // Keeps the broken file for the user to inspect; the next save would otherwise overwrite it.
-QString SetAside(const QString& Path, const QString& Reason) {
+// Problem holds the facts of what is wrong with it; the place it was kept goes last.
+TSettingsProblem SetAside(const QString& Path, TSettingsProblem Problem, TSettingsProblemKind NotKept) {
   const QString aside = Path + QStringLiteral(".bad");
   QFile::remove(aside);
-  if (!QFile::rename(Path, aside))
-    return QStringLiteral("\"%1\" is not a valid settings file (%2) and could not be kept aside as \"%3\"; "
-                          "the defaults are used.")
-        .arg(Path, Reason, aside);
-  return QStringLiteral("\"%1\" is not a valid settings file (%2); it was kept as \"%3\" and the defaults are used.")
-      .arg(Path, Reason, aside);
+  if (!QFile::rename(Path, aside)) Problem.Kind = NotKept;
+  Problem.Facts << aside;
+  return Problem;
 }
 
 // Stored flags read as the words True/False in any case, or a number (non-zero is true).
@@ -46,13 +44,13 @@ bool TextToBool(const QString& Text) {
 
 void TConfigStore::Load(const QString& Path) {
   FPath = Path;
-  FProblem.clear();
+  FProblem = {};
   FDocument = EmptyConfig();
   QFile file(Path);
   if (!file.exists()) return;
   if (!file.open(QIODevice::ReadOnly)) {
     // Unreadable is not malformed: leave the file where it is.
-    FProblem = QStringLiteral("\"%1\" could not be read (%2); the defaults are used.").arg(Path, file.errorString());
+    FProblem = {TSettingsProblemKind::ConfigUnreadable, {Path, file.errorString()}};
     return;
   }
   QDomDocument loaded;
@@ -62,9 +60,12 @@ void TConfigStore::Load(const QString& Path) {
   const bool parsed = loaded.setContent(file.readAll(), &message, &line, &column);
   file.close();
   if (!parsed || loaded.documentElement().isNull()) {
-    const QString reason =
-        parsed ? QStringLiteral("no root element") : QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(message);
-    FProblem = SetAside(Path, reason);
+    FProblem = parsed ? SetAside(Path, {TSettingsProblemKind::ConfigNoRootKept, {Path}},
+                                 TSettingsProblemKind::ConfigNoRootNotKept)
+                      : SetAside(Path,
+                                 {TSettingsProblemKind::ConfigMalformedKept,
+                                  {Path, QString::number(line), QString::number(column), message}},
+                                 TSettingsProblemKind::ConfigMalformedNotKept);
     return;
   }
   FDocument = loaded;
@@ -73,12 +74,12 @@ void TConfigStore::Load(const QString& Path) {
 bool TConfigStore::Save() {
   QSaveFile file(FPath);
   if (!file.open(QIODevice::WriteOnly)) {
-    FProblem = QStringLiteral("\"%1\" could not be written: %2").arg(FPath, file.errorString());
+    FProblem = {TSettingsProblemKind::ConfigUnwritable, {FPath, file.errorString()}};
     return false;
   }
   file.write(FDocument.toByteArray(2));
   if (!file.commit()) {
-    FProblem = QStringLiteral("\"%1\" could not be written: %2").arg(FPath, file.errorString());
+    FProblem = {TSettingsProblemKind::ConfigUnwritable, {FPath, file.errorString()}};
     return false;
   }
   return true;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/settings_problem.h"
+
 class QSettings;
 
 namespace kestrine {
@@ -27,12 +29,12 @@ class TConfigStore {
   void SetSaveFileExtensions(const QStringList& Masks);
 
   const QString& Path() const { return FPath; }
-  const QString& Problem() const { return FProblem; }
+  const TSettingsProblem& Problem() const { return FProblem; }
 
  private:
   QDomDocument FDocument;
   QString FPath;
-  QString FProblem;
+  TSettingsProblem FProblem;
 };
 
 // The per-user store: QSettings of organisation "Kestrine Pro".

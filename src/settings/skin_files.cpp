@@ -27,10 +27,10 @@ void AppendUInt32(QByteArray& Out, quint32 Value) {
 }
 
 // Inflates a whole zlib stream, refusing output beyond kMaxSheetSize.
-bool Inflate(const QByteArray& Data, QByteArray& Out, QString& Error) {
+bool Inflate(const QByteArray& Data, QByteArray& Out, TSettingsProblem& Error) {
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) {
-    Error = QStringLiteral("the decompressor could not start");
+    Error = {TSettingsProblemKind::SkinNoDecompressor, {}};
     return false;
   }
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.constData()));
@@ -44,7 +44,7 @@ bool Inflate(const QByteArray& Data, QByteArray& Out, QString& Error) {
     const qsizetype produced = static_cast<qsizetype>(chunk.size() - stream.avail_out);
     if (Out.size() + produced > kMaxSheetSize) {
       inflateEnd(&stream);
-      Error = QStringLiteral("the style sheet is larger than %1 bytes").arg(kMaxSheetSize);
+      Error = {TSettingsProblemKind::SkinSheetTooLarge, {QString::number(kMaxSheetSize)}};
       return false;
     }
     Out.append(chunk.data(), produced);
@@ -52,7 +52,7 @@ bool Inflate(const QByteArray& Data, QByteArray& Out, QString& Error) {
   }
   inflateEnd(&stream);
   if (result != Z_STREAM_END) {
-    Error = QStringLiteral("the compressed data is damaged or incomplete");
+    Error = {TSettingsProblemKind::SkinDamaged, {}};
     return false;
   }
   return true;
@@ -74,20 +74,20 @@ QByteArray PackSkin(const QString& StyleSheet) {
   return file + packed;
 }
 
-bool UnpackSkin(const QByteArray& File, QString& StyleSheet, QString& Error) {
+bool UnpackSkin(const QByteArray& File, QString& StyleSheet, TSettingsProblem& Error) {
   if (File.size() < kHeaderSize) {
-    Error = QStringLiteral("the file is shorter than its header");
+    Error = {TSettingsProblemKind::SkinShorterThanHeader, {}};
     return false;
   }
   const auto* header = reinterpret_cast<const uchar*>(File.constData());
   const quint32 version = qFromLittleEndian<quint32>(header);
   const quint32 length = qFromLittleEndian<quint32>(header + 4);
   if (version > kSkinVersion) {
-    Error = QStringLiteral("format version %1 is newer than %2").arg(version).arg(kSkinVersion);
+    Error = {TSettingsProblemKind::SkinNewerVersion, {QString::number(version), QString::number(kSkinVersion)}};
     return false;
   }
   if (length > static_cast<quint64>(File.size() - kHeaderSize)) {
-    Error = QStringLiteral("the data length %1 runs past the end of the file").arg(length);
+    Error = {TSettingsProblemKind::SkinLengthPastEnd, {QString::number(length)}};
     return false;
   }
   QByteArray sheet;
@@ -96,20 +96,19 @@ bool UnpackSkin(const QByteArray& File, QString& StyleSheet, QString& Error) {
   return true;
 }
 
-bool ReadSkinFile(const QString& Path, QString& StyleSheet, QString& Error) {
+bool ReadSkinFile(const QString& Path, QString& StyleSheet, TSettingsProblem& Error) {
   QFile file(Path);
   if (!file.open(QIODevice::ReadOnly)) {
-    Error = QStringLiteral("The skin file \"%1\" could not be opened: %2").arg(Path, file.errorString());
+    Error = {TSettingsProblemKind::SkinUnopenable, {Path, file.errorString()}};
     return false;
   }
   if (file.size() > kHeaderSize + kMaxSheetSize) {
-    Error = QStringLiteral("The skin file \"%1\" cannot be used: it is larger than any style sheet").arg(Path);
+    Error = {TSettingsProblemKind::SkinTooLarge, {Path}};
     return false;
   }
   const QByteArray content = file.read(kHeaderSize + kMaxSheetSize);
-  QString reason;
-  if (!UnpackSkin(content, StyleSheet, reason)) {
-    Error = QStringLiteral("The skin file \"%1\" cannot be used: %2").arg(Path, reason);
+  if (!UnpackSkin(content, StyleSheet, Error)) {
+    Error.Facts.prepend(Path);
     return false;
   }
   return true;

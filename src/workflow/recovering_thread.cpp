@@ -27,10 +27,12 @@ bool IsEncrypted(const TFileInfo& Item) { return Item.FsInfo && Item.FsInfo->IsE
 
 std::string ErrorText(int Error) { return std::strerror(Error); }
 
-void AddNote(std::string& Notes, const std::string& Note) {
-  if (Note.empty()) return;
-  if (!Notes.empty()) Notes += "; ";
-  Notes += Note;
+void AddNote(TReasons& Notes, const std::optional<TReason>& Note) {
+  if (Note) Notes.push_back(*Note);
+}
+
+TReason NamedStreamProblem(const std::string& Name, const std::optional<TReason>& Problem) {
+  return {TReasonId::NamedStreamProblem, {Name}, Problem ? TReasons{*Problem} : TReasons{}};
 }
 
 }  // namespace
@@ -69,11 +71,11 @@ void TRecoveringThread::Execute() {
     root->Handle = platform::TFolderHandle::OpenNamed(FDestination);
     if (!root->Handle.IsOpen()) {
       const int error = errno;
-      const std::string reason = error == ENOENT || error == ENOTDIR
-                                     ? "the destination folder does not exist"
-                                     : "the destination folder cannot be opened: " + ErrorText(error);
+      const TReason reason = error == ENOENT || error == ENOTDIR
+                                 ? TReason{TReasonId::DestinationMissing}
+                                 : TReason{TReasonId::DestinationUnopenable, {ErrorText(error)}};
       for (PFileInfo item : FItems.Snapshot())
-        if (item) Record({item, {}, TRecoveryOutcome::Skipped, reason, 0, {}});
+        if (item) Record({item, {}, TRecoveryOutcome::Skipped, {reason}, 0, {}});
     } else {
       if (!FFacts) {
         const std::string name = platform::GetFileSystemName(root->Handle);
@@ -174,10 +176,10 @@ void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PF
     if (!FDone.insert(folder).second) continue;  // also ends a cycle of parents
     const TFolderContent& content = Content(folder);
     if (!content.Files.empty()) {
-      std::string error;
+      TReason error;
       if (!MakeFolder(*out, error)) {
         // Its files and its subfolders are left out with it.
-        Record({folder, out->Handle.Path(), TRecoveryOutcome::Skipped, error, 0, {}});
+        Record({folder, out->Handle.Path(), TRecoveryOutcome::Skipped, {error}, 0, {}});
         continue;
       }
       for (PFileInfo file : content.Files) {
@@ -191,7 +193,7 @@ void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PF
   }
 }
 
-bool TRecoveringThread::MakeFolder(TOutFolder& Folder, std::string& Error) {
+bool TRecoveringThread::MakeFolder(TOutFolder& Folder, TReason& Error) {
   std::vector<TOutFolder*> chain;
   TOutFolder* made = &Folder;
   for (; made && !made->IsMade(); made = made->Parent.get()) chain.push_back(made);
@@ -202,13 +204,13 @@ bool TRecoveringThread::MakeFolder(TOutFolder& Folder, std::string& Error) {
   return true;
 }
 
-bool TRecoveringThread::Reopen(TOutFolder& Folder, std::string& Error) {
+bool TRecoveringThread::Reopen(TOutFolder& Folder, TReason& Error) {
   // The closed ones up to the nearest open folder, opened again from the top down.
   std::vector<TOutFolder*> closed;
   TOutFolder* f = &Folder;
   for (; f && !f->Handle.IsOpen(); f = f->Parent.get()) closed.push_back(f);
   if (!f) {
-    Error = "its folder could not be opened again";
+    Error = {TReasonId::FolderNotReopened};
     return false;
   }
   for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
@@ -216,7 +218,7 @@ bool TRecoveringThread::Reopen(TOutFolder& Folder, std::string& Error) {
     platform::TFolderHandle again = out.Failed ? platform::TFolderHandle() : out.Parent->Handle.OpenSub(out.MadeName);
     if (!again.IsOpen() || again.Identity() != out.Made) {
       out.Failed = true;
-      Error = "the folder " + out.Parent->Handle.PathOf(out.MadeName) + " was moved or replaced during the recovery";
+      Error = {TReasonId::FolderReplaced, {out.Parent->Handle.PathOf(out.MadeName)}};
       return false;
     }
     out.Handle = std::move(again);
@@ -234,10 +236,10 @@ void TRecoveringThread::LimitOpenFolders(TOutFolder& Deepest) {
   for (std::size_t i = kMaxOpenFolders / 2; i < open.size(); ++i) open[i]->Handle = {};
 }
 
-bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
+bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, TReason& Error) {
   if (Folder.Failed || !Folder.Parent || !Folder.Parent->Handle.IsOpen()) {
     Folder.Failed = true;
-    Error = "its folder could not be created";
+    Error = {TReasonId::FolderNotMade};
     return false;
   }
   const platform::TFolderHandle& parent = Folder.Parent->Handle;
@@ -249,7 +251,7 @@ bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
     if (!parent.MakeSub(name) && errno != EEXIST) {
       const int error = errno;
       Folder.Failed = true;
-      Error = "the folder " + parent.PathOf(name) + " cannot be created: " + ErrorText(error);
+      Error = {TReasonId::FolderCannotBeCreated, {parent.PathOf(name), ErrorText(error)}};
       return false;
     }
     platform::TFolderHandle made = parent.OpenSub(name);
@@ -262,12 +264,12 @@ bool TRecoveringThread::MakeOneFolder(TOutFolder& Folder, std::string& Error) {
     // Gone again, or not a folder: the next name.
     if (const int error = errno; error != ENOENT && error != ENOTDIR && error != ELOOP) {
       Folder.Failed = true;
-      Error = "the folder " + parent.PathOf(name) + " cannot be opened: " + ErrorText(error);
+      Error = {TReasonId::FolderCannotBeOpened, {parent.PathOf(name), ErrorText(error)}};
       return false;
     }
   }
   Folder.Failed = true;
-  Error = "no free name is left for the folder " + Folder.Name;
+  Error = {TReasonId::NoFreeFolderName, {Folder.Name}};
   return false;
 }
 
@@ -290,7 +292,7 @@ std::unique_ptr<platform::TOutputFile> TRecoveringThread::CallCreateFile(const p
 
 std::unique_ptr<platform::TOutputFile> TRecoveringThread::CreateUniqueFile(const platform::TFolderHandle& Folder,
                                                                          const std::string& Name, std::string& Chosen,
-                                                                         std::string& Error) {
+                                                                         TReason& Error) {
   // Numbers already used in this run are not tried again, so many files of one name cost no more each.
   int& next = FNextAttempt[Folder.PathOf(Name)];
   for (next = std::max(next, 1); next <= kMaxNameAttempts; ++next) {
@@ -303,11 +305,11 @@ std::unique_ptr<platform::TOutputFile> TRecoveringThread::CreateUniqueFile(const
     }
     platform::TEntryFacts facts;
     if (!Folder.Look(name, facts) && errno == ENOENT) {
-      Error = Folder.PathOf(name) + " cannot be created: " + ErrorText(error);
+      Error = {TReasonId::FileCannotBeCreated, {Folder.PathOf(name), ErrorText(error)}};
       return nullptr;
     }
   }
-  Error = "no free name is left for " + Name;
+  Error = {TReasonId::NoFreeName, {Name}};
   return nullptr;
 }
 
@@ -316,8 +318,9 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   TRecoveryRecord record{Item, {}, TRecoveryOutcome::Skipped, {}, 0, {}};
   // The stream comes first: without one nothing is created, rather than an empty file.
   std::unique_ptr<TRecoveryStream> stream = FManager.CreateStream(Item, {});
-  if (!stream || !stream->Failure().empty()) {
-    record.Reason = stream ? stream->Failure() : "its data cannot be read";
+  const std::optional<TReason> failure = stream ? stream->Failure() : TReason{TReasonId::DataUnreadable};
+  if (failure) {
+    record.Reasons = {*failure};
     Record(std::move(record));
     return;
   }
@@ -325,39 +328,39 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   static_assert(!EfsRawApiAvailable, "an encrypted file could be imported: build that path");
   const bool encrypted = IsEncrypted(*Item);
   const std::string name = SafeOutputName(encrypted ? Item->Name + ".efs" : Item->Name);
-  std::string error;
+  TReason error;
   if (Terminated()) return;
   if (!MakeFolder(Folder, error)) {
-    record.Reason = error;
+    record.Reasons = {error};
     Record(std::move(record));
     return;
   }
   std::string chosen;
   std::unique_ptr<platform::TOutputFile> file = CreateUniqueFile(Folder.Handle, name, chosen, error);
   if (!file) {
-    record.Reason = error;
+    record.Reasons = {error};
     Record(std::move(record));
     return;
   }
   record.Destination = file->Path();
   record.Identity = file->Identity();
 
-  std::string notes;
-  if (encrypted) AddNote(notes, "stored encrypted: written in the raw encrypted form");
+  TReasons notes;
+  if (encrypted) AddNote(notes, TReason{TReasonId::StoredEncrypted});
   // A raw form keeps its whole length; a plain file ends at its recorded size, unless that is more
   // than the volume can hold.
   std::int64_t wanted = encrypted ? stream->GetSize() : Item->Size.load();
-  const std::string cut = stream->SizeCut();
-  if (!cut.empty()) {
+  const std::optional<TReason> cut = stream->SizeCut();
+  if (cut) {
     AddNote(notes, cut);
     wanted = std::min(wanted, stream->GetSize());
   }
-  std::string problem;
+  std::optional<TReason> problem;
   bool writeFailed = false;
   stream->SetPosition(0);
   const std::int64_t copied = CopyStream(*stream, *file, wanted, true, problem, writeFailed);
   stream.reset();
-  const bool complete = copied == wanted && cut.empty();
+  const bool complete = copied == wanted && !cut;
   if (!complete) AddNote(notes, problem);
   AddNote(notes, CopyNamedStreams(Item, Folder.Handle, chosen));
   // Bytes that could not be read are filled with zeros up to the size; a file the destination took
@@ -365,7 +368,7 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   const std::int64_t size = writeFailed ? file->Length() : wanted;
   Finish(*file, *Item, size);
   record.Outcome = complete ? TRecoveryOutcome::Written : TRecoveryOutcome::Partial;
-  record.Reason = notes;
+  record.Reasons = std::move(notes);
   record.Size = size;
   Record(std::move(record));
 }
@@ -384,13 +387,13 @@ std::int64_t TRecoveringThread::CopyVolumeRange(TRecoveryStream& Stream, platfor
 }
 
 std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
-                                           bool CountProgress, std::string& Problem, bool& WriteFailed) {
+                                           bool CountProgress, std::optional<TReason>& Problem, bool& WriteFailed) {
   std::int64_t copied = 0;
   // Bytes that lie on the volume as they are copied in the kernel, in large pieces; the rest is read.
   bool ranges = FVolumeCopy && Stream.VolumeSource();
   while (copied < Limit) {
     if (Terminated()) {
-      Problem = "recovery was stopped after " + std::to_string(copied) + " of " + std::to_string(Limit) + " bytes";
+      Problem = TReason{TReasonId::Stopped, {std::to_string(copied), std::to_string(Limit)}};
       break;
     }
     if (ranges) {
@@ -403,12 +406,11 @@ std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TO
     const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kBlockSize, Limit - copied));
     const std::uint32_t got = Stream.Read(FBuffer.data(), want);
     if (got == 0) {
-      Problem = "only " + std::to_string(copied) + " of " + std::to_string(Limit) +
-                " bytes could be read; the rest is zeros";
+      Problem = TReason{TReasonId::ReadShort, {std::to_string(copied), std::to_string(Limit)}};
       break;
     }
     if (!File.Write(FBuffer.data(), got)) {
-      Problem = "writing failed after " + std::to_string(copied) + " bytes: " + ErrorText(errno);
+      Problem = TReason{TReasonId::WriteFailed, {std::to_string(copied), ErrorText(errno)}};
       WriteFailed = true;
       break;
     }
@@ -418,26 +420,26 @@ std::int64_t TRecoveringThread::CopyStream(TRecoveryStream& Stream, platform::TO
   return copied;
 }
 
-std::string TRecoveringThread::CopyNamedStreams(PFileInfo Item, const platform::TFolderHandle& Folder,
-                                                const std::string& Name) {
+std::optional<TReason> TRecoveringThread::CopyNamedStreams(PFileInfo Item, const platform::TFolderHandle& Folder,
+                                                           const std::string& Name) {
   if (!Item->FsInfo) return {};
   const std::vector<TNamedStreamInfo> streams = Item->FsInfo->NamedStreams();
   if (streams.empty()) return {};
   std::string names;
   for (const auto& s : streams) names += (names.empty() ? "" : ", ") + s.Name;
   if (!FFacts->StoresNamedStreams)
-    return "named streams not written (" + FFacts->FileSystemName + " does not store them): " + names;
+    return TReason{TReasonId::NamedStreamsNotStored, {FFacts->FileSystemName, names}};
   for (const auto& s : streams) {
     int error = 0;
     // Beside the file, in the same folder.
     auto file = CallCreateFile(Folder, Name + ":" + SafeOutputName(s.Name), error);
     auto stream = file ? FManager.CreateStream(Item, s.Name) : nullptr;
-    if (!stream) return "named streams from " + s.Name + " on could not be written";
-    std::string problem;
+    if (!stream) return TReason{TReasonId::NamedStreamsNotWritten, {s.Name}};
+    std::optional<TReason> problem;
     bool writeFailed = false;
     if (CopyStream(*stream, *file, stream->GetSize(), false, problem, writeFailed) != stream->GetSize())
-      return "named stream " + s.Name + ": " + problem;
-    if (const std::string cut = stream->SizeCut(); !cut.empty()) return "named stream " + s.Name + ": " + cut;
+      return NamedStreamProblem(s.Name, problem);
+    if (const std::optional<TReason> cut = stream->SizeCut()) return NamedStreamProblem(s.Name, cut);
   }
   return {};
 }

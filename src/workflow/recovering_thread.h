@@ -94,22 +94,24 @@ class TRecoveringThread final : public TRecoveryJob {
   // Copies up to Limit bytes of Stream into File; bytes copied. WriteFailed tells a copy that ended
   // because File took no more from one that ran out of bytes to read.
   std::int64_t CopyStream(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
-                          bool CountProgress, std::string& Problem, bool& WriteFailed);
+                          bool CountProgress, std::optional<TReason>& Problem, bool& WriteFailed);
   // Copies the stream's next volume range, at most Limit bytes, straight into File; bytes delivered.
   // Usable turns false when the copy is refused or comes back short: Read goes on from there.
   std::int64_t CopyVolumeRange(TRecoveryStream& Stream, platform::TOutputFile& File, std::int64_t Limit,
                                bool& Usable);
-  std::string CopyNamedStreams(PFileInfo Item, const platform::TFolderHandle& Folder, const std::string& Name);
+  // Why the named streams are not all written whole; none when they are.
+  std::optional<TReason> CopyNamedStreams(PFileInfo Item, const platform::TFolderHandle& Folder,
+                                          const std::string& Name);
   void Finish(platform::TOutputFile& File, const TFileInfo& Item, std::int64_t Size);
 
-  bool MakeFolder(TOutFolder& Folder, std::string& Error);
-  bool MakeOneFolder(TOutFolder& Folder, std::string& Error);
-  bool Reopen(TOutFolder& Folder, std::string& Error);
+  bool MakeFolder(TOutFolder& Folder, TReason& Error);
+  bool MakeOneFolder(TOutFolder& Folder, TReason& Error);
+  bool Reopen(TOutFolder& Folder, TReason& Error);
   void LimitOpenFolders(TOutFolder& Deepest);
   // Name, or the first numbered form of it that is free, inside Folder; Chosen tells which.
   std::unique_ptr<platform::TOutputFile> CreateUniqueFile(const platform::TFolderHandle& Folder,
                                                           const std::string& Name, std::string& Chosen,
-                                                          std::string& Error);
+                                                          TReason& Error);
   std::unique_ptr<platform::TOutputFile> CallCreateFile(const platform::TFolderHandle& Folder,
                                                         const std::string& Name, int& Error);
   const TFolderContent& Content(PFileInfo Folder);

@@ -8,7 +8,7 @@ TRecoverySummary SummarizeRecovery(const std::vector<TRecoveryRecord>& Records) 
     if (r.Outcome == TRecoveryOutcome::Written) {
       ++summary.Written;
       summary.Bytes += r.Size;
-      if (!r.Reason.empty()) summary.Notes.push_back(&r);
+      if (!r.Reasons.empty()) summary.Notes.push_back(&r);
     } else {
       (r.Outcome == TRecoveryOutcome::Partial ? summary.Partial : summary.Skipped).push_back(&r);
     }

@@ -58,9 +58,9 @@ TEST_F(Languages, TheBuiltInEnglishFillsWhatNoFileGives) {
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnHelp"), QStringLiteral("Text")), QStringLiteral("Hilfe"));
 
   WriteText(QStringLiteral("Langs/Broken.txt"), "<L><btnWizard Caption=\"x\"></L>");
-  QString error;
+  TSettingsProblem error;
   EXPECT_FALSE(FDocument.Load(QStringLiteral("Langs/Broken.txt"), &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("Broken.txt"))) << error.toStdString();
+  EXPECT_TRUE(error.Facts.join(u' ').contains(QStringLiteral("Broken.txt"))) << error.Facts.join(u' ').toStdString();
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnWizard")), QStringLiteral("Wizard"));
 }
 

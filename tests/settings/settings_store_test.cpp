@@ -21,14 +21,14 @@ QDomElement RootOf(const QByteArray& Text) {
 TEST_F(ConfigStore, FirstStartWritesOnlyTheMasksAtClose) {
   TConfigStore store;
   store.Load(kConfig);
-  EXPECT_TRUE(store.Problem().isEmpty());
+  EXPECT_FALSE(store.Problem());
   EXPECT_FALSE(store.HasSaveFormPosition());
   EXPECT_FALSE(store.SaveFormPosition());
   EXPECT_TRUE(store.SaveFileExtensions().isEmpty());
   EXPECT_FALSE(QFile::exists(kConfig));  // loading creates nothing
 
   store.SetSaveFileExtensions({});
-  ASSERT_TRUE(store.Save()) << store.Problem().toStdString();
+  ASSERT_TRUE(store.Save()) << store.Problem().Facts.join(u' ').toStdString();
   const QDomElement root = RootOf(ReadText(kConfig));
   EXPECT_EQ(root.tagName(), QStringLiteral("Duskfern"));
   ASSERT_EQ(root.attributes().count(), 1);
@@ -102,7 +102,9 @@ TEST_F(ConfigStore, MalformedFileIsKeptAsideAndDefaultsUsed) {
   WriteText(kConfig + QStringLiteral(".bad"), "an older broken file");
   TConfigStore store;
   store.Load(kConfig);
-  EXPECT_TRUE(store.Problem().contains(QStringLiteral("Config.txt.bad"))) << store.Problem().toStdString();
+  EXPECT_EQ(store.Problem().Kind, TSettingsProblemKind::ConfigMalformedKept);
+  EXPECT_TRUE(store.Problem().Facts.last().endsWith(QStringLiteral("Config.txt.bad")))
+      << store.Problem().Facts.join(u' ').toStdString();
   EXPECT_FALSE(QFile::exists(kConfig));
   EXPECT_EQ(ReadText(kConfig + QStringLiteral(".bad")), broken);
   EXPECT_FALSE(store.HasSaveFormPosition());
@@ -116,7 +118,7 @@ TEST_F(ConfigStore, MalformedFileIsKeptAsideAndDefaultsUsed) {
   // An empty file is no document either.
   WriteText(kConfig, "");
   store.Load(kConfig);
-  EXPECT_FALSE(store.Problem().isEmpty());
+  EXPECT_TRUE(store.Problem());
   EXPECT_TRUE(ReadText(kConfig + QStringLiteral(".bad")).isEmpty());
 }
 
@@ -129,7 +131,7 @@ TEST_F(ConfigStore, EverythingElseIsWrittenBackAsLoaded) {
             "</Settings>\n");
   TConfigStore store;
   store.Load(kConfig);
-  ASSERT_TRUE(store.Problem().isEmpty());
+  ASSERT_FALSE(store.Problem());
   EXPECT_TRUE(store.HasSaveFormPosition());  // the root's name is not examined
   store.SetSaveFileExtensions({QStringLiteral("*.log")});
   store.SetSaveFormPosition(true);
@@ -152,7 +154,8 @@ TEST_F(ConfigStore, SaveReportsAFileThatCannotBeWritten) {
   TConfigStore store;
   store.Load(QStringLiteral("missing-folder/Config.txt"));
   EXPECT_FALSE(store.Save());
-  EXPECT_TRUE(store.Problem().contains(QStringLiteral("missing-folder/Config.txt")));
+  EXPECT_EQ(store.Problem().Kind, TSettingsProblemKind::ConfigUnwritable);
+  EXPECT_TRUE(store.Problem().Facts.first().contains(QStringLiteral("missing-folder/Config.txt")));
 }
 
 TEST_F(UserValues, LanguageAndSkinWithTheirDefaults) {

@@ -33,8 +33,8 @@ TEST(SkinFile, PacksAndUnpacksAStyleSheet) {
   EXPECT_EQ(QString::fromUtf8(raw.left(static_cast<qsizetype>(rawSize))), kSheet);
 
   QString sheet;
-  QString error;
-  ASSERT_TRUE(UnpackSkin(file, sheet, error)) << error.toStdString();
+  TSettingsProblem error;
+  ASSERT_TRUE(UnpackSkin(file, sheet, error)) << error.Facts.join(u' ').toStdString();
   EXPECT_EQ(sheet, kSheet);
 
   // Bytes after the counted data are not part of it.
@@ -45,23 +45,23 @@ TEST(SkinFile, PacksAndUnpacksAStyleSheet) {
 TEST(SkinFile, OlderVersionsAreReadNewerOnesRefused) {
   QByteArray file = PackSkin(kSheet);
   QString sheet;
-  QString error;
+  TSettingsProblem error;
   for (quint32 version : {0u, 1u, 2u}) {
     SetField(file, 0, version);
     EXPECT_TRUE(UnpackSkin(file, sheet, error)) << version;
   }
   for (quint32 version : {4u, 0xFFFFFFFFu}) {
     SetField(file, 0, version);
-    error.clear();
+    error = {};
     EXPECT_FALSE(UnpackSkin(file, sheet, error)) << version;
-    EXPECT_TRUE(error.contains(QStringLiteral("version"))) << error.toStdString();
+    EXPECT_TRUE(error.Kind == TSettingsProblemKind::SkinNewerVersion) << error.Facts.join(u' ').toStdString();
   }
 }
 
 TEST(SkinFile, LengthsAndDataThatDoNotHoldAreRefused) {
   const QByteArray good = PackSkin(kSheet);
   QString sheet = QStringLiteral("unchanged");
-  QString error;
+  TSettingsProblem error;
 
   QByteArray pastTheEnd = good;
   SetField(pastTheEnd, 4, static_cast<quint32>(good.size() - 8 + 1));
@@ -80,7 +80,7 @@ TEST(SkinFile, LengthsAndDataThatDoNotHoldAreRefused) {
   QByteArray damaged = good;
   for (int i = 10; i < damaged.size(); ++i) damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
   EXPECT_FALSE(UnpackSkin(damaged, sheet, error));
-  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(error);
   EXPECT_EQ(sheet, QStringLiteral("unchanged"));
 }
 
@@ -88,7 +88,7 @@ TEST(SkinFile, AHugeInflatedSheetIsRefused) {
   const QByteArray bomb = PackSkin(QString(5 * 1024 * 1024, QLatin1Char(' ')));
   ASSERT_LT(bomb.size(), 64 * 1024);
   QString sheet;
-  QString error;
+  TSettingsProblem error;
   EXPECT_FALSE(UnpackSkin(bomb, sheet, error));
   EXPECT_TRUE(sheet.isEmpty());
 }

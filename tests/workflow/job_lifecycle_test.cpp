@@ -318,7 +318,7 @@ TEST_F(JobLifecycle, ClosingWhileARecoveryRunsWaitsForItWithoutBlockingItsSteps)
     EXPECT_EQ(w.JobEnds, 1);
     const auto records = job->Records();
     ASSERT_FALSE(records.empty());
-    for (const auto& r : records) EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Destination << r.Reason;
+    for (const auto& r : records) EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Destination << r.Reason();
     job.reset();
 
     // Destroying the job waits for it the same way.
@@ -341,7 +341,7 @@ TEST_F(JobLifecycle, ClosingWhileARecoveryRunsWaitsForItWithoutBlockingItsSteps)
     EXPECT_EQ(w.JobEnds, 1) << "no handler runs on a closed port";
     for (const auto& r : job->Records()) {
       if (!r.Item->IsFolder) {
-        EXPECT_EQ(r.Outcome, TRecoveryOutcome::Skipped) << r.Reason;
+        EXPECT_EQ(r.Outcome, TRecoveryOutcome::Skipped) << r.Reason();
       }
     }
     for (const auto& e : fs::recursive_directory_iterator(dropped)) EXPECT_FALSE(e.is_regular_file()) << e.path();

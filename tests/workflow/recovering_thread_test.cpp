@@ -226,7 +226,7 @@ TEST_F(Recovery, FixtureFilesComeBackWithTheirBytesTimesAndReadOnlyStateAsATree)
   for (const TRecoveryRecord& r : records) {
     ASSERT_NE(r.Item, nullptr);
     if (r.Item->IsFolder) continue;
-    EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Destination << ": " << r.Reason;
+    EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Destination << ": " << r.Reason();
     const fs::path written = fs::relative(r.Destination, out);
     EXPECT_EQ(written, fs::path(test::ItemPath(r.Item))) << "the tree is the volume's";
     for (const auto& f : image["deleted_files"]) {
@@ -264,7 +264,7 @@ TEST_F(Recovery, ADestinationWithOrWithoutItsClosingSlashGivesTheSamePaths) {
   const auto plain = Recover(items, Dir / "a");
   const auto slashed = Recover(items, (Dir / "b").string() + "/");
   ASSERT_TRUE(without.size() == 1 && without[0].Outcome == TRecoveryOutcome::Skipped);
-  EXPECT_EQ(without[0].Reason, "the destination folder does not exist");
+  EXPECT_EQ(without[0].Reason(), "the destination folder does not exist");
   ASSERT_EQ(plain.size(), slashed.size());
   ASSERT_FALSE(plain.empty());
   for (std::size_t i = 0; i < plain.size(); ++i)
@@ -359,7 +359,7 @@ TEST_F(Recovery, HostileNamesStayInsideTheDestinationAndLeaveItsFilesAlone) {
   for (const auto& r : records) {
     if (r.Item->IsFolder) continue;
     ++files_written;
-    EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Reason;
+    EXPECT_EQ(r.Outcome, TRecoveryOutcome::Written) << r.Reason();
     const fs::path inside = fs::relative(fs::canonical(r.Destination), fs::canonical(out));
     EXPECT_FALSE(inside.empty() || *inside.begin() == "..") << r.Destination;
     EXPECT_LE(fs::path(r.Destination).filename().string().size(), kMaxOutputNameBytes);
@@ -391,7 +391,7 @@ TEST_F(Recovery, ClustersPastTheVolumesEndCutTheFileAndSayWhy) {
   const auto records = Recover(items, out);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
-  EXPECT_EQ(records[0].Reason,
+  EXPECT_EQ(records[0].Reason(),
             "its recorded size of 3000 bytes is more than the 1024 bytes from its first cluster to the end of the "
             "data area; cut to 1024 bytes");
   EXPECT_EQ(records[0].Size, 1024);
@@ -421,7 +421,7 @@ TEST_F(Recovery, AnImageCutShortIsFilledToTheSizeAndSaidToBeIncomplete) {
     });
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
-    EXPECT_EQ(records[0].Reason, "only 8192 of 16374 bytes could be read; the rest is zeros");
+    EXPECT_EQ(records[0].Reason(), "only 8192 of 16374 bytes could be read; the rest is zeros");
     const auto bytes = test::ReadFile(records[0].Destination);
     ASSERT_EQ(bytes.size(), 16374u);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 8192, data.begin()));
@@ -468,7 +468,7 @@ TEST_F(Recovery, AFullDestinationLeavesTheFileAtTheBytesWrittenAndSaysSo) {
     });
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
-    EXPECT_NE(records[0].Reason.find("No space left on device"), std::string::npos) << records[0].Reason;
+    EXPECT_NE(records[0].Reason().find("No space left on device"), std::string::npos) << records[0].Reason();
     const auto bytes = test::ReadFile(records[0].Destination);
     EXPECT_LT(bytes.size(), content.size()) << "not extended with a hole to the recorded size";
     EXPECT_EQ(records[0].Size, static_cast<std::int64_t>(bytes.size()));
@@ -523,7 +523,7 @@ TEST_F(Recovery, StopEndsTheCopyAtABlockAndLeavesTheRestUnhandled) {
   EXPECT_EQ(Finished, 1);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
-  EXPECT_EQ(records[0].Reason, "recovery was stopped after 0 of 300000 bytes");
+  EXPECT_EQ(records[0].Reason(), "recovery was stopped after 0 of 300000 bytes");
   EXPECT_FALSE(fs::exists(out / "Big random.bin"));
 }
 
@@ -546,7 +546,7 @@ TEST_F(Recovery, ItemsTheHandlerCannotCreateAreSkippedWithTheReason) {
   });
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Skipped);
-  EXPECT_EQ(records[0].Reason, (out / "Big text.log").string() + " cannot be created: Permission denied");
+  EXPECT_EQ(records[0].Reason(), (out / "Big text.log").string() + " cannot be created: Permission denied");
   EXPECT_TRUE(records[0].Destination.empty());
   EXPECT_EQ(records[1].Outcome, TRecoveryOutcome::Written);
   EXPECT_EQ(asked, (std::vector<std::string>{(out / "Big text.log").string(), (out / "Big random.bin").string()}));
@@ -613,7 +613,7 @@ TEST_F(Recovery, AFolderSwappedForALinkBeforeItsFileIsCreatedIsNotFollowed) {
   EXPECT_EQ(WrittenFiles(records), 4);
   EXPECT_EQ(RegularFilesBelow(out), 4);
   for (const auto& r : records)
-    EXPECT_TRUE(r.Item->IsFolder || r.Outcome == TRecoveryOutcome::Written) << r.Destination << ": " << r.Reason;
+    EXPECT_TRUE(r.Item->IsFolder || r.Outcome == TRecoveryOutcome::Written) << r.Destination << ": " << r.Reason();
 }
 
 // A helper thread swaps the folders the recovery makes for links, as fast as it can, run after run.
@@ -726,7 +726,7 @@ TEST_F(Recovery, ADeepTreeHoldsABoundedNumberOfFolderDescriptors) {
   });
   ASSERT_NE(beside, swapped.end());
   EXPECT_EQ(beside->Outcome, TRecoveryOutcome::Skipped);
-  EXPECT_NE(beside->Reason.find("was moved or replaced during the recovery"), std::string::npos) << beside->Reason;
+  EXPECT_NE(beside->Reason().find("was moved or replaced during the recovery"), std::string::npos) << beside->Reason();
 }
 
 // What one recovery left: each record with its destination below the folder and the file's bytes.
@@ -744,7 +744,7 @@ std::vector<TWritten> WrittenBelow(const std::vector<TRecoveryRecord>& Records, 
   for (const TRecoveryRecord& r : Records) {
     const bool file = !r.Destination.empty() && fs::is_regular_file(r.Destination);
     written.push_back({r.Destination.empty() ? std::string() : fs::relative(r.Destination, Out).string(), r.Outcome,
-                       r.Reason, r.Size, file ? test::ReadFile(r.Destination) : std::vector<std::uint8_t>{}});
+                       r.Reason(), r.Size, file ? test::ReadFile(r.Destination) : std::vector<std::uint8_t>{}});
   }
   return written;
 }
@@ -869,7 +869,7 @@ TEST_F(Recovery, StopIsLookedAtBetweenVolumeCopies) {
   });
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Partial);
-  EXPECT_EQ(records[0].Reason,
+  EXPECT_EQ(records[0].Reason(),
             "recovery was stopped after " + std::to_string(chunk) + " of " + std::to_string(content.size()) + " bytes");
   const auto bytes = test::ReadFile(out / "$UGE.BIN");
   ASSERT_EQ(bytes.size(), content.size());
@@ -935,7 +935,7 @@ TEST_F(NtfsRecovery, EncryptedFilesBecomeWholeRawExportsBesidePlainOnes) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].Destination, (out / "secret.doc.efs").string());
   EXPECT_EQ(records[0].Outcome, TRecoveryOutcome::Written);
-  EXPECT_EQ(records[0].Reason, "stored encrypted: written in the raw encrypted form");
+  EXPECT_EQ(records[0].Reason(), "stored encrypted: written in the raw encrypted form");
   EXPECT_FALSE(fs::exists(out / "secret.doc"));
 
   // Header (676 bytes: file header, metadata, data stream header), then blocks of 512 + 64 KiB.
@@ -973,7 +973,7 @@ TEST_F(NtfsRecovery, NamedStreamsGoOnlyWhereTheDestinationStoresThem) {
   const auto skipped = Recover(items, plainOut);
   ASSERT_EQ(skipped.size(), 1u);
   EXPECT_EQ(skipped[0].Outcome, TRecoveryOutcome::Written);
-  EXPECT_EQ(skipped[0].Reason, "named streams not written (" + platform::GetFileSystemName(plainOut.string()) +
+  EXPECT_EQ(skipped[0].Reason(), "named streams not written (" + platform::GetFileSystemName(plainOut.string()) +
                                    " does not store them): thumbnail, Zone.Identifier");
   EXPECT_EQ(TreeOf(plainOut), (std::set<std::string>{"with streams.txt"}));
   EXPECT_EQ(test::ReadFile(plainOut / "with streams.txt"), test::Pattern(10, 5));
@@ -985,7 +985,7 @@ TEST_F(NtfsRecovery, NamedStreamsGoOnlyWhereTheDestinationStoresThem) {
     static_cast<TRecoveringThread&>(Job).SetDestinationFacts({"NTFS", true});
   });
   ASSERT_EQ(written.size(), 1u);
-  EXPECT_EQ(written[0].Reason, "");
+  EXPECT_EQ(written[0].Reason(), "");
   EXPECT_EQ(test::ReadFile(streamOut / "with streams.txt:thumbnail"), test::Pattern(3 * 4096 - 100, 4));
   EXPECT_EQ(test::ReadFile(streamOut / "with streams.txt:Zone.Identifier"), test::Pattern(26, 6));
   EXPECT_EQ(MainThread.Steps.load(), 1 + 2 + 1) << "the file, its two streams and the finish";

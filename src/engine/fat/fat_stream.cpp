@@ -21,14 +21,13 @@ TRecoveryFatStream::TRecoveryFatStream(TDiskObject* Disk, PFileInfo Item) : TRec
   // at most what lies from there to the area's end.
   const std::int64_t clusterSize = FScanner->ClusterSize;
   std::int64_t room = std::int64_t{FScanner->ClusterCount} * clusterSize;
-  std::string where = " bytes of the volume's data area";
+  TReasonId why = TReasonId::SizeOverDataArea;
   if (FEntry->Deleted && FScanner->IsValidCluster(FEntry->FirstCluster)) {
     room = (std::int64_t{FScanner->ClusterCount} + 2 - FEntry->FirstCluster) * clusterSize;
-    where = " bytes from its first cluster to the end of the data area";
+    why = TReasonId::SizeOverClusterRoom;
   }
   if (FSize > room) {
-    FSizeCut = "its recorded size of " + std::to_string(FSize) + " bytes is more than the " + std::to_string(room) +
-               where + "; cut to " + std::to_string(room) + " bytes";
+    FSizeCut = TReason{why, {std::to_string(FSize), std::to_string(room), std::to_string(room)}};
     FSize = room;
   }
   FChain = FScanner->GetFileClusChain(*FEntry, static_cast<std::uint32_t>(FSize));

@@ -19,7 +19,7 @@ class TRecoveryFatStream : public TRecoveryStream {
 
   // The recorded size, cut to what the data area can hold of the file.
   std::int64_t GetSize() const override { return FSize; }
-  std::string SizeCut() const override { return FSizeCut; }
+  std::optional<TReason> SizeCut() const override { return FSizeCut; }
   std::uint32_t Read(void* Buffer, std::uint32_t Count) override;
   // Clamped to 0 .. Size.
   std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
@@ -43,7 +43,7 @@ class TRecoveryFatStream : public TRecoveryStream {
   std::uint32_t FBufferedBytes = 0;
   std::int64_t FOffered = 0;  // length of the range last offered
   std::int64_t FSize = 0;
-  std::string FSizeCut;
+  std::optional<TReason> FSizeCut;
 };
 
 }  // namespace kestrine

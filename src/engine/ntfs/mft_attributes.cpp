@@ -87,7 +87,7 @@ void TMftReader::GetFileStreams(const TFileInfo& Item, TNtfsDataStreamInfoArr& S
     GetFileStreams(*info, Streams);
     return;
   }
-  std::string why;
+  std::optional<TReason> why;
   if (const auto again = RereadFileInfo(*info, why)) GetFileStreams(*again, Streams);
 }
 

@@ -238,16 +238,16 @@ std::unique_ptr<TNtfsFileInfo> TMftReader::ReadFileInfo(unsigned Flags, bool& Fo
   }
 }
 
-std::unique_ptr<TNtfsFileInfo> TMftReader::RereadFileInfo(const TNtfsFileInfo& Found, std::string& Why) {
+std::unique_ptr<TNtfsFileInfo> TMftReader::RereadFileInfo(const TNtfsFileInfo& Found, std::optional<TReason>& Why) {
   bool found = false;
   auto info = ReadFileInfo(0, found, Found.RecNo);
-  const std::string record = "MFT record " + std::to_string(Found.RecNo);
+  const std::string record = std::to_string(Found.RecNo);
   if (!info) {
-    Why = record + " can no longer be read";
+    Why = TReason{TReasonId::RecordUnreadable, {record}};
     return nullptr;
   }
   if (info->Sequence != Found.Sequence || info->Deleted != Found.Deleted) {
-    Why = record + " belongs to another file since the scan";
+    Why = TReason{TReasonId::RecordReused, {record}};
     return nullptr;
   }
   if (Found.Streams) info->Streams = std::make_unique<TNtfsDataStreamInfoArr>(*Found.Streams);

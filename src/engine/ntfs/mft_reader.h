@@ -12,6 +12,7 @@
 
 #include "engine/ntfs/ntfs_records.h"
 #include "engine/volume/file_info.h"
+#include "engine/volume/recovery_reason.h"
 #include "platform/volume_source.h"
 
 namespace kestrine {
@@ -83,7 +84,7 @@ class TMftReader {
   // A found item's record read again, with what the scan drew from it carried over. Nil, with the
   // reason in Why, when the record is no longer the one the scan saw: unreadable, in use again, or
   // taken and freed by another file (its sequence number moved on).
-  std::unique_ptr<TNtfsFileInfo> RereadFileInfo(const TNtfsFileInfo& Found, std::string& Why);
+  std::unique_ptr<TNtfsFileInfo> RereadFileInfo(const TNtfsFileInfo& Found, std::optional<TReason>& Why);
   // The same for a record already read and fixed up.
   std::unique_ptr<TNtfsFileInfo> DecodeFileInfo(unsigned Flags, bool& Found, std::span<const std::uint8_t> Record,
                                                 std::int64_t RecNo) const;

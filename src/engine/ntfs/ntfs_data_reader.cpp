@@ -54,15 +54,13 @@ TNtfsDataReader::TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr
   const std::int64_t held = std::min(HeldClusters(), kMaxSize / FClusterSize) * FClusterSize;
   if (FSize > allocated) {
     FSize = allocated;
-    FSizeCut = "its recorded size of " + std::to_string(recorded) + " bytes is more than the " +
-               std::to_string(allocated) + " bytes allocated to it";
+    FSizeCut = TReason{TReasonId::SizeOverAllocated, {std::to_string(recorded), std::to_string(allocated)}};
   }
   if (FSize > held) {
     FSize = held;
-    FSizeCut = "its runs hold only " + std::to_string(held) + " of its recorded " + std::to_string(recorded) +
-               " bytes inside the volume";
+    FSizeCut = TReason{TReasonId::SizeOverRuns, {std::to_string(held), std::to_string(recorded)}};
   }
-  if (!FSizeCut.empty()) FSizeCut += "; cut to " + std::to_string(FSize) + " bytes";
+  if (FSizeCut) FSizeCut->Args.push_back(std::to_string(FSize));
   FUnitBuffer.resize(std::size_t{FUnitClusters} * FClusterSize);
   if (FCompressed) FWork.resize(FUnitBuffer.size());
   FUsable = true;

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <span>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/ntfs/ntfs_records.h"
 #include "engine/volume/read_disk.h"
+#include "engine/volume/recovery_reason.h"
 
 namespace kestrine {
 
@@ -24,7 +26,7 @@ class TNtfsDataReader {
   // stream never delivers more than the volume can hold. Holes count as held.
   std::int64_t Size() const { return FSize; }
   // Why Size is less than the recorded size; empty when it is not.
-  const std::string& SizeCut() const { return FSizeCut; }
+  const std::optional<TReason>& SizeCut() const { return FSizeCut; }
   bool Resident() const { return FResident; }
   bool Compressed() const { return FCompressed; }
   std::uint32_t UnitClusters() const { return FUnitClusters; }
@@ -56,7 +58,7 @@ class TNtfsDataReader {
   TRunList FRuns;                    // sorted by VCN, without overlaps or empty runs
   std::int64_t FSize = 0;
   std::int64_t FInitialized = 0;
-  std::string FSizeCut;
+  std::optional<TReason> FSizeCut;
   std::uint32_t FClusterSize = 0;
   std::uint32_t FUnitClusters = 0;
   std::vector<std::uint8_t> FUnitBuffer;

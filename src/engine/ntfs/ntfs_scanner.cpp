@@ -94,7 +94,7 @@ std::vector<PFileInfo> TNtfsScaner::HoldRecords(const std::vector<PFileInfo>& It
   for (PFileInfo item : Items) {
     auto* info = item ? item->Info<TNtfsFileInfo>() : nullptr;
     if (!info || info->Record) continue;
-    std::string why;
+    std::optional<TReason> why;
     if (auto again = FMftReader->RereadFileInfo(*info, why)) {
       info->Record = std::move(again->Record);
       held.push_back(item);
@@ -334,7 +334,7 @@ std::vector<std::uint8_t> TNtfsScaner::CreateEfsRecoveryData(PFileInfo Item) {
   const auto* info = Item ? Item->Info<TNtfsFileInfo>() : nullptr;
   if (!info || !FMftReader) return {};
   if (info->Record) return CreateEfsRecoveryData(*info);
-  std::string why;
+  std::optional<TReason> why;
   const auto again = FMftReader->RereadFileInfo(*info, why);
   return again ? CreateEfsRecoveryData(*again) : std::vector<std::uint8_t>();
 }

@@ -49,7 +49,7 @@ void TRecoveryNtfsStream::OpenDataStream(const std::string& StreamName) {
   const auto attr = FMftReader->GetFileDataStreamsRunList(*FRecord, StreamName, runs);
   if (!attr) {
     FEfsHeader.clear();
-    if (!StreamName.empty()) FFailure = "it has no data stream named " + StreamName;
+    if (!StreamName.empty()) FFailure = TReason{TReasonId::NoStreamNamed, {StreamName}};
     return;
   }
   FData = std::make_unique<TNtfsDataReader>(*FMftReader, *attr, std::move(runs));

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,8 @@ class TRecoveryNtfsStream : public TRecoveryStream {
   bool RawEncrypted() const { return !FEfsHeader.empty(); }
   std::size_t EfsHeaderLength() const { return FEfsHeader.size(); }
   // Set when the item's record was taken by another file since the scan, or cannot be read.
-  std::string Failure() const override { return FFailure; }
-  std::string SizeCut() const override { return FData ? FData->SizeCut() : std::string(); }
+  std::optional<TReason> Failure() const override { return FFailure; }
+  std::optional<TReason> SizeCut() const override { return FData ? FData->SizeCut() : std::nullopt; }
 
  private:
   void OpenDataStream(const std::string& StreamName);
@@ -49,7 +50,7 @@ class TRecoveryNtfsStream : public TRecoveryStream {
   // The item's record as read now, when the item let its own go; what the stream reads from.
   std::unique_ptr<TNtfsFileInfo> FReread;
   const TNtfsFileInfo* FRecord = nullptr;
-  std::string FFailure;
+  std::optional<TReason> FFailure;
   TMftReader* FMftReader = nullptr;
   std::unique_ptr<TNtfsDataReader> FData;
   std::vector<std::uint8_t> FEfsHeader;

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/volume/file_info.h"
 #include "engine/volume/read_disk.h"
+#include "engine/volume/recovery_reason.h"
 
 namespace kestrine {
 
@@ -40,11 +42,11 @@ class TRecoveryStream {
   // The source the ranges lie on; nil when the volume could not be opened.
   platform::TVolumeSource* VolumeSource() const;
 
-  // Why the stream delivers nothing of the item although the item was found; empty otherwise.
-  virtual std::string Failure() const { return {}; }
-  // Why GetSize is less than the size the item records (the volume cannot hold that much); empty
+  // Why the stream delivers nothing of the item although the item was found; none otherwise.
+  virtual std::optional<TReason> Failure() const { return {}; }
+  // Why GetSize is less than the size the item records (the volume cannot hold that much); none
   // when it is not.
-  virtual std::string SizeCut() const { return {}; }
+  virtual std::optional<TReason> SizeCut() const { return {}; }
 
   std::int64_t Position() const { return FPosition; }
   void SetPosition(std::int64_t Value) { Seek(Value, TSeekOrigin::Beginning); }

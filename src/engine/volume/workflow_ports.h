@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/volume/file_info.h"
+#include "engine/volume/recovery_reason.h"
 #include "platform/folder_handle.h"
 #include "platform/output_files.h"
 
@@ -56,9 +57,10 @@ struct TRecoveryRecord {
   PFileInfo Item = nullptr;
   std::string Destination;  // the file written; empty when none was
   TRecoveryOutcome Outcome = TRecoveryOutcome::Skipped;
-  std::string Reason;       // why it was skipped, or what the written file lacks
+  TReasons Reasons;         // why it was skipped, or what the written file lacks
   std::int64_t Size = 0;    // bytes the written file holds
   platform::TFileIdentity Identity;  // of the written file, to read it back as that very file
+  std::string Reason() const { return EnglishText(Reasons); }
 };
 
 // Where a recovered file is to be made: Name inside the open Folder, shown to the user as Path. It is

@@ -29,6 +29,7 @@
 #include "ui/preview/icon_list.h"
 #include "ui/settings/language_texts.h"
 #include "ui/settings/skin_loader.h"
+#include "ui/settings/worded_text.h"
 #include "ui/settings/window_position.h"
 #include "workflow/job_control.h"
 
@@ -231,7 +232,7 @@ void TfrmOrvik::SetUpFromSettings() {
   if (!FSkin.isEmpty()) LoadSkin(FSkin);
 
   FConfig.Load(QStringLiteral("Config.txt"));
-  if (!FConfig.Problem().isEmpty()) FDialogs.Error(this, FConfig.Problem());
+  if (FConfig.Problem()) FDialogs.Error(this, ProblemText(FLang, FConfig.Problem()));
   if (FConfig.HasSaveFormPosition()) chkSaveFormPosition->setChecked(FConfig.SaveFormPosition());
   if (FConfig.HasSaveFileExtensions()) FDiskCleanup->AppendMasks(FConfig.SaveFileExtensions());
 
@@ -242,8 +243,8 @@ void TfrmOrvik::SetUpFromSettings() {
 QString TfrmOrvik::LookupText(const QString& Key) const { return FLang.LookupText(Key); }
 
 void TfrmOrvik::ApplyLanguageTexts() {
-  QString error;
-  if (!ApplyLanguage(FLanguage, FLang, *this, &error) && !error.isEmpty()) FDialogs.Error(this, error);
+  TSettingsProblem error;
+  if (!ApplyLanguage(FLanguage, FLang, *this, &error) && error) FDialogs.Error(this, ProblemText(FLang, error));
   FQtTexts.Use(Text(FLang, TText::strLocale));
   FWizard->SetColumnCaptions(ColumnCaptions(FLang, QStringLiteral("lvDrives"), 4),
                              ColumnCaptions(FLang, QStringLiteral("lvFiles"), 6));
@@ -251,8 +252,8 @@ void TfrmOrvik::ApplyLanguageTexts() {
 }
 
 void TfrmOrvik::LoadSkin(const QString& Name) {
-  QString error;
-  if (!ui::LoadSkin(Name, error)) FDialogs.Error(this, error);
+  TSettingsProblem error;
+  if (!ui::LoadSkin(Name, error)) FDialogs.Error(this, ProblemText(FLang, error));
 }
 
 void TfrmOrvik::showEvent(QShowEvent* Event) {
@@ -275,7 +276,7 @@ bool TfrmOrvik::CanClose() {
 void TfrmOrvik::SaveOnClose() {
   if (FConfig.HasSaveFormPosition() && FConfig.SaveFormPosition()) SaveWindowPosition(FUserSettings, *this);
   FConfig.SetSaveFileExtensions(FDiskCleanup->Masks());
-  if (!FConfig.Save()) FDialogs.Error(this, FConfig.Problem());
+  if (!FConfig.Save()) FDialogs.Error(this, ProblemText(FLang, FConfig.Problem()));
 }
 
 void TfrmOrvik::closeEvent(QCloseEvent* Event) {
@@ -374,7 +375,7 @@ void TfrmOrvik::btnSaveOptionsClick() {
     LoadSkin(FSkin);
   }
   FConfig.SetSaveFormPosition(chkSaveFormPosition->isChecked());
-  if (!FConfig.Save()) FDialogs.Error(this, FConfig.Problem());
+  if (!FConfig.Save()) FDialogs.Error(this, ProblemText(FLang, FConfig.Problem()));
   FDialogs.Information(this, Text(FLang, TText::strOptionsSaved));
 }
 

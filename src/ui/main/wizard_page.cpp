@@ -25,6 +25,7 @@
 #include "ui/filter/search_filter_dialog.h"
 #include "ui/shell/desktop_core.h"
 #include "ui/shell/dialogs.h"
+#include "ui/settings/worded_text.h"
 #include "ui/shell/page_host.h"
 #include "ui/preview/icon_list.h"
 #include "ui/preview/preview_window.h"
@@ -528,7 +529,7 @@ void TWizardPage::RecoveryEnded() {
   QStringList details;
   const auto list = [this, &details](TText Line, const std::vector<const TRecoveryRecord*>& Items) {
     for (const TRecoveryRecord* r : Items)
-      details << FHost.Text(Line).arg(QString::fromStdString(ItemPath(*r->Item)), QString::fromStdString(r->Reason));
+      details << FHost.Text(Line).arg(QString::fromStdString(ItemPath(*r->Item)), ReasonText(FHost.Language(), r->Reasons));
   };
   list(TText::strRecoveryPartial, summary.Partial);
   list(TText::strRecoverySkipped, summary.Skipped);

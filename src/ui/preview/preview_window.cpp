@@ -22,6 +22,7 @@
 #include "ui/preview/preview_kind.h"
 #include "ui/preview/stream_device.h"
 #include "ui/settings/language_texts.h"
+#include "ui/settings/worded_text.h"
 
 namespace kestrine::ui {
 
@@ -224,7 +225,8 @@ bool TfrmPreview::ShowFile(std::unique_ptr<TRecoveryStream> Stream, const QStrin
   // The viewer lets go of the old stream before the stream itself goes.
   ATBinHexPreview->OpenSource(nullptr);
   FStream = std::move(Stream);
-  FNote = QString::fromStdString(FStream->Failure());
+  const std::optional<TReason> failure = FStream->Failure();
+  FNote = failure ? ReasonText(FLanguage, *failure) : QString();
   ATBinHexPreview->SetEmptyText(FNote.isEmpty() ? Text(TText::strPreviewEmpty) : FNote);
   // Hex before the source: laying a huge file out in the text modes would read its end.
   ATBinHexPreview->SetMode(TViewerMode::vbmodeHex);

@@ -61,7 +61,7 @@ QStringList ColumnCaptions(const TLanguageDocument& Document, const QString& Lis
   return captions;
 }
 
-bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, QString* Error) {
+bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, TSettingsProblem* Error) {
   const QString path = LangsFolder() + QLatin1Char('/') + Name + QStringLiteral(".txt");
   const bool loaded = !QFile::exists(path) || Document.Load(path, Error);
   // Also without a file: controls made without a caption take the English one.

@@ -17,7 +17,7 @@ namespace kestrine::ui {
 // and spin boxes take the text as their accessible name. The window's own caption, combo boxes and
 // edits keep theirs. False with Error set, the document left inactive (English in force), when the
 // file could not be read or is not well-formed.
-bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, QString* Error = nullptr);
+bool ApplyLanguage(const QString& Name, TLanguageDocument& Document, QWidget& Window, TSettingsProblem* Error = nullptr);
 // A list's column captions, under the keys List + "Column1" ... List + "Column" + Count.
 QStringList ColumnCaptions(const TLanguageDocument& Document, const QString& List, int Count);
 // The same texts from a document already loaded, for a window made after the language was applied.

@@ -8,7 +8,7 @@
 
 namespace kestrine::ui {
 
-bool LoadSkinFile(const QString& Path, QString& Error) {
+bool LoadSkinFile(const QString& Path, TSettingsProblem& Error) {
   QString sheet;
   if (!ReadSkinFile(Path, sheet, Error)) return false;
   qApp->setStyleSheet(sheet);
@@ -17,7 +17,7 @@ bool LoadSkinFile(const QString& Path, QString& Error) {
 
 void ApplyBuiltInSkin() { qApp->setStyleSheet(BuiltInSkin()); }
 
-bool LoadSkin(const QString& Name, QString& Error) {
+bool LoadSkin(const QString& Name, TSettingsProblem& Error) {
   const QString path = SkinsFolder() + QLatin1Char('/') + Name + QStringLiteral(".skn");
   if (!QFile::exists(path) && Name.compare(QString::fromLatin1(kBuiltInSkinName), Qt::CaseInsensitive) == 0) {
     ApplyBuiltInSkin();

@@ -207,7 +207,7 @@ TEST_F(FatStream, ASizeBeyondTheDataAreaIsCutToWhatTheAreaHolds) {
   const std::int64_t room = (std::int64_t{Volume.ClusterCount()} + 2 - 10) * 2048;
   TRecoveryFatStream stream(Scan->Disk.get(), huge);
   EXPECT_EQ(stream.GetSize(), room);
-  EXPECT_EQ(stream.SizeCut(), "its recorded size of 2147483648 bytes is more than the " + std::to_string(room) +
+  EXPECT_EQ(EnglishText(stream.SizeCut()), "its recorded size of 2147483648 bytes is more than the " + std::to_string(room) +
                                   " bytes from its first cluster to the end of the data area; cut to " +
                                   std::to_string(room) + " bytes");
   EXPECT_EQ(static_cast<std::int64_t>(ReadAll(stream, 65536).size()), room);
@@ -221,11 +221,11 @@ TEST_F(FatStream, ASizeBeyondTheDataAreaIsCutToWhatTheAreaHolds) {
   live.FsInfo = std::move(entry);
   TRecoveryFatStream table(Scan->Disk.get(), &live);
   EXPECT_EQ(table.GetSize(), std::int64_t{Volume.ClusterCount()} * 2048);
-  EXPECT_NE(table.SizeCut().find("bytes of the volume's data area; cut to"), std::string::npos) << table.SizeCut();
+  EXPECT_NE(EnglishText(table.SizeCut()).find("bytes of the volume's data area; cut to"), std::string::npos) << EnglishText(table.SizeCut());
 
   TRecoveryFatStream fits(Scan->Disk.get(), Found("$IVE.BIN"));
   EXPECT_EQ(fits.GetSize(), 5000);
-  EXPECT_EQ(fits.SizeCut(), "");
+  EXPECT_EQ(EnglishText(fits.SizeCut()), "");
 }
 
 }  // namespace

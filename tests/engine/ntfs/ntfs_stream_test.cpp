@@ -198,7 +198,7 @@ TEST_F(StreamTest, RunsOffTheVolumeCutTheStreamAndNeverHang) {
   EXPECT_EQ(item->Size, 10ll << 30) << "the listed size stays as recorded";
   TRecoveryNtfsStream stream(item->Disk, item);
   EXPECT_EQ(stream.GetSize(), 4 * kCluster);
-  EXPECT_EQ(stream.SizeCut(), "its runs hold only 16384 of its recorded 10737418240 bytes inside the volume; "
+  EXPECT_EQ(EnglishText(stream.SizeCut()), "its runs hold only 16384 of its recorded 10737418240 bytes inside the volume; "
                               "cut to 16384 bytes");
   EXPECT_EQ(ReadWholeStream(item), Pattern(4 * kCluster, 8));
   std::vector<std::uint8_t> buf(65536, 0xCC);
@@ -207,11 +207,11 @@ TEST_F(StreamTest, RunsOffTheVolumeCutTheStreamAndNeverHang) {
 
   TRecoveryNtfsStream huge(Scan(21)->Disk, Scan(21));
   EXPECT_EQ(huge.GetSize(), kCluster);
-  EXPECT_NE(huge.SizeCut().find("cut to 4096 bytes"), std::string::npos);
+  EXPECT_NE(EnglishText(huge.SizeCut()).find("cut to 4096 bytes"), std::string::npos);
 
   TRecoveryNtfsStream holes(Scan(22)->Disk, Scan(22));
   EXPECT_EQ(holes.GetSize(), 12 * kCluster);
-  EXPECT_EQ(holes.SizeCut(), "its recorded size of 81920 bytes is more than the 49152 bytes allocated to it; "
+  EXPECT_EQ(EnglishText(holes.SizeCut()), "its recorded size of 81920 bytes is more than the 49152 bytes allocated to it; "
                              "cut to 49152 bytes");
   const auto data = ReadWholeStream(Scan(22));
   ASSERT_EQ(data.size(), 12u * kCluster);
@@ -219,7 +219,7 @@ TEST_F(StreamTest, RunsOffTheVolumeCutTheStreamAndNeverHang) {
 
   TRecoveryNtfsStream fits(Scan(23)->Disk, Scan(23));
   EXPECT_EQ(fits.GetSize(), 2 * kCluster - 1);
-  EXPECT_EQ(fits.SizeCut(), "");
+  EXPECT_EQ(EnglishText(fits.SizeCut()), "");
 }
 
 // Read alone against ranges copied from the image with Read for the rest, from position From on.
@@ -422,7 +422,7 @@ TEST_F(StreamTest, ASourceCutShortEndsTheReadAtTheFirstClusterItDoesNotHold) {
 
   TRecoveryNtfsStream cut(Result->Disk.get(), Result->File(20));
   EXPECT_EQ(cut.GetSize(), 4 * kCluster) << "the volume holds it; the source does not";
-  EXPECT_EQ(cut.SizeCut(), "");
+  EXPECT_EQ(EnglishText(cut.SizeCut()), "");
   const auto first = ReadWholeStream(Result->File(20));
   ASSERT_EQ(first.size(), 2u * kCluster);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), pattern.begin() + 8 * kCluster));

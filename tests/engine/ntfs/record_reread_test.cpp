@@ -26,7 +26,7 @@ class RereadTest : public ::testing::Test {
   }
   // The volume as it is after the scan: the file is written again over the one scanned.
   void Rewrite() { Image.WriteTo(Dir.Path()); }
-  static std::string Failure(PFileInfo Item) { return TRecoveryNtfsStream(Item->Disk, Item).Failure(); }
+  static std::string Failure(PFileInfo Item) { return EnglishText(TRecoveryNtfsStream(Item->Disk, Item).Failure()); }
 
   TTempDir Dir;
   TNtfsImageBuilder Image;
@@ -64,9 +64,9 @@ TEST_F(RereadTest, ARecordTakenSinceTheScanGivesAFailedStreamNotAnotherFilesByte
     PFileInfo item = Result->File(recNo);
     TRecoveryNtfsStream stream(item->Disk, item);
     EXPECT_FALSE(stream.Found());
-    EXPECT_NE(stream.Failure().find("MFT record " + std::to_string(recNo) + " belongs to another file"),
+    EXPECT_NE(EnglishText(stream.Failure()).find("MFT record " + std::to_string(recNo) + " belongs to another file"),
               std::string::npos)
-        << stream.Failure();
+        << EnglishText(stream.Failure());
     std::vector<std::uint8_t> buf(8192);
     EXPECT_EQ(stream.Read(buf.data(), 8192), 0u);
     EXPECT_EQ(stream.GetSize(), 0);

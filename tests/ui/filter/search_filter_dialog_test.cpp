@@ -221,8 +221,8 @@ TEST_F(FilterDialog, ExecuteGivesTheFilterOnOkKeepsItOnCancelAndRemembersTheCont
 // applying it changes nothing, and no control is left out of the languages.
 TEST_F(FilterDialog, EnglishLanguageFileHoldsTheDesignedCaptions) {
   TLanguageDocument english;
-  QString error;
-  ASSERT_TRUE(english.Load(QStringLiteral(KESTRINE_DATA_SOURCE "/Langs/English.txt"), &error)) << error.toStdString();
+  TSettingsProblem error;
+  ASSERT_TRUE(english.Load(QStringLiteral(KESTRINE_DATA_SOURCE "/Langs/English.txt"), &error)) << error.Facts.join(u' ').toStdString();
   auto check = [&](const QString& Name, const QString& Text) {
     EXPECT_EQ(english.LookupText(Name), Text) << Name.toStdString();
   };

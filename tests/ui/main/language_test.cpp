@@ -11,7 +11,11 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <fstream>
+#include <iterator>
+
 #include "settings/language_files.h"
+#include "settings/settings_store.h"
 #include "tests/ui/main/window_fixture.h"
 #include "ui/main/wizard_page.h"
 
@@ -93,6 +97,47 @@ TEST(Newcomer, AfterChoosingGermanAScreenReaderHearsTheGermanCaptions) {
 
   f.Find<QPushButton>("btnOptions")->click();
   EXPECT_EQ(f.Find<QComboBox>("cboxSkins")->currentText(), QStringLiteral("Dark"));
+}
+
+// A deleted file of the image whose short entry is Name gets a recorded size of 2 GiB, more than the
+// volume holds: it is recovered cut, as a partial file.
+void InflateRecordedSize(const std::filesystem::path& Image, const std::string& Name) {
+  std::fstream file(Image, std::ios::in | std::ios::out | std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+  const std::size_t entry = bytes.find(Name);
+  ASSERT_NE(entry, std::string::npos) << Name;
+  file.clear();
+  file.seekp(static_cast<std::streamoff>(entry + 28));
+  file.write("\0\0\0\x80", 4);
+}
+
+TEST(Newcomer, APartialFilesReasonReadsInTheWindowsLanguage) {
+  TTempDir images;
+  const auto image = UnpackImage(TestDataDir() / "fat16.img.xz", images.Path());
+  InflateRecordedSize(image, "\xE5" "ELETED TXT");
+  TWindowFixture f({image.string()});
+  WriteLanguageSetting(*f.Settings, QStringLiteral("German"));
+  f.Open();
+  auto* drives = f.Find<QTreeWidget>("lvWizardDrives");
+  drives->setCurrentItem(drives->topLevelItem(0));
+  f.Find<QPushButton>("btnStartScan")->click();
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Scanning(); }));
+  const auto settle = [] { TWindowFixture::WaitUntil([] { return false; }, 300); };
+  f.Find<QPushButton>("btnNextDrives")->click();
+  settle();
+  auto* tree = f.Find<QTreeView>("tvFolders");
+  tree->setCurrentIndex(tree->model()->index(0, 0));
+  settle();
+  f.Find<QTreeView>("lvFiles")->selectAll();
+
+  TTempDir out;
+  f.Dialogs.Folder = QString::fromStdString(out.Path().string());
+  f.Find<QPushButton>("btnRecover")->click();
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Recovering(); }));
+  const QString& details = f.Dialogs.ReportDetails;
+  EXPECT_NE(details.indexOf(QStringLiteral("seine aufgezeichnete Größe von 2147483648 Bytes übersteigt die ")), -1)
+      << details.toStdString() << f.Dialogs.Shown.join(QStringLiteral("|")).toStdString();
+  EXPECT_EQ(details.indexOf(QStringLiteral("its recorded size")), -1) << details.toStdString();
 }
 
 }  // namespace

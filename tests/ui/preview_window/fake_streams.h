@@ -45,9 +45,9 @@ class TMemoryStream final : public TFakeStreamBase {
     ++Writes;
     return 0;
   }
-  std::string Failure() const override { return FailureText; }
+  std::optional<TReason> Failure() const override { return FailureReason; }
   int Writes = 0;
-  std::string FailureText;
+  std::optional<TReason> FailureReason;
 
  private:
   QByteArray FData;

@@ -313,11 +313,11 @@ TEST_F(PreviewWindow, UnreadableBytesShowAsQuestionMarks) {
 
   // A stream that delivers nothing says why, in the status line.
   auto failed = std::make_unique<TMemoryStream>(QByteArray());
-  failed->FailureText = "the volume could not be opened";
+  failed->FailureReason = TReason{TReasonId::RecordReused, {"41"}};
   ASSERT_TRUE(Window->ShowFile(std::move(failed), "lost.doc"));
   EXPECT_EQ(Page(), u"tsDump");
   EXPECT_TRUE(Viewer()->VisibleLines().isEmpty());
-  EXPECT_TRUE(Child<QLabel>("lblStatus")->text().contains(u"the volume could not be opened"));
+  EXPECT_TRUE(Child<QLabel>("lblStatus")->text().contains(u"MFT record 41 belongs to another file since the scan"));
 }
 
 TEST_F(PreviewWindow, APageIsShownWithoutFetchingAnythingItNames) {

@@ -92,9 +92,9 @@ class Languages : public test::TScratchFolderTest {
 // Without any file the English texts compiled in apply, also to a control made without a caption.
 TEST_F(Languages, WithoutFilesTheBuiltInEnglishApplies) {
   FDesign.About->setText(QString());
-  QString error;
+  TSettingsProblem error;
   EXPECT_TRUE(ApplyLanguage(QStringLiteral("English"), FDocument, FDesign.Window, &error));
-  EXPECT_TRUE(error.isEmpty());
+  EXPECT_FALSE(error);
   EXPECT_FALSE(FDocument.Active());
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("lvDrivesColumn1")), QStringLiteral("Name"));
   EXPECT_FALSE(FDocument.LookupText(QStringLiteral("strOptionsSaved")).isEmpty());
@@ -124,8 +124,8 @@ TEST_F(Languages, TextsGoToCaptionsOfTheirKindOnly) {
   list->setObjectName(QStringLiteral("lvFiles"));
   auto* bar = new QProgressBar(&FDesign.Window);
   bar->setObjectName(QStringLiteral("prgScanFiles"));
-  QString error;
-  ASSERT_TRUE(ApplyLanguage(QStringLiteral("German"), FDocument, FDesign.Window, &error)) << error.toStdString();
+  TSettingsProblem error;
+  ASSERT_TRUE(ApplyLanguage(QStringLiteral("German"), FDocument, FDesign.Window, &error)) << error.Facts.join(u' ').toStdString();
   EXPECT_TRUE(FDocument.Active());
   EXPECT_EQ(FDesign.Wizard->text(), QStringLiteral("Assistent"));
   EXPECT_EQ(FDesign.SavePosition->text(), QStringLiteral("Position speichern"));
@@ -185,9 +185,9 @@ TEST_F(Languages, AMalformedFileLeavesTheDocumentInactiveAndSaysWhere) {
   WriteLanguage(QStringLiteral("German"), "<btnWizard Caption=\"Assistent\"/>");
   ASSERT_TRUE(ApplyLanguage(QStringLiteral("German"), FDocument, FDesign.Window));
   WriteText(QStringLiteral("Langs/Broken.txt"), "<Language><btnAbout Caption=\"Info\"></Language>");
-  QString error;
+  TSettingsProblem error;
   EXPECT_FALSE(ApplyLanguage(QStringLiteral("Broken"), FDocument, FDesign.Window, &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("Broken.txt"))) << error.toStdString();
+  EXPECT_TRUE(error.Facts.join(u' ').contains(QStringLiteral("Broken.txt"))) << error.Facts.join(u' ').toStdString();
   EXPECT_FALSE(FDocument.Active());
   // The German document is gone with the failed load: English is in force.
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnWizard")), QStringLiteral("Wizard"));

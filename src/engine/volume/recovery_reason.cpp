@@ -1,0 +1,66 @@
+#include "engine/volume/recovery_reason.h"
+
+#include <array>
+
+#include "support/fill_in.h"
+
+namespace kestrine {
+namespace {
+
+constexpr std::array<const char*, static_cast<std::size_t>(TReasonId::Count)> kEnglish = {
+    "the destination folder does not exist",
+    "the destination folder cannot be opened: %1",
+    "its folder could not be opened again",
+    "the folder %1 was moved or replaced during the recovery",
+    "its folder could not be created",
+    "the folder %1 cannot be created: %2",
+    "the folder %1 cannot be opened: %2",
+    "no free name is left for the folder %1",
+    "%1 cannot be created: %2",
+    "no free name is left for %1",
+    "its data cannot be read",
+    "stored encrypted: written in the raw encrypted form",
+    "recovery was stopped after %1 of %2 bytes",
+    "only %1 of %2 bytes could be read; the rest is zeros",
+    "writing failed after %1 bytes: %2",
+    "named streams not written (%1 does not store them): %2",
+    "named streams from %1 on could not be written",
+    "named stream %1: %2",
+    "it has no data stream named %1",
+    "MFT record %1 can no longer be read",
+    "MFT record %1 belongs to another file since the scan",
+    "its recorded size of %1 bytes is more than the %2 bytes of the volume's data area; cut to %3 bytes",
+    "its recorded size of %1 bytes is more than the %2 bytes from its first cluster to the end of the data area; "
+    "cut to %3 bytes",
+    "its recorded size of %1 bytes is more than the %2 bytes allocated to it; cut to %3 bytes",
+    "its runs hold only %1 of its recorded %2 bytes inside the volume; cut to %3 bytes",
+};
+static_assert(kEnglish.back() != nullptr, "a reason has no English wording");
+
+}  // namespace
+
+std::string ReasonText(const TReason& Reason, const TReasonWording& Wording) {
+  std::vector<std::string> args = Reason.Args;
+  for (const TReason& inner : Reason.Inner) args.push_back(ReasonText(inner, Wording));
+  return FillIn(Wording(Reason.Id), args);
+}
+
+std::string ReasonText(const TReasons& Reasons, const TReasonWording& Wording) {
+  std::string text;
+  for (const TReason& reason : Reasons) {
+    if (!text.empty()) text += "; ";
+    text += ReasonText(reason, Wording);
+  }
+  return text;
+}
+
+std::string EnglishWording(TReasonId Id) {
+  const auto index = static_cast<std::size_t>(Id);
+  return index < kEnglish.size() ? kEnglish[index] : "";
+}
+
+std::string EnglishText(const TReason& Reason) { return ReasonText(Reason, EnglishWording); }
+std::string EnglishText(const std::optional<TReason>& Reason) { return Reason ? EnglishText(*Reason) : ""; }
+std::string EnglishText(const TReasons& Reasons) { return ReasonText(Reasons, EnglishWording); }
+
+}  // namespace kestrine

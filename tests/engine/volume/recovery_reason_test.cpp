@@ -1,0 +1,75 @@
+#include "engine/volume/recovery_reason.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "support/fill_in.h"
+
+namespace kestrine {
+namespace {
+
+using Id = TReasonId;
+
+// Every reason, with facts, beside the sentence the recovery wrote before reasons became values:
+// the command line's output and reports must not change by a byte.
+TEST(RecoveryReason, EveryIdWordsTheCommandLinesEarlierEnglish) {
+  const std::vector<std::pair<TReason, std::string>> cases = {
+      {{Id::DestinationMissing}, "the destination folder does not exist"},
+      {{Id::DestinationUnopenable, {"Permission denied"}},
+       "the destination folder cannot be opened: Permission denied"},
+      {{Id::FolderNotReopened}, "its folder could not be opened again"},
+      {{Id::FolderReplaced, {"/out/D"}}, "the folder /out/D was moved or replaced during the recovery"},
+      {{Id::FolderNotMade}, "its folder could not be created"},
+      {{Id::FolderCannotBeCreated, {"/out/D", "No space left on device"}},
+       "the folder /out/D cannot be created: No space left on device"},
+      {{Id::FolderCannotBeOpened, {"/out/D", "Too many open files"}},
+       "the folder /out/D cannot be opened: Too many open files"},
+      {{Id::NoFreeFolderName, {"D"}}, "no free name is left for the folder D"},
+      {{Id::FileCannotBeCreated, {"/out/a.txt", "Permission denied"}}, "/out/a.txt cannot be created: Permission denied"},
+      {{Id::NoFreeName, {"a.txt"}}, "no free name is left for a.txt"},
+      {{Id::DataUnreadable}, "its data cannot be read"},
+      {{Id::StoredEncrypted}, "stored encrypted: written in the raw encrypted form"},
+      {{Id::Stopped, {"0", "300000"}}, "recovery was stopped after 0 of 300000 bytes"},
+      {{Id::ReadShort, {"8192", "16374"}}, "only 8192 of 16374 bytes could be read; the rest is zeros"},
+      {{Id::WriteFailed, {"4096", "No space left on device"}}, "writing failed after 4096 bytes: No space left on device"},
+      {{Id::NamedStreamsNotStored, {"ext4", "thumbnail, Zone.Identifier"}},
+       "named streams not written (ext4 does not store them): thumbnail, Zone.Identifier"},
+      {{Id::NamedStreamsNotWritten, {"thumbnail"}}, "named streams from thumbnail on could not be written"},
+      {{Id::NamedStreamProblem, {"thumbnail"}, {{Id::ReadShort, {"0", "10"}}}},
+       "named stream thumbnail: only 0 of 10 bytes could be read; the rest is zeros"},
+      {{Id::NoStreamNamed, {"x"}}, "it has no data stream named x"},
+      {{Id::RecordUnreadable, {"41"}}, "MFT record 41 can no longer be read"},
+      {{Id::RecordReused, {"41"}}, "MFT record 41 belongs to another file since the scan"},
+      {{Id::SizeOverDataArea, {"2147483648", "1024", "1024"}},
+       "its recorded size of 2147483648 bytes is more than the 1024 bytes of the volume's data area; cut to 1024 bytes"},
+      {{Id::SizeOverClusterRoom, {"2147483648", "512", "512"}},
+       "its recorded size of 2147483648 bytes is more than the 512 bytes from its first cluster to the end of the "
+       "data area; cut to 512 bytes"},
+      {{Id::SizeOverAllocated, {"81920", "49152", "49152"}},
+       "its recorded size of 81920 bytes is more than the 49152 bytes allocated to it; cut to 49152 bytes"},
+      {{Id::SizeOverRuns, {"16384", "10737418240", "16384"}},
+       "its runs hold only 16384 of its recorded 10737418240 bytes inside the volume; cut to 16384 bytes"},
+  };
+  std::set<Id> covered;
+  for (const auto& [reason, sentence] : cases) {
+    EXPECT_EQ(EnglishText(reason), sentence);
+    covered.insert(reason.Id);
+  }
+  EXPECT_EQ(covered.size(), static_cast<std::size_t>(Id::Count)) << "a reason id has no sentence here";
+}
+
+TEST(RecoveryReason, NotesJoinAndFactsStayAsTheyAre) {
+  // Several notes of one file read as one line; none reads as nothing.
+  EXPECT_EQ(EnglishText(TReasons{{Id::StoredEncrypted}, {Id::NamedStreamsNotWritten, {"s"}}}),
+            "stored encrypted: written in the raw encrypted form; named streams from s on could not be written");
+  EXPECT_EQ(EnglishText(TReasons{}), "");
+  EXPECT_EQ(EnglishText(std::optional<TReason>()), "");
+  // A name holding a placeholder is a name, not a place for the next fact.
+  EXPECT_EQ(EnglishText(TReason{Id::FileCannotBeCreated, {"/out/%2 100%.txt", "Permission denied"}}),
+            "/out/%2 100%.txt cannot be created: Permission denied");
+  EXPECT_EQ(FillIn("%1 and %3", {"a"}), "a and ");
+}
+
+}  // namespace
+}  // namespace kestrine
