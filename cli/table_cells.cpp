@@ -88,7 +88,11 @@ std::string_view LayOutPiece(std::string_view Piece, std::span<const TColumnLayo
 }  // namespace
 
 void TTableCells::Add(std::span<const std::string_view> Cells, std::span<const std::size_t> Widths) {
-  if (FOpen.empty()) FOpen.reserve(kPiece);
+  // A piece holds whole rows and never grows: growing would copy it, and leave it half empty.
+  std::size_t most = 0;
+  for (std::size_t i = 0; i < FAbove.size(); ++i) most += Cells[i].size() + 3 * kLongestCount;
+  if (FOpen.size() + most > kPiece) Close();
+  if (FOpen.empty()) FOpen.reserve(std::max(kPiece, most));
   for (std::size_t i = 0; i < FAbove.size(); ++i) {
     const std::string_view cell = Cells[i];
     std::string& above = FAbove[i];
@@ -102,7 +106,6 @@ void TTableCells::Add(std::span<const std::string_view> Cells, std::span<const s
     FOpen.append(cell.substr(shared));
     above.assign(cell);
   }
-  if (FOpen.size() >= kPiece) Close();
 }
 
 void TTableCells::Close() {
