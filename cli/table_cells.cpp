@@ -104,7 +104,8 @@ void TTableCells::Add(std::span<const std::string_view> Cells, std::span<const s
     if (hidden) end = PutCount(end, hidden);
     FOpen.append(counts, static_cast<std::size_t>(end - counts));
     FOpen.append(cell.substr(shared));
-    above.assign(cell);
+    above.resize(shared);
+    above.append(cell.substr(shared));
   }
 }
 
