@@ -38,21 +38,21 @@ struct TKeptCell {
   std::size_t Width;
 };
 
-// The cell at At; At moves past it. Its bytes that are not a column of their own follow the rest's
-// length only when there are any.
+// The cell at At; At moves past it. The count of its continuation bytes, which take no column,
+// follows the rest's length only when the length's low bit says there are any.
 TKeptCell ReadCell(const char*& At) {
   const std::size_t shared = ReadCount(At);
   const std::size_t length = ReadCount(At);
-  const std::size_t hidden = length & 1 ? ReadCount(At) : 0;
+  const std::size_t continuations = length & 1 ? ReadCount(At) : 0;
   const std::string_view rest(At, length / 2);
   At += rest.size();
-  return {shared, rest, shared + rest.size() - hidden};
+  return {shared, rest, shared + rest.size() - continuations};
 }
 
 // Piece's rows as lines, written into Text, which keeps its memory from piece to piece: fresh
 // memory costs more to touch than the lines cost to write. Returns the lines.
 std::string_view LayOutPiece(std::string_view Piece, std::span<const TColumnLayout> Columns, std::string& Text) {
-  // A line takes every column's width and separator, plus its cells' bytes that are no column.
+  // A line takes every column's width and separator, plus its cells' continuation bytes.
   std::size_t widest = 1;
   for (const TColumnLayout& c : Columns) widest += c.Width + 2;
   // Text starts as spaces, so pads and separators are only stepped over.
@@ -98,10 +98,10 @@ void TTableCells::Add(std::span<const std::string_view> Cells, std::span<const s
     std::string& above = FAbove[i];
     const std::size_t shared =
         static_cast<std::size_t>(std::mismatch(cell.begin(), cell.end(), above.begin(), above.end()).first - cell.begin());
-    const std::size_t rest = cell.size() - shared, hidden = cell.size() - Widths[i];
+    const std::size_t rest = cell.size() - shared, continuations = cell.size() - Widths[i];
     char counts[3 * kLongestCount];
-    char* end = PutCount(PutCount(counts, shared), 2 * rest + (hidden ? 1 : 0));
-    if (hidden) end = PutCount(end, hidden);
+    char* end = PutCount(PutCount(counts, shared), 2 * rest + (continuations ? 1 : 0));
+    if (continuations) end = PutCount(end, continuations);
     FOpen.append(counts, static_cast<std::size_t>(end - counts));
     FOpen.append(cell.substr(shared));
     above.resize(shared);
