@@ -55,8 +55,6 @@ std::string_view LayOutPiece(std::string_view Piece, std::span<const TColumnLayo
   // A line takes every column's width and separator, plus its cells' continuation bytes.
   std::size_t widest = 1;
   for (const TColumnLayout& c : Columns) widest += c.Width + 2;
-  // Text starts as spaces, so pads and separators are only stepped over.
-  std::fill(Text.begin(), Text.end(), ' ');
   std::vector<TKeptCell> cells(Columns.size());
   // Where each cell of the line above starts in Text: a cell's shared bytes are copied from there.
   std::vector<std::size_t> above(Columns.size(), 0);
@@ -67,8 +65,10 @@ std::string_view LayOutPiece(std::string_view Piece, std::span<const TColumnLayo
       cell = ReadCell(at);
       bytes += cell.Shared + cell.Rest.size();
     }
-    if (const std::size_t need = used + widest + bytes; Text.size() < need) Text.resize(2 * need, ' ');
+    if (const std::size_t need = used + widest + bytes; Text.size() < need) Text.resize(2 * need);
     char* const base = Text.data();
+    // The line starts as spaces, so pads and separators are only stepped over.
+    std::memset(base + used, ' ', widest + bytes);
     for (std::size_t i = 0; i < cells.size(); ++i) {
       const TKeptCell& cell = cells[i];
       const std::size_t pad = Columns[i].Width - cell.Width;
