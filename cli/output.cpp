@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include <array>
 #include <ostream>
 #include <tuple>
 #include <utility>
@@ -37,16 +38,25 @@ struct TCellFacts {
   bool Quoted;
 };
 
+// Each byte's part in TCellFacts, as bits: one look-up a byte costs less than a test for each fact.
+enum : unsigned char { kContinuation = 1, kControl = 2, kQuoted = 4 };
+constexpr std::array<unsigned char, 256> kByteFacts = [] {
+  std::array<unsigned char, 256> facts{};
+  for (unsigned b = 0; b < facts.size(); ++b)
+    facts[b] = ((b & 0xC0) == 0x80 ? kContinuation : 0) | (b < 0x20 || b == 0x7F || b == 0xC2 ? kControl : 0) |
+               (b == ',' || b == '"' || b == '\r' || b == '\n' ? kQuoted : 0);
+  return facts;
+}();
+
 TCellFacts FactsOf(std::string_view Text) {
   std::size_t continuations = 0;
-  bool controls = false, quoted = false;
+  unsigned seen = 0;
   for (const char c : Text) {
-    const auto b = static_cast<unsigned char>(c);
-    continuations += (b & 0xC0) == 0x80;
-    controls |= b < 0x20 || b == 0x7F || b == 0xC2;
-    quoted |= b == ',' || b == '"' || b == '\r' || b == '\n';
+    const unsigned facts = kByteFacts[static_cast<unsigned char>(c)];
+    continuations += facts & kContinuation;
+    seen |= facts;
   }
-  return {Text.size() - continuations, controls, quoted};
+  return {Text.size() - continuations, (seen & kControl) != 0, (seen & kQuoted) != 0};
 }
 
 std::size_t Width(std::string_view Text) { return FactsOf(Text).Width; }
@@ -246,7 +256,8 @@ void TCsvWriter::Finish() { FOut.Flush(); }
 TTableWriter::TTableWriter(std::ostream& Out, std::vector<TColumn> Columns) : TTableWriter(&Out, std::move(Columns)) {}
 
 TTableWriter::TTableWriter(std::ostream* Out, std::vector<TColumn> Columns)
-    : FOut(Out), FColumns(std::move(Columns)), FCells(FColumns.size()), FEscaped(FColumns.size()), FShown(FColumns.size()) {
+    : FOut(Out), FColumns(std::move(Columns)), FCells(FColumns.size()), FEscaped(FColumns.size()), FShown(FColumns.size()),
+      FShownWidths(FColumns.size()) {
   for (const auto& c : FColumns) FWidths.push_back(Width(c.Heading));
 }
 
@@ -259,9 +270,10 @@ void TTableWriter::AddCells(TCells Cells) {
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
     TCellFacts facts;
     std::tie(FShown[i], facts) = ShownCell(Cells, i, FEscaped[i]);
+    FShownWidths[i] = facts.Width;
     FWidths[i] = std::max(FWidths[i], facts.Width);
   }
-  FCells.Add(FShown);
+  FCells.Add(FShown, FShownWidths);
 }
 
 void TTableWriter::Append(TTableWriter&& Part) {
@@ -287,10 +299,9 @@ void TTableWriter::Finish() {
   for (const auto& c : FColumns) line.push_back(c.Heading);
   AppendLine(out.Text(), line);
   if (FColumns.empty()) out.Text().append(FRows, '\n');
-  FCells.ForEachRow([&](TCells Cells) {
-    AppendLine(out.Text(), Cells);
-    out.Spill();
-  });
+  std::vector<TColumnLayout> layout;
+  for (std::size_t i = 0; i < FColumns.size(); ++i) layout.push_back({FWidths[i], FColumns[i].AlignRight});
+  FCells.LayOut(layout, [&out](std::string_view Lines) { out.Put(Lines); });
   out.Flush();
 }
 

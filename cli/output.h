@@ -100,6 +100,7 @@ class TTableWriter final : public TRowWriter {
   TTableCells FCells;
   std::vector<std::string> FEscaped;     // a row's cells that had control characters, escaped
   std::vector<std::string_view> FShown;  // a row's cells as shown
+  std::vector<std::size_t> FShownWidths;  // and their widths
 };
 
 // A JSON array of objects, laid out as nlohmann's dump with an indent of 2 lays it out.

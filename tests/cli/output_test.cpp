@@ -112,8 +112,16 @@ TEST(RowWriter, TableRowsKeepTheirCellsApartWhateverTheyHold) {
                         "\xC3\xA4\xC3\xB6\xC3\xBC\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x93\x81 caf\xC3\xA9     1\n"
                         "plain           22\n");
 
+  // A cell that shares its multibyte start with the cell above is as wide as its characters.
+  std::ostringstream shared;
+  TTableWriter below(shared, {{"n", "Name"}, {"s", "Size", true}});
+  below.AddCells({"\xC3\xA9t\xC3\xA9/a", "1"});
+  below.AddCells({"\xC3\xA9t\xC3\xA9/bb", "22"});
+  below.Finish();
+  EXPECT_EQ(shared.str(), "Name    Size\n\xC3\xA9t\xC3\xA9/a      1\n\xC3\xA9t\xC3\xA9/bb    22\n");
+
   // Long cells stay whole.
-  for (std::size_t length : {254u, 255u, 300u, 20000u}) {
+  for (std::size_t length : {254u, 255u, 300u, 20000u, 300000u}) {  // the last longer than a piece
     std::ostringstream longer;
     TTableWriter rows(longer, {{"n", "N"}, {"s", "S", true}});
     const std::string name(length, 'a'), multibyte = std::string(length, 'b') + "\xC3\xA9";
