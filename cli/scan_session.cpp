@@ -131,9 +131,9 @@ bool TScanSession::Interrupted() const { return FInterrupt.Requested(); }
 bool TScanSession::Walking() const { return FUpdating && FUpdating->Walking(); }
 
 bool TScanSession::Failed(const TDiskObject* Disk, const std::string& Source) {
-  const std::string why = Disk && Disk->Scanner ? Disk->Scanner->ScanFailure() : std::string();
-  if (why.empty()) return false;
-  std::cerr << "kestrine-cli: " << Source << ": cannot scan: " << why << "\n";
+  const std::optional<TReason> why = Disk && Disk->Scanner ? Disk->Scanner->ScanFailure() : std::nullopt;
+  if (!why) return false;
+  std::cerr << "kestrine-cli: " << Source << ": cannot scan: " << EnglishText(why) << "\n";
   return true;
 }
 

@@ -46,37 +46,37 @@ bool TFatScaner::Init() {
   std::array<std::uint8_t, kBootSectorSize> sector{};
   if (ReadDisk(Handle, sector.data(), kBootSectorSize, 0) < kBootSectorSize) {
     WriteLog(LogMessages::BpbReadFailed, OperationNames::FatScanerInit, static_cast<const void*>(Handle.get()));
-    SetScanFailure("the boot sector could not be read");
+    SetScanFailure(TReason{TReasonId::BootSectorUnreadable});
     return false;
   }
   std::copy_n(sector.begin(), Boot.size(), Boot.begin());
   Bpb = ParseBpb(sector);
-  if (std::string why = ComputeGeometry(); !why.empty()) {
+  if (std::optional<TReason> why = ComputeGeometry()) {
     ClusterSize = 0;
     ClusterCount = 0;
     WriteLog(LogMessages::BpbReadFailed, OperationNames::FatScanerInit, static_cast<const void*>(Handle.get()));
-    SetScanFailure("the boot sector's geometry is not FAT: " + why);
+    SetScanFailure(TReason{TReasonId::GeometryNotFat, {}, {std::move(*why)}});
     return false;
   }
   return true;
 }
 
 // Every volume position counts in the boot sector's own sector size.
-std::string TFatScaner::ComputeGeometry() {
+std::optional<TReason> TFatScaner::ComputeGeometry() {
   // Other sizes would drive buffer sizes from damage.
   if (!IsFatSectorGeometry(Bpb))
-    return std::to_string(Bpb.BytesPerSector) + " bytes per sector, " + std::to_string(Bpb.SectorsPerCluster) +
-           " sectors per cluster";
-  if (Bpb.NumberOfFats == 0) return "no allocation table";
+    return TReason{TReasonId::FatSectorGeometry,
+                   {std::to_string(Bpb.BytesPerSector), std::to_string(Bpb.SectorsPerCluster)}};
+  if (Bpb.NumberOfFats == 0) return TReason{TReasonId::NoAllocationTable};
   // Formatters write one or two tables and accept at most four; more moves the root and the data
   // area to where neither is.
-  if (Bpb.NumberOfFats > kMaxFats) return std::to_string(Bpb.NumberOfFats) + " allocation tables";
-  if (Bpb.ReservedSectors == 0) return "no reserved sector for the boot sector itself";
+  if (Bpb.NumberOfFats > kMaxFats) return TReason{TReasonId::TooManyAllocationTables, {std::to_string(Bpb.NumberOfFats)}};
+  if (Bpb.ReservedSectors == 0) return TReason{TReasonId::NoReservedSector};
   const auto layout = ComputeFatLayout(Bpb);
-  if (!layout || layout->FatSize == 0) return "allocation tables of 0 sectors";
+  if (!layout || layout->FatSize == 0) return TReason{TReasonId::EmptyAllocationTables};
   if (!layout->Consistent)
-    return std::to_string(Bpb.NumberOfFats) + " tables of " + std::to_string(layout->FatSize) +
-           " sectors do not fit in the volume's " + std::to_string(layout->TotalSectors) + " sectors";
+    return TReason{TReasonId::TablesOverVolume, {std::to_string(Bpb.NumberOfFats), std::to_string(layout->FatSize),
+                                                 std::to_string(layout->TotalSectors)}};
   ClusterSize = std::uint32_t{Bpb.SectorsPerCluster} * Bpb.BytesPerSector;
   RootDirSectors = layout->RootDirSectors;
   FatSize = std::int64_t{layout->FatSize} * Bpb.BytesPerSector;
@@ -89,8 +89,7 @@ std::string TFatScaner::ComputeGeometry() {
   const std::uint64_t limit = Codec.BadCluster - 2;
   const std::uint64_t clusters = std::min<std::uint64_t>(layout->ClusterCount, limit);
   if (described < clusters + 2)
-    return "an allocation table of " + std::to_string(layout->FatSize) + " sectors cannot describe " +
-           std::to_string(clusters) + " clusters";
+    return TReason{TReasonId::TableTooShort, {std::to_string(layout->FatSize), std::to_string(clusters)}};
   ClusterCount = static_cast<std::uint32_t>(clusters);
   ActiveFat = 0;
   return {};
@@ -237,7 +236,7 @@ void TFatScaner::Walk() {
     return;
   }
   if (const std::int64_t bad = ReadDir(RootIndex); bad >= 0) {
-    SetScanFailure("the root folder could not be read at byte " + std::to_string(bad));
+    SetScanFailure(TReason{TReasonId::RootUnreadable, {std::to_string(bad)}});
     return;
   }
   // The queue grows while it is read: folders are read in the order they were found.
@@ -457,10 +456,10 @@ bool TFat32Scaner::Init() {
   return true;
 }
 
-std::string TFat12Scaner::RootlessReason() const { return "the boot sector gives the root folder no entries"; }
+TReason TFat12Scaner::RootlessReason() const { return TReason{TReasonId::RootWithoutEntries}; }
 
-std::string TFat32Scaner::RootlessReason() const {
-  return "the root folder's first cluster " + std::to_string(ReadLe32(Boot, 44)) + " lies outside the volume";
+TReason TFat32Scaner::RootlessReason() const {
+  return TReason{TReasonId::RootClusterOutside, {std::to_string(ReadLe32(Boot, 44))}};
 }
 
 void TFat32Scaner::BuildRootFolder() {

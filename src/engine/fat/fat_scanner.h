@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -63,7 +64,7 @@ class TFatScaner : public TDiskScaner {
   // Creates the root folder item, queues it and sets RootIndex.
   virtual void BuildRootFolder() = 0;
   // Why the root built holds no window to read.
-  virtual std::string RootlessReason() const = 0;
+  virtual TReason RootlessReason() const = 0;
 
   // Queues a folder item (not published); its index in FolderQueue, -1 when it could not be made.
   std::int32_t AddDir(PFileInfo Item, std::unique_ptr<TFatDirInfo> Dir);
@@ -76,8 +77,8 @@ class TFatScaner : public TDiskScaner {
   std::unordered_set<std::uint32_t> FDirClusters;
 
  private:
-  // Empty when the geometry is one FAT allows, else what is wrong with it.
-  std::string ComputeGeometry();
+  // None when the geometry is one FAT allows, else what is wrong with it.
+  std::optional<TReason> ComputeGeometry();
   void Walk();
   // The volume offset of the first window that could not be read, -1 when every window was.
   std::int64_t ReadDir(std::int32_t Index);
@@ -111,7 +112,7 @@ class TFat12Scaner : public TFatScaner {
  protected:
   TFat12Scaner(TDiskObject* Disk, const TFatEntryCodec& Codec) : TFatScaner(Disk, Codec) {}
   void BuildRootFolder() override;
-  std::string RootlessReason() const override;
+  TReason RootlessReason() const override;
 };
 
 // FAT16: the fixed root of FAT12 with 16-bit table entries.
@@ -128,7 +129,7 @@ class TFat32Scaner : public TFatScaner {
 
  protected:
   void BuildRootFolder() override;
-  std::string RootlessReason() const override;
+  TReason RootlessReason() const override;
 };
 
 }  // namespace kestrine

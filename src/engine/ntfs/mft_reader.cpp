@@ -49,17 +49,17 @@ void TMftReader::Init() {
   FClusterCount = FRecordCount = 0;
   FRunsKnown = false;
   Clear();
-  FFailure.clear();
+  FFailure.reset();
   try {
     std::vector<std::uint8_t> sector(512);
     if (ReadDisk(FHandle, sector.data(), 512, 0) < 512) {
-      FFailure = "the boot sector could not be read";
+      FFailure = TReason{TReasonId::BootSectorUnreadable};
       return;
     }
     std::copy_n(sector.begin(), FBootSector.size(), FBootSector.begin());
-    if (std::string why = ReadGeometry(sector); !why.empty()) {
+    if (std::optional<TReason> why = ReadGeometry(sector)) {
       WriteLog(LogMessages::BpbReadFailed, OperationNames::MftReaderInit, static_cast<const void*>(FHandle));
-      FFailure = "the boot sector's geometry is not NTFS: " + why;
+      FFailure = TReason{TReasonId::GeometryNotNtfs, {}, {std::move(*why)}};
       FRecordSize = FClusterSize = 0;
       FClusterCount = 0;
       return;
@@ -70,20 +70,20 @@ void TMftReader::Init() {
              FMftRuns.size());
     Clear();
     FRecordCount = 0;
-    FFailure = "the MFT's runs could not be held in memory";
+    FFailure = TReason{TReasonId::MftRunsTooLarge};
   }
 }
 
-std::string TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
+std::optional<TReason> TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
   const std::uint32_t bytesPerSector = ReadLe16(Sector, 0x0B);
   const std::uint8_t rawSpc = Sector[0x0D];
   // Clusters above 64 KiB are stored as a negative power of two.
   const std::uint64_t sectorsPerCluster = rawSpc <= 0x80 ? rawSpc : std::uint64_t{1} << std::min(256 - rawSpc, 40);
-  if (!PowerOfTwoIn(bytesPerSector, 256, 4096)) return std::to_string(bytesPerSector) + " bytes per sector";
+  if (!PowerOfTwoIn(bytesPerSector, 256, 4096)) return TReason{TReasonId::SectorSize, {std::to_string(bytesPerSector)}};
   if (!PowerOfTwoIn(sectorsPerCluster, 1, kMaxClusterSize))
-    return "sectors-per-cluster field " + std::to_string(rawSpc);
+    return TReason{TReasonId::SectorsPerClusterField, {std::to_string(rawSpc)}};
   const std::uint64_t clusterSize = bytesPerSector * sectorsPerCluster;
-  if (clusterSize > kMaxClusterSize) return "clusters of " + std::to_string(clusterSize) + " bytes";
+  if (clusterSize > kMaxClusterSize) return TReason{TReasonId::ClusterTooLarge, {std::to_string(clusterSize)}};
 
   std::uint64_t recordSize = 0;
   const auto recordField = static_cast<std::int8_t>(Sector[0x40]);
@@ -98,8 +98,7 @@ std::string TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
     recordSize = clusterSize * static_cast<std::uint64_t>(recordField);
   }
   if (!PowerOfTwoIn(recordSize, kMinRecordSize, kMaxRecordSize))
-    return "MFT record-size field " + std::to_string(Sector[0x40]) + " gives records of " +
-           std::to_string(recordSize) + " bytes";
+    return TReason{TReasonId::RecordSizeField, {std::to_string(Sector[0x40]), std::to_string(recordSize)}};
 
   const std::uint64_t totalSectors = ReadLe64(Sector, 0x28);
   std::int64_t volumeBytes = FHandle ? FHandle->Size() : 0;
@@ -109,10 +108,9 @@ std::string TMftReader::ReadGeometry(std::span<const std::uint8_t> Sector) {
   }
   const std::uint64_t mftLcn = ReadLe64(Sector, 0x30);
   const std::int64_t clusterCount = volumeBytes / static_cast<std::int64_t>(clusterSize);
-  if (clusterCount <= 0) return "a volume of no whole cluster";
+  if (clusterCount <= 0) return TReason{TReasonId::NoWholeCluster};
   if (mftLcn >= static_cast<std::uint64_t>(clusterCount))
-    return "the MFT's first cluster " + std::to_string(mftLcn) + " lies beyond the volume's " +
-           std::to_string(clusterCount) + " clusters";
+    return TReason{TReasonId::MftBeyondVolume, {std::to_string(mftLcn), std::to_string(clusterCount)}};
 
   FBytesPerSector = bytesPerSector;
   FClusterSize = static_cast<std::uint32_t>(clusterSize);
@@ -126,7 +124,7 @@ void TMftReader::ReadMftRuns() {
   bool found = false;
   std::unique_ptr<TNtfsFileInfo> mft = ReadFileInfo(0, found, 0);
   if (!mft) {
-    FFailure = "MFT record 0 (the MFT's own record) could not be read";
+    FFailure = TReason{TReasonId::MftRecordZeroUnreadable};
     return;
   }
   FMftSize = GetFileSize(*mft);
@@ -150,9 +148,9 @@ void TMftReader::ReadMftRuns() {
   FRecordCount = std::min({FMftSize, mapped, volumeBytes}) / FRecordSize;
   // The MFT's own runs must lead back to record 0; else the walk would read records from elsewhere.
   if (FRecordCount == 0)
-    FFailure = "MFT record 0 maps no records of the MFT inside the volume";
+    FFailure = TReason{TReasonId::MftMapsNoRecords};
   else if (!ReadMftRecInto(0, FRecordBuffer))
-    FFailure = "the MFT's runs do not lead to a readable record 0";
+    FFailure = TReason{TReasonId::MftRunsMissRecordZero};
 }
 
 void TMftReader::AppendMftRuns(const TRunList& Runs) {

@@ -55,8 +55,8 @@ class TMftReader {
   // Reads the boot sector and the MFT's runs. Geometry outside what NTFS allows leaves the reader
   // empty (record size 0, no runs), with a debug-log line.
   void Init();
-  // Why the last Init left no MFT to walk; empty when the MFT's first record was read through its runs.
-  const std::string& Failure() const { return FFailure; }
+  // Why the last Init left no MFT to walk; none when the MFT's first record was read through its runs.
+  const std::optional<TReason>& Failure() const { return FFailure; }
 
   // Geometry; all 0 (and no runs) when the volume is not usable.
   platform::TVolumeSource* Handle() const { return FHandle; }
@@ -122,8 +122,8 @@ class TMftReader {
   std::vector<std::uint8_t> ReadRunsContent(const TRunList& Runs, std::uint64_t Limit);
 
  private:
-  // Empty when NTFS allows the geometry, else what is wrong with it.
-  std::string ReadGeometry(std::span<const std::uint8_t> Sector);
+  // None when NTFS allows the geometry, else what is wrong with it.
+  std::optional<TReason> ReadGeometry(std::span<const std::uint8_t> Sector);
   void ReadMftRuns();
   void AppendMftRuns(const TRunList& Runs);
   // Where the record's bytes lie: (volume offset, bytes there) pieces, empty when not mapped.
@@ -145,7 +145,7 @@ class TMftReader {
   TRunList FMftRuns;
   std::vector<std::int64_t> FMftRunEnds;  // byte position in the MFT where each run ends
   bool FRunsKnown = false;
-  std::string FFailure;
+  std::optional<TReason> FFailure;
   // Reused by every record read: the walk reads each position into them.
   std::vector<std::uint8_t> FRecordBuffer;
   std::vector<std::pair<std::int64_t, std::size_t>> FPieces;

@@ -65,7 +65,7 @@ bool TNtfsScaner::Init() {
   FMftReader = std::make_unique<TMftReader>(Handle.get());
   ClusterSize = FMftReader->ClusterSize();
   // The reader stays, empty, so the streams over this scanner read nothing rather than fault.
-  if (!FMftReader->Failure().empty()) {
+  if (FMftReader->Failure()) {
     SetScanFailure(FMftReader->Failure());
     return false;
   }

@@ -21,7 +21,7 @@ bool TDiskScaner::Init() {
       WriteLog(LogMessages::AllocHandleFailed, OperationNames::DiskScanerInit, static_cast<const void*>(Disk));
     }
   }
-  if (!Handle) SetScanFailure("the volume could not be opened");
+  if (!Handle) SetScanFailure(TReason{TReasonId::VolumeUnopenable});
   return Handle != nullptr;
 }
 
@@ -30,12 +30,12 @@ void TDiskScaner::ScanForFiles() {
   SetScanFailure({});
 }
 
-std::string TDiskScaner::ScanFailure() const {
+std::optional<TReason> TDiskScaner::ScanFailure() const {
   std::lock_guard lock(FFailureLock);
   return FScanFailure;
 }
 
-void TDiskScaner::SetScanFailure(std::string Why) {
+void TDiskScaner::SetScanFailure(std::optional<TReason> Why) {
   std::lock_guard lock(FFailureLock);
   FScanFailure = std::move(Why);
 }

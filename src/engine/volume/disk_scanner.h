@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/volume/file_info.h"
 #include "engine/volume/read_disk.h"
+#include "engine/volume/recovery_reason.h"
 
 namespace kestrine {
 
@@ -46,22 +48,22 @@ class TDiskScaner {
   TScanReports& Reports() const;
 
   // Why the last scan could not walk its volume (bad geometry, an unreadable root folder or first
-  // MFT records); empty for a scan that walked, also one that found nothing. Set before the walk's
+  // MFT records); none for a scan that walked, also one that found nothing. Set before the walk's
   // first progress report, so a front end may pass on what is found from then on, and before
   // ScanFinished, so an end-of-scan handler can read it.
-  std::string ScanFailure() const;
+  std::optional<TReason> ScanFailure() const;
 
   TDiskObject* Disk;
   TVolumeHandle Handle;
   std::uint32_t ClusterSize = 0;
 
  protected:
-  void SetScanFailure(std::string Why);
+  void SetScanFailure(std::optional<TReason> Why);
 
  private:
   std::atomic<bool> FStopped{false};
   mutable std::mutex FFailureLock;
-  std::string FScanFailure;
+  std::optional<TReason> FScanFailure;
 };
 
 }  // namespace kestrine

@@ -1,6 +1,6 @@
 #pragma once
-// Why a recovered file is partial or skipped, or what it lacks: an id and its facts, worded only
-// when shown, so each front end can word it in its own language.
+// Why a recovered file is partial or skipped, or what it lacks, and why a scan could not walk its
+// volume: an id and its facts, worded only when shown, so each front end can word it in its own language.
 
 #include <cstddef>
 #include <functional>
@@ -37,6 +37,31 @@ enum class TReasonId : std::size_t {
   SizeOverClusterRoom,    // recorded size, room, size cut to
   SizeOverAllocated,      // recorded size, allocated size, size cut to
   SizeOverRuns,           // bytes the runs hold, recorded size, size cut to
+  VolumeUnopenable,
+  BootSectorUnreadable,
+  GeometryNotFat,         // the nested reason
+  GeometryNotNtfs,        // the nested reason
+  RootWithoutEntries,
+  RootClusterOutside,     // cluster number
+  RootUnreadable,         // byte offset
+  MftRunsTooLarge,
+  MftRecordZeroUnreadable,
+  MftMapsNoRecords,
+  MftRunsMissRecordZero,
+  // Why a boot sector's geometry is refused.
+  FatSectorGeometry,      // bytes per sector, sectors per cluster
+  NoAllocationTable,
+  TooManyAllocationTables,  // count
+  NoReservedSector,
+  EmptyAllocationTables,
+  TablesOverVolume,       // tables, sectors each, sectors of the volume
+  TableTooShort,          // sectors of a table, clusters
+  SectorSize,             // bytes per sector
+  SectorsPerClusterField, // the field's value
+  ClusterTooLarge,        // bytes
+  RecordSizeField,        // the field's value, bytes
+  NoWholeCluster,
+  MftBeyondVolume,        // first cluster, clusters of the volume
   Count
 };
 

@@ -355,9 +355,8 @@ void TWizardPage::ScanCompleted() {
     FDialogs.Error(this, FHost.Text(TText::strNoFileSystem).arg(drive));
     return;
   }
-  const std::string failure = FScanDisk ? FScanDisk->Scanner->ScanFailure() : std::string();
-  if (!failure.empty()) {
-    FDialogs.Error(this, FHost.Text(TText::strScanFailed).arg(drive, QString::fromStdString(failure)));
+  if (const std::optional<TReason> failure = FScanDisk ? FScanDisk->Scanner->ScanFailure() : std::nullopt) {
+    FDialogs.Error(this, FHost.Text(TText::strScanFailed).arg(drive, ReasonText(FHost.Language(), *failure)));
     return;
   }
   FDialogs.Information(this, FHost.Text(TText::strPressNextToRecover));

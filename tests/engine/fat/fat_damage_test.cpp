@@ -117,8 +117,8 @@ TEST_F(FatDamage, GeometryFatDoesNotAllowYieldsNothing) {
     ASSERT_NE(scan->Disk->Scanner, nullptr);
     EXPECT_EQ(scan->Disk->Files.Count(), 0);
     EXPECT_EQ(scan->Reports.Finished, 1);
-    EXPECT_NE(scan->Disk->Scanner->ScanFailure().find("not FAT"), std::string::npos)
-        << scan->Disk->Scanner->ScanFailure();
+    EXPECT_NE(EnglishText(scan->Disk->Scanner->ScanFailure()).find("not FAT"), std::string::npos)
+        << EnglishText(scan->Disk->Scanner->ScanFailure());
   }
 }
 
@@ -172,7 +172,7 @@ TEST_F(FatDamage, VolumesThatCannotBeWalkedSayWhy) {
     ASSERT_NE(scan->Disk->Scanner, nullptr);
     EXPECT_EQ(scan->Reports.Finished, 1);
     EXPECT_EQ(scan->Disk->Files.Count(), c.PartRead ? 1 : 0);
-    const std::string why = scan->Disk->Scanner->ScanFailure();
+    const std::string why = EnglishText(scan->Disk->Scanner->ScanFailure());
     EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
   }
 }
@@ -187,7 +187,7 @@ TEST_F(FatDamage, VolumesThatWalkReportNoFailure) {
     const auto clean = test::ScanBuilt(empty, Dir.Path());
     ASSERT_NE(clean->Disk->Scanner, nullptr);
     EXPECT_EQ(clean->Disk->Files.Count(), 0);
-    EXPECT_EQ(clean->Disk->Scanner->ScanFailure(), "");
+    EXPECT_EQ(EnglishText(clean->Disk->Scanner->ScanFailure()), "");
 
     TFatVolumeBuilder v({.Kind = kind});
     const std::int64_t root = kind == TFileSystemKind::Fat32 ? v.ClusterOffset(2) : v.RootOffset();
@@ -197,17 +197,17 @@ TEST_F(FatDamage, VolumesThatWalkReportNoFailure) {
     v.Bytes().resize(static_cast<std::size_t>(v.ClusterOffset(2) + 4 * v.ClusterSize()));
     const auto scan = test::ScanBuilt(v, Dir.Path());
     EXPECT_EQ(FilePaths(*scan->Disk), (std::multiset<std::string>{"$ILE.TXT"}));
-    EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+    EXPECT_EQ(EnglishText(scan->Disk->Scanner->ScanFailure()), "");
 
     // The failure of one scan is not carried into the next.
     test::PutLe16(v.Bytes(), 11, 520);
     test::WriteFile(Dir / "volume.img", v.Bytes());
     scan->Disk->Scanner->ScanForFiles();
-    EXPECT_NE(scan->Disk->Scanner->ScanFailure(), "");
+    EXPECT_NE(EnglishText(scan->Disk->Scanner->ScanFailure()), "");
     test::PutLe16(v.Bytes(), 11, 512);
     test::WriteFile(Dir / "volume.img", v.Bytes());
     scan->Disk->Scanner->ScanForFiles();
-    EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+    EXPECT_EQ(EnglishText(scan->Disk->Scanner->ScanFailure()), "");
     EXPECT_EQ(scan->Disk->Files.Count(), 1);
   }
 }

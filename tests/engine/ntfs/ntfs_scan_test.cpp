@@ -276,7 +276,7 @@ TEST_F(ScanTest, VolumesThatCannotBeWalkedSayWhy) {
     ASSERT_NE(scan->Disk->Scanner, nullptr);
     EXPECT_EQ(scan->Reports.Finished, 1);
     EXPECT_EQ(scan->Disk->Files.Count(), 0);
-    const std::string why = scan->Disk->Scanner->ScanFailure();
+    const std::string why = EnglishText(scan->Disk->Scanner->ScanFailure());
     EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
   }
 }
@@ -286,7 +286,7 @@ TEST_F(ScanTest, VolumesThatCannotBeWalkedSayWhy) {
 TEST_F(ScanTest, VolumesThatWalkReportNoFailure) {
   const auto clean = Run();
   EXPECT_EQ(clean->Disk->Files.Count(), 0);
-  EXPECT_EQ(clean->Disk->Scanner->ScanFailure(), "");
+  EXPECT_EQ(EnglishText(clean->Disk->Scanner->ScanFailure()), "");
 
   Image.PutRecordBytes(20, std::vector<std::uint8_t>(1024));
   auto broken = File(Image, 5, u"broken.txt").Build(512);
@@ -295,18 +295,18 @@ TEST_F(ScanTest, VolumesThatWalkReportNoFailure) {
   Image.PutRecord(22, File(Image, 5, u"kept.txt"));
   const auto scan = Run();
   EXPECT_EQ(Paths(*scan), (std::set<std::string>{"kept.txt"}));
-  EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+  EXPECT_EQ(EnglishText(scan->Disk->Scanner->ScanFailure()), "");
 
   const auto image = Dir / "ntfs.img";
   auto bytes = ReadFile(image);
   bytes[0x40] = 0x80;
   WriteFile(image, bytes);
   scan->Disk->Scanner->ScanForFiles();
-  EXPECT_NE(scan->Disk->Scanner->ScanFailure(), "");
+  EXPECT_NE(EnglishText(scan->Disk->Scanner->ScanFailure()), "");
   bytes[0x40] = Image.Bytes()[0x40];
   WriteFile(image, bytes);
   scan->Disk->Scanner->ScanForFiles();
-  EXPECT_EQ(scan->Disk->Scanner->ScanFailure(), "");
+  EXPECT_EQ(EnglishText(scan->Disk->Scanner->ScanFailure()), "");
   EXPECT_EQ(scan->Disk->Files.Count(), 1);
 }
 

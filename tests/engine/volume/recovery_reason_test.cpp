@@ -11,7 +11,7 @@ namespace {
 
 using Id = TReasonId;
 
-// Every reason, with facts, beside the sentence the recovery wrote before reasons became values:
+// Every reason, with facts, beside the sentence the recovery or the scan wrote before reasons became values:
 // the command line's output and reports must not change by a byte.
 TEST(RecoveryReason, EveryIdWordsTheCommandLinesEarlierEnglish) {
   const std::vector<std::pair<TReason, std::string>> cases = {
@@ -50,6 +50,32 @@ TEST(RecoveryReason, EveryIdWordsTheCommandLinesEarlierEnglish) {
        "its recorded size of 81920 bytes is more than the 49152 bytes allocated to it; cut to 49152 bytes"},
       {{Id::SizeOverRuns, {"16384", "10737418240", "16384"}},
        "its runs hold only 16384 of its recorded 10737418240 bytes inside the volume; cut to 16384 bytes"},
+      {{Id::VolumeUnopenable}, "the volume could not be opened"},
+      {{Id::BootSectorUnreadable}, "the boot sector could not be read"},
+      {{Id::GeometryNotFat, {}, {{Id::FatSectorGeometry, {"0", "4"}}}},
+       "the boot sector's geometry is not FAT: 0 bytes per sector, 4 sectors per cluster"},
+      {{Id::GeometryNotNtfs, {}, {{Id::MftBeyondVolume, {"4096", "2048"}}}},
+       "the boot sector's geometry is not NTFS: the MFT's first cluster 4096 lies beyond the volume's 2048 clusters"},
+      {{Id::RootWithoutEntries}, "the boot sector gives the root folder no entries"},
+      {{Id::RootClusterOutside, {"268435455"}}, "the root folder's first cluster 268435455 lies outside the volume"},
+      {{Id::RootUnreadable, {"16896"}}, "the root folder could not be read at byte 16896"},
+      {{Id::MftRunsTooLarge}, "the MFT's runs could not be held in memory"},
+      {{Id::MftRecordZeroUnreadable}, "MFT record 0 (the MFT's own record) could not be read"},
+      {{Id::MftMapsNoRecords}, "MFT record 0 maps no records of the MFT inside the volume"},
+      {{Id::MftRunsMissRecordZero}, "the MFT's runs do not lead to a readable record 0"},
+      {{Id::FatSectorGeometry, {"512", "3"}}, "512 bytes per sector, 3 sectors per cluster"},
+      {{Id::NoAllocationTable}, "no allocation table"},
+      {{Id::TooManyAllocationTables, {"9"}}, "9 allocation tables"},
+      {{Id::NoReservedSector}, "no reserved sector for the boot sector itself"},
+      {{Id::EmptyAllocationTables}, "allocation tables of 0 sectors"},
+      {{Id::TablesOverVolume, {"2", "9000", "2880"}}, "2 tables of 9000 sectors do not fit in the volume's 2880 sectors"},
+      {{Id::TableTooShort, {"1", "4000"}}, "an allocation table of 1 sectors cannot describe 4000 clusters"},
+      {{Id::SectorSize, {"0"}}, "0 bytes per sector"},
+      {{Id::SectorsPerClusterField, {"3"}}, "sectors-per-cluster field 3"},
+      {{Id::ClusterTooLarge, {"4194304"}}, "clusters of 4194304 bytes"},
+      {{Id::RecordSizeField, {"0", "0"}}, "MFT record-size field 0 gives records of 0 bytes"},
+      {{Id::NoWholeCluster}, "a volume of no whole cluster"},
+      {{Id::MftBeyondVolume, {"4096", "2048"}}, "the MFT's first cluster 4096 lies beyond the volume's 2048 clusters"},
   };
   std::set<Id> covered;
   for (const auto& [reason, sentence] : cases) {

@@ -111,6 +111,13 @@ void InflateRecordedSize(const std::filesystem::path& Image, const std::string& 
   file.write("\0\0\0\x80", 4);
 }
 
+void ScanFirstDrive(TWindowFixture& F) {
+  auto* drives = F.Find<QTreeWidget>("lvWizardDrives");
+  drives->setCurrentItem(drives->topLevelItem(0));
+  F.Find<QPushButton>("btnStartScan")->click();
+  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !F.Window().Wizard().Scanning(); }));
+}
+
 TEST(Newcomer, APartialFilesReasonReadsInTheWindowsLanguage) {
   TTempDir images;
   const auto image = UnpackImage(TestDataDir() / "fat16.img.xz", images.Path());
@@ -118,10 +125,7 @@ TEST(Newcomer, APartialFilesReasonReadsInTheWindowsLanguage) {
   TWindowFixture f({image.string()});
   WriteLanguageSetting(*f.Settings, QStringLiteral("German"));
   f.Open();
-  auto* drives = f.Find<QTreeWidget>("lvWizardDrives");
-  drives->setCurrentItem(drives->topLevelItem(0));
-  f.Find<QPushButton>("btnStartScan")->click();
-  ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Scanning(); }));
+  ASSERT_NO_FATAL_FAILURE(ScanFirstDrive(f));
   const auto settle = [] { TWindowFixture::WaitUntil([] { return false; }, 300); };
   f.Find<QPushButton>("btnNextDrives")->click();
   settle();
@@ -138,6 +142,27 @@ TEST(Newcomer, APartialFilesReasonReadsInTheWindowsLanguage) {
   EXPECT_NE(details.indexOf(QStringLiteral("seine aufgezeichnete Größe von 2147483648 Bytes übersteigt die ")), -1)
       << details.toStdString() << f.Dialogs.Shown.join(QStringLiteral("|")).toStdString();
   EXPECT_EQ(details.indexOf(QStringLiteral("its recorded size")), -1) << details.toStdString();
+}
+
+TEST(Newcomer, AScanFailuresReasonReadsInTheWindowsLanguage) {
+  TTempDir images;
+  const auto image = UnpackImage(TestDataDir() / "ntfs.img.xz", images.Path());
+  {
+    // The boot sector's MFT cluster, far past the end of the volume: the reason nests the geometry's.
+    std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(0x30);
+    file.write("\0\0\0\0\0\x01\0\0", 8);
+  }
+  TWindowFixture f({image.string()});
+  WriteLanguageSetting(*f.Settings, QStringLiteral("German"));
+  f.Open();
+  ASSERT_NO_FATAL_FAILURE(ScanFirstDrive(f));
+  const QString shown = f.Dialogs.Shown.join(QStringLiteral("|"));
+  EXPECT_NE(shown.indexOf(QStringLiteral("konnte nicht durchsucht werden: die Geometrie des Bootsektors ist nicht NTFS: "
+                                         "der erste Cluster 1099511627776 der MFT liegt jenseits der ")),
+            -1)
+      << shown.toStdString();
+  EXPECT_EQ(shown.indexOf(QStringLiteral("geometry")), -1) << shown.toStdString();
 }
 
 }  // namespace
