@@ -70,7 +70,8 @@ std::optional<TReason> TFatScaner::ComputeGeometry() {
   if (Bpb.NumberOfFats == 0) return TReason{TReasonId::NoAllocationTable};
   // Formatters write one or two tables and accept at most four; more moves the root and the data
   // area to where neither is.
-  if (Bpb.NumberOfFats > kMaxFats) return TReason{TReasonId::TooManyAllocationTables, {std::to_string(Bpb.NumberOfFats)}};
+  if (Bpb.NumberOfFats > kMaxFats)
+    return TReason{TReasonId::TooManyAllocationTables, {std::to_string(Bpb.NumberOfFats)}};
   if (Bpb.ReservedSectors == 0) return TReason{TReasonId::NoReservedSector};
   const auto layout = ComputeFatLayout(Bpb);
   if (!layout || layout->FatSize == 0) return TReason{TReasonId::EmptyAllocationTables};
