@@ -8,16 +8,8 @@
 namespace kestrine {
 namespace {
 
-class Languages : public test::TScratchFolderTest {
+class Languages : public test::TLanguageFolderTest {
  protected:
-  void SetUp() override {
-    TScratchFolderTest::SetUp();
-    ASSERT_TRUE(QDir().mkdir(QStringLiteral("Langs")));
-  }
-  static void WriteLanguage(const QString& Name, const QByteArray& Body) {
-    WriteText(QStringLiteral("Langs/") + Name + QStringLiteral(".txt"),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Language>\n" + Body + "</Language>\n");
-  }
 
   TLanguageDocument FDocument;
 };

@@ -41,4 +41,17 @@ class TScratchFolderTest : public ::testing::Test {
   std::unique_ptr<QSettings> FUserSettings;
 };
 
+// A scratch folder with an empty "Langs" folder, and language files written into it.
+class TLanguageFolderTest : public TScratchFolderTest {
+ protected:
+  void SetUp() override {
+    TScratchFolderTest::SetUp();
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("Langs")));
+  }
+  static void WriteLanguage(const QString& Name, const QByteArray& Body) {
+    WriteText(QStringLiteral("Langs/") + Name + QStringLiteral(".txt"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Language>\n" + Body + "</Language>\n");
+  }
+};
+
 }  // namespace kestrine::test

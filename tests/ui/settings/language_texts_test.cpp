@@ -74,16 +74,8 @@ struct TDesignedWindow {
   QAction* Recover;
 };
 
-class Languages : public test::TScratchFolderTest {
+class Languages : public test::TLanguageFolderTest {
  protected:
-  void SetUp() override {
-    TScratchFolderTest::SetUp();
-    ASSERT_TRUE(QDir().mkdir(QStringLiteral("Langs")));
-  }
-  static void WriteLanguage(const QString& Name, const QByteArray& Body) {
-    WriteText(QStringLiteral("Langs/") + Name + QStringLiteral(".txt"),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Language>\n" + Body + "</Language>\n");
-  }
 
   TDesignedWindow FDesign;
   TLanguageDocument FDocument;
