@@ -40,20 +40,6 @@ TEST_F(Languages, TheBuiltInEnglishFillsWhatNoFileGives) {
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("lvDrivesColumn1")), QStringLiteral("Name"));
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("strOptionsSaved")), QStringLiteral("Your settings have been saved."));
   EXPECT_EQ(FDocument.LookupText(QStringLiteral("noSuchKey")), QString());
-
-  WriteText(QStringLiteral("Langs/Sparse.txt"),
-            "<L><btnWizard Caption=\"Assistent\"/><btnAbout Caption=\"\"/><btnHelp Text=\"Hilfe\"/></L>");
-  ASSERT_TRUE(FDocument.Load(QStringLiteral("Langs/Sparse.txt")));
-  EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnWizard")), QStringLiteral("Assistent"));
-  EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnAbout")), QStringLiteral("About"));
-  EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnHelp")), QStringLiteral("Help"));
-  EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnHelp"), QStringLiteral("Text")), QStringLiteral("Hilfe"));
-
-  WriteText(QStringLiteral("Langs/Broken.txt"), "<L><btnWizard Caption=\"x\"></L>");
-  TSettingsProblem error;
-  EXPECT_FALSE(FDocument.Load(QStringLiteral("Langs/Broken.txt"), &error));
-  EXPECT_TRUE(error.Facts.join(u' ').contains(QStringLiteral("Broken.txt"))) << error.Facts.join(u' ').toStdString();
-  EXPECT_EQ(FDocument.LookupText(QStringLiteral("btnWizard")), QStringLiteral("Wizard"));
 }
 
 // An environment variable for the length of a test.
