@@ -145,7 +145,7 @@ TEST_F(CliVolumes, WholeDiskImagesGiveADrivePerPartitionThatScansLikeThePartitio
   EXPECT_NE(Stderr().find(Image("mbr") + "@1 "), std::string::npos) << Stderr();
   EXPECT_NE(Stderr().find(Image("mbr") + "@2 "), std::string::npos) << Stderr();
   EXPECT_NE(Cli("", "scan " + ShellQuote(Image("gpt") + "@3")).Status, 0);
-  EXPECT_NE(Stderr().find("no FAT or NTFS partition"), std::string::npos) << Stderr();
+  EXPECT_NE(Stderr().find("no FAT, exFAT or NTFS partition"), std::string::npos) << Stderr();
 
   // Windows boot code (190 "bytes per sector") does not pass for a FAT boot sector: its entry is read.
   std::vector<std::uint8_t> disk(2048, 0);
@@ -436,7 +436,7 @@ TEST_F(CliVolumes, VolumesThatCannotBeWalkedAreErrorsForEveryCommand) {
          mbr[510] = 0x55, mbr[511] = 0xAA;
          B.insert(B.begin(), mbr.begin(), mbr.end());
        },
-       "no FAT or NTFS file system"},
+       "no FAT, exFAT or NTFS file system"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -58,7 +58,7 @@ void ExpandPartitions(TDriveListing& Listing) {
       first = false;
       drives.push_back(std::move(partDrive));
     }
-    // A table without FAT or NTFS leaves the drive as it was, so it is still listed and named.
+    // A table without FAT, exFAT or NTFS leaves the drive as it was, so it is still listed and named.
     if (first) drives.push_back(drive);
   }
   Listing.Drives = std::move(drives);
