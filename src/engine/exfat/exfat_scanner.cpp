@@ -83,7 +83,9 @@ bool TExFatScaner::Init() {
   ClusterSize = 0;
   FGeometry = {};
   Label.clear();
-  Clear();
+  FDirClusters.clear();
+  FFat.Reset({});
+  FBitmap.Reset({});
   if (!TDiskScaner::Init()) return false;
   std::vector<std::uint8_t> region(kExFatBootRegionMax);
   region.resize(ReadDisk(Handle, region.data(), kExFatBootRegionMax, 0));
@@ -104,25 +106,26 @@ bool TExFatScaner::Init() {
   return true;
 }
 
-// The bitmap, up-case table and label entries lie in the root, before any file.
+// The bitmap, up-case table and label entries lie in the root, before any file: its clusters are
+// read one at a time until the bitmap is found.
 bool TExFatScaner::ReadRootEntries() {
-  const TExFatRuns runs = ChainRuns(FGeometry.RootCluster, ClustersFor(kMaxFolderBytes), false);
-  std::int64_t unread = -1;
-  const std::vector<std::uint8_t> root = ReadRuns(runs, unread);
   const std::uint64_t bitmapBytes = (std::uint64_t{FGeometry.ClusterCount} + 7) / 8;
-  for (std::size_t at = 0; at + kExFatEntrySize <= root.size(); at += kExFatEntrySize) {
-    const std::span<const std::uint8_t> e(root.data() + at, kExFatEntrySize);
-    if (e[0] == ExFatEntry::Label) {
-      Label = Utf16LeToUtf8(e.subspan(2, 2 * std::min<std::size_t>(e[1], 11)));
-    } else if (e[0] == ExFatEntry::Bitmap && (e[1] & 1) == 0) {
-      // The second bitmap, of a volume with two tables, follows the table not in use here.
-      const TExFatRuns pieces = ChainRuns(ReadLe32(e, 20), ClustersFor(bitmapBytes), false);
-      if (RunClusters(pieces) * ClusterSize < bitmapBytes || ReadLe64(e, 24) < bitmapBytes) return false;
-      std::vector<TVolumeRange> ranges;
-      for (const TExFatRun& r : pieces)
-        ranges.push_back({ClusterOffset(r.First), std::int64_t{r.Count} * ClusterSize});
-      FBitmap.Reset(std::move(ranges));
-      return true;
+  for (const TExFatRun& run : ChainRuns(FGeometry.RootCluster, ClustersFor(kMaxFolderBytes), false)) {
+    for (std::uint32_t i = 0; i < run.Count; ++i) {
+      std::int64_t unread = -1;
+      const std::vector<std::uint8_t> root = ReadRuns({{run.First + i, 1}}, unread);
+      for (std::size_t at = 0; at + kExFatEntrySize <= root.size(); at += kExFatEntrySize) {
+        const std::span<const std::uint8_t> e(root.data() + at, kExFatEntrySize);
+        if (e[0] == ExFatEntry::Label) Label = Utf16LeToUtf8(e.subspan(2, 2 * std::min<std::size_t>(e[1], 11)));
+        // The second bitmap, of a volume with two tables, follows the table not in use here.
+        if (e[0] != ExFatEntry::Bitmap || (e[1] & 1) != 0) continue;
+        const TExFatRuns pieces = ChainRuns(ReadLe32(e, 20), ClustersFor(bitmapBytes), false);
+        if (RunClusters(pieces) * ClusterSize < bitmapBytes || ReadLe64(e, 24) < bitmapBytes) return false;
+        std::vector<TVolumeRange> ranges;
+        for (const TExFatRun& r : pieces) ranges.push_back({ClusterOffset(r.First), std::int64_t{r.Count} * ClusterSize});
+        FBitmap.Reset(std::move(ranges));
+        return true;
+      }
     }
   }
   return false;
@@ -282,9 +285,11 @@ TExFatRuns TExFatScaner::FolderRuns(const TExFatDirInfo& Dir) {
     capped.DataLength = std::min(std::max<std::uint64_t>(data.DataLength, ClusterSize), kMaxFolderBytes);
     found = DataRuns(capped, Dir.Entry.Deleted);
   }
+  // Clusters past the end of the source cannot be read; a damaged length must not allocate for them.
+  const std::int64_t end = Handle ? Handle->Size() : 0;
   for (const TExFatRun& r : found)
     for (std::uint32_t i = 0; i < r.Count; ++i) {
-      if (!FDirClusters.insert(r.First + i).second) return runs;
+      if (ClusterOffset(r.First + i) >= end || !FDirClusters.insert(r.First + i).second) return runs;
       AppendCluster(runs, r.First + i);
     }
   return runs;
