@@ -16,6 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// fls's "2025-01-05 10:20:30 (UTC)" for a time, to the second.
+std::string FlsTime(TFileTime Time) {
+  std::string iso = FileTimeToIsoUtc(Time).value_or("0000-00-00T00:00:00Z").substr(0, 19);
+  iso[10] = ' ';
+  return iso + " (UTC)";
+}
+
 std::vector<std::string> Split(const std::string& S, char Separator) {
   std::vector<std::string> parts;
   std::stringstream in(S);
@@ -36,7 +43,7 @@ TEST(ExFatAgainstSleuthKit, FindsWhatFlsListsAndReadsWhatIcatReads) {
 
   const std::string quoted = test::ShellQuote(image.string());
   int listed = 0, compared = 0;
-  for (const std::string& line : Split(test::RunCommand("fls -rdpl " + quoted).Output, '\n')) {
+  for (const std::string& line : Split(test::RunCommand("fls -z UTC -rdpl " + quoted).Output, '\n')) {
     const std::vector<std::string> f = Split(line, '\t');
     if (f.size() < 7 || f[0].rfind("r/r * ", 0) != 0 || f[1].rfind("$OrphanFiles/", 0) == 0) continue;
     ++listed;
@@ -47,6 +54,11 @@ TEST(ExFatAgainstSleuthKit, FindsWhatFlsListsAndReadsWhatIcatReads) {
     }
     const PFileInfo item = match->second;
     ours.erase(match);
+    // Written in UTC with the offset byte set: the times are the same instants. fls leaves out the
+    // creation time's 10 ms units, which go past the stamp's even second.
+    constexpr TFileTime kTwoSeconds = 2 * kFileTimeTicksPerSecond;
+    EXPECT_EQ(FlsTime(item->LastWriteTime), f[2]) << f[1];
+    EXPECT_EQ(FlsTime(item->CreationTime / kTwoSeconds * kTwoSeconds), f[5]) << f[1];
     if (item->Condition != 100) continue;
     const std::string inode = f[0].substr(6, f[0].size() - 7);
     TRecoveryExFatStream stream(scan->Disk.get(), item);
