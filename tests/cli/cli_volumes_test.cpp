@@ -185,6 +185,14 @@ TEST_F(CliVolumes, ExFatVolumesAreDrivesOfKindFiveAlsoAsPartitions) {
   EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("card") + "@1") + " --format json").Output, alone.Output);
   const std::string cat = "cat " + ShellQuote(Image("card") + "@1") + " 'Fragments/frag A.bin' | sha256sum";
   EXPECT_EQ(Cli("", cat).Output, Cli("", "cat " + ShellQuote(Image("exfat")) + " 'Fragments/frag A.bin' | sha256sum").Output);
+
+  // A GPT basic data partition, as Windows formats a large card or stick.
+  if (RunCommand("command -v python3 >/dev/null").Status != 0) GTEST_SKIP() << "python3 is needed to write the GPT disk";
+  ASSERT_EQ(RunCommand("python3 " + ShellQuote((test::TestDataDir() / "make_disks.py").string()) + " --gpt " +
+                       ShellQuote(Image("stick")) + " " + ShellQuote(Image("exfat")))
+                .Status,
+            0);
+  EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("stick") + "@1") + " --format json").Output, alone.Output);
 }
 
 TEST_F(CliVolumes, DriveMapErrorsNameTheirEntryAndTheRestIsListed) {
