@@ -64,8 +64,8 @@ TExFatBoot ParseExFatBoot(std::span<const std::uint8_t> Region) {
   if (g.RootCluster < 2 || g.RootCluster - 2 >= clusters)
     return {{}, TReason{TReasonId::RootClusterOutside, {std::to_string(g.RootCluster)}}};
   // Bit 0 of the volume flags names the table in use when there are two.
-  const std::uint64_t activeFat = fats == 2 ? (ReadLe16(Region, 106) & 1) : 0;
-  g.FatOffset = static_cast<std::int64_t>((fatOffset + activeFat * fatLength) * g.SectorSize);
+  g.ActiveFat = fats == 2 ? (ReadLe16(Region, 106) & 1) : 0;
+  g.FatOffset = static_cast<std::int64_t>((fatOffset + g.ActiveFat * fatLength) * g.SectorSize);
   g.FatBytes = static_cast<std::int64_t>(fatLength * g.SectorSize);
   g.HeapOffset = static_cast<std::int64_t>(heapOffset * g.SectorSize);
   g.ClusterCount = static_cast<std::uint32_t>(clusters);

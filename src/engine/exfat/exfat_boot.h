@@ -23,6 +23,7 @@ struct TExFatGeometry {
   std::int64_t HeapOffset = 0;
   std::uint32_t ClusterCount = 0;
   std::uint32_t RootCluster = 0;
+  std::uint8_t ActiveFat = 0;  // 0 or 1: the table, and bitmap, in use
   std::uint8_t PercentInUse = 0xFF;  // 0xFF: not known
   std::int64_t VolumeBytes = 0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "engine/ntfs/utf16_text.h"
 #include "engine/volume/byte_order.h"
@@ -107,28 +108,30 @@ bool TExFatScaner::Init() {
 }
 
 // The bitmap, up-case table and label entries lie in the root, before any file: its clusters are
-// read one at a time until the bitmap is found.
+// read one at a time until the one holding the bitmap.
 bool TExFatScaner::ReadRootEntries() {
   const std::uint64_t bitmapBytes = (std::uint64_t{FGeometry.ClusterCount} + 7) / 8;
+  std::optional<TExFatRuns> bitmap;
   for (const TExFatRun& run : ChainRuns(FGeometry.RootCluster, ClustersFor(kMaxFolderBytes), false)) {
-    for (std::uint32_t i = 0; i < run.Count; ++i) {
+    for (std::uint32_t i = 0; i < run.Count && !bitmap; ++i) {
       std::int64_t unread = -1;
       const std::vector<std::uint8_t> root = ReadRuns({{run.First + i, 1}}, unread);
       for (std::size_t at = 0; at + kExFatEntrySize <= root.size(); at += kExFatEntrySize) {
         const std::span<const std::uint8_t> e(root.data() + at, kExFatEntrySize);
         if (e[0] == ExFatEntry::Label) Label = Utf16LeToUtf8(e.subspan(2, 2 * std::min<std::size_t>(e[1], 11)));
-        // The second bitmap, of a volume with two tables, follows the table not in use here.
-        if (e[0] != ExFatEntry::Bitmap || (e[1] & 1) != 0) continue;
-        const TExFatRuns pieces = ChainRuns(ReadLe32(e, 20), ClustersFor(bitmapBytes), false);
-        if (RunClusters(pieces) * ClusterSize < bitmapBytes || ReadLe64(e, 24) < bitmapBytes) return false;
-        std::vector<TVolumeRange> ranges;
-        for (const TExFatRun& r : pieces) ranges.push_back({ClusterOffset(r.First), std::int64_t{r.Count} * ClusterSize});
-        FBitmap.Reset(std::move(ranges));
-        return true;
+        // A volume with two tables has a bitmap for each; the one of the table in use counts.
+        if (e[0] != ExFatEntry::Bitmap || (e[1] & 1) != FGeometry.ActiveFat || bitmap) continue;
+        bitmap = ChainRuns(ReadLe32(e, 20), ClustersFor(bitmapBytes), false);
+        if (RunClusters(*bitmap) * ClusterSize < bitmapBytes || ReadLe64(e, 24) < bitmapBytes) return false;
       }
     }
+    if (bitmap) break;
   }
-  return false;
+  if (!bitmap) return false;
+  std::vector<TVolumeRange> ranges;
+  for (const TExFatRun& r : *bitmap) ranges.push_back({ClusterOffset(r.First), std::int64_t{r.Count} * ClusterSize});
+  FBitmap.Reset(std::move(ranges));
+  return true;
 }
 
 std::uint64_t TExFatScaner::ClustersFor(std::uint64_t Bytes) const {

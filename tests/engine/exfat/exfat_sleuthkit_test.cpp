@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "engine/exfat/exfat_scanner.h"
 #include "engine/exfat/exfat_stream.h"
 #include "engine/volume/disk_scanner.h"
 #include "tests/engine/fat/fat_volume_builder.h"
@@ -38,6 +39,9 @@ TEST(ExFatAgainstSleuthKit, FindsWhatFlsListsAndReadsWhatIcatReads) {
   const auto scan = test::ScanImage(image);
   ASSERT_EQ(scan->Reports.Finished, 1);
   ASSERT_FALSE(scan->Disk->Scanner->ScanFailure());
+  const auto* scanner = dynamic_cast<TExFatScaner*>(scan->Disk->Scanner.get());
+  ASSERT_TRUE(scanner);
+  EXPECT_EQ(scanner->Label, "KEXFAT");
   std::map<std::pair<std::string, std::int64_t>, PFileInfo> ours;
   for (PFileInfo f : scan->Disk->Files.Snapshot()) ours.emplace(std::make_pair(test::ItemPath(f), f->Size.load()), f);
 
