@@ -12,6 +12,7 @@
 #include "engine/exfat/exfat_records.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/folder_queue.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 
@@ -80,7 +81,7 @@ class TExFatScaner : public TDiskScaner {
   TExFatGeometry FGeometry;
   TExFatArea FFat;
   TExFatArea FBitmap;
-  TFolderQueue FFolders{*this};
+  TFolderQueue FFolders{*this, {OperationNames::ExFatScanerAddDir, OperationNames::ExFatScanerAddFile}};
   std::unordered_set<std::uint32_t> FDirClusters;  // every cluster read as a folder in this scan
 };
 

@@ -16,6 +16,7 @@
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/folder_queue.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 
@@ -57,7 +58,7 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t ClusterCount = 0;
   std::uint8_t ActiveFat = 0;
   std::int32_t RootIndex = -1;
-  TFolderQueue FolderQueue{*this};  // folders found and not yet part of the result
+  TFolderQueue FolderQueue{*this, {OperationNames::FatScanerAddDir, OperationNames::FatScanerAddFile}};  // folders found and not yet part of the result
 
  protected:
   TFatScaner(TDiskObject* Disk, const TFatEntryCodec& Codec);

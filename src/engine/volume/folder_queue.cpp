@@ -23,7 +23,7 @@ std::int32_t TFolderQueue::Add(PFileInfo Item, std::unique_ptr<TQueuedFolderInfo
     info->QueueIndex = FQueue.Add(Item);
     return info->QueueIndex;
   } catch (const std::bad_alloc&) {
-    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddDir, nullptr, kItemRecordSize);
+    WriteLog(LogMessages::GetMemFailed, FNames.AddDir, nullptr, kItemRecordSize);
     return -1;
   }
 }
@@ -39,7 +39,7 @@ std::int32_t TFolderQueue::AddFile(PFileInfo Item, std::unique_ptr<TFsInfo> Info
     if (dir) dir->FileIndexes.push_back(index);
     return index;
   } catch (const std::bad_alloc&) {
-    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddFile, nullptr, kEntryRecordSize);
+    WriteLog(LogMessages::GetMemFailed, FNames.AddFile, nullptr, kEntryRecordSize);
     return -1;
   }
 }

@@ -24,7 +24,12 @@ struct TQueuedFolderInfo : TFsInfo {
 
 class TFolderQueue {
  public:
-  explicit TFolderQueue(TDiskScaner& Scanner) : FScanner(Scanner) {}
+  // The engine's operation names for the debug log's lines about failed allocations.
+  struct TLogNames {
+    const char* AddDir;
+    const char* AddFile;
+  };
+  TFolderQueue(TDiskScaner& Scanner, TLogNames Names) : FScanner(Scanner), FNames(Names) {}
   TFolderQueue(const TFolderQueue&) = delete;
   TFolderQueue& operator=(const TFolderQueue&) = delete;
 
@@ -45,6 +50,7 @@ class TFolderQueue {
   void Take(PFileInfo Folder);
 
   TDiskScaner& FScanner;
+  TLogNames FNames;
   TDiskItems FQueue;  // the disk's store owns the items
 };
 
