@@ -215,6 +215,8 @@ std::int32_t TExFatScaner::Condition(const TExFatData& Data, const TExFatRuns& R
 std::vector<std::uint8_t> TExFatScaner::ReadRuns(const TExFatRuns& Runs, std::int64_t& Unread) {
   Unread = -1;
   std::vector<std::uint8_t> bytes;
+  // Folders are the only runs read whole; their size keeps every length below within 32 bits.
+  if (RunClusters(Runs) * ClusterSize > kMaxFolderBytes) return bytes;
   try {
     bytes.resize(RunClusters(Runs) * ClusterSize);
   } catch (const std::bad_alloc&) {
