@@ -4,15 +4,18 @@
 // Input: 120 bytes of boot sector fields, a byte whose low bit asks for the boot region's checksum
 // to be sealed (so the walk is reached), a 16-bit length L, L bytes of allocation table placed where
 // the boot sector puts it, then the cluster heap's first bytes. Positions beyond a few megabytes
-// are left out of the volume. Every 32-byte slot of the heap bytes is also parsed as an entry set.
+// are left out of the volume. The heap bytes are also read as an up-case table (sealed with their own
+// checksum, so that it is expanded), and every 32-byte slot of them as an entry set hashed with it.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/exfat/exfat_boot.h"
 #include "engine/exfat/exfat_entries.h"
+#include "engine/exfat/exfat_upcase.h"
 #include "engine/volume/byte_order.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/disk_scanner.h"
@@ -65,9 +68,15 @@ std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size
   return volume;
 }
 
+TExFatUpCase UpCaseFrom(std::span<const std::uint8_t> Heap) {
+  const auto table = Heap.first(std::min(Heap.size(), kExFatUpCaseMaxBytes + 2) & ~std::size_t{1});
+  return TExFatUpCase::Parse(table, ExFatUpCaseChecksum(table)).value_or(TExFatUpCase{});
+}
+
 void ParseEverySlot(std::span<const std::uint8_t> Heap) {
+  const TExFatUpCase upCase = UpCaseFrom(Heap);
   for (std::size_t at = 0; at + kExFatEntrySize <= Heap.size(); at += kExFatEntrySize) {
-    const auto set = ParseEntrySet(Heap.subspan(at));
+    const auto set = ParseEntrySet(Heap.subspan(at), upCase);
     if (!set) continue;
     if (set->Entries == 0 || set->Entries * kExFatEntrySize > Heap.size() - at) __builtin_trap();
     ExFatTimeToFileTime(set->Created);

@@ -59,6 +59,8 @@ inline constexpr const char* FreeMemRaised = "%s: FreeMem raised exceprion; P = 
 inline constexpr const char* SetLengthRaisedHex = "%s: SetLength raised exception; S = %x; NewLength = %d";
 inline constexpr const char* SetLengthRaised = "%s: SetLength raised exception; S = %p; NewLength = %d";
 inline constexpr const char* CopyMemoryRaised = "%s: CopyMemory raised exception; Dst = %p; Src = %p; Size = %d";
+inline constexpr const char* UpCaseTableUnusable =
+    "%s: up-case table missing or damaged, the mandatory mapping is used; Cluster = %d";
 inline constexpr const char* ReadMemoryFailed = "%s: unable to read memory at address %p";
 inline constexpr const char* WriteMemoryFailed = "%s: unable to write memory at address %p";
 inline constexpr const char* WideCharToStringRaised = "%s: WideCharToString raised exception; Source = %x";

@@ -33,9 +33,9 @@ TExFatBoot ParseExFatBoot(std::span<const std::uint8_t> Region) {
   if (name != "EXFAT   ") return {{}, Refused(TReasonId::ExFatName)};
   const std::uint8_t sectorShift = Region[108], clusterShift = Region[109], fats = Region[110];
   // Sectors of 512 to 4096 bytes, clusters of at most 32 MiB.
-  if (sectorShift < 9 || sectorShift > 12) return {{}, Refused(TReasonId::ExFatShift, {"bytes-per-sector", std::to_string(sectorShift)})};
+  if (sectorShift < 9 || sectorShift > 12) return {{}, Refused(TReasonId::ExFatSectorShift, {std::to_string(sectorShift)})};
   if (clusterShift > 25 - sectorShift)
-    return {{}, Refused(TReasonId::ExFatShift, {"sectors-per-cluster", std::to_string(clusterShift)})};
+    return {{}, Refused(TReasonId::ExFatClusterShift, {std::to_string(clusterShift)})};
   if (fats != 1 && fats != 2) return {{}, Refused(TReasonId::TooManyAllocationTables, {std::to_string(fats)})};
 
   TExFatGeometry g;

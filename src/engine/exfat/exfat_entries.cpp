@@ -48,7 +48,7 @@ std::uint16_t EntrySetChecksum(std::span<const std::uint8_t> Set) {
   return sum;
 }
 
-std::optional<TExFatEntrySet> ParseEntrySet(std::span<const std::uint8_t> Bytes) {
+std::optional<TExFatEntrySet> ParseEntrySet(std::span<const std::uint8_t> Bytes, const TExFatUpCase& UpCase) {
   if (!IsFileEntry(Bytes) || Bytes.size() < 2 * kExFatEntrySize) return std::nullopt;
   const std::uint8_t state = Bytes[0] & ExFatEntry::InUse;
   const std::span<const std::uint8_t> stream = Bytes.subspan(kExFatEntrySize, kExFatEntrySize);
@@ -76,6 +76,10 @@ std::optional<TExFatEntrySet> ParseEntrySet(std::span<const std::uint8_t> Bytes)
   }
   set.NameWhole = utf16.size() == 2 * nameUnits;
   set.Name = Utf16LeToUtf8(utf16);
+  if (set.NameWhole) {
+    const std::optional<std::uint16_t> hash = ExFatNameHash(utf16, UpCase);
+    set.NameHashFails = hash && *hash != ReadLe16(stream, 4);
+  }
 
   const bool countSound = secondaries >= 2 && secondaries <= kMaxSecondaries && secondaries < available;
   set.ChecksumOk = countSound && set.NameWhole &&

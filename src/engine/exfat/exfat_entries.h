@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "engine/exfat/exfat_upcase.h"
 #include "support/file_time.h"
 
 namespace kestrine {
@@ -56,6 +57,9 @@ struct TExFatEntrySet {
   TExFatData Data;
   std::string Name;  // UTF-8; as much of the name as the entries hold
   bool NameWhole = false;
+  // The whole name, up-cased, does not give the Stream Extension's name hash: the name entries
+  // may hold another set's name. False when the up-case mapping cannot tell.
+  bool NameHashFails = false;
   // Entries the set takes from its first: the whole set when it is sound, else the File, Stream and
   // Name entries that were found.
   std::size_t Entries = 0;
@@ -68,8 +72,9 @@ bool IsFileEntry(std::span<const std::uint8_t> Bytes);
 
 // The set whose File entry starts Bytes. None when it is not a File entry or when the entry after
 // it is not a sound Stream Extension of the same state (name length 1..255, valid length not past
-// the data length). A set that runs past Bytes keeps what lies inside.
-std::optional<TExFatEntrySet> ParseEntrySet(std::span<const std::uint8_t> Bytes);
+// the data length). A set that runs past Bytes keeps what lies inside. Its name hash is checked
+// with UpCase.
+std::optional<TExFatEntrySet> ParseEntrySet(std::span<const std::uint8_t> Bytes, const TExFatUpCase& UpCase = {});
 
 // The set checksum over Set (whole entries), skipping the checksum field itself. A deleted set is
 // summed with the in-use bits set again, as it was when written.

@@ -20,6 +20,7 @@ using TExFatRuns = std::vector<TExFatRun>;
 // The record of a file item, also held by every folder record.
 struct TExFatEntryInfo : TFsInfo {
   bool Deleted = false;  // its set was deleted, or it lies in a deleted folder
+  bool NameHashFails = false;  // the name shown may be another set's; the data is the stream's
   TExFatData Data;
 
   bool IsDeleted() const override { return Deleted; }

@@ -87,6 +87,7 @@ bool TExFatScaner::Init() {
   FDirClusters.clear();
   FFat.Reset({});
   FBitmap.Reset({});
+  FUpCase = {};
   if (!TDiskScaner::Init()) return false;
   std::vector<std::uint8_t> region(kExFatBootRegionMax);
   region.resize(ReadDisk(Handle, region.data(), kExFatBootRegionMax, 0));
@@ -112,6 +113,7 @@ bool TExFatScaner::Init() {
 bool TExFatScaner::ReadRootEntries() {
   const std::uint64_t bitmapBytes = (std::uint64_t{FGeometry.ClusterCount} + 7) / 8;
   std::optional<TExFatRuns> bitmap;
+  std::vector<std::uint8_t> upCase;
   for (const TExFatRun& run : ChainRuns(FGeometry.RootCluster, ClustersFor(kMaxFolderBytes), false)) {
     for (std::uint32_t i = 0; i < run.Count && !bitmap; ++i) {
       std::int64_t unread = -1;
@@ -119,6 +121,7 @@ bool TExFatScaner::ReadRootEntries() {
       for (std::size_t at = 0; at + kExFatEntrySize <= root.size(); at += kExFatEntrySize) {
         const std::span<const std::uint8_t> e(root.data() + at, kExFatEntrySize);
         if (e[0] == ExFatEntry::Label) Label = Utf16LeToUtf8(e.subspan(2, 2 * std::min<std::size_t>(e[1], 11)));
+        if (e[0] == ExFatEntry::UpCase && upCase.empty()) upCase.assign(e.begin(), e.end());
         // A volume with two tables has a bitmap for each; the one of the table in use counts.
         if (e[0] != ExFatEntry::Bitmap || (e[1] & 1) != FGeometry.ActiveFat || bitmap) continue;
         bitmap = ChainRuns(ReadLe32(e, 20), ClustersFor(bitmapBytes), false);
@@ -131,7 +134,24 @@ bool TExFatScaner::ReadRootEntries() {
   std::vector<TVolumeRange> ranges;
   for (const TExFatRun& r : *bitmap) ranges.push_back({ClusterOffset(r.First), std::int64_t{r.Count} * ClusterSize});
   FBitmap.Reset(std::move(ranges));
+  ReadUpCase(upCase);
   return true;
+}
+
+// Names are still read without the table; only the hashes of names outside ASCII go unchecked.
+void TExFatScaner::ReadUpCase(std::span<const std::uint8_t> Entry) {
+  std::optional<TExFatUpCase> table;
+  const std::uint64_t length = Entry.empty() ? 0 : ReadLe64(Entry, 24);
+  if (length > 0 && length <= kExFatUpCaseMaxBytes) {
+    std::int64_t unread = -1;
+    std::vector<std::uint8_t> bytes = ReadRuns(ChainRuns(ReadLe32(Entry, 20), ClustersFor(length), false), unread);
+    if (unread < 0 && bytes.size() >= length) {
+      bytes.resize(length);
+      table = TExFatUpCase::Parse(bytes, ReadLe32(Entry, 4));
+    }
+  }
+  FUpCase = table.value_or(TExFatUpCase{});
+  if (!table) WriteLog(LogMessages::UpCaseTableUnusable, OperationNames::ExFatScanerInit, Entry.empty() ? 0u : ReadLe32(Entry, 20));
 }
 
 std::uint64_t TExFatScaner::ClustersFor(std::uint64_t Bytes) const {
@@ -309,7 +329,7 @@ std::int64_t TExFatScaner::ReadFolder(std::int32_t Index) {
   const std::span<const std::uint8_t> all(bytes);
   for (std::size_t at = 0, n = 0; at + kExFatEntrySize <= all.size(); ++n) {
     if (n % 4096 == 0 && Stopped()) break;
-    const std::optional<TExFatEntrySet> set = IsFileEntry(all.subspan(at)) ? ParseEntrySet(all.subspan(at)) : std::nullopt;
+    const std::optional<TExFatEntrySet> set = IsFileEntry(all.subspan(at)) ? ParseEntrySet(all.subspan(at), FUpCase) : std::nullopt;
     if (!set) {
       at += kExFatEntrySize;
       continue;
@@ -332,6 +352,7 @@ void TExFatScaner::HandleSet(PFileInfo Folder, const TExFatDirInfo& Dir, const T
   try {
     auto info = std::make_unique<TExFatEntryInfo>();
     info->Deleted = true;
+    info->NameHashFails = Set.NameHashFails;
     info->Data = Set.Data;
     item = NewItem();
     item->Name = Set.Name.empty() ? "$file_" + std::to_string(Set.Data.FirstCluster) : Set.Name;

@@ -10,6 +10,7 @@
 
 #include "engine/exfat/exfat_boot.h"
 #include "engine/exfat/exfat_records.h"
+#include "engine/exfat/exfat_upcase.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/folder_queue.h"
 #include "support/debug_log.h"
@@ -59,6 +60,9 @@ class TExFatScaner : public TDiskScaner {
   // Share 0..100 of the clusters Data needs that Runs hold and the bitmap marks free.
   std::int32_t Condition(const TExFatData& Data, const TExFatRuns& Runs);
 
+  // The volume's up-case table, or the mandatory mapping when it is missing or damaged.
+  const TExFatUpCase& UpCase() const { return FUpCase; }
+
   std::string Label;  // from the root's label entry
 
  private:
@@ -72,6 +76,7 @@ class TExFatScaner : public TDiskScaner {
   // zeros) in Unread, -1 when all were.
   std::vector<std::uint8_t> ReadRuns(const TExFatRuns& Runs, std::int64_t& Unread);
   bool ReadRootEntries();
+  void ReadUpCase(std::span<const std::uint8_t> Entry);
   void Walk();
   TExFatRuns FolderRuns(const TExFatDirInfo& Dir);
   std::int64_t ReadFolder(std::int32_t Index);
@@ -81,6 +86,7 @@ class TExFatScaner : public TDiskScaner {
   TExFatGeometry FGeometry;
   TExFatArea FFat;
   TExFatArea FBitmap;
+  TExFatUpCase FUpCase;
   TFolderQueue FFolders{*this, {OperationNames::ExFatScanerAddDir, OperationNames::ExFatScanerAddFile}};
   std::unordered_set<std::uint32_t> FDirClusters;  // every cluster read as a folder in this scan
 };

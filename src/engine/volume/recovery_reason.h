@@ -64,7 +64,8 @@ enum class TReasonId : std::size_t {
   MftBeyondVolume,        // first cluster, clusters of the volume
   GeometryNotExFat,        // the nested reason
   ExFatName,
-  ExFatShift,              // field, value
+  ExFatSectorShift,        // the shift
+  ExFatClusterShift,       // the shift
   ExFatChecksum,
   ExFatTablesMisplaced,    // table sector, sectors, heap sector
   ExFatHeapOutside,        // clusters, sectors of the volume

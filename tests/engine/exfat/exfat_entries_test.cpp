@@ -66,6 +66,66 @@ TEST(ExFatEntrySet, DeletedSetsAreCheckedAsWrittenAndListedWhileTheirStreamIsSou
   EXPECT_FALSE(set->ChecksumOk);
 }
 
+void PutUnits(std::vector<std::uint8_t>& Table, std::initializer_list<std::uint16_t> Units) {
+  for (const std::uint16_t unit : Units) Table.insert(Table.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
+}
+
+std::optional<TExFatUpCase> Sealed(const std::vector<std::uint8_t>& Table) {
+  return TExFatUpCase::Parse(Table, ExFatUpCaseChecksum(Table));
+}
+
+// Stored compressed as mkfs writes it: an identity run up to U+00E9, which maps to U+00C9.
+TEST(ExFatUpCase, TablesAreExpandedAndRefusedWhenDamaged) {
+  std::vector<std::uint8_t> table = test::MandatoryUpCaseTable();
+  PutUnits(table, {0xFFFF, 0xE9 - 128, 0xC9});
+  const auto upCase = Sealed(table);
+  ASSERT_TRUE(upCase);
+  EXPECT_EQ(upCase->Upper(u'q'), u'Q');
+  EXPECT_EQ(upCase->Upper(0xE8), 0xE8);
+  EXPECT_EQ(upCase->Upper(0xE9), 0xC9);
+  EXPECT_EQ(upCase->Upper(0x4E00), 0x4E00);  // past the table's end
+  EXPECT_TRUE(upCase->Knows(0x4E00));
+  EXPECT_FALSE(TExFatUpCase{}.Knows(0xE9));
+
+  EXPECT_FALSE(TExFatUpCase::Parse(table, ExFatUpCaseChecksum(table) + 1));
+  auto odd = table;
+  odd.push_back(0);
+  EXPECT_FALSE(Sealed(odd));
+  auto lowerA = table;
+  test::PutLe16(lowerA, 2 * 'a', 'a');  // every table maps a-z to A-Z
+  EXPECT_FALSE(Sealed(lowerA));
+  auto tooLong = table;
+  PutUnits(tooLong, {0xFFFF, 0xFFFF});  // past 64K units
+  EXPECT_FALSE(Sealed(tooLong));
+}
+
+// The stream's hash of the up-cased name; a set whose hash fails is still the set its stream says.
+TEST(ExFatUpCase, NameHashesAreCheckedWhereTheMappingKnowsEveryUnit) {
+  const auto set = ParseEntrySet(EntrySet({u"Photo.JPG", 0x20, {9, 100, 100, false}, true}));
+  ASSERT_TRUE(set);
+  EXPECT_FALSE(set->NameHashFails);
+  const auto right = EntrySet({u"Photo.JPG", 0x20, {9, 100, 100, false}, true});
+  const auto mismatched = ParseEntrySet(test::WithNameHash(right, test::NameHashOf(right) ^ 1));
+  ASSERT_TRUE(mismatched);
+  EXPECT_TRUE(mismatched->NameHashFails);
+  EXPECT_TRUE(mismatched->ChecksumOk);
+  EXPECT_EQ(mismatched->Data.FirstCluster, 9u);
+  // "photo.jpg" and "PHOTO.JPG" hash alike, as the up-cased name does.
+  const auto lower = test::WithNameHash(EntrySet({u"photo.jpg", 0x20, {}, true}), test::NameHashOf(EntrySet({u"PHOTO.JPG", 0x20, {}, true})));
+  EXPECT_FALSE(ParseEntrySet(lower)->NameHashFails);
+
+  // Past ASCII only the volume's table can tell: "é" hashed as "É".
+  std::vector<std::uint8_t> table = test::MandatoryUpCaseTable();
+  PutUnits(table, {0xFFFF, 0xE9 - 128, 0xC9});
+  const auto upCase = Sealed(table);
+  const auto accented = EntrySet({u"caf\u00e9", 0x20, {}, true});
+  const auto hashedRight = test::WithNameHash(accented, test::NameHashOf(EntrySet({u"CAF\u00c9", 0x20, {}, true})));
+  EXPECT_FALSE(ParseEntrySet(hashedRight, *upCase)->NameHashFails);
+  EXPECT_FALSE(ParseEntrySet(hashedRight)->NameHashFails);  // the mandatory mapping cannot say
+  const auto hashedAsIs = test::WithNameHash(accented, test::NameHashOf(EntrySet({u"CAF\u00e9", 0x20, {}, true})));
+  EXPECT_TRUE(ParseEntrySet(hashedAsIs, *upCase)->NameHashFails);
+}
+
 TEST(ExFatTime, OffsetsGiveUtcAndAnUnsetOneIsLocalTime) {
   test::TScopedZone zone("Europe/Berlin");  // UTC+1 in March
   // 10 ms units past the even second.
@@ -98,8 +158,8 @@ TEST(ExFatBoot, GeometryWithinLimitsAndItsChecksumOrTheReason) {
     return b.Why ? b.Why->Inner.empty() ? b.Why->Id : b.Why->Inner.front().Id : TReasonId::Count;
   };
   EXPECT_EQ(refused(200, 1, false), TReasonId::ExFatChecksum);
-  EXPECT_EQ(refused(108, 13, true), TReasonId::ExFatShift);
-  EXPECT_EQ(refused(109, 20, true), TReasonId::ExFatShift);
+  EXPECT_EQ(refused(108, 13, true), TReasonId::ExFatSectorShift);
+  EXPECT_EQ(refused(109, 20, true), TReasonId::ExFatClusterShift);
   EXPECT_EQ(refused(110, 3, true), TReasonId::TooManyAllocationTables);
   EXPECT_EQ(refused(80, 8, true), TReasonId::ExFatTablesMisplaced);
   EXPECT_EQ(refused(95, 0x10, true), TReasonId::ExFatHeapOutside);

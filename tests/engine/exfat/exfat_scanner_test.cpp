@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "engine/exfat/exfat_scanner.h"
 #include "engine/exfat/exfat_stream.h"
+#include "support/debug_log.h"
 #include "tests/engine/exfat/exfat_volume_builder.h"
 #include "tests/engine/fat/fat_volume_builder.h"
 #include "tests/support/test_support.h"
@@ -44,6 +47,12 @@ std::vector<std::uint8_t> ReadAll(TRecoveryStream& Stream) {
   }
   out.resize(done);
   return out;
+}
+
+// The debug log's text; empty when nothing was logged.
+std::string LogText(const std::filesystem::path& Log) {
+  std::ifstream in(Log);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::map<std::string, PFileInfo> ByPath(const test::TScannedDisk& Scan) {
@@ -169,6 +178,34 @@ TEST_F(ExFatScanner, DeletedFoldersAreWalkedAndLoopsEnd) {
   ASSERT_TRUE(items.count("Old/inner.txt"));
   EXPECT_TRUE(items["Old/inner.txt"]->FsInfo->IsDeleted());
   EXPECT_TRUE(items["Old/inner.txt"]->Parent->FsInfo->IsDeleted());
+}
+
+// A damaged up-case table leaves the scan to the mandatory mapping, and the log says so; a set whose
+// name hash fails is listed all the same, with the condition its clusters earn.
+TEST_F(ExFatScanner, ADamagedUpCaseTableIsLoggedAndAFailedNameHashStillListed) {
+  SetLogFileName((Dir / "debug.log").string());
+  TExFatVolumeBuilder v(64, 3);
+  const auto set = EntrySet({u"hash.jpg", 0x20, {5, 100, 100, false}, true});
+  v.PutEntries(kRoot, 2, test::WithNameHash(set, test::NameHashOf(set) ^ 1));
+  auto scan = Scan(v);
+  auto items = ByPath(*scan);
+  ASSERT_TRUE(items.count("hash.jpg"));
+  EXPECT_TRUE(items["hash.jpg"]->Info<TExFatEntryInfo>()->NameHashFails);
+  EXPECT_EQ(items["hash.jpg"]->Condition, 100);
+  const auto* scanner = dynamic_cast<TExFatScaner*>(scan->Disk->Scanner.get());
+  ASSERT_TRUE(scanner);
+  EXPECT_TRUE(scanner->UpCase().Knows(0x00E9));
+  EXPECT_EQ(LogText(Dir / "debug.log").find("up-case"), std::string::npos);
+
+  v.PutBytes(v.ClusterOffset(3) + 2 * 'b', {'b', 0});  // the table's checksum no longer matches
+  scan = Scan(v);
+  ASSERT_FALSE(scan->Disk->Scanner->ScanFailure());
+  items = ByPath(*scan);
+  ASSERT_TRUE(items.count("hash.jpg"));
+  EXPECT_TRUE(items["hash.jpg"]->Info<TExFatEntryInfo>()->NameHashFails);  // ASCII: still checked
+  EXPECT_FALSE(dynamic_cast<TExFatScaner*>(scan->Disk->Scanner.get())->UpCase().Knows(0x00E9));
+  SetLogFileName({});
+  EXPECT_NE(LogText(Dir / "debug.log").find("up-case table missing or damaged"), std::string::npos);
 }
 
 TEST_F(ExFatScanner, AVolumeThatCannotBeWalkedSaysWhy) {

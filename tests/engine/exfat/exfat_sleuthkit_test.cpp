@@ -42,6 +42,7 @@ TEST(ExFatAgainstSleuthKit, FindsWhatFlsListsAndReadsWhatIcatReads) {
   const auto* scanner = dynamic_cast<TExFatScaner*>(scan->Disk->Scanner.get());
   ASSERT_TRUE(scanner);
   EXPECT_EQ(scanner->Label, "KEXFAT");
+  EXPECT_TRUE(scanner->UpCase().Knows(0x00E9)) << "the volume's up-case table was not read";
   std::map<std::pair<std::string, std::int64_t>, PFileInfo> ours;
   for (PFileInfo f : scan->Disk->Files.Snapshot()) ours.emplace(std::make_pair(test::ItemPath(f), f->Size.load()), f);
 
@@ -58,6 +59,8 @@ TEST(ExFatAgainstSleuthKit, FindsWhatFlsListsAndReadsWhatIcatReads) {
     }
     const PFileInfo item = match->second;
     ours.erase(match);
+    // The driver hashed every name, Unicode ones too, with the table mkfs wrote.
+    EXPECT_FALSE(item->Info<TExFatEntryInfo>()->NameHashFails) << f[1];
     // Written in UTC with the offset byte set: the times are the same instants. fls leaves out the
     // creation time's 10 ms units, which go past the stamp's even second.
     constexpr TFileTime kTwoSeconds = 2 * kFileTimeTicksPerSecond;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/exfat/exfat_boot.h"
+#include "engine/volume/byte_order.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine::test {
@@ -17,6 +18,13 @@ constexpr std::uint32_t kFatSector = 32;
 constexpr std::size_t kEntry = kExFatEntrySize;
 
 }  // namespace
+
+std::vector<std::uint8_t> MandatoryUpCaseTable() {
+  std::vector<std::uint8_t> table(256);
+  for (std::uint16_t unit = 0; unit < 128; ++unit)
+    PutLe16(table, 2 * unit, unit >= 'a' && unit <= 'z' ? unit - ('a' - 'A') : unit);
+  return table;
+}
 
 std::vector<std::uint8_t> EntrySet(const TExFatFileSpec& Spec) {
   const std::size_t nameEntries = (Spec.Name.size() + 14) / 15;
@@ -41,8 +49,21 @@ std::vector<std::uint8_t> EntrySet(const TExFatFileSpec& Spec) {
     for (std::size_t u = 0; u < 15 && i * 15 + u < Spec.Name.size(); ++u)
       PutLe16(b, at + 2 + 2 * u, Spec.Name[i * 15 + u]);
   }
+  std::vector<std::uint8_t> utf16;
+  for (const char16_t unit : Spec.Name) utf16.insert(utf16.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
+  // Units past ASCII map to themselves in the table the builder writes.
+  const auto table = MandatoryUpCaseTable();
+  PutLe16(b, kEntry + 4, ExFatNameHash(utf16, *TExFatUpCase::Parse(table, ExFatUpCaseChecksum(table))).value_or(0));
   PutLe16(b, 2, EntrySetChecksum(b));
   return b;
+}
+
+std::uint16_t NameHashOf(const std::vector<std::uint8_t>& Set) { return ReadLe16(Set, kEntry + 4); }
+
+std::vector<std::uint8_t> WithNameHash(std::vector<std::uint8_t> Set, std::uint16_t Hash) {
+  PutLe16(Set, kEntry + 4, Hash);
+  PutLe16(Set, 2, EntrySetChecksum(Set));
+  return Set;
 }
 
 TExFatVolumeBuilder::TExFatVolumeBuilder(std::uint32_t Clusters, std::uint8_t ClusterShift)
@@ -76,9 +97,12 @@ TExFatVolumeBuilder::TExFatVolumeBuilder(std::uint32_t Clusters, std::uint8_t Cl
   bitmap[0] = ExFatEntry::Bitmap;
   PutLe32(bitmap, 20, 2);
   PutLe64(bitmap, 24, (Clusters + 7) / 8);
+  const std::vector<std::uint8_t> table = MandatoryUpCaseTable();
   upcase[0] = ExFatEntry::UpCase;
+  PutLe32(upcase, 4, ExFatUpCaseChecksum(table));
   PutLe32(upcase, 20, 3);
-  PutLe64(upcase, 24, 2);
+  PutLe64(upcase, 24, table.size());
+  PutBytes(ClusterOffset(3), table);
   bitmap.insert(bitmap.end(), upcase.begin(), upcase.end());
   PutEntries(RootCluster, 0, bitmap);
   if ((Clusters + 7) / 8 > FClusterSize) throw std::invalid_argument("the bitmap takes one cluster here");

@@ -20,8 +20,14 @@ struct TExFatFileSpec {
   TExFatTime Modified{};
 };
 
-// One entry set: File, Stream Extension and File Name entries, with its set checksum.
+// The first 128 units of an up-case table, as the builder writes it in cluster 3.
+std::vector<std::uint8_t> MandatoryUpCaseTable();
+
+// One entry set: File, Stream Extension and File Name entries, with its name hash and set checksum.
 std::vector<std::uint8_t> EntrySet(const TExFatFileSpec& Spec);
+// The set's stored name hash, and the set given another one, its checksum made again.
+std::uint16_t NameHashOf(const std::vector<std::uint8_t>& Set);
+std::vector<std::uint8_t> WithNameHash(std::vector<std::uint8_t> Set, std::uint16_t Hash);
 
 class TExFatVolumeBuilder {
  public:
