@@ -6,31 +6,17 @@
 // first cluster (FAT32) begins. Positions beyond a few megabytes are left out of the volume.
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "engine/volume/boot_sector.h"
-#include "engine/volume/disk_object.h"
-#include "engine/volume/disk_scanner.h"
-#include "engine/volume/recovery_stream.h"
-#include "engine/volume/scanner_factory.h"
-#include "engine/volume/workflow_ports.h"
-#include "fuzz/fuzz_support.h"
+#include "fuzz/scan_fuzz.h"
 
 namespace {
 
 using namespace kestrine;
 
 constexpr std::size_t kMaxVolume = 4 << 20;
-
-struct TTreeReports final : TScanReports {
-  void FolderAdded(TDiskObject*, PFileInfo) override {}
-  void FileAdded(TDiskObject*, PFileInfo) override {}
-  void ScanProgress(TDiskObject*, std::int64_t, std::int64_t) override {}
-  void ScanFinished(TDiskObject*) override { ++Finished; }
-  int Finished = 0;
-};
 
 void Place(std::vector<std::uint8_t>& Volume, std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
   if (Offset >= kMaxVolume) return;
@@ -65,28 +51,6 @@ std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   if (Size < kBootSectorSize) return 0;
   const std::vector<std::uint8_t> volume = BuildVolume(Data, Size);
-  fuzz::TMemoryImage image(volume.data(), volume.size());
-  if (!image.Ok()) return 0;
-  TTreeReports reports;
-  try {
-    TDiskObject disk({'d', image.Path(), "", platform::TDriveType::Fixed}, &reports);
-    if (!disk.Scanner) return 0;
-    disk.Scanner->ScanForFiles();
-    if (reports.Finished != 1) __builtin_trap();
-    std::array<std::uint8_t, 4096> buffer;
-    int streams = 0;
-    for (PFileInfo f : disk.Files.Snapshot()) {
-      if (++streams > 8) break;
-      auto stream = CreateStreamForKind(&disk, disk.FileSystem, f, "");
-      std::int64_t total = 0;
-      while (const std::uint32_t n = stream->Read(buffer.data(), buffer.size())) total += n;
-      if (total > f->Size) __builtin_trap();
-      auto plain = CreateStreamForKind(&disk, disk.FileSystem, f, "");
-      auto ranged = CreateStreamForKind(&disk, disk.FileSystem, f, "");
-      fuzz::CheckVolumeRanges(*plain, *ranged, volume, 1 << 20);
-    }
-  } catch (const TDiskObjectError&) {
-    // A boot sector without geometry: no disk object, as it should be.
-  }
+  fuzz::ScanAndReadFound(volume);
   return 0;
 }

@@ -263,17 +263,7 @@ std::vector<std::uint8_t> TExFatScaner::ReadRuns(const TExFatRuns& Runs, std::in
 
 void TExFatScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
-  try {
-    if (Disk) {
-      Disk->Clear();
-      if (Init()) Walk();
-    }
-  } catch (...) {
-    // Every step below guards its own failures; this keeps the promise that a scan always finishes.
-    WriteLog(LogMessages::ReadMemoryFailed, OperationNames::ExFatScanerReadDir, static_cast<const void*>(this));
-  }
-  FFolders.Release();
-  Reports().ScanFinished(Disk);
+  FFolders.Scan([this] { return Init(); }, [this] { Walk(); });
 }
 
 void TExFatScaner::Walk() {
@@ -288,12 +278,7 @@ void TExFatScaner::Walk() {
     SetScanFailure(TReason{TReasonId::RootUnreadable, {std::to_string(bad)}});
     return;
   }
-  // The queue grows while it is read: folders are read in the order they were found.
-  for (std::int32_t i = rootIndex + 1; i < FFolders.Count(); ++i) {
-    Reports().ScanProgress(Disk, i, FFolders.Count());
-    if (Stopped()) break;
-    ReadFolder(i);
-  }
+  FFolders.ReadAfter(rootIndex, [this](std::int32_t Index) { ReadFolder(Index); });
 }
 
 // A folder never takes a cluster another folder of this scan has taken, which also ends loops

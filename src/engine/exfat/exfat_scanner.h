@@ -87,7 +87,8 @@ class TExFatScaner : public TDiskScaner {
   TExFatArea FFat;
   TExFatArea FBitmap;
   TExFatUpCase FUpCase;
-  TFolderQueue FFolders{*this, {OperationNames::ExFatScanerAddDir, OperationNames::ExFatScanerAddFile}};
+  TFolderQueue FFolders{*this, {OperationNames::ExFatScanerAddDir, OperationNames::ExFatScanerAddFile,
+                                   OperationNames::ExFatScanerReadDir}};
   std::unordered_set<std::uint32_t> FDirClusters;  // every cluster read as a folder in this scan
 };
 

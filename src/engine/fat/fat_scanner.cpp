@@ -214,17 +214,7 @@ std::int32_t TFatScaner::CalcFileCondition(const TFatEntryInfo& Entry, std::uint
 
 void TFatScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
-  try {
-    if (Disk) {
-      Disk->Clear();
-      if (Init()) Walk();
-    }
-  } catch (...) {
-    // Every step below guards its own failures; this keeps the promise that a scan always finishes.
-    WriteLog(LogMessages::ReadMemoryFailed, OperationNames::FatScanerReadDir, static_cast<const void*>(this));
-  }
-  FolderQueue.Release();
-  Reports().ScanFinished(Disk);
+  FolderQueue.Scan([this] { return Init(); }, [this] { Walk(); });
 }
 
 void TFatScaner::Walk() {
@@ -240,13 +230,10 @@ void TFatScaner::Walk() {
     SetScanFailure(TReason{TReasonId::RootUnreadable, {std::to_string(bad)}});
     return;
   }
-  // The queue grows while it is read: folders are read in the order they were found.
-  for (std::int32_t i = RootIndex + 1; i < FolderQueue.Count(); ++i) {
-    Reports().ScanProgress(Disk, i, FolderQueue.Count());
-    if (Stopped()) break;
-    GetDirClusChain(FolderQueue.Items(i));
-    ReadDir(i);
-  }
+  FolderQueue.ReadAfter(RootIndex, [this](std::int32_t Index) {
+    GetDirClusChain(FolderQueue.Items(Index));
+    ReadDir(Index);
+  });
 }
 
 bool TFatScaner::LoadWindow(std::int64_t Offset, std::uint32_t Length) {

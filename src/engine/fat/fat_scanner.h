@@ -58,7 +58,8 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t ClusterCount = 0;
   std::uint8_t ActiveFat = 0;
   std::int32_t RootIndex = -1;
-  TFolderQueue FolderQueue{*this, {OperationNames::FatScanerAddDir, OperationNames::FatScanerAddFile}};  // folders found and not yet part of the result
+  TFolderQueue FolderQueue{*this, {OperationNames::FatScanerAddDir, OperationNames::FatScanerAddFile,
+                                      OperationNames::FatScanerReadDir}};  // folders found and not yet part of the result
 
  protected:
   TFatScaner(TDiskObject* Disk, const TFatEntryCodec& Codec);

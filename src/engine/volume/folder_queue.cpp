@@ -4,6 +4,7 @@
 
 #include "engine/volume/disk_object.h"
 #include "engine/volume/disk_scanner.h"
+#include "engine/volume/workflow_ports.h"
 #include "support/debug_log.h"
 
 namespace kestrine {
@@ -75,6 +76,28 @@ void TFolderQueue::Take(PFileInfo Folder) {
   if (!dir || dir->QueueIndex < 0) return;
   FQueue.SetItem(dir->QueueIndex, nullptr);
   dir->QueueIndex = -1;
+}
+
+void TFolderQueue::Scan(const std::function<bool()>& Init, const std::function<void()>& Walk) {
+  try {
+    if (FScanner.Disk) {
+      FScanner.Disk->Clear();
+      if (Init()) Walk();
+    }
+  } catch (...) {
+    // Every step below guards its own failures; this keeps the promise that a scan always finishes.
+    WriteLog(LogMessages::ReadMemoryFailed, FNames.ReadDir, static_cast<const void*>(&FScanner));
+  }
+  Release();
+  FScanner.Reports().ScanFinished(FScanner.Disk);
+}
+
+void TFolderQueue::ReadAfter(std::int32_t First, const std::function<void(std::int32_t)>& Read) {
+  for (std::int32_t i = First + 1; i < Count(); ++i) {
+    FScanner.Reports().ScanProgress(FScanner.Disk, i, Count());
+    if (FScanner.Stopped()) break;
+    Read(i);
+  }
 }
 
 void TFolderQueue::Release() {

@@ -3,6 +3,7 @@
 // only once a file is found in it or below it, so folders holding nothing found stay out of the tree.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,10 +25,11 @@ struct TQueuedFolderInfo : TFsInfo {
 
 class TFolderQueue {
  public:
-  // The engine's operation names for the debug log's lines about failed allocations.
+  // The engine's operation names for the debug log's lines about failed allocations and walks.
   struct TLogNames {
     const char* AddDir;
     const char* AddFile;
+    const char* ReadDir;
   };
   TFolderQueue(TDiskScaner& Scanner, TLogNames Names) : FScanner(Scanner), FNames(Names) {}
   TFolderQueue(const TFolderQueue&) = delete;
@@ -40,6 +42,13 @@ class TFolderQueue {
   std::int32_t AddFile(PFileInfo Item, std::unique_ptr<TFsInfo> Info, PFileInfo Folder);
   // Frees the records of folders never published and empties the queue.
   void Release();
+
+  // A scan's walk over the emptied disk, Walk run when Init succeeds. It always ends as a scan must,
+  // whatever Walk throws: the queue released, the end reported.
+  void Scan(const std::function<bool()>& Init, const std::function<void()>& Walk);
+  // Reads each folder after First in the order they were found (reading them queues more),
+  // reporting progress, until the scanner is stopped.
+  void ReadAfter(std::int32_t First, const std::function<void(std::int32_t)>& Read);
 
   PFileInfo Items(std::int32_t Index) const { return FQueue.Items(Index); }
   std::int32_t Count() const { return FQueue.Count(); }
