@@ -22,15 +22,7 @@ namespace {
 
 using namespace kestrine;
 
-constexpr std::size_t kMaxVolume = 4 << 20;
 constexpr std::size_t kFields = 120;
-
-void Place(std::vector<std::uint8_t>& Volume, std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
-  if (Offset >= kMaxVolume) return;
-  Size = std::min<std::size_t>(Size, kMaxVolume - Offset);
-  if (Volume.size() < Offset + Size) Volume.resize(Offset + Size);
-  std::copy_n(Data, Size, Volume.begin() + static_cast<std::ptrdiff_t>(Offset));
-}
 
 std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size) {
   std::vector<std::uint8_t> volume(kExFatBootRegionMax);
@@ -49,8 +41,8 @@ std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size
   const std::size_t fatLength = Size >= 2 ? std::min<std::size_t>(Data[0] | (Data[1] << 8), Size - 2) : 0;
   const std::uint8_t* heap = Data + 2 + fatLength;
   const std::size_t heapLength = Size >= 2 ? Size - 2 - fatLength : 0;
-  Place(volume, std::uint64_t{ReadLe32(volume, 80)} * sector, Data + 2, fatLength);
-  Place(volume, std::uint64_t{ReadLe32(volume, 88)} * sector, heap, heapLength);
+  fuzz::Place(volume, std::uint64_t{ReadLe32(volume, 80)} * sector, Data + 2, fatLength);
+  fuzz::Place(volume, std::uint64_t{ReadLe32(volume, 88)} * sector, heap, heapLength);
   return volume;
 }
 

@@ -16,15 +16,6 @@ namespace {
 
 using namespace kestrine;
 
-constexpr std::size_t kMaxVolume = 4 << 20;
-
-void Place(std::vector<std::uint8_t>& Volume, std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
-  if (Offset >= kMaxVolume) return;
-  Size = std::min<std::size_t>(Size, kMaxVolume - Offset);
-  if (Volume.size() < Offset + Size) Volume.resize(Offset + Size);
-  std::copy_n(Data, Size, Volume.begin() + static_cast<std::ptrdiff_t>(Offset));
-}
-
 std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size) {
   std::vector<std::uint8_t> volume(Data, Data + kBootSectorSize);
   std::span<const std::uint8_t, kBootSectorSize> boot(volume.data(), kBootSectorSize);
@@ -38,11 +29,11 @@ std::vector<std::uint8_t> BuildVolume(const std::uint8_t* Data, std::size_t Size
   const std::uint64_t tables = std::uint64_t{bpb.ReservedSectors} * bpb.BytesPerSector;
   const std::uint64_t fatBytes = std::uint64_t{bpb.FatSize16 ? bpb.FatSize16 : bpb.FatSize32} * bpb.BytesPerSector;
   for (unsigned t = 0; t < std::min<unsigned>(bpb.NumberOfFats, 2); ++t)
-    Place(volume, tables + t * fatBytes, fat, fatLength);
+    fuzz::Place(volume, tables + t * fatBytes, fat, fatLength);
   const std::uint64_t root = tables + bpb.NumberOfFats * fatBytes;
   const auto layout = ComputeFatLayout(bpb);
   const std::uint64_t rootBytes = layout ? std::uint64_t{layout->RootDirSectors} * bpb.BytesPerSector : 0;
-  Place(volume, bpb.RootEntryCount ? root : root + rootBytes, dir, dirLength);
+  fuzz::Place(volume, bpb.RootEntryCount ? root : root + rootBytes, dir, dirLength);
   return volume;
 }
 

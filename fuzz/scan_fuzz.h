@@ -1,8 +1,10 @@
 #pragma once
-// A volume built by a fuzz target, scanned whole: the scan must report its end once, and the first
+// Volumes built by fuzz targets, and their scan: the scan must report its end once, and the first
 // files found must read within their size, by Read and by their volume ranges alike.
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +16,17 @@
 #include "fuzz/fuzz_support.h"
 
 namespace kestrine::fuzz {
+
+// Volumes built from fuzz inputs stop here: positions beyond are left out.
+inline constexpr std::size_t kMaxVolume = 4 << 20;
+
+// Size bytes of Data at Offset of Volume, growing it, as far as kMaxVolume.
+inline void Place(std::vector<std::uint8_t>& Volume, std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+  if (Offset >= kMaxVolume) return;
+  Size = std::min<std::size_t>(Size, kMaxVolume - Offset);
+  if (Volume.size() < Offset + Size) Volume.resize(Offset + Size);
+  std::copy_n(Data, Size, Volume.begin() + static_cast<std::ptrdiff_t>(Offset));
+}
 
 struct TEndCountingReports final : TScanReports {
   void FolderAdded(TDiskObject*, PFileInfo) override {}
