@@ -6,6 +6,7 @@
 #include <libewf.h>
 
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -15,7 +16,7 @@
 namespace kestrine::platform {
 namespace {
 
-std::string Text(libewf_error_t* Error) { return LibraryErrorText(Error, libewf_error_sprint, libewf_error_free); }
+std::string Text(libewf_error_t* Error) { return LibraryErrorText(Error, libewf_error_backtrace_sprint, libewf_error_free); }
 
 // The segment after Name: E01 ... E99, then EAA ... EZZ, FAA ...
 std::string NextSegmentName(std::string Name) {
@@ -42,22 +43,23 @@ std::string NextSegmentName(std::string Name) {
   return Name;
 }
 
-// Every segment ends with a section that says whether another follows ("next") or not ("done"); a
-// set that stops at a "next" lacks its following segment, and one that ends in neither was cut off.
-std::string CheckSetEnds(const std::string& Last) {
+// Every segment ends with a section that says whether another follows ("next") or not ("done"): a
+// set whose last segment ends in "next" lacks the following one, and a segment that ends in neither,
+// or in "done" before the last, was cut off.
+std::string CheckSegmentEnd(const std::string& Segment, bool Last) {
   constexpr std::size_t kSectionSize = 76;
   std::array<char, kSectionSize> section{};
-  const int fd = ::open(Last.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Last + ": " + std::strerror(errno);
+  const int fd = ::open(Segment.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Segment + ": " + std::strerror(errno);
   const off_t end = ::lseek(fd, 0, SEEK_END);
   const bool read = end >= static_cast<off_t>(kSectionSize) &&
                     ::pread(fd, section.data(), kSectionSize, end - static_cast<off_t>(kSectionSize)) ==
                         static_cast<ssize_t>(kSectionSize);
   ::close(fd);
   const std::string type(section.data(), ::strnlen(section.data(), 16));
-  if (read && type == "done") return {};
-  if (read && type == "next") return "segment " + NextSegmentName(Last) + " of the E01 image is missing";
-  return "segment " + Last + " of the E01 image is truncated or damaged (it has no closing section)";
+  if (read && type == (Last ? "done" : "next")) return {};
+  if (read && Last && type == "next") return "segment " + NextSegmentName(Segment) + " of the E01 image is missing";
+  return "segment " + Segment + " of the E01 image is truncated or damaged (it has no closing section)";
 }
 
 class TEwfImage final : public TImageReader {
@@ -77,7 +79,8 @@ class TEwfImage final : public TImageReader {
       Error = "E01 segments not found";
       return nullptr;
     }
-    if (Error = CheckSetEnds(image->FFiles.back()); !Error.empty()) return nullptr;
+    for (const std::string& segment : image->FFiles)
+      if (Error = CheckSegmentEnd(segment, &segment == &image->FFiles.back()); !Error.empty()) return nullptr;
     libewf_handle_t* handle = nullptr;
     if (libewf_handle_initialize(&handle, &error) != 1) {
       Error = Text(error);
@@ -91,6 +94,10 @@ class TEwfImage final : public TImageReader {
         libewf_handle_get_media_size(handle, &size, &error) != 1 ||
         libewf_handle_get_chunk_size(handle, &image->FChunk, &error) != 1) {
       Error = "damaged E01 image: " + Text(error);
+      return nullptr;
+    }
+    if (libewf_handle_segment_files_corrupted(handle, nullptr) == 1 || size == 0) {
+      Error = "damaged E01 image: its headers do not describe the media";
       return nullptr;
     }
     if (image->FChunk == 0) image->FChunk = 32768;

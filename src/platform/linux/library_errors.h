@@ -11,18 +11,19 @@
 
 namespace kestrine::platform {
 
-// The innermost cause of a library error, which says most, as one line; frees the error.
+// The innermost cause of a library error, which says most, as one line without the name of the
+// function that found it; frees the error.
 template <class TError>
-std::string LibraryErrorText(TError* Error, int (*Print)(TError*, char*, std::size_t), void (*Free)(TError**)) {
+std::string LibraryErrorText(TError* Error, int (*Backtrace)(TError*, char*, std::size_t), void (*Free)(TError**)) {
   if (!Error) return "unknown error";
-  std::vector<char> text(4096);
-  const int n = Print(Error, text.data(), text.size());
+  std::vector<char> text(8192, '\0');
+  Backtrace(Error, text.data(), text.size() - 1);
   Free(&Error);
-  std::string all(text.data(), n > 0 ? std::min<std::size_t>(static_cast<std::size_t>(n), text.size()) : 0);
-  all = all.c_str();  // up to the terminator
-  while (!all.empty() && (all.back() == '\n' || all.back() == ' ')) all.pop_back();
-  const std::size_t cut = all.rfind('\n');
-  std::string line = cut == std::string::npos ? all : all.substr(cut + 1);
+  std::string line(text.data());
+  line = line.substr(0, line.find('\n'));
+  if (const std::size_t colon = line.find(": "); colon != std::string::npos && line.find(' ') > colon)
+    line.erase(0, colon + 2);
+  while (!line.empty() && (line.back() == '.' || line.back() == ' ')) line.pop_back();
   return line.empty() ? "unknown error" : line;
 }
 

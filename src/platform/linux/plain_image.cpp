@@ -184,6 +184,22 @@ TOpener ContainerOpener(TImageFormat Format) {
   }
 }
 
+// A container whose first or last bytes cannot be read was cut off or damaged: said at once, rather
+// than as a volume that holds nothing.
+std::unique_ptr<TImageReader> CheckEnds(std::unique_ptr<TImageReader> Image, std::string& Error) {
+  if (!Image) return nullptr;
+  std::array<std::uint8_t, 4096> bytes{};
+  const std::int64_t size = Image->Size();
+  for (const std::int64_t at : {std::int64_t{0}, std::max<std::int64_t>(0, size - 4096)}) {
+    const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(bytes.size(), size - at));
+    if (Image->ReadAt(bytes.data(), want, at) != want) {
+      Error = "the image is truncated or damaged: its bytes at " + std::to_string(at) + " cannot be read";
+      return nullptr;
+    }
+  }
+  return Image;
+}
+
 }  // namespace
 
 std::unique_ptr<TImageReader> OpenImage(const std::string& Path, std::string& Error) {
@@ -200,7 +216,7 @@ std::unique_ptr<TImageReader> OpenImage(const std::string& Path, std::string& Er
       Error = "an Ex01 image (EnCase 7 or later), which cannot be read; convert it to E01 or raw";
       return nullptr;
     }
-    if (const TOpener open = ContainerOpener(format)) return open(Path, Error);
+    if (const TOpener open = ContainerOpener(format)) return CheckEnds(open(Path, Error), Error);
     std::string missing;
     if (const auto names = SplitImagePieces(Path, FileExists, missing); names.size() > 1 || !missing.empty())
       return OpenSplitImage(names, missing, Error);

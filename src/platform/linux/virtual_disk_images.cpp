@@ -39,7 +39,7 @@ struct TQcow {
     libqcow_file_get_encryption_method(H, &method, nullptr);
     return method == LIBQCOW_ENCRYPTION_METHOD_NONE ? "" : "an encrypted qcow2 image, which cannot be read without its key";
   }
-  static std::string Text(TError* E) { return LibraryErrorText(E, libqcow_error_sprint, libqcow_error_free); }
+  static std::string Text(TError* E) { return LibraryErrorText(E, libqcow_error_backtrace_sprint, libqcow_error_free); }
 };
 
 struct TVhdi {
@@ -65,7 +65,7 @@ struct TVhdi {
   }
   static int SetParent(THandle* H, THandle* Parent, TError** E) { return libvhdi_file_set_parent_file(H, Parent, E); }
   static std::string Refusal(THandle*) { return {}; }
-  static std::string Text(TError* E) { return LibraryErrorText(E, libvhdi_error_sprint, libvhdi_error_free); }
+  static std::string Text(TError* E) { return LibraryErrorText(E, libvhdi_error_backtrace_sprint, libvhdi_error_free); }
 };
 
 struct TVmdk {
@@ -94,7 +94,7 @@ struct TVmdk {
   }
   static int SetParent(THandle* H, THandle* Parent, TError** E) { return libvmdk_handle_set_parent_handle(H, Parent, E); }
   static std::string Refusal(THandle*) { return {}; }
-  static std::string Text(TError* E) { return LibraryErrorText(E, libvmdk_error_sprint, libvmdk_error_free); }
+  static std::string Text(TError* E) { return LibraryErrorText(E, libvmdk_error_backtrace_sprint, libvmdk_error_free); }
 };
 
 // Parents of parents are followed this far; a chain that goes on is a loop.
