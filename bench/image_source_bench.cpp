@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const fs::path stem = folder / raw.stem();
-  std::vector<TSide> sides = {{"raw", raw, 0}, {"E01 (deflate)", stem.string() + ".E01", 2.0},
-                              {"qcow2", stem.string() + ".qcow2", 1.2}};
+  std::vector<TSide> sides = {{"raw", raw, 0, {}}, {"E01 (deflate)", stem.string() + ".E01", 2.0, {}},
+                              {"qcow2", stem.string() + ".qcow2", 1.2, {}}};
   if (!Ensure(sides[1].Image, "ewfacquire -u -q -c deflate:fast -t " + Quote(stem) + " " + Quote(raw) + " </dev/null") ||
       !Ensure(sides[2].Image, "qemu-img convert -O qcow2 " + Quote(raw) + " " + Quote(sides[2].Image))) {
     std::fprintf(stderr, "image_source_bench: the E01 or qcow2 image could not be made (ewf-tools, qemu-utils)\n");

@@ -35,7 +35,14 @@ TImageFormat DetectImageFormat(std::span<const std::uint8_t> Head, std::span<con
   if (StartsWith(Head, "KDMV"sv) || StartsWith(Head, "COWD"sv) || StartsWith(Head, "# Disk DescriptorFile"sv))
     return TImageFormat::Vmdk;
   // A dynamic VHD has a copy of its footer first; a fixed one only the footer at the end.
-  if (StartsWith(Head, "conectix"sv) || StartsWith(Tail, "conectix"sv)) return TImageFormat::Vhd;
+  if (StartsWith(Head, "conectix"sv)) return TImageFormat::Vhd;
+  if (Tail.size() == kVhdFooterSize && StartsWith(Tail, "conectix"sv)) {
+    constexpr std::size_t kDiskType = 60;
+    constexpr std::uint8_t kFixed = 2;
+    const bool fixed = Tail[kDiskType] == 0 && Tail[kDiskType + 1] == 0 && Tail[kDiskType + 2] == 0 &&
+                       Tail[kDiskType + 3] == kFixed;
+    return fixed ? TImageFormat::VhdFixed : TImageFormat::Vhd;
+  }
   return TImageFormat::Raw;
 }
 

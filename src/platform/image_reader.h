@@ -31,8 +31,9 @@ class TImageReader {
   virtual int PlainDescriptor() const { return -1; }
 };
 
-// What a file's first and last bytes say it is.
-enum class TImageFormat { Raw, Ewf, EwfVersion2, Qcow, Vhd, Vhdx, Vmdk };
+// What a file's first and last bytes say it is. A fixed VHD is its disk's bytes and a footer.
+enum class TImageFormat { Raw, Ewf, EwfVersion2, Qcow, Vhd, VhdFixed, Vhdx, Vmdk };
+inline constexpr std::int64_t kVhdFooterSize = 512;
 TImageFormat DetectImageFormat(std::span<const std::uint8_t> Head, std::span<const std::uint8_t> Tail);
 
 // The pieces of a split image named like "disk.001", "disk.002", ... from the first one's name, as

@@ -10,7 +10,7 @@
 namespace kestrine::platform {
 namespace {
 
-constexpr std::int64_t kMbrSector = 512;
+constexpr std::size_t kRecordSize = 512;  // an MBR or extended boot record
 constexpr int kMaxLogical = 256;
 constexpr std::uint32_t kMaxGptEntryBytes = 1 << 20;
 
@@ -19,7 +19,7 @@ std::uint32_t Le32(const std::uint8_t* P) {
 }
 std::uint64_t Le64(const std::uint8_t* P) { return Le32(P) | (static_cast<std::uint64_t>(Le32(P + 4)) << 32); }
 
-using TSector = std::array<std::uint8_t, kMbrSector>;
+using TSector = std::array<std::uint8_t, kRecordSize>;
 
 bool ReadSector(const TByteReader& Read, std::int64_t Offset, TSector& Sector) {
   return Offset >= 0 && Read(Sector.data(), Sector.size(), Offset) == Sector.size() && Sector[510] == 0x55 &&
@@ -57,16 +57,16 @@ void Add(std::vector<TPartitionEntry>& Entries, int Number, std::int64_t Offset,
 
 // Logical partitions: a chain of extended boot records, each holding one partition relative to
 // itself and the next record relative to the extended partition's start.
-void ReadLogical(const TByteReader& Read, std::int64_t Size, std::int64_t ExtendedStart,
+void ReadLogical(const TByteReader& Read, std::int64_t Size, std::int64_t Sector, std::int64_t ExtendedStart,
                  std::vector<TPartitionEntry>& Entries) {
   std::set<std::int64_t> seen;
   std::int64_t record = ExtendedStart;
   int number = 5;
   TSector s;
-  while (number < 5 + kMaxLogical && seen.insert(record).second && ReadSector(Read, record * kMbrSector, s)) {
+  while (number < 5 + kMaxLogical && seen.insert(record).second && ReadSector(Read, record * Sector, s)) {
     const TMbrEntry part = MbrEntry(s, 0), next = MbrEntry(s, 1);
     if (part.Type != 0 && part.Count != 0 && !IsExtended(part.Type))
-      Add(Entries, number++, (record + part.Start) * kMbrSector, std::int64_t{part.Count} * kMbrSector, Size);
+      Add(Entries, number++, (record + part.Start) * Sector, std::int64_t{part.Count} * Sector, Size);
     if (!IsExtended(next.Type) || next.Start == 0) break;
     record = ExtendedStart + next.Start;
   }
@@ -123,7 +123,7 @@ std::vector<TPartitionEntry> ReadAnyGpt(const TByteReader& Read, std::int64_t Si
 
 }  // namespace
 
-std::vector<TPartitionEntry> ReadPartitionTable(const TByteReader& Read, std::int64_t Size) {
+std::vector<TPartitionEntry> ReadPartitionTable(const TByteReader& Read, std::int64_t Size, std::int64_t SectorSize) {
   TSector mbr;
   if (!ReadSector(Read, 0, mbr) || IsVolumeBootSector(mbr)) return {};
   std::vector<TPartitionEntry> entries;
@@ -140,9 +140,9 @@ std::vector<TPartitionEntry> ReadPartitionTable(const TByteReader& Read, std::in
       if (extended < 0) extended = e.Start;
       continue;
     }
-    Add(entries, i + 1, std::int64_t{e.Start} * kMbrSector, std::int64_t{e.Count} * kMbrSector, Size);
+    Add(entries, i + 1, std::int64_t{e.Start} * SectorSize, std::int64_t{e.Count} * SectorSize, Size);
   }
-  if (extended > 0) ReadLogical(Read, Size, extended, entries);
+  if (extended > 0) ReadLogical(Read, Size, SectorSize, extended, entries);
   return entries;
 }
 

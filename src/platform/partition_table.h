@@ -19,7 +19,9 @@ struct TPartitionEntry {
 using TByteReader = std::function<std::uint32_t(std::uint8_t* Buffer, std::uint32_t Count, std::int64_t Offset)>;
 
 // The entries of the table at the start of Size bytes, in table order; empty when there is none. A
-// volume's own boot sector is no table, and a GPT goes before its protective MBR.
-std::vector<TPartitionEntry> ReadPartitionTable(const TByteReader& Read, std::int64_t Size);
+// volume's own boot sector is no table, and a GPT goes before its protective MBR. An MBR counts in
+// the device's logical sectors (SectorSize); a GPT's header says which size it was written for.
+std::vector<TPartitionEntry> ReadPartitionTable(const TByteReader& Read, std::int64_t Size,
+                                                std::int64_t SectorSize = 512);
 
 }  // namespace kestrine::platform

@@ -28,9 +28,7 @@ class CliImages : public ::testing::Test {
   static void TearDownTestSuite() { delete Dir; }
   static std::string Raw(const std::string& Name) { return (Dir->Path() / (Name + ".img")).string(); }
   static std::string Make(const std::string& Kind, const std::string& Name, std::string& Why) {
-    const fs::path folder = Dir->Path() / (Kind + "-" + Name);
-    fs::create_directories(folder);
-    return test::MakeImage(Kind, Raw(Name), folder, Why).string();
+    return test::MakeImage(Kind, Raw(Name), Dir->Path(), Why).string();
   }
   static test::TCommandResult Cli(const std::string& Args, const std::string& Drives = "") {
     const char* cli = std::getenv("KESTRINE_CLI");

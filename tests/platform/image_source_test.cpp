@@ -23,11 +23,8 @@ class ImageSource : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete Dir; }
   static fs::path Raw(const std::string& Name) { return Dir->Path() / (Name + ".img"); }
-  // The image of Kind of a fixture in a folder of its own; skips the test when it cannot be made.
   static fs::path Make(const std::string& Kind, const std::string& Name, std::string& Why) {
-    const fs::path folder = Dir->Path() / (Kind + "-" + Name);
-    fs::create_directories(folder);
-    return test::MakeImage(Kind, Raw(Name), folder, Why);
+    return test::MakeImage(Kind, Raw(Name), Dir->Path(), Why);
   }
   static std::vector<std::uint8_t> ReadAll(TVolumeSource& Source) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Source.Size()));

@@ -129,7 +129,10 @@ TCommandResult RunCommand(const std::string& Command) {
 
 std::filesystem::path MakeImage(const std::string& Kind, const std::filesystem::path& Raw,
                                 const std::filesystem::path& Dir, std::string& Why) {
-  const std::string stem = (Dir / Raw.stem()).string();
+  const std::filesystem::path folder = Dir / (Kind + "-" + Raw.stem().string());
+  std::filesystem::remove_all(folder);  // a fresh image each time: tests damage theirs
+  std::filesystem::create_directories(folder);
+  const std::string stem = (folder / Raw.stem()).string();
   const std::string raw = ShellQuote(Raw.string());
   struct TRecipe {
     std::string Kind, Tool, Command, Made;

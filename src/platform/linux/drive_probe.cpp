@@ -1,6 +1,8 @@
 #include "platform/drive_probe.h"
 
 #include <blkid/blkid.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/mman.h>
@@ -305,9 +307,13 @@ TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source) {
 }
 
 std::vector<TPartitionEntry> ListPartitions(TVolumeSource& Source) {
+  // A disk of 4096-byte logical sectors counts its MBR in those.
+  int sectorSize = 512;
+  if (Source.IsBlockDevice() && (::ioctl(Source.Descriptor(), BLKSSZGET, &sectorSize) != 0 || sectorSize < 512))
+    sectorSize = 512;
   return ReadPartitionTable([&](std::uint8_t* Buffer, std::uint32_t Count, std::int64_t Offset) {
     return Source.Read(Buffer, Count, Offset);
-  }, Source.Size());
+  }, Source.Size(), sectorSize);
 }
 
 std::optional<TVolumeSpace> MountedSpace(const std::string& MountPoint) {

@@ -217,6 +217,8 @@ std::unique_ptr<TImageReader> OpenImage(const std::string& Path, std::string& Er
       return nullptr;
     }
     if (const TOpener open = ContainerOpener(format)) return CheckEnds(open(Path, Error), Error);
+    // What the footer promises beyond the bytes that are there is not made up.
+    if (format == TImageFormat::VhdFixed) file.Size -= kVhdFooterSize;
     std::string missing;
     if (const auto names = SplitImagePieces(Path, FileExists, missing); names.size() > 1 || !missing.empty())
       return OpenSplitImage(names, missing, Error);
