@@ -1,6 +1,6 @@
 // `kestrine-cli scan --format json` of the NTFS benchmark volume as a raw image, an E01 (compressed)
 // and a qcow2, as ratios to the raw image. The E01 and qcow2 are made once beside the volume (or in
-// FOLDER) and used again; every time is the best of three rounds, the sides taking turns.
+// FOLDER) and used again; every time is the best of five rounds, the sides taking turns.
 // Usage: image_source_bench [IMAGE [FOLDER]]   (default IMAGE: /work/bench-data/ntfs.img)
 
 #include <cstdio>
@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using bench::Quote;
 using bench::Shell;
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 struct TSide {
   const char* Name;
