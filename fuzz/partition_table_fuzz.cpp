@@ -23,8 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     std::memcpy(Buffer, bytes.data() + Offset, n);
     return n;
   };
+  // An entry that starts past the end is kept, holding nothing, as the table has it.
   for (const TPartitionEntry& e : ReadPartitionTable(read, claimed)) {
-    if (e.Offset < 0 || e.Length < 0 || e.Length > claimed || e.Offset > claimed - e.Length || e.Number < 1)
+    if (e.Offset < 0 || e.Length < 0 || e.Length > claimed || (e.Length > 0 && e.Offset > claimed - e.Length) ||
+        e.Number < 1 || (e.Length == 0 && !e.Clipped))
       __builtin_trap();
   }
   DetectImageFormat(bytes.first(std::min<std::size_t>(bytes.size(), 512)),
