@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "tests/support/test_support.h"
@@ -108,6 +109,38 @@ TEST_F(CliImages, ABrokenImageIsOneLineNamingItExitOneAndNothingWritten) {
   }
   EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out));
   fs::rename(Dir->Path() / "aside", second);
+}
+
+TEST_F(CliImages, FilesOverCorruptChunksArePartialAndWhatIsWrittenIsTheRawVolumesBytes) {
+  std::string why;
+  const std::string e01 = Make("E01", "ntfs", why);
+  if (e01.empty()) GTEST_SKIP() << why;
+  auto bytes = test::ReadFile(e01);
+  for (std::size_t i = bytes.size() / 4; i < bytes.size() * 3 / 4; i += 20000) bytes[i] ^= 0x5A;
+  test::WriteFile(e01, bytes);
+  const auto recover = [&](const std::string& Source, const std::string& Name) {
+    const fs::path out = Dir->Path() / Name, report = Dir->Path() / (Name + ".json");
+    const int status = Cli("recover " + ShellQuote(Source) + " --all --out " + ShellQuote(out.string()) + " --report " +
+                           ShellQuote(report.string()))
+                           .Status;
+    EXPECT_TRUE(status == 0 || status == 1) << Stderr();
+    std::ifstream in(report);
+    return json::parse(in);
+  };
+  std::map<std::string, std::string> digests;
+  for (const json& row : recover(Raw("ntfs"), "raw-out")) digests[row["source"]] = row["sha256"];
+  int partial = 0, written = 0;
+  for (const json& row : recover(e01, "e01-out")) {
+    SCOPED_TRACE(row["source"].get<std::string>());
+    if (row["outcome"] == "written") {
+      ++written;
+      EXPECT_EQ(row["sha256"], digests[row["source"]]);
+    } else {
+      ++partial;
+    }
+  }
+  EXPECT_GT(partial, 0);
+  EXPECT_GT(written, 0);
 }
 
 }  // namespace
