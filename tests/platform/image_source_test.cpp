@@ -83,6 +83,14 @@ TEST_F(ImageSource, SegmentsAndPiecesAreAllFilesOfTheImageAndNeverCopiedByTheKer
   ASSERT_EQ(source->Files().size(), 2u);
   EXPECT_EQ(fs::path(source->Files()[1]).filename(), "mbr.E02");
 
+  // A VMDK descriptor names the extent files that hold the bytes.
+  const fs::path descriptor = Make("vmdk-flat", "fat32", why);
+  if (descriptor.empty()) GTEST_SKIP() << why;
+  const auto flat = TVolumeSource::Open(descriptor.string(), &why);
+  ASSERT_TRUE(flat) << why;
+  EXPECT_EQ(flat->Files(), (std::vector<std::string>{descriptor.string(),
+                                                     (descriptor.parent_path() / "fat32-flat.vmdk").string()}));
+
   test::TTempDir out;
   auto file = TOutputFile::CreateNew((out / "copy").string());
   ASSERT_TRUE(file);

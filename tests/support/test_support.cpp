@@ -148,6 +148,7 @@ std::filesystem::path MakeImage(const std::string& Kind, const std::filesystem::
       qemu("qcow2", "-O qcow2", ".qcow2"),
       qemu("vhdx", "-O vhdx", ".vhdx"),
       qemu("vmdk", "-O vmdk", ".vmdk"),
+      qemu("vmdk-flat", "-O vmdk -o subformat=monolithicFlat", ".vmdk"),
       qemu("vhd", "-O vpc -o force_size=on", ".vhd"),
   };
   for (const TRecipe& r : recipes) {

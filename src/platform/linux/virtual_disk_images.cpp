@@ -6,6 +6,7 @@
 #include <libvmdk.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "platform/image_reader.h"
 #include "platform/linux/library_errors.h"
@@ -39,6 +40,7 @@ struct TQcow {
     libqcow_file_get_encryption_method(H, &method, nullptr);
     return method == LIBQCOW_ENCRYPTION_METHOD_NONE ? "" : "an encrypted qcow2 image, which cannot be read without its key";
   }
+  static std::vector<std::string> DataFiles(THandle*, const std::string&) { return {}; }
   static std::string Text(TError* E) { return LibraryErrorText(E, libqcow_error_backtrace_sprint, libqcow_error_free); }
 };
 
@@ -65,6 +67,7 @@ struct TVhdi {
   }
   static int SetParent(THandle* H, THandle* Parent, TError** E) { return libvhdi_file_set_parent_file(H, Parent, E); }
   static std::string Refusal(THandle*) { return {}; }
+  static std::vector<std::string> DataFiles(THandle*, const std::string&) { return {}; }
   static std::string Text(TError* E) { return LibraryErrorText(E, libvhdi_error_backtrace_sprint, libvhdi_error_free); }
 };
 
@@ -94,6 +97,22 @@ struct TVmdk {
   }
   static int SetParent(THandle* H, THandle* Parent, TError** E) { return libvmdk_handle_set_parent_handle(H, Parent, E); }
   static std::string Refusal(THandle*) { return {}; }
+  // The extents the descriptor names, which lie beside it; a sparse image is its own only extent.
+  static std::vector<std::string> DataFiles(THandle* H, const std::string& Path) {
+    std::vector<std::string> files;
+    int count = 0;
+    if (libvmdk_handle_get_number_of_extents(H, &count, nullptr) != 1) return files;
+    for (int i = 0; i < count; ++i) {
+      libvmdk_extent_descriptor_t* extent = nullptr;
+      if (libvmdk_handle_get_extent_descriptor(H, i, &extent, nullptr) != 1) continue;
+      const std::string name = Utf8Value(extent, libvmdk_extent_descriptor_get_utf8_filename_size,
+                                         libvmdk_extent_descriptor_get_utf8_filename);
+      libvmdk_extent_descriptor_free(&extent, nullptr);
+      const fs::path file = fs::path(Path).parent_path() / fs::path(name).filename();
+      if (!name.empty() && file != fs::path(Path)) files.push_back(file.string());
+    }
+    return files;
+  }
   static std::string Text(TError* E) { return LibraryErrorText(E, libvmdk_error_backtrace_sprint, libvmdk_error_free); }
 };
 
@@ -137,6 +156,8 @@ class TVirtualDisk final : public TImageReader {
       return nullptr;
     }
     disk->FSize = static_cast<std::int64_t>(size);
+    disk->FFiles = Lib::DataFiles(handle, Path);
+    disk->FFiles.insert(disk->FFiles.begin(), Path);
     return disk;
   }
 
@@ -154,7 +175,7 @@ class TVirtualDisk final : public TImageReader {
   }
 
   std::vector<std::string> Files() const override {
-    std::vector<std::string> files{FPath};
+    std::vector<std::string> files = FFiles;
     if (FParent) {
       const auto above = FParent->Files();
       files.insert(files.end(), above.begin(), above.end());
@@ -193,6 +214,7 @@ class TVirtualDisk final : public TImageReader {
   }
 
   std::string FPath;
+  std::vector<std::string> FFiles;  // its own: the image, and the extents it names
   std::int64_t FSize = 0;
   std::unique_ptr<TVirtualDisk> FParent;  // outlives the handle that reads through it
   std::unique_ptr<typename Lib::THandle, TFree> FHandle;
