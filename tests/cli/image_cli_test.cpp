@@ -23,7 +23,7 @@ class CliImages : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    for (const char* name : {"fat16", "ntfs", "mbr"})
+    for (const char* name : {"fat16", "exfat", "ntfs", "mbr"})
       test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path());
   }
   static void TearDownTestSuite() { delete Dir; }
@@ -46,7 +46,7 @@ class CliImages : public ::testing::Test {
 test::TTempDir* CliImages::Dir = nullptr;
 
 TEST_F(CliImages, EveryFormatScansAndReadsAsTheRawVolume) {
-  for (const char* name : {"fat16", "ntfs"}) {
+  for (const char* name : {"fat16", "exfat", "ntfs"}) {
     const auto raw = Cli("scan " + ShellQuote(Raw(name)) + " --format json");
     ASSERT_EQ(raw.Status, 0) << Stderr();
     const json items = json::parse(raw.Output);

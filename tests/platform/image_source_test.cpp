@@ -18,7 +18,7 @@ class ImageSource : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    for (const char* name : {"fat32", "ntfs", "mbr"})
+    for (const char* name : {"fat12", "fat16", "fat32", "exfat", "ntfs", "mbr"})
       test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path());
   }
   static void TearDownTestSuite() { delete Dir; }
@@ -71,6 +71,24 @@ TEST_F(ImageSource, EveryFormatGivesTheRawBytesFactsAndTables) {
       EXPECT_EQ(facts.Label, rawFacts.Label);
       EXPECT_EQ(facts.FileSystemName, rawFacts.FileSystemName);
     }
+  }
+}
+
+// libblkid reads a container's volume in a copy of the places its probes look at: the labels that
+// lie in the root folder or the MFT come out as the raw volume's.
+TEST_F(ImageSource, EveryFileSystemsNameAndLabelComeOutOfAContainer) {
+  for (const char* name : {"fat12", "fat16", "fat32", "exfat", "ntfs"}) {
+    SCOPED_TRACE(name);
+    std::string why;
+    const fs::path image = Make("qcow2", name, why);
+    if (image.empty()) GTEST_SKIP() << why;
+    const auto source = TVolumeSource::Open(image.string());
+    const auto raw = TVolumeSource::Open(Raw(name).string());
+    ASSERT_TRUE(source && raw);
+    const TVolumeFacts facts = ProbeVolumeFacts(*source), rawFacts = ProbeVolumeFacts(*raw);
+    EXPECT_FALSE(rawFacts.Label.empty());
+    EXPECT_EQ(facts.Label, rawFacts.Label);
+    EXPECT_EQ(facts.FileSystemName, rawFacts.FileSystemName);
   }
 }
 
