@@ -1,5 +1,6 @@
-// Partition tables and image signatures: entries stay inside what the source holds, and a table
-// that points at itself or past the end ends.
+// What is read of an image's layout by our own code: partition tables (entries stay inside what the
+// source holds, and a table that points at itself or past the end ends), image signatures, split
+// names, and the regions a boot sector points the volume probes at.
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "platform/image_reader.h"
 #include "platform/partition_table.h"
+#include "platform/probe_regions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   using namespace kestrine::platform;
@@ -31,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   }
   DetectImageFormat(bytes.first(std::min<std::size_t>(bytes.size(), 512)),
                     bytes.last(std::min<std::size_t>(bytes.size(), 512)));
+  if (bytes.size() >= 512) {
+    for (const TProbeRegion& r : ProbedRegions(bytes.first<512>()))
+      if (r.Length < 0 || r.Length > (1 << 20)) __builtin_trap();
+  }
   // Names with a digit below 5 before the end are there: a run of pieces, then a gap.
   std::string missing;
   const std::string name(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(bytes.size(), 64));

@@ -20,6 +20,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/probe_regions.h"
 #include "platform/volume_source.h"
 
 namespace kestrine::platform {
@@ -84,44 +85,6 @@ class TFd {
   int F;
 };
 
-std::uint16_t Le16(const std::uint8_t* P) { return static_cast<std::uint16_t>(P[0] | (P[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* P) { return Le16(P) | (static_cast<std::uint32_t>(Le16(P + 2)) << 16); }
-std::uint64_t Le64(const std::uint8_t* P) { return Le32(P) | (static_cast<std::uint64_t>(Le32(P + 4)) << 32); }
-
-struct TRegion {
-  std::int64_t Offset, Length;
-};
-
-// Where a boot sector says the structures lie that the probes read for the file system's name and
-// label: NTFS's first MFT records ($Volume is the fourth), the root folder of FAT and exFAT.
-std::vector<TRegion> BootSectorRegions(const std::uint8_t* B) {
-  constexpr std::int64_t kCap = 1 << 20;
-  const auto named = [&](std::size_t At, const char* Name) { return std::memcmp(B + At, Name, 8) == 0; };
-  const std::int64_t bytesPerSector = Le16(B + 11);
-  if (named(3, "NTFS    ")) {
-    const int perCluster = B[13] > 0x80 ? 1 << (256 - B[13]) : B[13];
-    const std::int64_t cluster = bytesPerSector * perCluster;
-    const auto perRecord = static_cast<std::int8_t>(B[64]);
-    const std::int64_t record = perRecord < 0 ? std::int64_t{1} << std::min(-perRecord, 20) : perRecord * cluster;
-    const std::uint64_t mft = Le64(B + 48);
-    if (cluster > 0 && mft < (std::uint64_t{1} << 40)) return {{static_cast<std::int64_t>(mft) * cluster, std::min(4 * record, kCap)}};
-    return {};
-  }
-  if (named(3, "EXFAT   ")) {
-    if (B[108] > 12 || B[109] > 25) return {};
-    const std::int64_t sector = std::int64_t{1} << B[108], cluster = sector << B[109];
-    const std::int64_t root = Le32(B + 96);
-    return {{Le32(B + 80) * sector + root * 4, 4},
-            {Le32(B + 88) * sector + (root - 2) * cluster, std::min(cluster, kCap)}};
-  }
-  const std::int64_t reserved = Le16(B + 14), fats = B[16], fat16 = Le16(B + 22);
-  const std::int64_t cluster = bytesPerSector * B[13];
-  if (fat16 != 0) return {{(reserved + fats * fat16) * bytesPerSector, Le16(B + 17) * std::int64_t{32}}};
-  const std::int64_t root = Le32(B + 44);
-  return {{reserved * bytesPerSector + root * 4, 4},
-          {(reserved + fats * Le32(B + 36)) * bytesPerSector + (root - 2) * cluster, std::min(cluster, kCap)}};
-}
-
 // A memory file as long as Source, holding Source's bytes where libblkid looks: the first and last
 // MiB and the regions its boot sector points at. The rest reads as zeros. -1 when it cannot be made.
 int ProbeCopy(TVolumeSource& Source) {
@@ -132,7 +95,7 @@ int ProbeCopy(TVolumeSource& Source) {
     return -1;
   }
   std::vector<std::uint8_t> bytes(kEdge);
-  const auto copy = [&](TRegion R) {
+  const auto copy = [&](TProbeRegion R) {
     R.Offset = std::clamp<std::int64_t>(R.Offset, 0, Source.Size());
     R.Length = std::clamp<std::int64_t>(R.Length, 0, std::min(kEdge, Source.Size() - R.Offset));
     const std::uint32_t got = Source.Read(bytes.data(), static_cast<std::uint32_t>(R.Length), R.Offset);
@@ -141,7 +104,7 @@ int ProbeCopy(TVolumeSource& Source) {
   copy({Source.Size() - kEdge, kEdge});
   std::array<std::uint8_t, 512> boot{};
   if (Source.Read(boot.data(), boot.size(), 0) == boot.size())
-    for (const TRegion& r : BootSectorRegions(boot.data())) copy(r);
+    for (const TProbeRegion& r : ProbedRegions(boot)) copy(r);
   copy({0, kEdge});
   return fd;
 }
