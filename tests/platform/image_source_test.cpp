@@ -156,6 +156,13 @@ TEST_F(ImageSource, BrokenImagesSayWhichFileAndWhy) {
   fs::rename(qcow, Dir->Path() / "aside.qcow2");
   EXPECT_NE(OpenError(child).find("parent " + qcow.string() + " is missing"), std::string::npos);
   fs::rename(Dir->Path() / "aside.qcow2", qcow);
+
+  // The header's encryption method, at byte 32, set to AES.
+  auto encrypted = test::ReadFile(qcow);
+  encrypted[35] = 1;
+  const fs::path locked = Dir->Path() / "locked.qcow2";
+  test::WriteFile(locked, encrypted);
+  EXPECT_NE(OpenError(locked).find("encrypted qcow2 image"), std::string::npos);
 }
 
 TEST_F(ImageSource, SplitPiecesMustFollowOnAndBeWhole) {
