@@ -39,7 +39,7 @@ class TReadAhead {
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
 
-  // Asks for Count bytes at descriptor offset At, unless a read is under way.
+  // Asks for Count bytes at image offset At, unless a read is under way.
   void Ask(std::int64_t At, std::uint32_t Count) {
     std::lock_guard lock(F->Lock);
     if (!F->Image || (F->Asked && !F->Done)) return;
@@ -50,7 +50,7 @@ class TReadAhead {
     F->Changed.notify_all();
   }
 
-  // When the read asked for holds descriptor offset At, waits for it and trades it for Window; its
+  // When the read asked for holds image offset At, waits for it and trades it for Window; its
   // start and length then come back. Nothing otherwise: a read for elsewhere is kept, not waited for.
   bool Take(std::int64_t At, std::vector<std::uint8_t>& Window, std::int64_t& Start, std::uint32_t& Length) {
     std::unique_lock lock(F->Lock);
