@@ -52,9 +52,11 @@ inline bool Shell(const std::string& Command) { return std::system((Command + " 
 struct TRun {
   double Seconds = 1e9;
   double PeakMiB = 0;
-  void Keep(double S, double Peak) {
+  double CpuSeconds = 1e9;  // user and system time of a child, where it was measured
+  void Keep(double S, double Peak, double Cpu = 1e9) {
     Seconds = std::min(Seconds, S);
     PeakMiB = std::max(PeakMiB, Peak);
+    CpuSeconds = std::min(CpuSeconds, Cpu);
   }
 };
 
@@ -86,7 +88,8 @@ inline bool RunTool(const std::vector<std::string>& Argv, TRun& Run) {
   int status = 0;
   rusage u{};
   if (::wait4(child, &status, 0, &u) != child) return false;
-  Run.Keep(Since(start), static_cast<double>(u.ru_maxrss) / 1024.0);
+  const auto seconds = [](const timeval& T) { return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_usec) / 1e6; };
+  Run.Keep(Since(start), static_cast<double>(u.ru_maxrss) / 1024.0, seconds(u.ru_utime) + seconds(u.ru_stime));
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -17,8 +17,8 @@ struct TDeviceTopology {
   std::string MountInfo = "/proc/self/mountinfo";
 };
 
-// The block devices a source's bytes come from: a device itself; for an image file, the loop
-// devices that serve it. Empty when none is known.
+// The block devices a source's bytes come from: a device itself; for an image, the loop devices
+// that serve any file it is made of. Empty when none is known.
 std::vector<dev_t> SourceDevices(const std::string& SourcePath, const TDeviceTopology& Topology = {});
 
 // The device of the file system that holds Folder. File systems without a device number of their

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/partition_table.h"
+
 namespace kestrine::platform {
 
 class TVolumeSource;
@@ -72,14 +74,6 @@ struct TVolumeFacts {
   std::string FileSystemName;
 };
 TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source);
-
-// One entry of a partition table, in bytes. Extended-partition containers are not entries.
-struct TPartitionEntry {
-  int Number = 0;             // as the table counts: logical partitions from 5 on an MBR
-  std::int64_t Offset = 0;
-  std::int64_t Length = 0;    // clipped to the source
-  bool Clipped = false;       // the table entry runs past the end of the source
-};
 
 // The MBR (primary and logical) or GPT entries of a whole image or disk, in table order; empty when
 // it holds no partition table.

@@ -30,7 +30,8 @@ class TOutputFile {
   bool Write(const void* Data, std::size_t Count);
   // Appends Count bytes of Source from Offset, copied inside the kernel. Bytes appended, fewer where
   // the source ends or fails; -1 when none could be, errno telling why (EXDEV, EINVAL, ENOSYS... when
-  // the kernel cannot copy between the two, as from a block device or across file systems).
+  // the kernel cannot copy between the two, as from a block device or across file systems;
+  // EOPNOTSUPP for a source whose bytes are not plain in one file).
   std::int64_t AppendFromVolume(const TVolumeSource& Source, std::int64_t Offset, std::int64_t Count);
   // Cuts or extends (with zeros) the file to Size bytes; later writes go on from there.
   bool SetSize(std::int64_t Size);

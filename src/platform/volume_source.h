@@ -1,5 +1,6 @@
 #pragma once
-// A source of volume bytes (image file or block device), opened read-only, with read-ahead.
+// A source of volume bytes (an image in any format the back ends read, or a block device), opened
+// read-only, with read-ahead.
 
 #include <sys/types.h>
 
@@ -14,10 +15,11 @@ namespace kestrine::platform {
 int VolumeOpenFlags();
 
 class TReadAhead;
+class TImageReader;
 
 class TVolumeSource {
  public:
-  // Nil when the source cannot be opened; Error then says why.
+  // The format is chosen by what Path holds. Nil when the source cannot be opened; Error then says why.
   static std::unique_ptr<TVolumeSource> Open(const std::string& Path, std::string* Error = nullptr);
   // A partition of an image or disk: offsets count from Base, and nothing past Base + Length is
   // read. Length is clipped to what the source holds; a negative Length means "to the end".
@@ -32,12 +34,16 @@ class TVolumeSource {
 
   const std::string& Path() const { return FPath; }
   std::int64_t Size() const { return FSize; }
-  // Where offset 0 lies in the descriptor's bytes.
+  // Where offset 0 lies in the image's logical bytes (and in Descriptor's).
   std::int64_t Base() const { return FBase; }
   bool IsBlockDevice() const { return FBlockDevice; }
   // The block device itself, or for an image the device of the file system holding it.
   dev_t Device() const { return FDevice; }
-  int Descriptor() const { return FFd; }
+  // The descriptor that holds the logical bytes as they are, for the kernel's copy; -1 when the
+  // source is a container or split image, whose file bytes are not the volume's.
+  int Descriptor() const;
+  // Every file the bytes come from: the image, its other segments, its parents.
+  std::vector<std::string> Files() const;
 
   // Read-ahead bounds: requests below the smallest window are served from it; larger ones only when
   // the window holds them already.
@@ -45,12 +51,12 @@ class TVolumeSource {
   static constexpr std::uint32_t kMaxWindow = 1024 * 1024;
 
  private:
-  TVolumeSource(int Fd, std::string Path);
+  TVolumeSource(std::unique_ptr<TImageReader> Image, std::string Path);
   std::uint32_t ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const;
   bool Refill(std::int64_t Offset);
   void ReadAheadFrom(std::int64_t Offset);
 
-  int FFd;
+  std::unique_ptr<TImageReader> FImage;
   std::string FPath;
   std::int64_t FSize = 0;
   std::int64_t FBase = 0;

@@ -84,6 +84,12 @@ TEST_F(DeviceIdentity, AnImageIsReadThroughTheLoopDevicesThatServeIt) {
   Put(AddDevice("loop4", makedev(7, 4)) / "loop" / "backing_file", (Dir / "other.img").string());
   EXPECT_EQ(SourceDevices(image.string(), Topology), (std::vector<dev_t>{makedev(7, 3)}));
   EXPECT_TRUE(SourceDevices((Dir / "missing.img").string(), Topology).empty());
+
+  // A split image is read from every piece, so a loop device over any of them serves it.
+  test::WriteFile(Dir / "split.001", std::vector<std::uint8_t>(4096));
+  test::WriteFile(Dir / "split.002", std::vector<std::uint8_t>(100));
+  Put(AddDevice("loop5", makedev(7, 5)) / "loop" / "backing_file", fs::canonical(Dir / "split.002").string());
+  EXPECT_EQ(SourceDevices((Dir / "split.001").string(), Topology), (std::vector<dev_t>{makedev(7, 5)}));
 }
 
 TEST_F(DeviceIdentity, DestinationOnAPartitionOfTheSourceIsOnTheSource) {

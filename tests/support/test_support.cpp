@@ -127,4 +127,44 @@ TCommandResult RunCommand(const std::string& Command) {
   return result;
 }
 
+std::filesystem::path MakeImage(const std::string& Kind, const std::filesystem::path& Raw,
+                                const std::filesystem::path& Dir, std::string& Why) {
+  const std::filesystem::path folder = Dir / (Kind + "-" + Raw.stem().string());
+  std::filesystem::remove_all(folder);  // a fresh image each time: tests damage theirs
+  std::filesystem::create_directories(folder);
+  const std::string stem = (folder / Raw.stem()).string();
+  const std::string raw = ShellQuote(Raw.string());
+  struct TRecipe {
+    std::string Kind, Tool, Command, Made;
+  };
+  const auto qemu = [&](const std::string& Name, const std::string& Options, const std::string& Extension) {
+    return TRecipe{Name, "qemu-img", "qemu-img convert " + Options + " " + raw + " " + ShellQuote(stem + Extension),
+                   stem + Extension};
+  };
+  const std::vector<TRecipe> recipes = {
+      {"E01", "ewfacquire", "ewfacquire -u -q -c deflate:fast -S 1MiB -t " + ShellQuote(stem) + " " + raw + " </dev/null",
+       stem + ".E01"},
+      {"split", "split", "split -b 1M -d -a 3 --numeric-suffixes=1 " + raw + " " + ShellQuote(stem + "."), stem + ".001"},
+      qemu("qcow2", "-O qcow2", ".qcow2"),
+      qemu("vhdx", "-O vhdx", ".vhdx"),
+      qemu("vmdk", "-O vmdk", ".vmdk"),
+      qemu("vmdk-flat", "-O vmdk -o subformat=monolithicFlat", ".vmdk"),
+      qemu("vhd", "-O vpc -o force_size=on", ".vhd"),
+  };
+  for (const TRecipe& r : recipes) {
+    if (Kind != r.Kind) continue;
+    if (RunCommand("command -v " + r.Tool + " >/dev/null").Status != 0) {
+      Why = r.Tool + " is not installed";
+      return {};
+    }
+    if (RunCommand(r.Command + " >/dev/null 2>&1").Status != 0 || !std::filesystem::exists(r.Made)) {
+      Why = r.Tool + " could not make the " + Kind + " image";
+      return {};
+    }
+    return r.Made;
+  }
+  Why = "no recipe for " + Kind;
+  return {};
+}
+
 }  // namespace kestrine::test

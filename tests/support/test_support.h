@@ -68,4 +68,10 @@ struct TCommandResult {
 TCommandResult RunCommand(const std::string& Command);
 std::string ShellQuote(const std::string& S);
 
+// Raw as an image of Kind, made by the field's tools under Raw's name into a folder of its own in
+// Dir: "E01" (compressed, 1 MiB segments), "qcow2", "vhdx", "vmdk", "vmdk-flat" (a descriptor and
+// one extent file), "vhd", "split" (1 MiB pieces .001, .002, ...). The path of the first file; empty with Why set when the tool is missing or fails.
+std::filesystem::path MakeImage(const std::string& Kind, const std::filesystem::path& Raw,
+                                const std::filesystem::path& Dir, std::string& Why);
+
 }  // namespace kestrine::test

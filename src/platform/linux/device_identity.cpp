@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/volume_source.h"
+
 namespace kestrine::platform {
 namespace fs = std::filesystem;
 
@@ -64,13 +66,17 @@ std::vector<dev_t> SourceDevices(const std::string& SourcePath, const TDeviceTop
   struct stat st {};
   if (::stat(SourcePath.c_str(), &st) != 0) return {};
   if (S_ISBLK(st.st_mode)) return {st.st_rdev};
-  std::vector<dev_t> loops;
+  // Every file an image is made of (segments, parents) may be served by a loop device of its own.
+  std::set<fs::path> files;
   std::error_code ec;
-  const fs::path image = fs::weakly_canonical(SourcePath, ec);
+  const auto source = TVolumeSource::Open(SourcePath);
+  for (const std::string& file : source ? source->Files() : std::vector<std::string>{SourcePath})
+    files.insert(fs::weakly_canonical(file, ec));
+  std::vector<dev_t> loops;
   for (const auto& e : fs::directory_iterator(Topology.SysBlock, ec)) {
     std::ifstream in(e.path() / "loop" / "backing_file");
     std::string backing;
-    if (!std::getline(in, backing) || fs::path(backing) != image) continue;
+    if (!std::getline(in, backing) || !files.count(fs::path(backing))) continue;
     if (const auto dev = ParseDevNumber(FirstWord(e.path() / "dev"))) loops.push_back(*dev);
   }
   return loops;

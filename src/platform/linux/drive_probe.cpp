@@ -1,19 +1,26 @@
 #include "platform/drive_probe.h"
 
 #include <blkid/blkid.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/mman.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
 
+#include "platform/probe_regions.h"
 #include "platform/volume_source.h"
 
 namespace kestrine::platform {
@@ -62,6 +69,44 @@ TDriveType ClassifyBlockDevice(const std::string& name, const fs::path& sysDir) 
   if (!ec && fs::exists(real / "partition")) disk = real.parent_path();
   if (ReadFirstLine(disk / "removable") == "1") return TDriveType::Removable;
   return TDriveType::Fixed;
+}
+
+class TFd {
+ public:
+  explicit TFd(int Fd) : F(Fd) {}
+  ~TFd() {
+    if (F >= 0) ::close(F);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return F; }
+
+ private:
+  int F;
+};
+
+// A memory file as long as Source, holding Source's bytes where libblkid looks: the first and last
+// MiB and the regions its boot sector points at. The rest reads as zeros. -1 when it cannot be made.
+int ProbeCopy(TVolumeSource& Source) {
+  constexpr std::int64_t kEdge = 1 << 20;
+  const int fd = ::memfd_create("kestrine-probe", MFD_CLOEXEC);
+  if (fd < 0 || ::ftruncate(fd, Source.Size()) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  std::vector<std::uint8_t> bytes(kEdge);
+  const auto copy = [&](TProbeRegion R) {
+    R.Offset = std::clamp<std::int64_t>(R.Offset, 0, Source.Size());
+    R.Length = std::clamp<std::int64_t>(R.Length, 0, std::min(kEdge, Source.Size() - R.Offset));
+    const std::uint32_t got = Source.Read(bytes.data(), static_cast<std::uint32_t>(R.Length), R.Offset);
+    return got > 0 && ::pwrite(fd, bytes.data(), got, R.Offset) == static_cast<ssize_t>(got);
+  };
+  copy({Source.Size() - kEdge, kEdge});
+  std::array<std::uint8_t, 512> boot{};
+  if (Source.Read(boot.data(), boot.size(), 0) == boot.size())
+    for (const TProbeRegion& r : ProbedRegions(boot)) copy(r);
+  copy({0, kEdge});
+  return fd;
 }
 
 }  // namespace
@@ -195,8 +240,14 @@ TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source) {
   std::unique_ptr<std::remove_pointer_t<blkid_probe>, decltype(&blkid_free_probe)> probe(blkid_new_probe(),
                                                                                           blkid_free_probe);
   if (!probe) return facts;
-  // Probe on our own read-only descriptor, so libblkid never opens the source itself.
-  if (blkid_probe_set_device(probe.get(), Source.Descriptor(), Source.Base(), Source.Size()) != 0) return facts;
+  // Probe on our own read-only descriptor, so libblkid never opens the source itself; a container's
+  // volume is probed in a copy of what the probes read.
+  TFd copy(Source.Descriptor() < 0 ? ProbeCopy(Source) : -1);
+  const bool plain = Source.Descriptor() >= 0;
+  if (!plain && copy.Get() < 0) return facts;
+  if (blkid_probe_set_device(probe.get(), plain ? Source.Descriptor() : copy.Get(), plain ? Source.Base() : 0,
+                             Source.Size()) != 0)
+    return facts;
   blkid_probe_enable_superblocks(probe.get(), 1);
   blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
   blkid_probe_enable_partitions(probe.get(), 0);
@@ -219,33 +270,13 @@ TVolumeFacts ProbeVolumeFacts(TVolumeSource& Source) {
 }
 
 std::vector<TPartitionEntry> ListPartitions(TVolumeSource& Source) {
-  std::vector<TPartitionEntry> entries;
-  std::unique_ptr<std::remove_pointer_t<blkid_probe>, decltype(&blkid_free_probe)> probe(blkid_new_probe(),
-                                                                                          blkid_free_probe);
-  if (!probe || blkid_probe_set_device(probe.get(), Source.Descriptor(), Source.Base(), Source.Size()) != 0) {
-    return entries;
-  }
-  blkid_probe_enable_superblocks(probe.get(), 0);
-  blkid_probe_enable_partitions(probe.get(), 1);
-  blkid_partlist list = blkid_probe_get_partitions(probe.get());
-  if (!list) return entries;
-  const int count = blkid_partlist_numof_partitions(list);
-  for (int i = 0; i < count; ++i) {
-    blkid_partition part = blkid_partlist_get_partition(list, i);
-    if (!part || blkid_partition_is_extended(part)) continue;
-    // libblkid counts in 512-byte units whatever the device's sector size.
-    const std::int64_t offset = static_cast<std::int64_t>(blkid_partition_get_start(part)) * 512;
-    const std::int64_t length = static_cast<std::int64_t>(blkid_partition_get_size(part)) * 512;
-    if (offset < 0 || length <= 0) continue;
-    TPartitionEntry entry;
-    entry.Number = blkid_partition_get_partno(part);
-    entry.Offset = offset;
-    const std::int64_t held = std::max<std::int64_t>(0, Source.Size() - offset);
-    entry.Length = std::min(length, held);
-    entry.Clipped = entry.Length < length;
-    entries.push_back(entry);
-  }
-  return entries;
+  // A disk of 4096-byte logical sectors counts its MBR in those.
+  int sectorSize = 512;
+  if (Source.IsBlockDevice() && (::ioctl(Source.Descriptor(), BLKSSZGET, &sectorSize) != 0 || sectorSize < 512))
+    sectorSize = 512;
+  return ReadPartitionTable([&](std::uint8_t* Buffer, std::uint32_t Count, std::int64_t Offset) {
+    return Source.Read(Buffer, Count, Offset);
+  }, Source.Size(), sectorSize);
 }
 
 std::optional<TVolumeSpace> MountedSpace(const std::string& MountPoint) {

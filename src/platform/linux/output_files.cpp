@@ -86,6 +86,11 @@ std::int64_t TOutputFile::AppendFromVolume(const TVolumeSource& Source, std::int
     errno = EINVAL;
     return -1;
   }
+  // A container's file bytes are not the volume's: those are read and written, never copied.
+  if (Source.Descriptor() < 0) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
   Count = std::min(Count, std::max<std::int64_t>(0, Source.Size() - Offset));
   loff_t from = Source.Base() + Offset;
   std::int64_t done = 0;

@@ -1,10 +1,7 @@
 #include "platform/volume_source.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,38 +11,24 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/image_reader.h"
+
 namespace kestrine::platform {
-namespace {
-
-// Count bytes at descriptor offset At, or fewer where the descriptor ends or a read fails.
-std::uint32_t ReadFully(int Fd, std::uint8_t* Buffer, std::uint32_t Count, std::int64_t At) {
-  std::uint32_t done = 0;
-  while (done < Count) {
-    const ssize_t n = ::pread(Fd, Buffer + done, Count - done, At + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::uint32_t>(n);
-  }
-  return done;
-}
-
-}  // namespace
 
 // Reads the window after the current one on a thread of its own, while the caller works through the
-// current one: on a scan the copy out of the page cache then costs the caller nothing. The thread
-// keeps its own descriptor and state, so the source never waits for it when it goes.
+// current one: on a scan the copy out of the page cache, or a container's decompression, then costs
+// the caller nothing. The thread keeps its own reader and state, so the source never waits for it
+// when it goes.
 class TReadAhead {
  public:
-  explicit TReadAhead(int Fd) : F(std::make_shared<TState>()) {
-    const int own = ::fcntl(Fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0) return;
+  explicit TReadAhead(const TImageReader& Image) : F(std::make_shared<TState>()) {
+    F->Image = Image.Reopen();
+    if (!F->Image) return;
     // Without a thread there is no reading ahead, only the reads asked for.
     try {
-      F->Fd = own;
       std::thread(Work, F).detach();
     } catch (const std::system_error&) {
-      F->Fd = -1;
-      ::close(own);
+      F->Image.reset();
     }
   }
   ~TReadAhead() {
@@ -56,10 +39,10 @@ class TReadAhead {
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
 
-  // Asks for Count bytes at descriptor offset At, unless a read is under way.
+  // Asks for Count bytes at image offset At, unless a read is under way.
   void Ask(std::int64_t At, std::uint32_t Count) {
     std::lock_guard lock(F->Lock);
-    if (F->Fd < 0 || (F->Asked && !F->Done)) return;
+    if (!F->Image || (F->Asked && !F->Done)) return;
     F->At = At;
     F->Count = Count;
     F->Asked = true;
@@ -67,7 +50,7 @@ class TReadAhead {
     F->Changed.notify_all();
   }
 
-  // When the read asked for holds descriptor offset At, waits for it and trades it for Window; its
+  // When the read asked for holds image offset At, waits for it and trades it for Window; its
   // start and length then come back. Nothing otherwise: a read for elsewhere is kept, not waited for.
   bool Take(std::int64_t At, std::vector<std::uint8_t>& Window, std::int64_t& Start, std::uint32_t& Length) {
     std::unique_lock lock(F->Lock);
@@ -85,7 +68,7 @@ class TReadAhead {
   struct TState {
     std::mutex Lock;
     std::condition_variable Changed;
-    int Fd = -1;
+    std::unique_ptr<TImageReader> Image;
     bool Stop = false;
     bool Asked = false;
     bool Done = false;
@@ -104,13 +87,12 @@ class TReadAhead {
       const std::uint32_t count = S->Count;
       if (S->Buffer.size() < count) S->Buffer.resize(count);
       lock.unlock();
-      const std::uint32_t got = ReadFully(S->Fd, S->Buffer.data(), count, at);
+      const std::uint32_t got = S->Image->ReadAt(S->Buffer.data(), count, at);
       lock.lock();
       S->Got = got;
       S->Done = true;
       S->Changed.notify_all();
     }
-    ::close(S->Fd);
   }
 
   std::shared_ptr<TState> F;
@@ -124,67 +106,43 @@ std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std:
 
 std::unique_ptr<TVolumeSource> TVolumeSource::Open(const std::string& Path, std::int64_t Base, std::int64_t Length,
                                                    std::string* Error) {
+  std::string why;
   if (Base < 0) {
     if (Error) *Error = std::strerror(EINVAL);
     return nullptr;
   }
-  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come: the kind is known
-  // only once it is open, so it is opened without waiting and checked before anything is read.
-  const int fd = ::open(Path.c_str(), VolumeOpenFlags() | O_NONBLOCK);
-  if (fd < 0) {
-    const int why = errno;
-    // A socket cannot be opened at all; it is named for what it is, not for the open's error.
-    struct stat named {};
-    const bool other = ::stat(Path.c_str(), &named) == 0 && !S_ISREG(named.st_mode) && !S_ISBLK(named.st_mode);
-    if (Error) *Error = other ? "not an image file or block device" : std::strerror(why);
-    // A device is usually refused for want of rights the user can get.
-    if (Error && why == EACCES && !other && S_ISBLK(named.st_mode)) *Error += " (run as root, or join the \"disk\" group)";
+  std::unique_ptr<TImageReader> image = OpenImage(Path, why);
+  if (!image) {
+    if (Error) *Error = why;
     return nullptr;
   }
-  std::unique_ptr<TVolumeSource> source(new TVolumeSource(fd, Path));
+  std::unique_ptr<TVolumeSource> source(new TVolumeSource(std::move(image), Path));
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    if (Error) *Error = std::strerror(errno);
-    return nullptr;
-  }
-  if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
-    if (Error) *Error = "not an image file or block device";
-    return nullptr;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    if (Error) *Error = std::strerror(errno);
-    return nullptr;
-  }
-  if (S_ISBLK(st.st_mode)) {
-    std::uint64_t bytes = 0;
-    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) source->FSize = static_cast<std::int64_t>(bytes);
-    source->FBlockDevice = true;
-    source->FDevice = st.st_rdev;
-  } else {
-    source->FSize = st.st_size;
-    source->FDevice = st.st_dev;
+  if (::stat(Path.c_str(), &st) == 0) {
+    source->FBlockDevice = S_ISBLK(st.st_mode);
+    source->FDevice = source->FBlockDevice ? st.st_rdev : st.st_dev;
   }
   // A table may promise more than the image holds; the partition ends where the bytes do.
-  const std::int64_t held = std::max<std::int64_t>(0, source->FSize - Base);
+  const std::int64_t held = std::max<std::int64_t>(0, source->FImage->Size() - Base);
   source->FBase = Base;
   source->FSize = Length < 0 ? held : std::min(Length, held);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return source;
 }
 
-TVolumeSource::TVolumeSource(int Fd, std::string Path) : FFd(Fd), FPath(std::move(Path)) {}
+TVolumeSource::TVolumeSource(std::unique_ptr<TImageReader> Image, std::string Path)
+    : FImage(std::move(Image)), FPath(std::move(Path)) {}
 
-TVolumeSource::~TVolumeSource() {
-  FAhead.reset();
-  ::close(FFd);
-}
+TVolumeSource::~TVolumeSource() = default;
+
+int TVolumeSource::Descriptor() const { return FImage->PlainDescriptor(); }
+
+std::vector<std::string> TVolumeSource::Files() const { return FImage->Files(); }
 
 std::uint32_t TVolumeSource::ReadDirect(void* Buffer, std::uint32_t Count, std::int64_t Offset) const {
   // Every read passes here, so this is where a partition's end is kept.
   if (Offset >= FSize) return 0;
   Count = static_cast<std::uint32_t>(std::min<std::int64_t>(Count, FSize - Offset));
-  return ReadFully(FFd, static_cast<std::uint8_t*>(Buffer), Count, FBase + Offset);
+  return FImage->ReadAt(static_cast<std::uint8_t*>(Buffer), Count, FBase + Offset);
 }
 
 bool TVolumeSource::Refill(std::int64_t Offset) {
@@ -213,7 +171,7 @@ bool TVolumeSource::Refill(std::int64_t Offset) {
 
 void TVolumeSource::ReadAheadFrom(std::int64_t Offset) {
   if (Offset >= FSize) return;
-  if (!FAhead) FAhead = std::make_unique<TReadAhead>(FFd);
+  if (!FAhead) FAhead = std::make_unique<TReadAhead>(*FImage);
   FAhead->Ask(FBase + Offset, static_cast<std::uint32_t>(std::min<std::int64_t>(kMaxWindow, FSize - Offset)));
 }
 
