@@ -37,6 +37,14 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t GetNextCluster(std::uint32_t Cluster);
   bool IsClusterFree(std::uint32_t Cluster) { return GetNextCluster(Cluster) == 0; }
 
+  std::optional<TClusterMap> ClusterMap() override;
+  bool ClusterIsFree(std::int64_t Number) override;
+  std::optional<std::int64_t> DataStart(const TFileInfo& Item) const override;
+  // What a directory slot of this volume is judged against.
+  TSlotRules SlotRules() const;
+  // Whether this scan read the cluster as a directory.
+  bool WalkedDirCluster(std::uint32_t Cluster) const { return FDirClusters.contains(Cluster); }
+
   // Deleted folders are taken as contiguous, existing ones follow the table. A folder never takes a
   // cluster another folder of this scan has taken, which also ends looping chains.
   void GetDirClusChain(PFileInfo Folder);

@@ -302,6 +302,11 @@ void TNtfsScaner::ReadClustersBitmap() {
   FBitmapStream = OpenClusterBitmap(*FMftReader);
 }
 
+std::optional<TDiskScaner::TClusterMap> TNtfsScaner::ClusterMap() {
+  if (!FBitmapStream || ClusterSize == 0) return std::nullopt;
+  return TClusterMap{0, BitmapClusters(*FBitmapStream), 0};
+}
+
 bool TNtfsScaner::IsClusterFree(std::int64_t Cluster) {
   return FBitmapStream && CountFreeClusters(*FBitmapStream, Cluster, 1) == 1;
 }

@@ -1,0 +1,295 @@
+#include "engine/deep/deep_scanner.h"
+
+#include <algorithm>
+#include <new>
+
+#include "engine/fat/fat_scanner.h"
+#include "engine/volume/disk_object.h"
+#include "engine/volume/workflow_ports.h"
+#include "support/debug_log.h"
+#include "support/file_time.h"
+
+namespace kestrine {
+namespace {
+
+// Share of the progress bar the plain scan takes; the pass over the bytes takes the rest.
+constexpr std::int64_t kPlainShare = 20;
+// A directory found without geometry is read on for at most the largest cluster.
+constexpr std::size_t kMaxDirBytes = 64 * 1024;
+// Without a boot sector, cluster numbers can be anything FAT32 allows.
+constexpr TSlotRules kUnknownRules{0x0FFFFFF5, true};
+
+std::int64_t RoundUp(std::int64_t Value, std::int64_t Step) { return (Value + Step - 1) / Step * Step; }
+
+}  // namespace
+
+// Passes the plain scan's items on to the disk's reports and keeps its progress in the first part of
+// the bar; its end is not the deep scan's.
+class TDeepScaner::TPlainReports final : public TScanReports {
+ public:
+  explicit TPlainReports(TDiskObject* Disk) : FDisk(Disk) {}
+  void FolderAdded(TDiskObject* Disk, PFileInfo Info) override { FDisk->Reports().FolderAdded(Disk, Info); }
+  void FileAdded(TDiskObject* Disk, PFileInfo Info) override { FDisk->Reports().FileAdded(Disk, Info); }
+  void ScanProgress(TDiskObject* Disk, std::int64_t Done, std::int64_t Total) override {
+    if (Total > 0) FDisk->Reports().ScanProgress(Disk, Done * 1000 / Total, 1000 * kPlainShare);
+  }
+  void ScanFinished(TDiskObject*) override {}
+
+ private:
+  TDiskObject* FDisk;
+};
+
+TDeepScaner::TDeepScaner(TDiskObject* Disk, std::unique_ptr<TDiskScaner> Plain)
+    : TDiskScaner(Disk), FPlain(std::move(Plain)), FPlainReports(std::make_unique<TPlainReports>(Disk)) {
+  if (FPlain) FPlain->ReportTo(FPlainReports.get());
+}
+
+TDeepScaner::~TDeepScaner() { Clear(); }
+
+void TDeepScaner::Clear() {
+  if (FPlain) FPlain->Clear();
+  FFound.clear();
+  FLost.clear();
+  FPending.reset();
+  FRecordStarts.clear();
+  FFolders.clear();
+  if (Disk) {
+    Disk->DeepFilesFrom = -1;
+    Disk->DeepFoldersFrom = -1;
+  }
+}
+
+bool TDeepScaner::Init() {
+  const bool opened = TDiskScaner::Init();
+  if (FPlain) FPlain->Init();
+  return opened;
+}
+
+void TDeepScaner::SetStopped(bool Value) {
+  TDiskScaner::SetStopped(Value);
+  if (FPlain) FPlain->SetStopped(Value);
+}
+
+std::vector<PFileInfo> TDeepScaner::HoldRecords(const std::vector<PFileInfo>& Items) {
+  return FPlain ? FPlain->HoldRecords(Items) : std::vector<PFileInfo>{};
+}
+
+void TDeepScaner::LetGoRecords(const std::vector<PFileInfo>& Items) {
+  if (FPlain) FPlain->LetGoRecords(Items);
+}
+
+void TDeepScaner::ScanForFiles() {
+  TDiskScaner::ScanForFiles();
+  try {
+    RunPlain();
+    if (!Stopped() && TDiskScaner::Init()) {
+      FWalkHandle = Disk->AllocHandle();
+      FSourceSize = Handle->Size();
+      FMap = FPlain ? FPlain->ClusterMap() : std::nullopt;
+      if (auto* fat = dynamic_cast<TFatScaner*>(FPlain.get()); fat && FMap) {
+        FSlotRules = fat->SlotRules();
+        FGeometry = TFatGeometry{FMap->DataOffset, fat->ClusterSize};
+      } else if (!FMap) {
+        FSlotRules = kUnknownRules;
+      }
+      FStep = FMap ? FPlain->ClusterSize : 512;
+      FTotal = FMap ? FMap->Count * FStep : FSourceSize;
+      if (FWalkHandle && FStep >= 512) Pass();
+    }
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::DiskScanerInit, static_cast<const void*>(this), 0);
+  } catch (...) {
+  }
+  // What was found until a stop or a failure is kept.
+  try {
+    Publish();
+  } catch (...) {
+  }
+  Reports().ScanFinished(Disk);
+}
+
+void TDeepScaner::RunPlain() {
+  if (FPlain) {
+    FPlain->ScanForFiles();
+  } else if (Disk) {
+    Disk->Clear();
+  }
+  if (!Disk) return;
+  for (PFileInfo file : Disk->Files.Snapshot())
+    if (const auto start = FPlain ? FPlain->DataStart(*file) : std::nullopt) FRecordStarts.insert(*start);
+  Disk->DeepFilesFrom = Disk->Files.Count();
+  Disk->DeepFoldersFrom = Disk->Folders.Count();
+}
+
+void TDeepScaner::Progress(std::int64_t Done) {
+  if (FTotal <= 0) return;
+  const std::int64_t total = 1000 * kPlainShare + 1000 * (100 - kPlainShare);
+  Reports().ScanProgress(Disk, 1000 * kPlainShare + static_cast<std::int64_t>(static_cast<double>(Done) / FTotal * 1000 * (100 - kPlainShare)), total);
+}
+
+void TDeepScaner::Pass() {
+  std::vector<std::uint8_t> block(kBlock);
+  std::int64_t at = FMap ? FMap->DataOffset : 0;
+  const std::int64_t end = FMap ? FMap->DataOffset + FMap->Count * FStep : FSourceSize;
+  const std::int64_t base = at;
+  while (at < end && !Stopped()) {
+    // The next stretch of free clusters, at most a block of them.
+    if (FMap) {
+      std::int64_t n = FMap->First + (at - base) / FStep;
+      const std::int64_t last = FMap->First + FMap->Count;
+      while (n < last && !FPlain->ClusterIsFree(n)) {
+        if (++n % 65536 == 0 && Stopped()) return;
+      }
+      at = base + (n - FMap->First) * FStep;
+      if (n >= last) break;
+    }
+    std::int64_t length = std::min<std::int64_t>(kBlock, end - at);
+    if (FMap) {
+      std::int64_t n = FMap->First + (at - base) / FStep, run = 0;
+      while (run * FStep < length && FPlain->ClusterIsFree(n + run)) ++run;
+      length = std::min(length, run * FStep);
+    }
+    const std::uint32_t read = ReadDisk(Handle, block.data(), static_cast<std::uint32_t>(length), at);
+    if (read < FStep) {
+      at += FStep;  // an unreadable stretch is passed over
+      continue;
+    }
+    std::int64_t next = at;
+    for (std::int64_t offset = 0; offset + FStep <= read && !Stopped();) {
+      next = TestBlock(std::span<const std::uint8_t>(block).subspan(static_cast<std::size_t>(offset), read - offset), at + offset);
+      offset = next - at;
+    }
+    at = std::max(next, at + static_cast<std::int64_t>(read / FStep * FStep));
+    Progress(at - base);
+  }
+  if (FPending) ResolvePending(FSourceSize);
+}
+
+std::int64_t TDeepScaner::TestBlock(std::span<const std::uint8_t> Bytes, std::int64_t Offset) {
+  const std::int64_t next = Offset + FStep;
+  if (const TSignature* s = MatchSignature(Bytes.first(std::min(Bytes.size(), kSignatureHead)))) {
+    if (FPending) ResolvePending(Offset);
+    if (s->UntilNextHeader) {
+      FPending = TCandidate{Offset, {}};
+      FPendingSignature = s;
+      return next;
+    }
+    TSourceReader reader(*FWalkHandle, Offset, s->Cap);
+    if (const auto found = s->Walk(reader); found && found->Length > 0) {
+      FFound.push_back(TCandidate{Offset, *found});
+      return Offset + RoundUp(found->Length, FStep);
+    }
+    return next;
+  }
+  if (!FSlotRules || Bytes[0] == 0) return next;
+  if (FMap) {
+    auto* fat = static_cast<TFatScaner*>(FPlain.get());
+    const auto cluster = static_cast<std::uint32_t>(FMap->First + (Offset - FMap->DataOffset) / FStep);
+    if (fat->WalkedDirCluster(cluster)) return next;
+    if (auto folder = ParseLostFolder(Bytes.first(FStep), *FSlotRules)) {
+      folder->Offset = Offset;
+      folder->OwnCluster = cluster;
+      FLost.push_back(std::move(*folder));
+    }
+  } else if (StartsWithDotEntries(Bytes)) {
+    if (auto folder = ParseLostFolder(Bytes.first(std::min(Bytes.size(), kMaxDirBytes)), *FSlotRules)) {
+      folder->Offset = Offset;
+      FLost.push_back(std::move(*folder));
+    }
+  }
+  return next;
+}
+
+void TDeepScaner::ResolvePending(std::int64_t Bound) {
+  const TCandidate pending = *FPending;
+  FPending.reset();
+  TSourceReader reader(*FWalkHandle, pending.Offset, std::min(FPendingSignature->Cap, Bound - pending.Offset));
+  if (const auto found = FPendingSignature->Walk(reader); found && found->Length > 0)
+    FFound.push_back(TCandidate{pending.Offset, *found});
+}
+
+int TDeepScaner::Condition(std::int64_t Offset, std::int64_t Size) {
+  if (!FMap || Size <= 0) return 100;
+  const std::int64_t first = FMap->First + (Offset - FMap->DataOffset) / FStep;
+  const std::int64_t count = (Size + FStep - 1) / FStep;
+  std::int64_t free = 0;
+  for (std::int64_t n = first; n < first + count; ++n) free += FPlain->ClusterIsFree(n);
+  return static_cast<int>(free * 100 / count);
+}
+
+PFileInfo TDeepScaner::Folder(const std::string& Name, PFileInfo Parent) {
+  for (PFileInfo f : FFolders)
+    if (f->Parent == Parent && f->Name == Name) return f;
+  PFileInfo item = NewItem();
+  item->Name = Name;
+  item->Parent = Parent;
+  item->Attributes = FileAttr::Directory;
+  Disk->Folders.Add(item);
+  NotifyFolderAdded(item);
+  FFolders.push_back(item);
+  return item;
+}
+
+void TDeepScaner::AddFound(PFileInfo Parent, std::string Name, std::int64_t Offset, std::int64_t Size,
+                           std::string_view Note, const TDirEntry* Entry) {
+  auto info = std::make_unique<TDeepFileInfo>();
+  info->Offset = Offset;
+  info->NoteText = Note;
+  PFileInfo item = NewItem();
+  item->Name = std::move(Name);
+  item->Size = Size;
+  item->Parent = Parent;
+  item->Condition = Condition(Offset, Size);
+  item->FsInfo = std::move(info);
+  if (Entry) {
+    item->Attributes = Entry->Attributes;
+    item->CreationTime = DosDateTimeToFileTime(Entry->CreationDate, Entry->CreationTime, Entry->CreationTenMs).value_or(0);
+    item->LastWriteTime = DosDateTimeToFileTime(Entry->WriteDate, Entry->WriteTime).value_or(0);
+  }
+  Disk->Files.Add(item);
+  NotifyFileAdded(item);
+}
+
+void TDeepScaner::Publish() {
+  if (!Disk) return;
+  if (!FGeometry) FGeometry = InferGeometry(FLost);
+  std::unordered_set<std::int64_t> named = FRecordStarts;
+  if (FGeometry) {
+    PublishLostFolders(*FGeometry);
+    for (const TLostFolder& f : FLost)
+      for (const TLostEntry& e : f.Entries)
+        if (e.Entry.FirstCluster >= 2) named.insert(FGeometry->DataOffset + std::int64_t{e.Entry.FirstCluster - 2} * FGeometry->ClusterSize);
+  }
+  if (FFound.empty()) return;
+  PFileInfo top = nullptr;
+  for (const TCandidate& c : FFound) {
+    if (named.contains(c.Offset)) continue;
+    if (!top) top = Folder("$Deep scan", nullptr);
+    PFileInfo type = Folder(std::string(c.Found.Type), top);
+    AddFound(type, "f" + std::to_string(c.Offset / 512) + "." + std::string(c.Found.Ext), c.Offset, c.Found.Length,
+             c.Found.Note, nullptr);
+  }
+}
+
+void TDeepScaner::PublishLostFolders(const TFatGeometry& Geometry) {
+  PFileInfo top = nullptr;
+  for (TLostFolder& f : FLost) {
+    if (f.Offset < Geometry.DataOffset) continue;
+    const std::int64_t cluster = 2 + (f.Offset - Geometry.DataOffset) / Geometry.ClusterSize;
+    if (!top) top = Folder("$Lost folders", nullptr);
+    PFileInfo folder = Folder(std::to_string(cluster), top);
+    for (TLostEntry& e : f.Entries) {
+      const std::int64_t offset = Geometry.DataOffset + (std::int64_t{e.Entry.FirstCluster} - 2) * Geometry.ClusterSize;
+      const bool placed = e.Entry.FirstCluster >= 2 && offset < FSourceSize;
+      // Data past the end of the source is not there to read.
+      const std::int64_t size = placed ? std::min<std::int64_t>(e.Entry.Size, FSourceSize - offset) : 0;
+      AddFound(folder, std::move(e.Name), placed ? offset : 0, size, {}, &e.Entry);
+    }
+  }
+}
+
+std::unique_ptr<TDiskScaner> CreateDeepScaner(TDiskObject* Disk, std::unique_ptr<TDiskScaner> Plain) {
+  return std::make_unique<TDeepScaner>(Disk, std::move(Plain));
+}
+
+}  // namespace kestrine

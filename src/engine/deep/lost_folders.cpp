@@ -1,0 +1,83 @@
+#include "engine/deep/lost_folders.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "engine/volume/byte_order.h"
+
+namespace kestrine {
+namespace {
+
+constexpr std::size_t kSlotsPerSector = 512 / kDirSlotSize;
+
+bool IsDotEntry(TDirSlot Slot, bool Parent) {
+  static constexpr char kDot[] = ".          ", kDotDot[] = "..         ";
+  return std::memcmp(Slot.data(), Parent ? kDotDot : kDot, 11) == 0 && (Slot[11] & 0x10);
+}
+
+// Text in a directory's place passes the name checks often; its dates seldom do.
+bool HasPlausibleDate(TDirSlot Slot) {
+  const std::uint16_t date = ReadLe16(Slot, 24);
+  if (date == 0) return true;
+  const int month = (date >> 5) & 0x0F, day = date & 0x1F;
+  return month >= 1 && month <= 12 && day >= 1;
+}
+
+}  // namespace
+
+bool StartsWithDotEntries(std::span<const std::uint8_t> Bytes) {
+  return Bytes.size() >= 2 * kDirSlotSize && IsDotEntry(TDirSlot(Bytes.data(), kDirSlotSize), false) &&
+         IsDotEntry(TDirSlot(Bytes.data() + kDirSlotSize, kDirSlotSize), true);
+}
+
+std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, const TSlotRules& Rules) {
+  TLostFolder folder;
+  TDirEntryReader reader(Rules);
+  const std::size_t slots = Bytes.size() / kDirSlotSize;
+  for (std::size_t i = 0; i < slots; ++i) {
+    const TDirSlot slot(Bytes.data() + i * kDirSlotSize, kDirSlotSize);
+    if (slot[0] == 0) break;
+    if (IsDotEntry(slot, false) || IsDotEntry(slot, true)) {
+      if (i == 0) folder.OwnCluster = SlotFirstCluster(slot, Rules.HighClusterWord);
+      reader.Break();
+      continue;
+    }
+    const bool sound = IsLongNameSlot(slot) ? slot[0] == 0xE5 || (slot[0] & 0x3F) <= kMaxLongNameSlots
+                                            : IsValidEntry(slot, Rules) && HasPlausibleDate(slot);
+    if (!sound) {
+      if (i < kSlotsPerSector) return std::nullopt;
+      break;
+    }
+    if (!reader.Feed(slot)) continue;
+    const TDirEntry& e = reader.Entry();
+    if (e.IsFolder || (e.Attributes & 0x08)) continue;
+    folder.Entries.push_back(TLostEntry{reader.Name(), e});
+  }
+  if (folder.Entries.empty()) return std::nullopt;
+  return folder;
+}
+
+std::optional<TFatGeometry> InferGeometry(std::span<const TLostFolder> Folders) {
+  std::vector<const TLostFolder*> known;
+  for (const TLostFolder& f : Folders)
+    if (f.OwnCluster && *f.OwnCluster >= 2) known.push_back(&f);
+  std::sort(known.begin(), known.end(), [](auto* A, auto* B) { return *A->OwnCluster < *B->OwnCluster; });
+  // Neighbours in cluster order vote for a cluster size and the place of cluster 2.
+  std::map<std::pair<std::int64_t, std::uint32_t>, int> votes;
+  for (std::size_t i = 1; i < known.size(); ++i) {
+    const std::int64_t clusters = std::int64_t{*known[i]->OwnCluster} - *known[i - 1]->OwnCluster;
+    const std::int64_t bytes = known[i]->Offset - known[i - 1]->Offset;
+    if (clusters <= 0 || bytes <= 0 || bytes % clusters != 0) continue;
+    const std::int64_t size = bytes / clusters;
+    if (size < 512 || size > 65536 || (size & (size - 1)) != 0) continue;
+    const std::int64_t data = known[i]->Offset - (std::int64_t{*known[i]->OwnCluster} - 2) * size;
+    if (data < 0) continue;
+    ++votes[{data, static_cast<std::uint32_t>(size)}];
+  }
+  const auto best = std::max_element(votes.begin(), votes.end(), [](auto& A, auto& B) { return A.second < B.second; });
+  if (best == votes.end()) return std::nullopt;
+  return TFatGeometry{best->first.first, best->first.second};
+}
+
+}  // namespace kestrine
