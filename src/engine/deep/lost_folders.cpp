@@ -24,6 +24,32 @@ bool HasPlausibleDate(TDirSlot Slot) {
   return month >= 1 && month <= 12 && day >= 1;
 }
 
+bool IsSoundLongNameSlot(TDirSlot Slot) {
+  return Slot[11] == 0x0F && Slot[12] == 0 && ReadLe16(Slot, 26) == 0 &&
+         (Slot[0] == 0xE5 || ((Slot[0] & 0x3F) >= 1 && (Slot[0] & 0x3F) <= kMaxLongNameSlots));
+}
+
+std::uint8_t ShortNameSum(TDirSlot Short, std::uint8_t First) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < 11; ++i)
+    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + (i == 0 ? First : Short[i]));
+  return sum;
+}
+
+// Whether the long-name slots were written for this 8.3 entry. A deleted entry lost its first
+// byte, so any first byte that gives their checksum will do.
+bool LongNameBelongs(TDirSlot Short, std::span<const std::uint8_t> Sums) {
+  if (Sums.empty()) return true;
+  const auto agrees = [&](std::uint8_t First) {
+    const std::uint8_t sum = ShortNameSum(Short, First);
+    return std::all_of(Sums.begin(), Sums.end(), [&](std::uint8_t s) { return s == sum; });
+  };
+  if (Short[0] != 0xE5) return agrees(Short[0]);
+  for (int first = 0x20; first < 0x100; ++first)
+    if (agrees(static_cast<std::uint8_t>(first))) return true;
+  return false;
+}
+
 }  // namespace
 
 bool StartsWithDotEntries(std::span<const std::uint8_t> Bytes) {
@@ -34,6 +60,7 @@ bool StartsWithDotEntries(std::span<const std::uint8_t> Bytes) {
 std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, const TSlotRules& Rules) {
   TLostFolder folder;
   TDirEntryReader reader(Rules);
+  std::vector<std::uint8_t> sums;  // checksums of the long-name slots before the next 8.3 entry
   const std::size_t slots = Bytes.size() / kDirSlotSize;
   for (std::size_t i = 0; i < slots; ++i) {
     const TDirSlot slot(Bytes.data() + i * kDirSlotSize, kDirSlotSize);
@@ -41,18 +68,23 @@ std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, 
     if (IsDotEntry(slot, false) || IsDotEntry(slot, true)) {
       if (i == 0) folder.OwnCluster = SlotFirstCluster(slot, Rules.HighClusterWord);
       reader.Break();
+      sums.clear();
       continue;
     }
-    const bool sound = IsLongNameSlot(slot) ? slot[0] == 0xE5 || (slot[0] & 0x3F) <= kMaxLongNameSlots
-                                            : IsValidEntry(slot, Rules) && HasPlausibleDate(slot);
+    const bool sound = IsLongNameSlot(slot) ? IsSoundLongNameSlot(slot) : IsValidEntry(slot, Rules) && HasPlausibleDate(slot);
     if (!sound) {
       if (i < kSlotsPerSector) return std::nullopt;
       break;
     }
-    if (!reader.Feed(slot)) continue;
+    if (!reader.Feed(slot)) {
+      if (IsLongNameSlot(slot)) sums.push_back(slot[13]);
+      continue;
+    }
+    const bool named = LongNameBelongs(slot, sums);
+    sums.clear();
     const TDirEntry& e = reader.Entry();
     if (e.IsFolder || (e.Attributes & 0x08)) continue;
-    folder.Entries.push_back(TLostEntry{reader.Name(), e});
+    folder.Entries.push_back(TLostEntry{named ? reader.Name() : ShortName(slot), e});
   }
   if (folder.Entries.empty()) return std::nullopt;
   return folder;

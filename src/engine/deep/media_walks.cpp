@@ -89,7 +89,8 @@ std::optional<TFoundFile> WalkIsoMedia(TWalkReader& Reader) {
   TFoundFile found{0, "MP4", "mp4"};
   if (known != kBrands.end()) found = {0, known->Type, known->Ext};
   std::int64_t at = 0;
-  bool media = false;
+  // A movie needs its media data and the index that finds it; a cut file lacks one of them.
+  bool data = false, index = false;
   for (int box = 0; box < 1 << 16; ++box) {
     std::uint8_t head[8];
     if (!Reader.Read(at, head, sizeof head) || !IsTopBox(head + 4)) break;
@@ -101,10 +102,11 @@ std::optional<TFoundFile> WalkIsoMedia(TWalkReader& Reader) {
     }
     if (size < 8 || size > static_cast<std::uint64_t>(Reader.Size() - at)) break;  // size 0 runs to an unknown end
     const std::string_view type(reinterpret_cast<const char*>(head + 4), 4);
-    if (type == "moov" || type == "mdat" || type == "meta" || type == "moof") media = true;
+    data = data || type == "mdat";
+    index = index || type == "moov" || type == "meta" || type == "moof";
     at += static_cast<std::int64_t>(size);
   }
-  if (!media) return std::nullopt;
+  if (!data || !index) return std::nullopt;
   found.Length = at;
   return found;
 }
