@@ -7,7 +7,8 @@ Real files (ImageMagick `convert` for the pictures, Python's own modules for ZIP
 DOCX, ODT, SQLite, WAV and GZIP; PDF, MP3 and MP4 written by hand) go onto a FAT32
 card made by mkfs.fat and written with mtools. Then:
 
-  deep_quick.img   the card quick-formatted again with mkfs.fat
+  deep_quick.img   the card quick-formatted again with mkfs.fat, then a note saved and deleted
+                   (its record is what the plain scan finds; its cluster was the first photo's)
   deep_zeroed.img  the card with its first MiB zeroed (boot sector and tables gone)
 
 deep_manifest.json lists, per image, every original file with its size, SHA-256,
@@ -251,6 +252,12 @@ def main():
         quick = os.path.join(out_dir, "deep_quick.img")
         write_card(quick, files, tmp)
         run("mkfs.fat", "-F", "32", "-s", "1", "-n", "CARD", "-i", "4b455355", "--invariant", quick, stdout=subprocess.DEVNULL)
+        note = os.path.join(tmp, "NOTE.TXT")
+        with open(note, "wb") as f:
+            f.write(text(71, 80))
+        env = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC")
+        run("mcopy", "-i", quick, "-m", note, "::/NOTE.TXT", env=env)
+        run("mdel", "-i", quick, "::/NOTE.TXT", env=env)
         zeroed = os.path.join(out_dir, "deep_zeroed.img")
         write_card(zeroed, files, tmp)
         with open(zeroed, "r+b") as f:
