@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes the deep-scan test volumes: memory cards whose file records are gone.
 
-    python3 tests/data/deep_volumes.py OUTDIR [--xz]
+    python3 tests/data/deep_volumes.py OUTDIR [--xz] [--copies N]
 
 Real files (ImageMagick `convert` for the pictures, Python's own modules for ZIP,
 DOCX, ODT, SQLite, WAV and GZIP; PDF, MP3 and MP4 written by hand) go onto a FAT32
@@ -14,7 +14,9 @@ card made by mkfs.fat and written with mtools. Then:
 deep_manifest.json lists, per image, every original file with its size, SHA-256,
 the folder it was in and where its bytes still lie whole on the image (null when
 they do not). Contents come from fixed seeds; needs dosfstools, mtools,
-imagemagick and xz-utils; no root.
+imagemagick and xz-utils; no root. With --copies N (for the benchmark) the card
+holds N sets of the files, each set in folders of its own, on a card N times as
+large.
 """
 import gzip
 import hashlib
@@ -33,6 +35,12 @@ import zlib
 
 CARD_MIB = 48
 FIXED_TIME = (2025, 6, 1, 12, 0, 0)
+PNG_UNDATED = ("-define", "png:exclude-chunks=date,time")  # the same bytes on every run
+SEED_BASE = [0]  # moved on for each further set of files, so no two sets hold the same bytes
+
+
+def seeded(seed):
+    return random.Random(seed + SEED_BASE[0])
 
 
 def run(*args, **kw):
@@ -46,7 +54,7 @@ def convert(out, *args):
 
 
 def picture(tmp, name, size, seed, *extra):
-    return convert(os.path.join(tmp, name), "-seed", str(seed), "-size", size, "plasma:fractal", *extra)
+    return convert(os.path.join(tmp, name), "-seed", str(seed + SEED_BASE[0]), "-size", size, "plasma:fractal", *extra)
 
 
 def exif_with_thumbnail(main, thumb):
@@ -72,7 +80,7 @@ def zip_bytes(members, first_stored=None):
 
 
 def text(seed, n):
-    rng = random.Random(seed)
+    rng = seeded(seed)
     words = "card photo memory folder lost found river stone cloud paper light seven north quiet".split()
     return " ".join(rng.choice(words) for _ in range(n)).encode()
 
@@ -92,7 +100,7 @@ def odt(seed):
 
 
 def plain_zip(seed):
-    rng = random.Random(seed)
+    rng = seeded(seed)
     return zip_bytes([(f"data/part{i}.bin", bytes(rng.getrandbits(8) for _ in range(9000))) for i in range(4)])
 
 
@@ -108,7 +116,7 @@ def sqlite_db(tmp, seed):
 
 
 def wav(seed, seconds):
-    rng = random.Random(seed)
+    rng = seeded(seed)
     buf = io.BytesIO()
     with wave.open(buf, "wb") as w:
         w.setnchannels(1)
@@ -146,7 +154,7 @@ def pdf(seed, pages):
 
 def mp3(seed, frames):
     """An ID3v2 tag, then MPEG-1 layer III frames at 128 kbit/s, 44.1 kHz."""
-    rng = random.Random(seed)
+    rng = seeded(seed)
     title = b"\x00Track %d" % seed
     frame = b"TIT2" + struct.pack(">I", len(title)) + b"\0\0" + title
     size = len(frame) + 200  # padding after the frames
@@ -164,7 +172,7 @@ def box(kind, payload):
 
 
 def mp4(seed, brand=b"isom"):
-    rng = random.Random(seed)
+    rng = seeded(seed)
     ftyp = box(b"ftyp", brand + struct.pack(">I", 512) + brand + b"mp41")
     mvhd = box(b"mvhd", bytes(4) + struct.pack(">IIII", 0, 0, 1000, 5000) + bytes(80))
     moov = box(b"moov", mvhd + box(b"trak", box(b"tkhd", bytes(84))))
@@ -182,7 +190,7 @@ def originals(tmp):
             photo = exif_with_thumbnail(photo, thumb)
         files.append(("DCIM/100CAMERA", f"Beach_{i:02}.jpg", photo))
     files += [
-        ("Pictures", "logo.png", picture(tmp, "logo.png", "200x150", 21)),
+        ("Pictures", "logo.png", picture(tmp, "logo.png", "200x150", 21, *PNG_UNDATED)),
         ("Pictures", "spinner.gif", convert(os.path.join(tmp, "spinner.gif"), "-seed", "22", "-size", "60x60", "plasma:fractal", "-seed", "23", "-size", "60x60", "plasma:fractal", "-loop", "0")),
         ("Pictures", "chart.bmp", picture(tmp, "chart.bmp", "120x90", 24)),
         ("Pictures", "scan.tif", picture(tmp, "scan.tif", "150x100", 25, "-compress", "lzw")),
@@ -200,7 +208,7 @@ def originals(tmp):
         ("Video", "Clip.mov", mp4(52, b"qt  ")),
         ("Video", "Intro.pdf", pdf(53, 3)),
         # Loose in the root, whose folder the format empties: only their contents name them.
-        ("", "Screenshot.png", picture(tmp, "shot.png", "240x180", 61)),
+        ("", "Screenshot.png", picture(tmp, "shot.png", "240x180", 61, *PNG_UNDATED)),
         ("", "Minutes.pdf", pdf(62, 4)),
         ("", "Photos.zip", zip_bytes([("a.jpg", picture(tmp, "z.jpg", "100x80", 63))])),
         ("", "Ringtone.mp3", mp3(64, 60)),
@@ -210,9 +218,9 @@ def originals(tmp):
     return files
 
 
-def write_card(path, files, tmp):
+def write_card(path, files, tmp, copies=1):
     with open(path, "wb") as f:
-        f.truncate(CARD_MIB << 20)
+        f.truncate((CARD_MIB * copies) << 20)
     run("mkfs.fat", "-F", "32", "-s", "1", "-n", "CARD", "-i", "4b455354", "--invariant", path, stdout=subprocess.DEVNULL)
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1", TZ="UTC")
     made = set()
@@ -226,6 +234,7 @@ def write_card(path, files, tmp):
         src = os.path.join(tmp, "put.bin")
         with open(src, "wb") as f:
             f.write(data)
+        os.utime(src, (1748779200, 1748779200))  # 2025-06-01 12:00 UTC, kept by mcopy -m
         run("mcopy", "-i", path, "-m", src, f"::/{folder}/{name}" if folder else f"::/{name}", env=env)
 
 
@@ -245,12 +254,16 @@ def manifest_entries(image, files):
 def main():
     out_dir = sys.argv[1]
     compress = "--xz" in sys.argv
+    copies = int(sys.argv[sys.argv.index("--copies") + 1]) if "--copies" in sys.argv else 1
     os.makedirs(out_dir, exist_ok=True)
     manifest = {}
     with tempfile.TemporaryDirectory() as tmp:
         files = originals(tmp)
+        for i in range(1, copies):
+            SEED_BASE[0] = 1000 * i
+            files += [(f"SET{i}/{folder}".rstrip("/"), name, data) for folder, name, data in originals(tmp)]
         quick = os.path.join(out_dir, "deep_quick.img")
-        write_card(quick, files, tmp)
+        write_card(quick, files, tmp, copies)
         run("mkfs.fat", "-F", "32", "-s", "1", "-n", "CARD", "-i", "4b455355", "--invariant", quick, stdout=subprocess.DEVNULL)
         note = os.path.join(tmp, "NOTE.TXT")
         with open(note, "wb") as f:
@@ -259,7 +272,7 @@ def main():
         run("mcopy", "-i", quick, "-m", note, "::/NOTE.TXT", env=env)
         run("mdel", "-i", quick, "::/NOTE.TXT", env=env)
         zeroed = os.path.join(out_dir, "deep_zeroed.img")
-        write_card(zeroed, files, tmp)
+        write_card(zeroed, files, tmp, copies)
         with open(zeroed, "r+b") as f:
             f.write(bytes(1 << 20))
         for image in (quick, zeroed):

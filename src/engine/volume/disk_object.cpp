@@ -38,7 +38,7 @@ TVolumeHandle TDiskObject::AllocHandle() const { return platform::TVolumeSource:
 
 void TDiskObject::SetDeepScan(bool Value) {
   if (Value == FDeepScan && (Scanner || !Value)) return;
-  Clear();
+  // The items stay until the next scan clears them; only the engine that makes them changes.
   FDeepScan = Value;
   Scanner = Value ? CreateDeepScaner(this, CreateDiskScaner(this)) : CreateDiskScaner(this);
 }
