@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/deep/format_walks.h"
@@ -35,7 +36,13 @@ void WalkEverything(std::span<const std::uint8_t> Bytes) {
 void ScanAsSource(const std::uint8_t* Data, std::size_t Size) {
   fuzz::TMemoryImage image(Data, Size);
   if (!image.Ok()) return;
-  TDiskObject disk(platform::TDriveSpec{'z', image.Path(), "", platform::TDriveType::Fixed});
+  std::unique_ptr<TDiskObject> made;
+  try {
+    made = std::make_unique<TDiskObject>(platform::TDriveSpec{'z', image.Path(), "", platform::TDriveType::Fixed});
+  } catch (const TDiskObjectError&) {
+    return;  // a boot sector no disk can be made of: the drive list leaves it out
+  }
+  TDiskObject& disk = *made;
   disk.SetDeepScan(true);
   if (!disk.Scanner) return;
   disk.Scanner->ScanForFiles();

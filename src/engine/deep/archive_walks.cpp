@@ -75,6 +75,7 @@ std::optional<TFoundFile> WalkRar4(TWalkReader& Reader) {
       if (!added) return std::nullopt;
       next += *added;
     }
+    if (next > Reader.Size()) return std::nullopt;
     if (*type == 0x7B) return TFoundFile{next, "RAR", "rar"};
     at = next;
   }
@@ -100,6 +101,7 @@ std::optional<TFoundFile> WalkRar5(TWalkReader& Reader) {
     }
     if (data > static_cast<std::uint64_t>(Reader.Size())) return std::nullopt;
     const std::int64_t next = body + static_cast<std::int64_t>(*headerSize + data);
+    if (next > Reader.Size()) return std::nullopt;
     if (*type == 5) return TFoundFile{next, "RAR", "rar"};
     at = next;
   }

@@ -51,7 +51,6 @@ void TDeepScaner::Clear() {
   FFound.clear();
   FLost.clear();
   FPending.reset();
-  FRecordStarts.clear();
   FFolders.clear();
   if (Disk) {
     Disk->DeepFilesFrom = -1;
@@ -115,8 +114,6 @@ void TDeepScaner::RunPlain() {
     Disk->Clear();
   }
   if (!Disk) return;
-  for (PFileInfo file : Disk->Files.Snapshot())
-    if (const auto start = FPlain ? FPlain->DataStart(*file) : std::nullopt) FRecordStarts.insert(*start);
   Disk->DeepFilesFrom = Disk->Files.Count();
   Disk->DeepFoldersFrom = Disk->Folders.Count();
 }
@@ -253,7 +250,11 @@ void TDeepScaner::AddFound(PFileInfo Parent, std::string Name, std::int64_t Offs
 void TDeepScaner::Publish() {
   if (!Disk) return;
   if (!FGeometry) FGeometry = InferGeometry(FLost);
-  std::unordered_set<std::int64_t> named = FRecordStarts;
+  // Where files with a record start: asked only when something was found, as it may read every record.
+  std::unordered_set<std::int64_t> named;
+  if (FPlain && !FFound.empty())
+    for (int i = 0; i < Disk->DeepFilesFrom; ++i)
+      if (const auto start = FPlain->DataStart(*Disk->Files.Items(i))) named.insert(*start);
   if (FGeometry) {
     PublishLostFolders(*FGeometry);
     for (const TLostFolder& f : FLost)

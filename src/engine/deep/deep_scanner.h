@@ -74,7 +74,6 @@ class TDeepScaner final : public TDiskScaner {
   std::vector<TLostFolder> FLost;
   std::optional<TCandidate> FPending;  // a file that ends at the next one found
   const TSignature* FPendingSignature = nullptr;
-  std::unordered_set<std::int64_t> FRecordStarts;  // where files with a record start
   std::vector<PFileInfo> FFolders;
 };
 

@@ -230,7 +230,7 @@ std::optional<TFoundFile> WalkTiff(TWalkReader& Reader) {
   if (!order) return std::nullopt;
   TTiff tiff{Reader, *order == 'I'};
   const auto first = tiff.U32(4);
-  if (!first || !tiff.WalkIfd(*first, 0) || tiff.End > Reader.Size()) return std::nullopt;
+  if (!first || *first < 8 || !tiff.WalkIfd(*first, 0) || tiff.End > Reader.Size()) return std::nullopt;
   std::uint8_t raw[2];
   if (Reader.Read(8, raw, 2) && raw[0] == 'C' && raw[1] == 'R') return TFoundFile{tiff.End, "CR2", "cr2"};
   if (tiff.Dng) return TFoundFile{tiff.End, "DNG", "dng"};

@@ -223,7 +223,7 @@ bool TFatScaner::ClusterIsFree(std::int64_t Number) {
   return Number >= 2 && Number - 2 < ClusterCount && IsClusterFree(static_cast<std::uint32_t>(Number));
 }
 
-std::optional<std::int64_t> TFatScaner::DataStart(const TFileInfo& Item) const {
+std::optional<std::int64_t> TFatScaner::DataStart(const TFileInfo& Item) {
   const auto* entry = Item.Info<TFatEntryInfo>();
   if (!entry || !IsValidCluster(entry->FirstCluster)) return std::nullopt;
   return ClusterOffset(entry->FirstCluster);

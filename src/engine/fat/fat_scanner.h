@@ -39,7 +39,7 @@ class TFatScaner : public TDiskScaner {
 
   std::optional<TClusterMap> ClusterMap() override;
   bool ClusterIsFree(std::int64_t Number) override;
-  std::optional<std::int64_t> DataStart(const TFileInfo& Item) const override;
+  std::optional<std::int64_t> DataStart(const TFileInfo& Item) override;
   // What a directory slot of this volume is judged against.
   TSlotRules SlotRules() const;
   // Whether this scan read the cluster as a directory.

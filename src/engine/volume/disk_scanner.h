@@ -59,8 +59,9 @@ class TDiskScaner {
   };
   virtual std::optional<TClusterMap> ClusterMap() { return std::nullopt; }
   virtual bool ClusterIsFree(std::int64_t /*Number*/) { return false; }
-  // Where a found file's data starts on the volume; none when the engine cannot tell cheaply.
-  virtual std::optional<std::int64_t> DataStart(const TFileInfo& /*Item*/) const { return std::nullopt; }
+  // Where a found file's data starts on the volume; none when the engine cannot tell. May read the
+  // file's record again.
+  virtual std::optional<std::int64_t> DataStart(const TFileInfo& /*Item*/) { return std::nullopt; }
 
   // Why the last scan could not walk its volume (bad geometry, an unreadable root folder or first
   // MFT records); none for a scan that walked, also one that found nothing. Set before the walk's
