@@ -13,7 +13,9 @@ for xz in data/demo/*.img.xz; do
   img=build/demo/$(basename "${xz%.xz}")
   [ "$img" -nt "$xz" ] || xz -dc "$xz" > "$img"
 done
-export KESTRINE_DRIVES="d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img"
+# A card with no file system left, for the deep scan.
+[ build/demo/deep_zeroed.img -nt tests/data/deep_zeroed.img.xz ] || xz -dc tests/data/deep_zeroed.img.xz > build/demo/deep_zeroed.img
+export KESTRINE_DRIVES="d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img;f=$root/build/demo/deep_zeroed.img"
 # From a folder of no interest, as a user starts it: the languages and skins beside the program count.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -82,6 +82,35 @@ TEST_P(DeepCards, EveryOriginalLyingWholeComesBackAndLostFoldersKeepTheirNames) 
 
 INSTANTIATE_TEST_SUITE_P(Cards, DeepCards, ::testing::Values("deep_quick.img", "deep_zeroed.img"));
 
+// Progress goes by the bytes passed, and a stop during the pass keeps what the pass found until then.
+TEST(DeepScan, StopDuringThePassKeepsWhatWasFound) {
+  struct TStopping final : TScanReports {
+    TDiskObject* Disk = nullptr;
+    std::vector<std::pair<std::int64_t, std::int64_t>> Progress;
+    int Files = 0, Finished = 0;
+    void FolderAdded(TDiskObject*, PFileInfo) override {}
+    void FileAdded(TDiskObject*, PFileInfo) override { ++Files; }
+    void ScanProgress(TDiskObject*, std::int64_t Done, std::int64_t Total) override {
+      Progress.emplace_back(Done, Total);
+      if (Progress.size() == 3) Disk->Scanner->SetStopped(true);
+    }
+    void ScanFinished(TDiskObject*) override { ++Finished; }
+  } reports;
+  test::TTempDir dir;
+  const auto image = test::UnpackImage(test::TestDataDir() / "deep_zeroed.img.xz", dir.Path());
+  TDiskObject disk(platform::TDriveSpec{'d', image.string(), "", platform::TDriveType::Fixed}, &reports);
+  reports.Disk = &disk;
+  disk.SetDeepScan(true);
+  disk.Scanner->ScanForFiles();
+  EXPECT_EQ(reports.Finished, 1);
+  ASSERT_EQ(reports.Progress.size(), 3u);
+  for (std::size_t i = 1; i < reports.Progress.size(); ++i) EXPECT_GT(reports.Progress[i].first, reports.Progress[i - 1].first);
+  EXPECT_LT(reports.Progress.back().first, reports.Progress.back().second);
+  // The first blocks hold the lost folders and the files found by their contents.
+  EXPECT_GT(reports.Files, 10);
+  EXPECT_EQ(reports.Files, disk.Files.Count());
+}
+
 // On a live volume the pass reads only free clusters: a folder cluster no walk reaches is lost, a
 // deleted folder the walk read is not listed twice, and a file with a record is not found again by
 // its contents.
