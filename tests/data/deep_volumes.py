@@ -105,7 +105,7 @@ def plain_zip(seed):
 
 
 def sqlite_db(tmp, seed):
-    path = os.path.join(tmp, f"db{seed}.sqlite")
+    path = os.path.join(tmp, f"db{seed + SEED_BASE[0]}.sqlite")
     con = sqlite3.connect(path)
     con.execute("create table notes(id integer primary key, body text)")
     con.executemany("insert into notes(body) values (?)", [(text(seed + i, 40).decode(),) for i in range(400)])
