@@ -188,7 +188,9 @@ std::int64_t TDeepScaner::TestBlock(std::span<const std::uint8_t> Bytes, std::in
       folder->OwnCluster = cluster;
       FLost.push_back(std::move(*folder));
     }
-  } else if (StartsWithDotEntries(Bytes)) {
+  } else {
+    // Without geometry every sector may start a folder's cluster; those that do not are dropped once
+    // the geometry is known.
     if (auto folder = ParseLostFolder(Bytes.first(std::min(Bytes.size(), kMaxDirBytes)), *FSlotRules)) {
       folder->Offset = Offset;
       FLost.push_back(std::move(*folder));
@@ -274,8 +276,12 @@ void TDeepScaner::Publish() {
 
 void TDeepScaner::PublishLostFolders(const TFatGeometry& Geometry) {
   PFileInfo top = nullptr;
+  // A folder's cluster starts where the geometry puts one and holds only its own entries.
+  for (TLostFolder& f : FLost) std::erase_if(f.Entries, [&](const TLostEntry& e) { return e.At >= Geometry.ClusterSize; });
+  std::erase_if(FLost, [&](const TLostFolder& f) {
+    return f.Entries.empty() || f.Offset < Geometry.DataOffset || (f.Offset - Geometry.DataOffset) % Geometry.ClusterSize != 0;
+  });
   for (TLostFolder& f : FLost) {
-    if (f.Offset < Geometry.DataOffset) continue;
     const std::int64_t cluster = 2 + (f.Offset - Geometry.DataOffset) / Geometry.ClusterSize;
     if (!top) top = Folder("$Lost folders", nullptr);
     PFileInfo folder = Folder(std::to_string(cluster), top);

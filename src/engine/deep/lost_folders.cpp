@@ -52,11 +52,6 @@ bool LongNameBelongs(TDirSlot Short, std::span<const std::uint8_t> Sums) {
 
 }  // namespace
 
-bool StartsWithDotEntries(std::span<const std::uint8_t> Bytes) {
-  return Bytes.size() >= 2 * kDirSlotSize && IsDotEntry(TDirSlot(Bytes.data(), kDirSlotSize), false) &&
-         IsDotEntry(TDirSlot(Bytes.data() + kDirSlotSize, kDirSlotSize), true);
-}
-
 std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, const TSlotRules& Rules) {
   TLostFolder folder;
   TDirEntryReader reader(Rules);
@@ -84,7 +79,7 @@ std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, 
     sums.clear();
     const TDirEntry& e = reader.Entry();
     if (e.IsFolder || (e.Attributes & 0x08)) continue;
-    folder.Entries.push_back(TLostEntry{named ? reader.Name() : ShortName(slot), e});
+    folder.Entries.push_back(TLostEntry{named ? reader.Name() : ShortName(slot), e, static_cast<std::uint32_t>(i * kDirSlotSize)});
   }
   if (folder.Entries.empty()) return std::nullopt;
   return folder;

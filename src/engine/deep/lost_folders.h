@@ -15,6 +15,7 @@ namespace kestrine {
 struct TLostEntry {
   std::string Name;
   TDirEntry Entry;
+  std::uint32_t At = 0;  // where its 8.3 slot lies in the folder's bytes
 };
 
 struct TLostFolder {
@@ -26,9 +27,6 @@ struct TLostFolder {
 // The entries of directory bytes, slot by slot up to the end mark. Nil when the first sector holds a
 // slot that is no directory slot, or when no file entry is there; a bad slot further on ends the folder.
 std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, const TSlotRules& Rules);
-
-// Whether the bytes start a directory: "." then "..".
-bool StartsWithDotEntries(std::span<const std::uint8_t> Bytes);
 
 struct TFatGeometry {
   std::int64_t DataOffset = 0;  // where cluster 2 lies
