@@ -231,7 +231,8 @@ void ShootDeepScan(TDesktopCore& Core, const QString& Out) {
   shoot.Click("btnNextDrives");
   shoot.SelectFolderNamed(QStringLiteral("JPEG"));
   shoot.Shoot(QStringLiteral("3-results"));
-  shoot.SelectFolderNamed(QStringLiteral("1119"));
+  shoot.SelectFolderNamed(QStringLiteral("$Lost folders"));
+  shoot.SelectFolderNamed(QStringLiteral("1"));
   shoot.Shoot(QStringLiteral("4-lost-folder"));
   window.Config().Save();
 }
