@@ -107,7 +107,7 @@ TDiskObject* TScanSession::OpenScannable(const std::string& Source, const TScanS
   }
   disk->SetDeepScan(Options.Deep);
   if (!disk->Scanner) {
-    std::cerr << "kestrine-cli: " << Source << ": no FAT or NTFS file system to scan (--deep looks at its bytes)\n";
+    std::cerr << "kestrine-cli: " << Source << ": no FAT, exFAT or NTFS file system to scan (--deep looks at its bytes)\n";
     return nullptr;
   }
   return disk;

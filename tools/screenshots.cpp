@@ -226,7 +226,7 @@ void ShootDeepScan(TDesktopCore& Core, const QString& Out) {
   TfrmOrvik window(Core, settings, dialogs);
   window.show();
   TShooter shoot(window, QDir(Out).filePath(QStringLiteral("English-deep")));
-  shoot.ScanFirstDrive(Core, 'f', QStringLiteral("1-scanning"));
+  shoot.ScanFirstDrive(Core, 'g', QStringLiteral("1-scanning"));
   shoot.Shoot(QStringLiteral("2-scanned"));
   shoot.Click("btnNextDrives");
   shoot.SelectFolderNamed(QStringLiteral("JPEG"));
