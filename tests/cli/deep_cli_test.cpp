@@ -21,7 +21,7 @@ class DeepCli : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    for (const char* name : {"deep_quick", "deep_zeroed"})
+    for (const char* name : {"deep_quick", "deep_zeroed", "deep_exfat"})
       ASSERT_FALSE(test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path()).empty());
     std::ifstream in(test::TestDataDir() / "deep_manifest.json");
     Manifest = new json(json::parse(in));
@@ -56,7 +56,7 @@ test::TTempDir* DeepCli::Dir = nullptr;
 json* DeepCli::Manifest = nullptr;
 
 TEST_F(DeepCli, RecoverAllWritesEveryOriginalLyingWholeWithItsDigest) {
-  for (const std::string card : {"deep_quick", "deep_zeroed"}) {
+  for (const std::string card : {"deep_quick", "deep_zeroed", "deep_exfat"}) {
     SCOPED_TRACE(card);
     const auto out = Dir->Path() / (card + "-out");
     const auto report = Dir->Path() / (card + ".json");

@@ -10,6 +10,8 @@ card made by mkfs.fat and written with mtools. Then:
   deep_quick.img   the card quick-formatted again with mkfs.fat, then a note saved and deleted
                    (its record is what the plain scan finds; its cluster was the first photo's)
   deep_zeroed.img  the card with its first MiB zeroed (boot sector and tables gone)
+  deep_exfat.img   the same files on an exFAT card (mkfs.exfat, written through exfat-fuse), then
+                   formatted again with mkfs.exfat; made only as root, where FUSE mounts work
 
 deep_manifest.json lists, per image, every original file with its size, SHA-256,
 the folder it was in and where its bytes still lie whole on the image (null when
@@ -24,11 +26,13 @@ import io
 import json
 import os
 import random
+import shutil
 import sqlite3
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import wave
 import zipfile
 import zlib
@@ -238,6 +242,31 @@ def write_card(path, files, tmp, copies=1):
         run("mcopy", "-i", path, "-m", src, f"::/{folder}/{name}" if folder else f"::/{name}", env=env)
 
 
+def write_exfat_card(path, files, tmp, copies=1):
+    with open(path, "wb") as f:
+        f.truncate((CARD_MIB * copies) << 20)
+    run("mkfs.exfat", "-c", "4K", "-L", "CARD", path, stdout=subprocess.DEVNULL)
+    mnt = os.path.join(tmp, "mnt")
+    os.makedirs(mnt, exist_ok=True)
+    # Through a loop device, as a card reader shows the card.
+    loop = subprocess.run(["losetup", "--find", "--show", path], check=True, capture_output=True, text=True).stdout.strip()
+    run("mount.exfat-fuse", loop, mnt, stdout=subprocess.DEVNULL)
+    try:
+        for folder, name, data in files:
+            os.makedirs(os.path.join(mnt, folder), exist_ok=True)
+            target = os.path.join(mnt, folder, name)
+            with open(target, "wb") as f:
+                f.write(data)
+            os.utime(target, (1748779200, 1748779200))
+    finally:
+        run("umount", mnt)
+        for _ in range(50):  # the daemon lets go of the loop device a moment after the unmount
+            if subprocess.run(["losetup", "-d", loop], stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+    run("mkfs.exfat", "-c", "4K", "-L", "CARD", path, stdout=subprocess.DEVNULL)
+
+
 def manifest_entries(image, files):
     with open(image, "rb") as f:
         img = f.read()
@@ -275,13 +304,20 @@ def main():
         write_card(zeroed, files, tmp, copies)
         with open(zeroed, "r+b") as f:
             f.write(bytes(1 << 20))
-        for image in (quick, zeroed):
+        images = [quick, zeroed]
+        if os.geteuid() == 0 and shutil.which("mount.exfat-fuse") and shutil.which("losetup"):
+            exfat = os.path.join(out_dir, "deep_exfat.img")
+            write_exfat_card(exfat, files, tmp, copies)
+            images.append(exfat)
+        else:
+            print("deep_volumes.py: the exFAT card needs root and exfat-fuse; left out", file=sys.stderr)
+        for image in images:
             manifest[os.path.basename(image)] = manifest_entries(image, files)
     with open(os.path.join(out_dir, "deep_manifest.json"), "w") as f:
         json.dump(manifest, f, indent=1)
         f.write("\n")
     if compress:
-        for image in ("deep_quick.img", "deep_zeroed.img"):
+        for image in manifest:
             run("xz", "-9", "-f", "-T1", os.path.join(out_dir, image))
 
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "engine/exfat/exfat_scanner.h"
 #include "engine/fat/fat_scanner.h"
 #include "engine/volume/disk_object.h"
 #include "engine/volume/workflow_ports.h"
@@ -51,7 +52,11 @@ void TDeepScaner::Clear() {
   FFound.clear();
   FLost.clear();
   FPending.reset();
-  FFolders.clear();
+  FItemFolders.clear();
+  FMap.reset();
+  FGeometry.reset();
+  FSlotRules.reset();
+  FFolders = TFolderKind::None;
   if (Disk) {
     Disk->DeepFilesFrom = -1;
     Disk->DeepFoldersFrom = -1;
@@ -86,11 +91,15 @@ void TDeepScaner::ScanForFiles() {
       FSourceSize = Handle->Size();
       FMap = FPlain ? FPlain->ClusterMap() : std::nullopt;
       if (auto* fat = dynamic_cast<TFatScaner*>(FPlain.get()); fat && FMap) {
+        FFolders = TFolderKind::Fat;
         FSlotRules = fat->SlotRules();
-        FGeometry = TFatGeometry{FMap->DataOffset, fat->ClusterSize};
+      } else if (dynamic_cast<TExFatScaner*>(FPlain.get()) && FMap) {
+        FFolders = TFolderKind::ExFat;
       } else if (!FMap) {
+        FFolders = TFolderKind::Fat;
         FSlotRules = kUnknownRules;
       }
+      if (FMap && FFolders != TFolderKind::None) FGeometry = TFatGeometry{FMap->DataOffset, FPlain->ClusterSize};
       FStep = FMap ? FPlain->ClusterSize : 512;
       FTotal = FMap ? FMap->Count * FStep : FSourceSize;
       if (FWalkHandle && FStep >= 512) Pass();
@@ -178,14 +187,15 @@ std::int64_t TDeepScaner::TestBlock(std::span<const std::uint8_t> Bytes, std::in
     }
     return next;
   }
-  if (!FSlotRules || Bytes[0] == 0) return next;
+  if (FFolders == TFolderKind::None || Bytes[0] == 0) return next;
   if (FMap) {
-    auto* fat = static_cast<TFatScaner*>(FPlain.get());
-    const auto cluster = static_cast<std::uint32_t>(FMap->First + (Offset - FMap->DataOffset) / FStep);
-    if (fat->WalkedDirCluster(cluster)) return next;
-    if (auto folder = ParseLostFolder(Bytes.first(FStep), *FSlotRules)) {
+    const std::int64_t cluster = FMap->First + (Offset - FMap->DataOffset) / FStep;
+    if (FPlain->WalkedFolderCluster(cluster)) return next;
+    auto folder = FFolders == TFolderKind::ExFat ? ParseLostExFatFolder(Bytes.first(FStep))
+                                                 : ParseLostFolder(Bytes.first(FStep), *FSlotRules);
+    if (folder) {
       folder->Offset = Offset;
-      folder->OwnCluster = cluster;
+      folder->OwnCluster = static_cast<std::uint32_t>(cluster);
       FLost.push_back(std::move(*folder));
     }
   } else {
@@ -217,7 +227,7 @@ int TDeepScaner::Condition(std::int64_t Offset, std::int64_t Size) {
 }
 
 PFileInfo TDeepScaner::Folder(const std::string& Name, PFileInfo Parent) {
-  for (PFileInfo f : FFolders)
+  for (PFileInfo f : FItemFolders)
     if (f->Parent == Parent && f->Name == Name) return f;
   PFileInfo item = NewItem();
   item->Name = Name;
@@ -225,12 +235,12 @@ PFileInfo TDeepScaner::Folder(const std::string& Name, PFileInfo Parent) {
   item->Attributes = FileAttr::Directory;
   Disk->Folders.Add(item);
   NotifyFolderAdded(item);
-  FFolders.push_back(item);
+  FItemFolders.push_back(item);
   return item;
 }
 
 void TDeepScaner::AddFound(PFileInfo Parent, std::string Name, std::int64_t Offset, std::int64_t Size,
-                           std::string_view Note, const TDirEntry* Entry) {
+                           std::string_view Note, const TLostEntry* Entry) {
   auto info = std::make_unique<TDeepFileInfo>();
   info->Offset = Offset;
   info->NoteText = Note;
@@ -242,8 +252,8 @@ void TDeepScaner::AddFound(PFileInfo Parent, std::string Name, std::int64_t Offs
   item->FsInfo = std::move(info);
   if (Entry) {
     item->Attributes = Entry->Attributes;
-    item->CreationTime = DosDateTimeToFileTime(Entry->CreationDate, Entry->CreationTime, Entry->CreationTenMs).value_or(0);
-    item->LastWriteTime = DosDateTimeToFileTime(Entry->WriteDate, Entry->WriteTime).value_or(0);
+    item->CreationTime = Entry->Created;
+    item->LastWriteTime = Entry->Modified;
   }
   Disk->Files.Add(item);
   NotifyFileAdded(item);
@@ -261,7 +271,7 @@ void TDeepScaner::Publish() {
     PublishLostFolders(*FGeometry);
     for (const TLostFolder& f : FLost)
       for (const TLostEntry& e : f.Entries)
-        if (e.Entry.FirstCluster >= 2) named.insert(FGeometry->DataOffset + std::int64_t{e.Entry.FirstCluster - 2} * FGeometry->ClusterSize);
+        if (e.FirstCluster >= 2) named.insert(FGeometry->DataOffset + std::int64_t{e.FirstCluster - 2} * FGeometry->ClusterSize);
   }
   if (FFound.empty()) return;
   PFileInfo top = nullptr;
@@ -286,11 +296,12 @@ void TDeepScaner::PublishLostFolders(const TFatGeometry& Geometry) {
     if (!top) top = Folder("$Lost folders", nullptr);
     PFileInfo folder = Folder(std::to_string(cluster), top);
     for (TLostEntry& e : f.Entries) {
-      const std::int64_t offset = Geometry.DataOffset + (std::int64_t{e.Entry.FirstCluster} - 2) * Geometry.ClusterSize;
-      const bool placed = e.Entry.FirstCluster >= 2 && offset < FSourceSize;
+      const std::int64_t offset = Geometry.DataOffset + (std::int64_t{e.FirstCluster} - 2) * Geometry.ClusterSize;
+      const bool placed = e.FirstCluster >= 2 && offset < FSourceSize;
       // Data past the end of the source is not there to read.
-      const std::int64_t size = placed ? std::min<std::int64_t>(e.Entry.Size, FSourceSize - offset) : 0;
-      AddFound(folder, std::move(e.Name), placed ? offset : 0, size, {}, &e.Entry);
+      const std::int64_t size =
+          placed ? static_cast<std::int64_t>(std::min<std::uint64_t>(e.Size, static_cast<std::uint64_t>(FSourceSize - offset))) : 0;
+      AddFound(folder, e.Name, placed ? offset : 0, size, {}, &e);
     }
   }
 }

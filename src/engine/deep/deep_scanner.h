@@ -57,7 +57,7 @@ class TDeepScaner final : public TDiskScaner {
   void PublishLostFolders(const TFatGeometry& Geometry);
   PFileInfo Folder(const std::string& Name, PFileInfo Parent);
   void AddFound(PFileInfo Parent, std::string Name, std::int64_t Offset, std::int64_t Size, std::string_view Note,
-                const TDirEntry* Entry);
+                const TLostEntry* Entry);
   int Condition(std::int64_t Offset, std::int64_t Size);
   void Progress(std::int64_t Done);
 
@@ -66,6 +66,8 @@ class TDeepScaner final : public TDiskScaner {
   TVolumeHandle FWalkHandle;  // the walks read apart from the pass, so its read-ahead stays sequential
   std::optional<TClusterMap> FMap;
   std::optional<TFatGeometry> FGeometry;  // known or inferred: where lost folders' clusters lie
+  enum class TFolderKind { None, Fat, ExFat };  // which lost folders the pass looks for
+  TFolderKind FFolders = TFolderKind::None;
   std::optional<TSlotRules> FSlotRules;
   std::uint32_t FStep = 512;
   std::int64_t FTotal = 0;       // bytes the pass reads
@@ -74,7 +76,7 @@ class TDeepScaner final : public TDiskScaner {
   std::vector<TLostFolder> FLost;
   std::optional<TCandidate> FPending;  // a file that ends at the next one found
   const TSignature* FPendingSignature = nullptr;
-  std::vector<PFileInfo> FFolders;
+  std::vector<PFileInfo> FItemFolders;  // "$Deep scan", "$Lost folders" and those below them
 };
 
 // The disk's scanner with or without the deep pass: the deep scanner wraps the plain one.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "engine/exfat/exfat_entries.h"
 #include "engine/volume/byte_order.h"
 
 namespace kestrine {
@@ -79,7 +80,28 @@ std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, 
     sums.clear();
     const TDirEntry& e = reader.Entry();
     if (e.IsFolder || (e.Attributes & 0x08)) continue;
-    folder.Entries.push_back(TLostEntry{named ? reader.Name() : ShortName(slot), e, static_cast<std::uint32_t>(i * kDirSlotSize)});
+    folder.Entries.push_back(TLostEntry{named ? reader.Name() : ShortName(slot), e.Size, e.FirstCluster, e.Attributes,
+                                        DosDateTimeToFileTime(e.CreationDate, e.CreationTime, e.CreationTenMs).value_or(0),
+                                        DosDateTimeToFileTime(e.WriteDate, e.WriteTime).value_or(0),
+                                        static_cast<std::uint32_t>(i * kDirSlotSize)});
+  }
+  if (folder.Entries.empty()) return std::nullopt;
+  return folder;
+}
+
+std::optional<TLostFolder> ParseLostExFatFolder(std::span<const std::uint8_t> Bytes) {
+  TLostFolder folder;
+  for (std::size_t at = 0; at + kExFatEntrySize <= Bytes.size();) {
+    const auto set = IsFileEntry(Bytes.subspan(at)) ? ParseEntrySet(Bytes.subspan(at)) : std::nullopt;
+    if (!set || !set->ChecksumOk) {
+      at += kExFatEntrySize;
+      continue;
+    }
+    if (!set->IsFolder())
+      folder.Entries.push_back(TLostEntry{set->Name, set->Data.DataLength, set->Data.FirstCluster, set->Attributes,
+                                          ExFatTimeToFileTime(set->Created), ExFatTimeToFileTime(set->Modified),
+                                          static_cast<std::uint32_t>(at)});
+    at += std::max<std::size_t>(1, set->Entries) * kExFatEntrySize;
   }
   if (folder.Entries.empty()) return std::nullopt;
   return folder;

@@ -1,6 +1,6 @@
 #pragma once
 // Directory clusters that no walk from the root reached: their entries, and the volume geometry
-// their own cluster numbers give away when the boot sector is gone.
+// their own cluster numbers give away when the boot sector is gone. FAT slots and exFAT entry sets.
 
 #include <cstdint>
 #include <optional>
@@ -9,13 +9,19 @@
 #include <vector>
 
 #include "engine/fat/fat_dir_entry.h"
+#include "support/file_time.h"
 
 namespace kestrine {
 
+// A file entry of a lost folder, FAT or exFAT alike.
 struct TLostEntry {
   std::string Name;
-  TDirEntry Entry;
-  std::uint32_t At = 0;  // where its 8.3 slot lies in the folder's bytes
+  std::uint64_t Size = 0;
+  std::uint32_t FirstCluster = 0;
+  std::uint32_t Attributes = 0;
+  TFileTime Created = 0;
+  TFileTime Modified = 0;
+  std::uint32_t At = 0;  // where its entry lies in the folder's bytes
 };
 
 struct TLostFolder {
@@ -27,6 +33,9 @@ struct TLostFolder {
 // The entries of directory bytes, slot by slot up to the end mark. Nil when the first sector holds a
 // slot that is no directory slot, or when no file entry is there; a bad slot further on ends the folder.
 std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, const TSlotRules& Rules);
+
+// The exFAT entry sets of directory bytes whose set checksum holds; nil when there is none.
+std::optional<TLostFolder> ParseLostExFatFolder(std::span<const std::uint8_t> Bytes);
 
 struct TFatGeometry {
   std::int64_t DataOffset = 0;  // where cluster 2 lies

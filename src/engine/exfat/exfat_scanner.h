@@ -59,6 +59,13 @@ class TExFatScaner : public TDiskScaner {
   // Share 0..100 of the clusters Data needs that Runs hold and the bitmap marks free.
   std::int32_t Condition(const TExFatData& Data, const TExFatRuns& Runs);
 
+  std::optional<TClusterMap> ClusterMap() override;
+  bool ClusterIsFree(std::int64_t Number) override;
+  std::optional<std::int64_t> DataStart(const TFileInfo& Item) override;
+  bool WalkedFolderCluster(std::int64_t Number) const override {
+    return Number >= 0 && Number <= UINT32_MAX && FDirClusters.contains(static_cast<std::uint32_t>(Number));
+  }
+
   std::string Label;  // from the root's label entry
 
  private:

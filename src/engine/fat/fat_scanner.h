@@ -44,8 +44,9 @@ class TFatScaner : public TDiskScaner {
   std::optional<std::int64_t> DataStart(const TFileInfo& Item) override;
   // What a directory slot of this volume is judged against.
   TSlotRules SlotRules() const;
-  // Whether this scan read the cluster as a directory.
-  bool WalkedDirCluster(std::uint32_t Cluster) const { return FDirClusters.contains(Cluster); }
+  bool WalkedFolderCluster(std::int64_t Number) const override {
+    return Number >= 0 && Number <= UINT32_MAX && FDirClusters.contains(static_cast<std::uint32_t>(Number));
+  }
 
   // Deleted folders are taken as contiguous, existing ones follow the table. A folder never takes a
   // cluster another folder of this scan has taken, which also ends looping chains.

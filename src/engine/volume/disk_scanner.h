@@ -59,6 +59,8 @@ class TDiskScaner {
   };
   virtual std::optional<TClusterMap> ClusterMap() { return std::nullopt; }
   virtual bool ClusterIsFree(std::int64_t /*Number*/) { return false; }
+  // Whether this scan read the cluster as a folder.
+  virtual bool WalkedFolderCluster(std::int64_t /*Number*/) const { return false; }
   // Where a found file's data starts on the volume; none when the engine cannot tell. May read the
   // file's record again.
   virtual std::optional<std::int64_t> DataStart(const TFileInfo& /*Item*/) { return std::nullopt; }

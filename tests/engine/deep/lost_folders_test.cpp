@@ -47,9 +47,9 @@ TEST(LostFolders, EntriesKeepTheirLongNamesDeletedOrNotAndSubfoldersAreLeftToThe
   ASSERT_TRUE(folder);
   EXPECT_EQ(folder->OwnCluster, 33u);
   EXPECT_EQ(Names(*folder), (std::vector<std::string>{"Holiday photo.jpg", "Old notes.txt"}));
-  EXPECT_EQ(folder->Entries[0].Entry.FirstCluster, 40u);
-  EXPECT_EQ(folder->Entries[0].Entry.Size, 9000u);
-  EXPECT_TRUE(folder->Entries[1].Entry.Deleted);
+  EXPECT_EQ(folder->Entries[0].FirstCluster, 40u);
+  EXPECT_EQ(folder->Entries[0].Size, 9000u);
+  EXPECT_EQ(folder->Entries[1].FirstCluster, 60u);
 }
 
 TEST(LostFolders, ALongNameWhoseChecksumFailsGivesWayToTheShortName) {
