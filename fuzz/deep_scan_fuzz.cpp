@@ -1,6 +1,6 @@
-// Every structure walk of the deep scan over the input as a file's first bytes, the lost-folder
-// parser over it as directory bytes, and the whole pass over it as a source with no file system,
-// with the streams of what the pass found.
+// Every structure walk of the deep scan over the input as a file's first bytes, the FAT and exFAT
+// lost-folder parsers over it as directory bytes, and the whole pass over it as a source with no
+// file system, with the streams of what the pass found.
 
 #include <algorithm>
 #include <cstdint>
@@ -31,6 +31,7 @@ void WalkEverything(std::span<const std::uint8_t> Bytes) {
       folders.push_back(std::move(*folder));
     }
   InferGeometry(folders);
+  ParseLostExFatFolder(Bytes);
 }
 
 void ScanAsSource(const std::uint8_t* Data, std::size_t Size) {
