@@ -86,24 +86,7 @@ void TDeepScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
   try {
     RunPlain();
-    if (!Stopped() && TDiskScaner::Init()) {
-      FWalkHandle = Disk->AllocHandle();
-      FSourceSize = Handle->Size();
-      FMap = FPlain ? FPlain->ClusterMap() : std::nullopt;
-      if (auto* fat = dynamic_cast<TFatScaner*>(FPlain.get()); fat && FMap) {
-        FFolders = TFolderKind::Fat;
-        FSlotRules = fat->SlotRules();
-      } else if (dynamic_cast<TExFatScaner*>(FPlain.get()) && FMap) {
-        FFolders = TFolderKind::ExFat;
-      } else if (!FMap) {
-        FFolders = TFolderKind::Fat;
-        FSlotRules = kUnknownRules;
-      }
-      if (FMap && FFolders != TFolderKind::None) FGeometry = TFatGeometry{FMap->DataOffset, FPlain->ClusterSize};
-      FStep = FMap ? FPlain->ClusterSize : 512;
-      FTotal = FMap ? FMap->Count * FStep : FSourceSize;
-      if (FWalkHandle && FStep >= 512) Pass();
-    }
+    if (!Stopped() && TDiskScaner::Init() && PreparePass()) Pass();
   } catch (const std::bad_alloc&) {
     WriteLog(LogMessages::GetMemFailed, OperationNames::DiskScanerInit, static_cast<const void*>(this), 0);
   } catch (...) {
@@ -114,6 +97,27 @@ void TDeepScaner::ScanForFiles() {
   } catch (...) {
   }
   Reports().ScanFinished(Disk);
+}
+
+bool TDeepScaner::PreparePass() {
+  FWalkHandle = Disk->AllocHandle();
+  FSourceSize = Handle->Size();
+  FMap = FPlain ? FPlain->ClusterMap() : std::nullopt;
+  // The clusters of a known FAT or exFAT volume are tested for its own kind of folder; without a file
+  // system, FAT folders are looked for and the geometry comes from them.
+  if (auto* fat = dynamic_cast<TFatScaner*>(FPlain.get()); fat && FMap) {
+    FFolders = TFolderKind::Fat;
+    FSlotRules = fat->SlotRules();
+  } else if (dynamic_cast<TExFatScaner*>(FPlain.get()) && FMap) {
+    FFolders = TFolderKind::ExFat;
+  } else if (!FMap) {
+    FFolders = TFolderKind::Fat;
+    FSlotRules = kUnknownRules;
+  }
+  if (FMap && FFolders != TFolderKind::None) FGeometry = TFatGeometry{FMap->DataOffset, FPlain->ClusterSize};
+  FStep = FMap ? FPlain->ClusterSize : 512;
+  FTotal = FMap ? FMap->Count * FStep : FSourceSize;
+  return FWalkHandle && FStep >= 512;
 }
 
 void TDeepScaner::RunPlain() {

@@ -49,6 +49,8 @@ class TDeepScaner final : public TDiskScaner {
   };
 
   void RunPlain();
+  // Chooses what the pass reads and looks for; false when it cannot run.
+  bool PreparePass();
   void Pass();
   // Tests the block start at Offset; where the pass goes on.
   std::int64_t TestBlock(std::span<const std::uint8_t> Bytes, std::int64_t Offset);
