@@ -11,10 +11,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "bench_support.h"
 
@@ -76,8 +75,8 @@ int main(int argc, char** argv) {
   std::ifstream in(cards / "deep_manifest.json");
   const nlohmann::json manifest = nlohmann::json::parse(in);
 
-  std::printf("%-16s %6s %6s | %9s %9s | %9s %9s | %6s\n", "card", "files", "whole", "ours back", "ours s",
-              "PR back", "PR s", "time ×");
+  std::printf("%-16s %6s %6s | %9s %9s | %9s %9s | %6s\n", "card", "files", "whole", "ours back", "ours s", "PR back",
+              "PR s", "time ×");
   for (const auto& [name, files] : manifest.items()) {
     std::set<std::string> whole;
     for (const auto& f : files)
@@ -87,11 +86,12 @@ int main(int argc, char** argv) {
                                    " --deep --all --out " + Quote(work / "ours"),
                                work / "ours", whole);
     // PhotoRec numbers its output folder: OUT.1 beside OUT, and writes its log in the current folder.
-    const TSide theirs = Measure("cd " + Quote(work / "photorec") + " && photorec /log /d " + Quote(work / "photorec" / "out") +
-                                     " /cmd " + Quote(image) + " options,paranoid,fileopt,everything,enable,search",
-                                 work / "photorec", whole);
-    std::printf("%-16s %6zu %6zu | %9d %9.3f | %9d %9.3f | %6.2f\n", name.c_str(), files.size(), whole.size(), ours.Back,
-                ours.Run.Seconds, theirs.Back, theirs.Run.Seconds, ours.Run.Seconds / theirs.Run.Seconds);
+    const TSide theirs =
+        Measure("cd " + Quote(work / "photorec") + " && photorec /log /d " + Quote(work / "photorec" / "out") +
+                    " /cmd " + Quote(image) + " options,paranoid,fileopt,everything,enable,search",
+                work / "photorec", whole);
+    std::printf("%-16s %6zu %6zu | %9d %9.3f | %9d %9.3f | %6.2f\n", name.c_str(), files.size(), whole.size(),
+                ours.Back, ours.Run.Seconds, theirs.Back, theirs.Run.Seconds, ours.Run.Seconds / theirs.Run.Seconds);
   }
   return 0;
 }

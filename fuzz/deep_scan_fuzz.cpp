@@ -22,7 +22,8 @@ using namespace kestrine;
 void WalkEverything(std::span<const std::uint8_t> Bytes) {
   for (const TSignature& s : Signatures()) {
     TSpanReader reader(Bytes);
-    if (const auto found = s.Walk(reader); found && (found->Length <= 0 || found->Length > reader.Size())) __builtin_trap();
+    if (const auto found = s.Walk(reader); found && (found->Length <= 0 || found->Length > reader.Size()))
+      __builtin_trap();
   }
   std::vector<TLostFolder> folders;
   for (std::size_t at = 0; at + 512 <= Bytes.size(); at += 512)

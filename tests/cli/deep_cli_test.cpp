@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "tests/support/test_support.h"
@@ -33,8 +32,8 @@ class DeepCli : public ::testing::Test {
   static std::string Image(const std::string& Name) { return ShellQuote((Dir->Path() / (Name + ".img")).string()); }
   static test::TCommandResult Cli(const std::string& Args) {
     const char* cli = std::getenv("KESTRINE_CLI");
-    return test::RunCommand("TZ=UTC KESTRINE_DRIVES= timeout 120 " + ShellQuote(cli ? cli : "kestrine-cli") + " " + Args +
-                            " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
+    return test::RunCommand("TZ=UTC KESTRINE_DRIVES= timeout 120 " + ShellQuote(cli ? cli : "kestrine-cli") + " " +
+                            Args + " 2>" + ShellQuote((Dir->Path() / "stderr").string()));
   }
   static std::string Stderr() {
     const auto b = test::ReadFile(Dir->Path() / "stderr");
@@ -45,7 +44,8 @@ class DeepCli : public ::testing::Test {
     const auto result = Cli("scan " + Args + " --folders --format json");
     EXPECT_EQ(result.Status, 0) << Stderr();
     std::map<std::int64_t, std::string> ids;
-    for (const json& row : json::parse(result.Output)) ids.emplace(row["id"].get<std::int64_t>(), row["path"].get<std::string>());
+    for (const json& row : json::parse(result.Output))
+      ids.emplace(row["id"].get<std::int64_t>(), row["path"].get<std::string>());
     return ids;
   }
 
@@ -60,8 +60,8 @@ TEST_F(DeepCli, RecoverAllWritesEveryOriginalLyingWholeWithItsDigest) {
     SCOPED_TRACE(card);
     const auto out = Dir->Path() / (card + "-out");
     const auto report = Dir->Path() / (card + ".json");
-    const auto result = Cli("recover " + Image(card) + " --deep --all --out " + ShellQuote(out.string()) + " --report " +
-                            ShellQuote(report.string()));
+    const auto result = Cli("recover " + Image(card) + " --deep --all --out " + ShellQuote(out.string()) +
+                            " --report " + ShellQuote(report.string()));
     ASSERT_EQ(result.Status, 0) << Stderr();
     std::ifstream in(report);
     std::set<std::string> written;

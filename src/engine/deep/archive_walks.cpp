@@ -24,7 +24,8 @@ TFoundFile ZipKind(TWalkReader& Reader, std::int64_t Directory, std::int64_t Ent
     char name[8];
     std::array<char, 64> mime{};
     const std::int64_t data = 30 + *nameLength + *extraLength;
-    if (Reader.Read(30, name, 8) && std::string_view(name, 8) == "mimetype" && Reader.Read(data, mime.data(), mime.size() - 1)) {
+    if (Reader.Read(30, name, 8) && std::string_view(name, 8) == "mimetype" &&
+        Reader.Read(data, mime.data(), mime.size() - 1)) {
       const std::string_view m(mime.data());
       if (m.starts_with("application/epub+zip")) return {0, "EPUB", "epub"};
       if (m.starts_with("application/vnd.oasis.opendocument.text")) return {0, "ODT", "odt"};

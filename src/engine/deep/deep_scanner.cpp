@@ -134,7 +134,10 @@ void TDeepScaner::RunPlain() {
 void TDeepScaner::Progress(std::int64_t Done) {
   if (FTotal <= 0) return;
   const std::int64_t total = 1000 * kPlainShare + 1000 * (100 - kPlainShare);
-  Reports().ScanProgress(Disk, 1000 * kPlainShare + static_cast<std::int64_t>(static_cast<double>(Done) / FTotal * 1000 * (100 - kPlainShare)), total);
+  Reports().ScanProgress(
+      Disk,
+      1000 * kPlainShare + static_cast<std::int64_t>(static_cast<double>(Done) / FTotal * 1000 * (100 - kPlainShare)),
+      total);
 }
 
 void TDeepScaner::Pass() {
@@ -166,7 +169,8 @@ void TDeepScaner::Pass() {
     }
     std::int64_t next = at;
     for (std::int64_t offset = 0; offset + FStep <= read && !Stopped();) {
-      next = TestBlock(std::span<const std::uint8_t>(block).subspan(static_cast<std::size_t>(offset), read - offset), at + offset);
+      next = TestBlock(std::span<const std::uint8_t>(block).subspan(static_cast<std::size_t>(offset), read - offset),
+                       at + offset);
       offset = next - at;
     }
     at = std::max(next, at + static_cast<std::int64_t>(read / FStep * FStep));
@@ -275,7 +279,8 @@ void TDeepScaner::Publish() {
     PublishLostFolders(*FGeometry);
     for (const TLostFolder& f : FLost)
       for (const TLostEntry& e : f.Entries)
-        if (e.FirstCluster >= 2) named.insert(FGeometry->DataOffset + std::int64_t{e.FirstCluster - 2} * FGeometry->ClusterSize);
+        if (e.FirstCluster >= 2)
+          named.insert(FGeometry->DataOffset + std::int64_t{e.FirstCluster - 2} * FGeometry->ClusterSize);
   }
   if (FFound.empty()) return;
   PFileInfo top = nullptr;
@@ -291,9 +296,11 @@ void TDeepScaner::Publish() {
 void TDeepScaner::PublishLostFolders(const TFatGeometry& Geometry) {
   PFileInfo top = nullptr;
   // A folder's cluster starts where the geometry puts one and holds only its own entries.
-  for (TLostFolder& f : FLost) std::erase_if(f.Entries, [&](const TLostEntry& e) { return e.At >= Geometry.ClusterSize; });
+  for (TLostFolder& f : FLost)
+    std::erase_if(f.Entries, [&](const TLostEntry& e) { return e.At >= Geometry.ClusterSize; });
   std::erase_if(FLost, [&](const TLostFolder& f) {
-    return f.Entries.empty() || f.Offset < Geometry.DataOffset || (f.Offset - Geometry.DataOffset) % Geometry.ClusterSize != 0;
+    return f.Entries.empty() || f.Offset < Geometry.DataOffset ||
+           (f.Offset - Geometry.DataOffset) % Geometry.ClusterSize != 0;
   });
   for (TLostFolder& f : FLost) {
     const std::int64_t cluster = 2 + (f.Offset - Geometry.DataOffset) / Geometry.ClusterSize;
@@ -303,8 +310,9 @@ void TDeepScaner::PublishLostFolders(const TFatGeometry& Geometry) {
       const std::int64_t offset = Geometry.DataOffset + (std::int64_t{e.FirstCluster} - 2) * Geometry.ClusterSize;
       const bool placed = e.FirstCluster >= 2 && offset < FSourceSize;
       // Data past the end of the source is not there to read.
-      const std::int64_t size =
-          placed ? static_cast<std::int64_t>(std::min<std::uint64_t>(e.Size, static_cast<std::uint64_t>(FSourceSize - offset))) : 0;
+      const std::int64_t size = placed ? static_cast<std::int64_t>(std::min<std::uint64_t>(
+                                             e.Size, static_cast<std::uint64_t>(FSourceSize - offset)))
+                                       : 0;
       AddFound(folder, e.Name, placed ? offset : 0, size, {}, &e);
     }
   }

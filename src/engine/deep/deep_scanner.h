@@ -67,12 +67,12 @@ class TDeepScaner final : public TDiskScaner {
   std::unique_ptr<TPlainReports> FPlainReports;
   TVolumeHandle FWalkHandle;  // the walks read apart from the pass, so its read-ahead stays sequential
   std::optional<TClusterMap> FMap;
-  std::optional<TFatGeometry> FGeometry;  // known or inferred: where lost folders' clusters lie
+  std::optional<TFatGeometry> FGeometry;        // known or inferred: where lost folders' clusters lie
   enum class TFolderKind { None, Fat, ExFat };  // which lost folders the pass looks for
   TFolderKind FFolders = TFolderKind::None;
   std::optional<TSlotRules> FSlotRules;
   std::uint32_t FStep = 512;
-  std::int64_t FTotal = 0;       // bytes the pass reads
+  std::int64_t FTotal = 0;  // bytes the pass reads
   std::int64_t FSourceSize = 0;
   std::vector<TCandidate> FFound;
   std::vector<TLostFolder> FLost;

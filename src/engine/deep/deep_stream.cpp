@@ -15,7 +15,8 @@ TRecoveryDeepStream::TRecoveryDeepStream(TDiskObject* Disk, PFileInfo Item)
   FSize = TRecoveryStream::GetSize();
   const std::int64_t room = std::max<std::int64_t>(0, FHandle->Size() - FOffset);
   if (FSize > room) {
-    FSizeCut = TReason{TReasonId::SizeOverDataArea, {std::to_string(FSize), std::to_string(room), std::to_string(room)}};
+    FSizeCut =
+        TReason{TReasonId::SizeOverDataArea, {std::to_string(FSize), std::to_string(room), std::to_string(room)}};
     FSize = room;
   }
 }

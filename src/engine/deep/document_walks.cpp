@@ -57,7 +57,8 @@ struct TCompound {
 std::optional<TFoundFile> WalkPdf(TWalkReader& Reader) {
   static constexpr std::array<std::uint8_t, 5> kEof{'%', '%', 'E', 'O', 'F'};
   std::optional<std::int64_t> last;
-  for (auto hit = Reader.Find(kEof, 5, Reader.Size()); hit; hit = Reader.Find(kEof, *hit + 5, Reader.Size())) last = hit;
+  for (auto hit = Reader.Find(kEof, 5, Reader.Size()); hit; hit = Reader.Find(kEof, *hit + 5, Reader.Size()))
+    last = hit;
   if (!last) return std::nullopt;
   std::int64_t end = *last + 5;
   // The line end after the marker belongs to the file.

@@ -45,8 +45,8 @@ struct TSignature {
   std::string_view Magic;
   std::uint32_t MagicOffset = 0;
   TFormatWalk Walk = nullptr;
-  std::int64_t Cap = 0;             // the most bytes a file of the format is taken to hold
-  bool UntilNextHeader = false;     // ends at the next file found: its reader stops there
+  std::int64_t Cap = 0;          // the most bytes a file of the format is taken to hold
+  bool UntilNextHeader = false;  // ends at the next file found: its reader stops there
 };
 
 // Every signature; a block start is tested against them in order.

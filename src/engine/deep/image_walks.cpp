@@ -110,18 +110,35 @@ struct TTiff {
           if (offset) Reach(std::int64_t{*offset} + static_cast<std::int64_t>(width * *count));
         }
         switch (*tag) {
-          case 273: stripOffsets = e; break;
-          case 279: stripCounts = e; break;
-          case 324: tileOffsets = e; break;
-          case 325: tileCounts = e; break;
-          case 513: jpeg = e; break;
-          case 514: jpegLength = e; break;
-          case 50706: Dng = true; break;
-          case 330: case 34665: case 34853:  // sub-IFDs, Exif, GPS
+          case 273:
+            stripOffsets = e;
+            break;
+          case 279:
+            stripCounts = e;
+            break;
+          case 324:
+            tileOffsets = e;
+            break;
+          case 325:
+            tileCounts = e;
+            break;
+          case 513:
+            jpeg = e;
+            break;
+          case 514:
+            jpegLength = e;
+            break;
+          case 50706:
+            Dng = true;
+            break;
+          case 330:
+          case 34665:
+          case 34853:  // sub-IFDs, Exif, GPS
             for (std::uint32_t i = 0; i < std::min<std::uint32_t>(*count, 16); ++i)
               if (const auto sub = Value(e, *type, *count, i)) WalkIfd(*sub, Depth + 1);
             break;
-          default: break;
+          default:
+            break;
         }
       }
       if (stripOffsets && stripCounts) ReachAreas(stripOffsets, stripCounts);

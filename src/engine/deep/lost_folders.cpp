@@ -67,7 +67,8 @@ std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, 
       sums.clear();
       continue;
     }
-    const bool sound = IsLongNameSlot(slot) ? IsSoundLongNameSlot(slot) : IsValidEntry(slot, Rules) && HasPlausibleDate(slot);
+    const bool sound =
+        IsLongNameSlot(slot) ? IsSoundLongNameSlot(slot) : IsValidEntry(slot, Rules) && HasPlausibleDate(slot);
     if (!sound) {
       if (i < kSlotsPerSector) return std::nullopt;
       break;
@@ -80,10 +81,10 @@ std::optional<TLostFolder> ParseLostFolder(std::span<const std::uint8_t> Bytes, 
     sums.clear();
     const TDirEntry& e = reader.Entry();
     if (e.IsFolder || (e.Attributes & 0x08)) continue;
-    folder.Entries.push_back(TLostEntry{named ? reader.Name() : ShortName(slot), e.Size, e.FirstCluster, e.Attributes,
-                                        DosDateTimeToFileTime(e.CreationDate, e.CreationTime, e.CreationTenMs).value_or(0),
-                                        DosDateTimeToFileTime(e.WriteDate, e.WriteTime).value_or(0),
-                                        static_cast<std::uint32_t>(i * kDirSlotSize)});
+    folder.Entries.push_back(TLostEntry{
+        named ? reader.Name() : ShortName(slot), e.Size, e.FirstCluster, e.Attributes,
+        DosDateTimeToFileTime(e.CreationDate, e.CreationTime, e.CreationTenMs).value_or(0),
+        DosDateTimeToFileTime(e.WriteDate, e.WriteTime).value_or(0), static_cast<std::uint32_t>(i * kDirSlotSize)});
   }
   if (folder.Entries.empty()) return std::nullopt;
   return folder;

@@ -25,7 +25,7 @@ struct TLostEntry {
 };
 
 struct TLostFolder {
-  std::int64_t Offset = 0;                 // where its bytes lie in the source
+  std::int64_t Offset = 0;                  // where its bytes lie in the source
   std::optional<std::uint32_t> OwnCluster;  // what its "." entry names
   std::vector<TLostEntry> Entries;          // files only: a subfolder shows as a lost folder of its own
 };

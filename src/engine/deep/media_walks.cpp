@@ -15,11 +15,21 @@ struct TBrand {
   std::string_view Type;
   std::string_view Ext;
 };
-constexpr std::array<TBrand, 16> kBrands{{{"qt  ", "MOV", "mov"},   {"heic", "HEIC", "heic"}, {"heix", "HEIC", "heic"},
-                                          {"mif1", "HEIC", "heic"}, {"msf1", "HEIC", "heic"}, {"hevc", "HEIC", "heic"},
-                                          {"avif", "AVIF", "avif"}, {"M4A ", "M4A", "m4a"},    {"M4B ", "M4A", "m4b"},
-                                          {"M4V ", "MP4", "m4v"},   {"3gp", "3GP", "3gp"},    {"3g2", "3GP", "3g2"},
-                                          {"crx ", "CR3", "cr3"},   {"isom", "MP4", "mp4"},   {"mp4", "MP4", "mp4"},
+constexpr std::array<TBrand, 16> kBrands{{{"qt  ", "MOV", "mov"},
+                                          {"heic", "HEIC", "heic"},
+                                          {"heix", "HEIC", "heic"},
+                                          {"mif1", "HEIC", "heic"},
+                                          {"msf1", "HEIC", "heic"},
+                                          {"hevc", "HEIC", "heic"},
+                                          {"avif", "AVIF", "avif"},
+                                          {"M4A ", "M4A", "m4a"},
+                                          {"M4B ", "M4A", "m4b"},
+                                          {"M4V ", "MP4", "m4v"},
+                                          {"3gp", "3GP", "3gp"},
+                                          {"3g2", "3GP", "3g2"},
+                                          {"crx ", "CR3", "cr3"},
+                                          {"isom", "MP4", "mp4"},
+                                          {"mp4", "MP4", "mp4"},
                                           {"avc1", "MP4", "mp4"}}};
 
 // Boxes a file may hold at its top level.
@@ -39,13 +49,12 @@ std::uint32_t MpegFrameLength(const std::uint8_t* H) {
   const int bitrateIndex = H[2] >> 4, rateIndex = (H[2] >> 2) & 3, padding = (H[2] >> 1) & 1;
   if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return 0;
   static constexpr int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
-  static constexpr int kBitrates[2][3][15] = {
-      {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+  static constexpr int kBitrates[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                               {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                               {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+                                              {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+                                               {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                               {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
   const bool mpeg1 = version == 3;
   const int layerIndex = 3 - layer;  // 0: layer I
   const int bitrate = kBitrates[mpeg1 ? 0 : 1][layerIndex][bitrateIndex] * 1000;
@@ -62,10 +71,14 @@ std::optional<TFoundFile> WalkRiff(TWalkReader& Reader) {
   if (!Reader.Read(8, form, 4)) return std::nullopt;
   const std::string_view kind(reinterpret_cast<const char*>(form), 4);
   TFoundFile found;
-  if (kind == "WAVE") found = {0, "WAV", "wav"};
-  else if (kind == "AVI ") found = {0, "AVI", "avi"};
-  else if (kind == "WEBP") found = {0, "WebP", "webp"};
-  else return std::nullopt;
+  if (kind == "WAVE")
+    found = {0, "WAV", "wav"};
+  else if (kind == "AVI ")
+    found = {0, "AVI", "avi"};
+  else if (kind == "WEBP")
+    found = {0, "WebP", "webp"};
+  else
+    return std::nullopt;
   // An AVI past 1 GiB goes on in "RIFF....AVIX" pieces.
   std::int64_t at = 0;
   for (int piece = 0; piece < 4096; ++piece) {
@@ -73,7 +86,8 @@ std::optional<TFoundFile> WalkRiff(TWalkReader& Reader) {
     if (!size || *size < 4) break;
     at += 8 + std::int64_t{*size} + (*size & 1);
     std::uint8_t next[12];
-    if (!Reader.Read(at, next, sizeof next) || std::memcmp(next, "RIFF", 4) != 0 || std::memcmp(next + 8, "AVIX", 4) != 0)
+    if (!Reader.Read(at, next, sizeof next) || std::memcmp(next, "RIFF", 4) != 0 ||
+        std::memcmp(next + 8, "AVIX", 4) != 0)
       break;
   }
   if (at == 0 || at > Reader.Size()) return std::nullopt;
@@ -85,7 +99,8 @@ std::optional<TFoundFile> WalkIsoMedia(TWalkReader& Reader) {
   std::uint8_t brand[4];
   if (!Reader.Read(8, brand, 4)) return std::nullopt;
   const std::string_view b(reinterpret_cast<const char*>(brand), 4);
-  const auto known = std::find_if(kBrands.begin(), kBrands.end(), [&](const TBrand& k) { return b.starts_with(k.Prefix); });
+  const auto known =
+      std::find_if(kBrands.begin(), kBrands.end(), [&](const TBrand& k) { return b.starts_with(k.Prefix); });
   TFoundFile found{0, "MP4", "mp4"};
   if (known != kBrands.end()) found = {0, known->Type, known->Ext};
   std::int64_t at = 0;

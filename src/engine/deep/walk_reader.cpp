@@ -32,12 +32,24 @@ bool TWalkReader::Read(std::int64_t Offset, void* Buffer, std::size_t Count) {
 }
 
 std::optional<std::uint8_t> TWalkReader::U8(std::int64_t Offset) { return Field<std::uint8_t>(*this, Offset, true); }
-std::optional<std::uint16_t> TWalkReader::Le16(std::int64_t Offset) { return Field<std::uint16_t>(*this, Offset, true); }
-std::optional<std::uint32_t> TWalkReader::Le32(std::int64_t Offset) { return Field<std::uint32_t>(*this, Offset, true); }
-std::optional<std::uint64_t> TWalkReader::Le64(std::int64_t Offset) { return Field<std::uint64_t>(*this, Offset, true); }
-std::optional<std::uint16_t> TWalkReader::Be16(std::int64_t Offset) { return Field<std::uint16_t>(*this, Offset, false); }
-std::optional<std::uint32_t> TWalkReader::Be32(std::int64_t Offset) { return Field<std::uint32_t>(*this, Offset, false); }
-std::optional<std::uint64_t> TWalkReader::Be64(std::int64_t Offset) { return Field<std::uint64_t>(*this, Offset, false); }
+std::optional<std::uint16_t> TWalkReader::Le16(std::int64_t Offset) {
+  return Field<std::uint16_t>(*this, Offset, true);
+}
+std::optional<std::uint32_t> TWalkReader::Le32(std::int64_t Offset) {
+  return Field<std::uint32_t>(*this, Offset, true);
+}
+std::optional<std::uint64_t> TWalkReader::Le64(std::int64_t Offset) {
+  return Field<std::uint64_t>(*this, Offset, true);
+}
+std::optional<std::uint16_t> TWalkReader::Be16(std::int64_t Offset) {
+  return Field<std::uint16_t>(*this, Offset, false);
+}
+std::optional<std::uint32_t> TWalkReader::Be32(std::int64_t Offset) {
+  return Field<std::uint32_t>(*this, Offset, false);
+}
+std::optional<std::uint64_t> TWalkReader::Be64(std::int64_t Offset) {
+  return Field<std::uint64_t>(*this, Offset, false);
+}
 
 std::optional<std::int64_t> TWalkReader::Find(std::span<const std::uint8_t> Needle, std::int64_t From,
                                               std::int64_t Limit) {
@@ -48,7 +60,8 @@ std::optional<std::int64_t> TWalkReader::Find(std::span<const std::uint8_t> Need
     const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kChunk, Limit - From));
     const auto piece = Peek(From, want);
     if (piece.size() < Needle.size()) return std::nullopt;
-    const auto hit = std::search(piece.begin(), piece.end(), std::boyer_moore_horspool_searcher(Needle.begin(), Needle.end()));
+    const auto hit =
+        std::search(piece.begin(), piece.end(), std::boyer_moore_horspool_searcher(Needle.begin(), Needle.end()));
     if (hit != piece.end()) return From + (hit - piece.begin());
     From += static_cast<std::int64_t>(piece.size()) - overlap;
   }

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "engine/deep/deep_scanner.h"
 #include "engine/volume/recovery_stream.h"
@@ -28,8 +27,10 @@ std::vector<std::uint8_t> StreamBytes(TDiskObject& Disk, PFileInfo Item) {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stream ? stream->GetSize() : 0));
   std::size_t done = 0;
   while (done < bytes.size())
-    if (const std::uint32_t n = stream->Read(bytes.data() + done, static_cast<std::uint32_t>(bytes.size() - done))) done += n;
-    else break;
+    if (const std::uint32_t n = stream->Read(bytes.data() + done, static_cast<std::uint32_t>(bytes.size() - done)))
+      done += n;
+    else
+      break;
   bytes.resize(done);
   return bytes;
 }
@@ -107,7 +108,8 @@ TEST(DeepScan, StopDuringThePassKeepsWhatWasFound) {
   disk.Scanner->ScanForFiles();
   EXPECT_EQ(reports.Finished, 1);
   ASSERT_EQ(reports.Progress.size(), 3u);
-  for (std::size_t i = 1; i < reports.Progress.size(); ++i) EXPECT_GT(reports.Progress[i].first, reports.Progress[i - 1].first);
+  for (std::size_t i = 1; i < reports.Progress.size(); ++i)
+    EXPECT_GT(reports.Progress[i].first, reports.Progress[i - 1].first);
   EXPECT_LT(reports.Progress.back().first, reports.Progress.back().second);
   // The first blocks hold the lost folders and the files found by their contents.
   EXPECT_GT(reports.Files, 10);
@@ -129,11 +131,13 @@ TEST(DeepScan, LiveVolumesGiveOnlyWhatTheirOwnScanCannot) {
   root = v.Put(root, test::Deleted(test::ShortSlot("PIC     PNG", 0x20, 5, static_cast<std::uint32_t>(png.size()))));
   root = v.Put(root, test::Deleted(test::ShortSlot("OLD        ", 0x10, 10, 0)));
   v.PutBytes(v.ClusterOffset(5), png);
-  v.PutSlots(v.ClusterOffset(10), {test::ShortSlot(".          ", 0x10, 10, 0), test::ShortSlot("..         ", 0x10, 0, 0),
-                                   test::Deleted(test::ShortSlot("INSIDE  TXT", 0x20, 11, 100))});
+  v.PutSlots(v.ClusterOffset(10),
+             {test::ShortSlot(".          ", 0x10, 10, 0), test::ShortSlot("..         ", 0x10, 0, 0),
+              test::Deleted(test::ShortSlot("INSIDE  TXT", 0x20, 11, 100))});
   // Cluster 20: a folder nothing points at, its file's data in cluster 22 (a PNG too).
-  v.PutSlots(v.ClusterOffset(20), {test::ShortSlot(".          ", 0x10, 20, 0), test::ShortSlot("..         ", 0x10, 0, 0),
-                                   test::ShortSlot("LOST    PNG", 0x20, 22, static_cast<std::uint32_t>(png.size()))});
+  v.PutSlots(v.ClusterOffset(20),
+             {test::ShortSlot(".          ", 0x10, 20, 0), test::ShortSlot("..         ", 0x10, 0, 0),
+              test::ShortSlot("LOST    PNG", 0x20, 22, static_cast<std::uint32_t>(png.size()))});
   v.PutBytes(v.ClusterOffset(22), png);
   // Cluster 30: a PNG no entry names; cluster 31 in use, holding a PNG the pass must not read.
   v.PutBytes(v.ClusterOffset(30), png);

@@ -1,14 +1,14 @@
 // The structure walks over real files made by real programs, and over what is left of them when cut.
 
-#include <gtest/gtest.h>
+#include "engine/deep/format_walks.h"
 
-#include <nlohmann/json.hpp>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
-#include "engine/deep/format_walks.h"
 #include "tests/support/test_support.h"
 
 namespace kestrine {
@@ -20,7 +20,8 @@ class FormatWalks : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    Image = new std::vector<std::uint8_t>(test::ReadFile(test::UnpackImage(test::TestDataDir() / "deep_quick.img.xz", Dir->Path())));
+    Image = new std::vector<std::uint8_t>(
+        test::ReadFile(test::UnpackImage(test::TestDataDir() / "deep_quick.img.xz", Dir->Path())));
     std::ifstream in(test::TestDataDir() / "deep_manifest.json");
     Files = new json(json::array());
     const json manifest = json::parse(in);
@@ -109,9 +110,11 @@ TEST(FormatWalkKinds, ZipMembersAndMediaBrandsDecideTheType) {
     b.resize(b.size() + 100, 0xAA);
     return b;
   };
-  for (const auto& [member, ext] : std::vector<std::pair<std::string, std::string>>{
-           {"word/document.xml", "docx"}, {"xl/workbook.xml", "xlsx"}, {"ppt/presentation.xml", "pptx"},
-           {"META-INF/MANIFEST.MF", "jar"}, {"photo.jpg", "zip"}}) {
+  for (const auto& [member, ext] : std::vector<std::pair<std::string, std::string>>{{"word/document.xml", "docx"},
+                                                                                    {"xl/workbook.xml", "xlsx"},
+                                                                                    {"ppt/presentation.xml", "pptx"},
+                                                                                    {"META-INF/MANIFEST.MF", "jar"},
+                                                                                    {"photo.jpg", "zip"}}) {
     const auto bytes = zipWith(member);
     TSpanReader reader(bytes);
     const auto found = WalkZip(reader);

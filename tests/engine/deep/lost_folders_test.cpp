@@ -1,11 +1,12 @@
 // Directory clusters found without a walk: which bytes are a folder, their names, and the geometry
 // their own cluster numbers give.
 
+#include "engine/deep/lost_folders.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "engine/deep/lost_folders.h"
 #include "tests/engine/fat/fat_volume_builder.h"
 
 namespace kestrine {
@@ -39,7 +40,8 @@ TEST(LostFolders, EntriesKeepTheirLongNamesDeletedOrNotAndSubfoldersAreLeftToThe
   const TSlot photo = ShortSlot("HOLIDA~1JPG", 0x20, 40, 9000);
   std::vector<TSlot> entries = LongNameSlots(u"Holiday photo.jpg", photo);
   entries.push_back(photo);
-  for (TSlot s : LongNameSlots(u"Old notes.txt", ShortSlot("OLDNOT~1TXT", 0x20, 60, 300))) entries.push_back(test::Deleted(s));
+  for (TSlot s : LongNameSlots(u"Old notes.txt", ShortSlot("OLDNOT~1TXT", 0x20, 60, 300)))
+    entries.push_back(test::Deleted(s));
   entries.push_back(test::Deleted(ShortSlot("OLDNOT~1TXT", 0x20, 60, 300)));
   entries.push_back(ShortSlot("SUB        ", 0x10, 70, 0));
   const auto bytes = Bytes(Folder(33, entries));
@@ -85,7 +87,8 @@ TEST(LostFolders, GeometryComesFromFoldersThatAgreeOnIt) {
   constexpr std::int64_t kData = 800 * 512;
   constexpr std::uint32_t kCluster = 2048;
   std::vector<TLostFolder> folders;
-  for (const std::uint32_t own : {5u, 9u, 20u}) folders.push_back(TLostFolder{kData + (own - 2) * std::int64_t{kCluster}, own, {}});
+  for (const std::uint32_t own : {5u, 9u, 20u})
+    folders.push_back(TLostFolder{kData + (own - 2) * std::int64_t{kCluster}, own, {}});
   folders.push_back(TLostFolder{12345 * 512, 7u, {}});  // a copy of a folder, somewhere else
   folders.push_back(TLostFolder{999 * 512, std::nullopt, {}});
   const auto geometry = InferGeometry(folders);
