@@ -151,10 +151,13 @@ void TDeepScaner::Pass() {
       std::int64_t n = FMap->First + (at - base) / FStep;
       const std::int64_t last = FMap->First + FMap->Count;
       while (n < last && !FPlain->ClusterIsFree(n)) {
-        if (++n % 65536 == 0 && Stopped()) return;
+        if (++n % 65536 != 0) continue;
+        // A full volume is mostly passed over: the bar moves on meanwhile.
+        if (Stopped()) break;
+        Progress((n - FMap->First) * FStep);
       }
       at = base + (n - FMap->First) * FStep;
-      if (n >= last) break;
+      if (n >= last || Stopped()) break;
     }
     std::int64_t length = std::min<std::int64_t>(kBlock, end - at);
     if (FMap) {
