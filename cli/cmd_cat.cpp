@@ -15,6 +15,7 @@ namespace {
 
 struct TCatOptions {
   std::string Source;
+  TScanSourceOptions Scan;
   std::string Path;
 };
 
@@ -35,7 +36,7 @@ int RunCat(const TCatOptions& O) {
   const std::string path = O.Path.substr(0, colon);
   const std::string streamName = colon == std::string::npos ? std::string() : O.Path.substr(colon + 1);
   TScanSession session;
-  TDiskObject* disk = session.OpenScannable(O.Source);
+  TDiskObject* disk = session.OpenScannable(O.Source, O.Scan);
   if (!disk) return kExitFailed;
   session.Scan(disk, TFilter{});
   if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
@@ -84,6 +85,7 @@ void RegisterCatCommand(CLI::App& App, TCommandAction& Action) {
   auto o = std::make_shared<TCatOptions>();
   auto* cmd = App.add_subcommand("cat", "Write one found deleted file's bytes to standard output");
   cmd->add_option("SOURCE", o->Source, "Image or device path, or a drive letter of the drive list")->required();
+  AddScanSourceOptions(*cmd, o->Scan);
   cmd->add_option("PATH", o->Path, "The file's path or #ID as scan shows it; PATH:STREAM for a named stream")->required();
   cmd->callback([o, &Action] { Action = [o] { return RunCat(*o); }; });
 }

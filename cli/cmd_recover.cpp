@@ -26,6 +26,7 @@ namespace {
 
 struct TRecoverOptions {
   std::string Source;
+  TScanSourceOptions Scan;
   std::string Out;
   std::vector<std::string> Paths;
   bool All = false;
@@ -143,7 +144,7 @@ int RunRecover(const TRecoverOptions& O) {
   std::error_code sourceError;
   if (std::filesystem::exists(O.Source, sourceError) && refused(O.Source)) return kExitFailed;
   TScanSession session;
-  TDiskObject* disk = session.OpenScannable(O.Source);
+  TDiskObject* disk = session.OpenScannable(O.Source, O.Scan);
   if (!disk || refused(disk->SourcePath)) return kExitFailed;
   std::error_code ec;
   std::filesystem::create_directories(O.Out, ec);
@@ -195,6 +196,7 @@ void RegisterRecoverCommand(CLI::App& App, TCommandAction& Action) {
   auto* cmd = App.add_subcommand(
       "recover", "Write found deleted files and folders into a folder (exit 1 when any could not be written whole)");
   cmd->add_option("SOURCE", o->Source, "Image or device path, or a drive letter of the drive list")->required();
+  AddScanSourceOptions(*cmd, o->Scan);
   cmd->add_option("PATH", o->Paths, "Files and folders as scan shows them, by path or #ID; a folder brings its files and subfolders");
   cmd->add_option("--out", o->Out, "Destination folder (made when missing); existing files are never replaced")
       ->required();

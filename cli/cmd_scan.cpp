@@ -19,6 +19,7 @@ namespace {
 
 struct TScanOptions {
   std::string Source;
+  TScanSourceOptions Scan;
   TFilterOptions Filter;
   bool Folders = false;
   std::string Format = "table";
@@ -118,6 +119,10 @@ void AddItemRow(TJsonWriter& Writer, const TFileInfo& Item, std::int64_t Id, TLo
     o += ",\n    \"record\": "sv;
     AppendNumber(o, record);
   }
+  if (const std::string_view note = Item.FsInfo ? Item.FsInfo->Note() : std::string_view(); !note.empty()) {
+    o += ",\n    \"note\": "sv;
+    AppendJsonString(o, note);
+  }
   if (ntfs) {
     o += ",\n    \"streams\": ["sv;
     for (std::size_t i = 0; i < streams.size(); ++i) {
@@ -168,7 +173,7 @@ int RunScan(const TScanOptions& O) {
     return kExitUsage;
   }
   auto session = std::make_unique<TScanSession>();
-  TDiskObject* disk = session->OpenScannable(O.Source);
+  TDiskObject* disk = session->OpenScannable(O.Source, O.Scan);
   if (!disk) return kExitFailed;
   static const std::vector<TColumn> columns = {{"id", "Id", true},          {"path", "Path"},          {"size", "Size", true},
                                                {"status", "Status", true}, {"marks", "Flags"},
@@ -196,6 +201,7 @@ void RegisterScanCommand(CLI::App& App, TCommandAction& Action) {
   auto o = std::make_shared<TScanOptions>();
   auto* cmd = App.add_subcommand("scan", "List the deleted files found on a volume (never writes to it)");
   cmd->add_option("SOURCE", o->Source, "Image or device path, or a drive letter of the drive list")->required();
+  AddScanSourceOptions(*cmd, o->Scan);
   AddFilterOptions(*cmd, o->Filter);
   cmd->add_flag("--folders", o->Folders, "Also list the folders that lead to the files");
   cmd->add_option("--format", o->Format, "Output format")->check(CLI::IsMember(kFormatNames));

@@ -92,15 +92,22 @@ TDiskObject* TScanSession::OpenSource(const std::string& Source, std::string& Er
   return FindSourceDisk(*FManager->DiskList, Source, Error);
 }
 
-TDiskObject* TScanSession::OpenScannable(const std::string& Source) {
+void AddScanSourceOptions(CLI::App& Command, TScanSourceOptions& Options) {
+  Command.add_flag("--deep", Options.Deep,
+                   "Also look through free space (or the whole source when it holds no file system) for lost "
+                   "folders and for files by their contents; listed after every other item");
+}
+
+TDiskObject* TScanSession::OpenScannable(const std::string& Source, const TScanSourceOptions& Options) {
   std::string error;
   TDiskObject* disk = OpenSource(Source, error);
   if (!disk) {
     std::cerr << "kestrine-cli: " << error << "\n";
     return nullptr;
   }
+  disk->SetDeepScan(Options.Deep);
   if (!disk->Scanner) {
-    std::cerr << "kestrine-cli: " << Source << ": no FAT, exFAT or NTFS file system to scan\n";
+    std::cerr << "kestrine-cli: " << Source << ": no FAT, exFAT or NTFS file system to scan (--deep looks at its bytes)\n";
     return nullptr;
   }
   return disk;

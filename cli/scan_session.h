@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "engine/volume/recovery_manager.h"
 #include "filter/filter_record.h"
 #include "workflow/item_selection.h"
@@ -19,6 +21,12 @@ namespace kestrine::cli {
 
 class TCliViews;
 
+// What every command that scans a source may ask of the scan.
+struct TScanSourceOptions {
+  bool Deep = false;  // also look for files whose records are gone
+};
+void AddScanSourceOptions(CLI::App& Command, TScanSourceOptions& Options);
+
 class TScanSession {
  public:
   TScanSession();
@@ -29,8 +37,8 @@ class TScanSession {
   // SOURCE is a drive letter of the drive list ("d" or "d:") or an image or device path, which joins
   // the list under a free letter when it is not on it. Nil with Error set when neither works.
   TDiskObject* OpenSource(const std::string& Source, std::string& Error);
-  // OpenSource for a volume that can be scanned; nil after saying why on stderr.
-  TDiskObject* OpenScannable(const std::string& Source);
+  // OpenSource for a volume that can be scanned as Options ask; nil after saying why on stderr.
+  TDiskObject* OpenScannable(const std::string& Source, const TScanSourceOptions& Options = {});
 
   // Runs the scan to its end, or until Ctrl-C stops it; false when it could not start. WhileScanning,
   // when given, runs on this thread every few milliseconds meanwhile.

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QElapsedTimer>
 #include <functional>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
@@ -77,20 +78,31 @@ class TShooter {
     for (const char* name : {Pages, Descriptions})
       if (auto* stack = FWindow.findChild<QStackedWidget*>(QString::fromLatin1(name))) stack->setCurrentIndex(Index);
   }
-  void ScanFirstDrive(TDesktopCore& Core) {
+  // The first drive with a file system, or the drive Wanted; Progress, when given, is shot once while
+  // the scan runs.
+  void ScanFirstDrive(TDesktopCore& Core, char Wanted = 0, const QString& Progress = {}) {
     auto* drives = FWindow.findChild<QTreeWidget*>(QStringLiteral("lvWizardDrives"));
     for (int i = 0; i < drives->topLevelItemCount(); ++i) {
       QTreeWidgetItem* row = drives->topLevelItem(i);
       const QVariant letter = row->data(0, Qt::UserRole);
       const kestrine::TDiskObject* disk = letter.isValid() ? Core.Manager().FindDisk(letter.toChar().toLatin1()) : nullptr;
-      if (!disk || !disk->Scanner) continue;
+      if (!disk || (Wanted ? disk->Letter != Wanted : !disk->Scanner)) continue;
       drives->setCurrentItem(row);
       break;
     }
     Click("btnStartScan");
     QElapsedTimer timer;
     timer.start();
-    while (FWindow.Wizard().Scanning() && timer.elapsed() < 300000) Settle(50);
+    auto* gauge = FWindow.findChild<QProgressBar*>(QStringLiteral("prgScanFiles"));
+    QString pending = Progress;
+    while (FWindow.Wizard().Scanning() && timer.elapsed() < 300000) {
+      QApplication::processEvents();
+      if (!pending.isEmpty() && gauge->value() > 30) {
+        FWindow.grab().save(FPrefix + QStringLiteral("-") + pending + QStringLiteral(".png"));
+        pending.clear();
+      }
+      Settle(10);
+    }
     std::printf("  scan: %.2f s\n", timer.elapsed() / 1000.0);
   }
   // Previews the first file of each kind the scanned disk holds, one shot per view.
@@ -139,6 +151,22 @@ class TShooter {
     dialog->hide();
   }
 
+  // Every folder open, and the first one whose name starts with Name chosen.
+  void SelectFolderNamed(const QString& Name) {
+    auto* tree = FWindow.findChild<QTreeView*>(QStringLiteral("tvFolders"));
+    Settle(300);
+    tree->expandAll();
+    std::function<QModelIndex(const QModelIndex&)> find = [&](const QModelIndex& Parent) -> QModelIndex {
+      for (int i = 0; i < tree->model()->rowCount(Parent); ++i) {
+        const QModelIndex index = tree->model()->index(i, 0, Parent);
+        if (index.data().toString().startsWith(Name)) return index;
+        if (const QModelIndex below = find(index); below.isValid()) return below;
+      }
+      return {};
+    };
+    if (const QModelIndex found = find({}); found.isValid()) tree->setCurrentIndex(found);
+  }
+
   void SelectFirstFolder() {
     auto* tree = FWindow.findChild<QTreeView*>(QStringLiteral("tvFolders"));
     Settle(300);
@@ -184,6 +212,28 @@ void ShootAll(TDesktopCore& Core, const QString& Out, const QString& Language, c
   shoot.ShowStep("pcDiskCleanup", "pcDiskCleanupDescription", 2);
   shoot.Shoot(QStringLiteral("8-cleanup-results"));
   // Nothing of the run is kept: the window's settings file stays in the scratch folder.
+  window.Config().Save();
+}
+
+// A deep scan of a card whose first MiB was zeroed (no file system left): its progress, then the
+// lost folders and the files found by their contents in the tree.
+void ShootDeepScan(TDesktopCore& Core, const QString& Out) {
+  QTemporaryDir user;
+  QSettings settings(user.filePath(QStringLiteral("user.ini")), QSettings::IniFormat);
+  settings.setValue(QStringLiteral("Lang"), QStringLiteral("English"));
+  settings.setValue(QStringLiteral("DeepScan"), true);
+  TPrintedDialogs dialogs;
+  TfrmOrvik window(Core, settings, dialogs);
+  window.show();
+  TShooter shoot(window, QDir(Out).filePath(QStringLiteral("English-deep")));
+  shoot.ScanFirstDrive(Core, 'g', QStringLiteral("1-scanning"));
+  shoot.Shoot(QStringLiteral("2-scanned"));
+  shoot.Click("btnNextDrives");
+  shoot.SelectFolderNamed(QStringLiteral("JPEG"));
+  shoot.Shoot(QStringLiteral("3-results"));
+  shoot.SelectFolderNamed(QStringLiteral("$Lost folders"));
+  shoot.SelectFolderNamed(QStringLiteral("1"));
+  shoot.Shoot(QStringLiteral("4-lost-folder"));
   window.Config().Save();
 }
 
@@ -257,5 +307,6 @@ int main(int argc, char** argv) {
       ShootAll(core, out, language, skin);
       ShootWipe(out, language, skin);
     }
+  ShootDeepScan(core, out);
   return 0;
 }

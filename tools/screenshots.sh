@@ -13,8 +13,12 @@ for xz in data/demo/*.img.xz; do
   img=build/demo/$(basename "${xz%.xz}")
   [ "$img" -nt "$xz" ] || xz -dc "$xz" > "$img"
 done
-# The first drive is scanned; KESTRINE_DRIVES set by the caller chooses another.
-export KESTRINE_DRIVES="${KESTRINE_DRIVES:-d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img;f=$root/build/demo/demo-exfat.img}"
+# The first drive is scanned; KESTRINE_DRIVES set by the caller chooses another. Drive g is a card with
+# no file system left, for the deep scan; KESTRINE_DEEP_CARD names a larger one (the benchmark's),
+# whose scan lasts long enough to be seen going.
+[ build/demo/deep_zeroed.img -nt tests/data/deep_zeroed.img.xz ] || xz -dc tests/data/deep_zeroed.img.xz > build/demo/deep_zeroed.img
+card=$(realpath "${KESTRINE_DEEP_CARD:-build/demo/deep_zeroed.img}")
+export KESTRINE_DRIVES="${KESTRINE_DRIVES:-d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img;f=$root/build/demo/demo-exfat.img;g=$card}"
 # From a folder of no interest, as a user starts it: the languages and skins beside the program count.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -125,4 +125,8 @@ QString ReadSkinSetting(QSettings& Store) { return Store.value(QStringLiteral("S
 
 void WriteSkinSetting(QSettings& Store, const QString& Name) { Store.setValue(QStringLiteral("Skin"), Name); }
 
+bool ReadDeepScanSetting(QSettings& Store) { return Store.value(QStringLiteral("DeepScan"), false).toBool(); }
+
+void WriteDeepScanSetting(QSettings& Store, bool Value) { Store.setValue(QStringLiteral("DeepScan"), Value); }
+
 }  // namespace kestrine

@@ -42,5 +42,7 @@ QString ReadLanguageSetting(QSettings& Store);   // "English" when unset
 void WriteLanguageSetting(QSettings& Store, const QString& Name);
 QString ReadSkinSetting(QSettings& Store);       // empty when unset
 void WriteSkinSetting(QSettings& Store, const QString& Name);
+bool ReadDeepScanSetting(QSettings& Store);      // false when unset
+void WriteDeepScanSetting(QSettings& Store, bool Value);
 
 }  // namespace kestrine

@@ -21,31 +21,59 @@ bool Contains(const std::vector<PFileInfo>& Items, const TFileInfo* Item) {
 
 }  // namespace
 
+namespace {
+
+// The lists' parts in id order: the plain scan's files, then its folders, then the deep scan's files
+// and folders. Without a deep scan the first two are everything.
+struct TIdParts {
+  std::int64_t PlainFiles, PlainFolders, DeepFiles, DeepFolders;
+  TIdParts(const TDiskObject& Disk, std::int64_t Files, std::int64_t Folders) {
+    const int files = Disk.DeepFilesFrom.load(), folders = Disk.DeepFoldersFrom.load();
+    PlainFiles = files < 0 ? Files : std::min<std::int64_t>(files, Files);
+    PlainFolders = folders < 0 ? Folders : std::min<std::int64_t>(folders, Folders);
+    DeepFiles = Files - PlainFiles;
+    DeepFolders = Folders - PlainFolders;
+  }
+  std::int64_t FileId(std::int64_t Index) const { return Index < PlainFiles ? Index : PlainFolders + Index; }
+  std::int64_t FolderId(std::int64_t Index) const {
+    return Index < PlainFolders ? PlainFiles + Index : PlainFiles + DeepFiles + Index;
+  }
+};
+
+}  // namespace
+
 PFileInfo TItemIds::Find(std::int64_t Id) const {
   if (Id < 0) return nullptr;
-  const std::int64_t files = FDisk.Files.Count();
-  if (Id < files) return FDisk.Files.Items(static_cast<int>(Id));
-  const std::int64_t folder = Id - files;
-  return folder < FDisk.Folders.Count() ? FDisk.Folders.Items(static_cast<int>(folder)) : nullptr;
+  const TIdParts parts(FDisk, FDisk.Files.Count(), FDisk.Folders.Count());
+  const auto file = [&](std::int64_t Index) { return FDisk.Files.Items(static_cast<int>(Index)); };
+  const auto folder = [&](std::int64_t Index) { return FDisk.Folders.Items(static_cast<int>(Index)); };
+  if (Id < parts.PlainFiles) return file(Id);
+  Id -= parts.PlainFiles;
+  if (Id < parts.PlainFolders) return folder(Id);
+  Id -= parts.PlainFolders;
+  if (Id < parts.DeepFiles) return file(parts.PlainFiles + Id);
+  Id -= parts.DeepFiles;
+  return Id < parts.DeepFolders ? folder(parts.PlainFolders + Id) : nullptr;
 }
 
 std::int64_t TItemIds::IdOf(const TFileInfo& Item) const {
   const auto files = static_cast<std::size_t>(FDisk.Files.Count());
   const auto folders = static_cast<std::size_t>(FDisk.Folders.Count());
+  const TIdParts parts(FDisk, static_cast<std::int64_t>(files), static_cast<std::int64_t>(folders));
   // A listing asks for files in the order found, filtered or not: looking forward from the last
   // answer spares the map (and its memory), also while the scan still adds files.
   if (FIds.empty())
     for (std::size_t i = FNext; i < files; ++i)
       if (FDisk.Files.Slot(i) == &Item) {
         FNext = i + 1;
-        return static_cast<std::int64_t>(i);
+        return parts.FileId(static_cast<std::int64_t>(i));
       }
   if (FMapped != files + folders) {
     FIds.clear();
     FIds.reserve(files + folders);
-    for (std::size_t i = 0; i < files; ++i) FIds.emplace(FDisk.Files.Slot(i), static_cast<std::int64_t>(i));
+    for (std::size_t i = 0; i < files; ++i) FIds.emplace(FDisk.Files.Slot(i), parts.FileId(static_cast<std::int64_t>(i)));
     for (std::size_t i = 0; i < folders; ++i)
-      FIds.emplace(FDisk.Folders.Slot(i), static_cast<std::int64_t>(files + i));
+      FIds.emplace(FDisk.Folders.Slot(i), parts.FolderId(static_cast<std::int64_t>(i)));
     FMapped = files + folders;
   }
   const auto it = FIds.find(&Item);

@@ -164,6 +164,21 @@ std::uint32_t TExFatScaner::NextCluster(std::uint32_t Cluster) {
   return entry ? ReadLe32(std::span(entry, 4), 0) : kBadCluster;
 }
 
+std::optional<TDiskScaner::TClusterMap> TExFatScaner::ClusterMap() {
+  if (FGeometry.ClusterSize == 0 || FGeometry.ClusterCount == 0) return std::nullopt;
+  return TClusterMap{FGeometry.HeapOffset, FGeometry.ClusterCount, 2};
+}
+
+bool TExFatScaner::ClusterIsFree(std::int64_t Number) {
+  return Number >= 2 && Number - 2 < FGeometry.ClusterCount && IsClusterFree(static_cast<std::uint32_t>(Number));
+}
+
+std::optional<std::int64_t> TExFatScaner::DataStart(const TFileInfo& Item) {
+  const auto* entry = Item.Info<TExFatEntryInfo>();
+  if (!entry || !IsValidCluster(entry->Data.FirstCluster)) return std::nullopt;
+  return ClusterOffset(entry->Data.FirstCluster);
+}
+
 bool TExFatScaner::IsClusterFree(std::uint32_t Cluster) {
   if (!IsValidCluster(Cluster)) return false;
   const std::uint32_t bit = Cluster - 2;

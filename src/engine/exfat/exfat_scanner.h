@@ -63,6 +63,13 @@ class TExFatScaner : public TDiskScaner {
   // The volume's up-case table, or the mandatory mapping when it is missing or damaged.
   const TExFatUpCase& UpCase() const { return FUpCase; }
 
+  std::optional<TClusterMap> ClusterMap() override;
+  bool ClusterIsFree(std::int64_t Number) override;
+  std::optional<std::int64_t> DataStart(const TFileInfo& Item) override;
+  bool WalkedFolderCluster(std::int64_t Number) const override {
+    return Number >= 0 && Number <= UINT32_MAX && FDirClusters.contains(static_cast<std::uint32_t>(Number));
+  }
+
   std::string Label;  // from the root's label entry
 
  private:

@@ -212,6 +212,23 @@ std::int32_t TFatScaner::CalcFileCondition(const TFatEntryInfo& Entry, std::uint
   return static_cast<std::int32_t>(free * 100 / wanted);
 }
 
+TSlotRules TFatScaner::SlotRules() const { return {ClusterCount, Codec.Kind == TFileSystemKind::Fat32}; }
+
+std::optional<TDiskScaner::TClusterMap> TFatScaner::ClusterMap() {
+  if (ClusterSize == 0 || ClusterCount == 0) return std::nullopt;
+  return TClusterMap{DataOffset, ClusterCount, 2};
+}
+
+bool TFatScaner::ClusterIsFree(std::int64_t Number) {
+  return Number >= 2 && Number - 2 < ClusterCount && IsClusterFree(static_cast<std::uint32_t>(Number));
+}
+
+std::optional<std::int64_t> TFatScaner::DataStart(const TFileInfo& Item) {
+  const auto* entry = Item.Info<TFatEntryInfo>();
+  if (!entry || !IsValidCluster(entry->FirstCluster)) return std::nullopt;
+  return ClusterOffset(entry->FirstCluster);
+}
+
 void TFatScaner::ScanForFiles() {
   TDiskScaner::ScanForFiles();
   FolderQueue.Scan([this] { return Init(); }, [this] { Walk(); });
@@ -259,7 +276,7 @@ std::int64_t TFatScaner::ReadDir(std::int32_t Index) {
   if (!dir) return unread;
   dir->FileIndexes.clear();
   dir->Pending = true;
-  TDirEntryReader reader({ClusterCount, Codec.Kind == TFileSystemKind::Fat32});
+  TDirEntryReader reader(SlotRules());
   std::int64_t remaining = dir->DirBytes;
   for (const std::int64_t window : dir->Entry.ClusChain) {
     if (Stopped() || remaining <= 0) return unread;

@@ -39,6 +39,15 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t GetNextCluster(std::uint32_t Cluster);
   bool IsClusterFree(std::uint32_t Cluster) { return GetNextCluster(Cluster) == 0; }
 
+  std::optional<TClusterMap> ClusterMap() override;
+  bool ClusterIsFree(std::int64_t Number) override;
+  std::optional<std::int64_t> DataStart(const TFileInfo& Item) override;
+  // What a directory slot of this volume is judged against.
+  TSlotRules SlotRules() const;
+  bool WalkedFolderCluster(std::int64_t Number) const override {
+    return Number >= 0 && Number <= UINT32_MAX && FDirClusters.contains(static_cast<std::uint32_t>(Number));
+  }
+
   // Deleted folders are taken as contiguous, existing ones follow the table. A folder never takes a
   // cluster another folder of this scan has taken, which also ends looping chains.
   void GetDirClusChain(PFileInfo Folder);

@@ -302,6 +302,22 @@ void TNtfsScaner::ReadClustersBitmap() {
   FBitmapStream = OpenClusterBitmap(*FMftReader);
 }
 
+std::optional<TDiskScaner::TClusterMap> TNtfsScaner::ClusterMap() {
+  if (!FBitmapStream || ClusterSize == 0) return std::nullopt;
+  return TClusterMap{0, BitmapClusters(*FBitmapStream), 0};
+}
+
+std::optional<std::int64_t> TNtfsScaner::DataStart(const TFileInfo& Item) {
+  const auto* found = Item.Info<TNtfsFileInfo>();
+  if (!found || !FMftReader) return std::nullopt;
+  std::optional<TReason> why;
+  const auto record = FMftReader->RereadFileInfo(*found, why);
+  TRunList runs;
+  const auto header = record ? FMftReader->GetFileDataStreamsRunList(*record, "", runs) : std::nullopt;
+  if (!header || !header->NonResident() || runs.empty() || runs.front().Lcn < 0) return std::nullopt;
+  return runs.front().Lcn * std::int64_t{ClusterSize};
+}
+
 bool TNtfsScaner::IsClusterFree(std::int64_t Cluster) {
   return FBitmapStream && CountFreeClusters(*FBitmapStream, Cluster, 1) == 1;
 }

@@ -41,6 +41,9 @@ class TNtfsScaner : public TDiskScaner {
 
   void ReadClustersBitmap();
   bool IsClusterFree(std::int64_t Cluster);
+  std::optional<TClusterMap> ClusterMap() override;
+  bool ClusterIsFree(std::int64_t Number) override { return IsClusterFree(Number); }
+  std::optional<std::int64_t> DataStart(const TFileInfo& Item) override;
   // 0..100: the share of the main data's clusters that the bitmap marks free.
   int CalcFileCondition(const TNtfsFileInfo& Info);
   // The header that starts the raw form of an encrypted item; empty when it cannot be built.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 
+#include "engine/deep/deep_scanner.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_scanner.h"
 #include "engine/volume/workflow_ports.h"
@@ -34,6 +35,13 @@ void TDiskObject::Clear() {
 }
 
 TVolumeHandle TDiskObject::AllocHandle() const { return platform::TVolumeSource::Open(SourcePath, Offset, Length); }
+
+void TDiskObject::SetDeepScan(bool Value) {
+  if (Value == FDeepScan && (Scanner || !Value)) return;
+  // The items stay until the next scan clears them; only the engine that makes them changes.
+  FDeepScan = Value;
+  Scanner = Value ? CreateDeepScaner(this, CreateDiskScaner(this)) : CreateDiskScaner(this);
+}
 
 TScanReports& TDiskObject::Reports() const { return FReports ? *FReports : NullScanReports(); }
 

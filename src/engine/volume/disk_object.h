@@ -1,6 +1,7 @@
 #pragma once
 // One volume offered for recovery: its facts, its file-system kind, its scanner and last results.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,6 +39,9 @@ class TDiskObject {
   virtual void Clear();
   // A fresh read-only handle on the drive's source; nil when it cannot be opened.
   TVolumeHandle AllocHandle() const;
+  // Whether scans also look for files whose records are gone; not while a scan of the disk runs.
+  void SetDeepScan(bool Value);
+  bool DeepScan() const { return FDeepScan; }
   void GetDiskInfo();
 
   TScanReports& Reports() const;
@@ -63,9 +67,13 @@ class TDiskObject {
   platform::TDriveType DriveType;
   // Why the source could not be opened when the drive was listed; empty when it could.
   std::string OpenFailure;
+  // Where the deep scan's items start in Files and Folders; -1 until it has begun.
+  std::atomic<int> DeepFilesFrom{-1};
+  std::atomic<int> DeepFoldersFrom{-1};
 
  private:
   TScanReports* FReports;
+  bool FDeepScan = false;
 };
 
 // The name of the volume's root folder item: "d: (LABEL)".

@@ -49,7 +49,10 @@ void TDiskScaner::FreeAllItems() {
 
 PFileInfo TDiskScaner::NewItem() { return Disk->Store.NewItem(); }
 
-TScanReports& TDiskScaner::Reports() const { return Disk ? Disk->Reports() : NullScanReports(); }
+TScanReports& TDiskScaner::Reports() const {
+  if (FReportTo) return *FReportTo;
+  return Disk ? Disk->Reports() : NullScanReports();
+}
 
 void TDiskScaner::NotifyFileAdded(PFileInfo Item) {
   Item->Disk = Disk;

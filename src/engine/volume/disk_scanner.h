@@ -32,7 +32,8 @@ class TDiskScaner {
   virtual void ScanForFiles();
 
   bool Stopped() const { return FStopped.load(std::memory_order_acquire); }
-  void SetStopped(bool Value) { FStopped.store(Value, std::memory_order_release); }
+  // A scanner that runs another one passes the signal on.
+  virtual void SetStopped(bool Value) { FStopped.store(Value, std::memory_order_release); }
 
   // Empties the disk's lists and frees its items; no scan may run.
   void FreeAllItems();
@@ -46,6 +47,23 @@ class TDiskScaner {
   void NotifyFileAdded(PFileInfo Item);
   void NotifyFolderAdded(PFileInfo Item);
   TScanReports& Reports() const;
+  // Reports go to Target instead of the disk's; nil for the disk's again.
+  void ReportTo(TScanReports* Target) { FReportTo = Target; }
+
+  // The data clusters of the volume after a scan, for a pass over the free ones; none where the engine
+  // keeps no allocation map. Cluster numbers run from First on; cluster First lies at DataOffset.
+  struct TClusterMap {
+    std::int64_t DataOffset = 0;
+    std::int64_t Count = 0;
+    std::int64_t First = 0;
+  };
+  virtual std::optional<TClusterMap> ClusterMap() { return std::nullopt; }
+  virtual bool ClusterIsFree(std::int64_t /*Number*/) { return false; }
+  // Whether this scan read the cluster as a folder.
+  virtual bool WalkedFolderCluster(std::int64_t /*Number*/) const { return false; }
+  // Where a found file's data starts on the volume; none when the engine cannot tell. May read the
+  // file's record again.
+  virtual std::optional<std::int64_t> DataStart(const TFileInfo& /*Item*/) { return std::nullopt; }
 
   // Why the last scan could not walk its volume (bad geometry, an unreadable root folder or first
   // MFT records); none for a scan that walked, also one that found nothing. Set before the walk's
@@ -62,6 +80,7 @@ class TDiskScaner {
 
  private:
   std::atomic<bool> FStopped{false};
+  TScanReports* FReportTo = nullptr;
   mutable std::mutex FFailureLock;
   std::optional<TReason> FScanFailure;
 };

@@ -12,6 +12,7 @@
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,8 @@ struct TFsInfo {
   // Whether the file system stores the item's data encrypted (recovered in the raw form).
   virtual bool IsEncrypted() const { return false; }
   virtual bool IsCompressed() const { return false; }
+  // What the user should know about how the item was found; empty for most.
+  virtual std::string_view Note() const { return {}; }
 };
 
 // One found file or folder. Owned by its disk's item store; every list only points at it. Fields are

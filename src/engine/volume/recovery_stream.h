@@ -40,7 +40,7 @@ class TRecoveryStream {
   // of them that Read would also have delivered, and that many are returned.
   virtual std::int64_t TakeVolumeBytes(std::int64_t Count);
   // The source the ranges lie on; nil when the volume could not be opened.
-  platform::TVolumeSource* VolumeSource() const;
+  virtual platform::TVolumeSource* VolumeSource() const;
 
   // Why the stream delivers nothing of the item although the item was found; none otherwise.
   virtual std::optional<TReason> Failure() const { return {}; }

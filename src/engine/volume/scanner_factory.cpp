@@ -1,5 +1,7 @@
 #include "engine/volume/scanner_factory.h"
 
+#include "engine/deep/deep_scanner.h"
+#include "engine/deep/deep_stream.h"
 #include "engine/exfat/exfat_scanner.h"
 #include "engine/exfat/exfat_stream.h"
 #include "engine/fat/fat_scanner.h"
@@ -26,6 +28,11 @@ std::unique_ptr<TDiskScaner> CreateScannerForKind(TDiskObject* Disk, TFileSystem
 
 std::unique_ptr<TRecoveryStream> CreateStreamForKind(TDiskObject* Disk, TFileSystemKind Kind, TFileInfo* Item,
                                                      const std::string& StreamName) {
+  // Found by the deep scan: read the same way whatever the volume's file system.
+  if (Item && Item->Info<TDeepFileInfo>()) {
+    if (!StreamName.empty()) return nullptr;
+    return std::make_unique<TRecoveryDeepStream>(Disk, Item);
+  }
   switch (Kind) {
     case TFileSystemKind::Fat12:
     case TFileSystemKind::Fat16:

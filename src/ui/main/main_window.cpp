@@ -236,6 +236,7 @@ void TfrmOrvik::SetUpFromSettings() {
   if (FConfig.HasSaveFormPosition()) chkSaveFormPosition->setChecked(FConfig.SaveFormPosition());
   if (FConfig.HasSaveFileExtensions()) FDiskCleanup->AppendMasks(FConfig.SaveFileExtensions());
 
+  FWizard->SetDeepScan(ReadDeepScanSetting(FUserSettings));
   FWizard->AttachViews(*FIcons);
   FWizard->btnRefreshDrivesClick();
 }
@@ -275,6 +276,7 @@ bool TfrmOrvik::CanClose() {
 
 void TfrmOrvik::SaveOnClose() {
   if (FConfig.HasSaveFormPosition() && FConfig.SaveFormPosition()) SaveWindowPosition(FUserSettings, *this);
+  WriteDeepScanSetting(FUserSettings, FWizard->DeepScan());
   FConfig.SetSaveFileExtensions(FDiskCleanup->Masks());
   if (!FConfig.Save()) FDialogs.Error(this, ProblemText(FLang, FConfig.Problem()));
 }

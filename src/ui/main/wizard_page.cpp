@@ -1,6 +1,7 @@
 #include "ui/main/wizard_page.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -130,6 +131,8 @@ QWidget* TWizardPage::CreateDrivesStep() {
   lblFilesFound = Named(new QLabel, "lblFilesFound");
   lblFilesFound->hide();
   group->addWidget(lblFilesFound);
+  chkDeepScan = Named(new QCheckBox(QStringLiteral("Deep scan")), "chkDeepScan");
+  group->addWidget(chkDeepScan);
   layout->addWidget(scanning);
 
   auto* buttons = new QHBoxLayout;
@@ -333,9 +336,14 @@ void TWizardPage::btnStartScanClick() {
   StartRecoveryScan();
 }
 
+bool TWizardPage::DeepScan() const { return chkDeepScan->isChecked(); }
+
+void TWizardPage::SetDeepScan(bool Value) { chkDeepScan->setChecked(Value); }
+
 void TWizardPage::StartRecoveryScan() {
   TDiskObject* disk = FCore.Manager().FindDisk(FDriveLetter);
   FScanDisk = disk;
+  if (disk && !FCore.Manager().ScanRunning(disk)) disk->SetDeepScan(chkDeepScan->isChecked());
   // The folders of an earlier scan are freed with it.
   FFilter.Folder = nullptr;
   FCore.Updating().SetGauge(FGauge.get());

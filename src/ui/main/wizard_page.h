@@ -12,6 +12,7 @@
 #include "filter/result_row.h"
 #include "ui/shell/page_host.h"
 
+class QCheckBox;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -56,6 +57,9 @@ class TWizardPage final : public QWidget {
   bool Recovering() const { return FRecoverThread != nullptr; }
   const TFilter& Filter() const { return FFilter; }
   char DriveLetter() const { return FDriveLetter; }
+  // Whether scans also look for files whose records are gone (kept in the user's settings).
+  bool DeepScan() const;
+  void SetDeepScan(bool Value);
 
   // Returns once no recovery runs (queued steps keep running meanwhile).
   void WaitForRecovery();
@@ -109,6 +113,7 @@ class TWizardPage final : public QWidget {
   QPushButton* btnStopScan = nullptr;
   QProgressBar* prgScanFiles = nullptr;
   QLabel* lblFilesFound = nullptr;
+  QCheckBox* chkDeepScan = nullptr;
   QTreeView* tvFolders = nullptr;
   QSplitter* splScanResults = nullptr;
   QTreeView* lvFiles = nullptr;
