@@ -84,11 +84,11 @@ TEST_F(ExFatScanner, DeletedFilesTakeASurvivingChainElseFreeClustersOnward) {
   v.Chain({16, 12, 14});  // a chain that runs into clusters in use does not hold up
   for (std::uint32_t c : {5, 7, 9, 12, 14}) v.SetInUse(c, true);
   std::vector<std::uint8_t> root;
-  for (const auto& spec : std::vector<test::TExFatFileSpec>{{u"live.bin", 0x20, {5, size, size, false}, false},
+  for (const auto& file : std::vector<test::TExFatTestFile>{{u"live.bin", 0x20, {5, size, size, false}, false},
                                                            {u"kept chain.bin", 0x20, {6, size, size, false}, true},
                                                            {u"zeroed chain.bin", 0x20, {11, size, size, false}, true},
                                                            {u"broken chain.bin", 0x20, {16, size, size, false}, true}}) {
-    const auto set = EntrySet(spec);
+    const auto set = EntrySet(file);
     root.insert(root.end(), set.begin(), set.end());
   }
   v.PutEntries(kRoot, 2, root);

@@ -26,31 +26,31 @@ std::vector<std::uint8_t> MandatoryUpCaseTable() {
   return table;
 }
 
-std::vector<std::uint8_t> EntrySet(const TExFatFileSpec& Spec) {
-  const std::size_t nameEntries = (Spec.Name.size() + 14) / 15;
+std::vector<std::uint8_t> EntrySet(const TExFatTestFile& File) {
+  const std::size_t nameEntries = (File.Name.size() + 14) / 15;
   std::vector<std::uint8_t> b((2 + nameEntries) * kEntry);
-  const std::uint8_t state = Spec.Deleted ? 0 : ExFatEntry::InUse;
+  const std::uint8_t state = File.Deleted ? 0 : ExFatEntry::InUse;
   b[0] = (ExFatEntry::File & 0x7F) | state;
   b[1] = static_cast<std::uint8_t>(1 + nameEntries);
-  PutLe16(b, 4, Spec.Attributes);
-  PutLe32(b, 8, Spec.Modified.Stamp);
-  PutLe32(b, 12, Spec.Modified.Stamp);
-  b[20] = b[21] = Spec.Modified.TenMs;
-  b[22] = b[23] = Spec.Modified.UtcOffset;
+  PutLe16(b, 4, File.Attributes);
+  PutLe32(b, 8, File.Modified.Stamp);
+  PutLe32(b, 12, File.Modified.Stamp);
+  b[20] = b[21] = File.Modified.TenMs;
+  b[22] = b[23] = File.Modified.UtcOffset;
   b[kEntry] = (ExFatEntry::Stream & 0x7F) | state;
-  b[kEntry + 1] = static_cast<std::uint8_t>(0x01 | (Spec.Data.NoFatChain ? 0x02 : 0));
-  b[kEntry + 3] = static_cast<std::uint8_t>(Spec.Name.size());
-  PutLe64(b, kEntry + 8, Spec.Data.ValidDataLength);
-  PutLe32(b, kEntry + 20, Spec.Data.FirstCluster);
-  PutLe64(b, kEntry + 24, Spec.Data.DataLength);
+  b[kEntry + 1] = static_cast<std::uint8_t>(0x01 | (File.Data.NoFatChain ? 0x02 : 0));
+  b[kEntry + 3] = static_cast<std::uint8_t>(File.Name.size());
+  PutLe64(b, kEntry + 8, File.Data.ValidDataLength);
+  PutLe32(b, kEntry + 20, File.Data.FirstCluster);
+  PutLe64(b, kEntry + 24, File.Data.DataLength);
   for (std::size_t i = 0; i < nameEntries; ++i) {
     const std::size_t at = (2 + i) * kEntry;
     b[at] = (ExFatEntry::Name & 0x7F) | state;
-    for (std::size_t u = 0; u < 15 && i * 15 + u < Spec.Name.size(); ++u)
-      PutLe16(b, at + 2 + 2 * u, Spec.Name[i * 15 + u]);
+    for (std::size_t u = 0; u < 15 && i * 15 + u < File.Name.size(); ++u)
+      PutLe16(b, at + 2 + 2 * u, File.Name[i * 15 + u]);
   }
   std::vector<std::uint8_t> utf16;
-  for (const char16_t unit : Spec.Name) utf16.insert(utf16.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
+  for (const char16_t unit : File.Name) utf16.insert(utf16.end(), {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
   // Units past ASCII map to themselves in the table the builder writes.
   const auto table = MandatoryUpCaseTable();
   PutLe16(b, kEntry + 4, ExFatNameHash(utf16, *TExFatUpCase::Parse(table, ExFatUpCaseChecksum(table))).value_or(0));

@@ -12,7 +12,7 @@
 
 namespace kestrine::test {
 
-struct TExFatFileSpec {
+struct TExFatTestFile {
   std::u16string_view Name;
   std::uint16_t Attributes = 0x20;
   TExFatData Data;
@@ -24,7 +24,7 @@ struct TExFatFileSpec {
 std::vector<std::uint8_t> MandatoryUpCaseTable();
 
 // One entry set: File, Stream Extension and File Name entries, with its name hash and set checksum.
-std::vector<std::uint8_t> EntrySet(const TExFatFileSpec& Spec);
+std::vector<std::uint8_t> EntrySet(const TExFatTestFile& File);
 // The set's stored name hash, and the set given another one, its checksum made again.
 std::uint16_t NameHashOf(const std::vector<std::uint8_t>& Set);
 std::vector<std::uint8_t> WithNameHash(std::vector<std::uint8_t> Set, std::uint16_t Hash);
