@@ -29,6 +29,12 @@ struct TMountContext {
   timespec Mounted{};
 };
 
+void Init(void*, fuse_conn_info* Connection) {
+  // Every listing brings the attributes: the tree and its sizes do not change.
+  if (Connection->capable & FUSE_CAP_READDIRPLUS) Connection->want |= FUSE_CAP_READDIRPLUS;
+  Connection->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+}
+
 TMountContext& Context(fuse_req_t Req) { return *static_cast<TMountContext*>(fuse_req_userdata(Req)); }
 
 // Inode numbers are node ids plus one: FUSE's root is 1.
@@ -61,13 +67,13 @@ struct stat StatOf(TMountContext& C, TMountNodeId Id) {
   return st;
 }
 
-void ReplyEntry(fuse_req_t Req, TMountContext& C, TMountNodeId Id) {
+fuse_entry_param EntryOf(TMountContext& C, TMountNodeId Id) {
   fuse_entry_param e{};
   e.ino = Id + FUSE_ROOT_ID;
   e.attr = StatOf(C, Id);
   e.attr_timeout = kCacheSeconds;
   e.entry_timeout = kCacheSeconds;
-  fuse_reply_entry(Req, &e);
+  return e;
 }
 
 void Lookup(fuse_req_t Req, fuse_ino_t Parent, const char* Name) {
@@ -78,7 +84,8 @@ void Lookup(fuse_req_t Req, fuse_ino_t Parent, const char* Name) {
     fuse_reply_err(Req, ENOENT);
     return;
   }
-  ReplyEntry(Req, c, *found);
+  const fuse_entry_param e = EntryOf(c, *found);
+  fuse_reply_entry(Req, &e);
 }
 
 void GetAttr(fuse_req_t Req, fuse_ino_t Ino, fuse_file_info*) {
@@ -92,7 +99,9 @@ void GetAttr(fuse_req_t Req, fuse_ino_t Ino, fuse_file_info*) {
   fuse_reply_attr(Req, &st, kCacheSeconds);
 }
 
-void ReadDir(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, fuse_file_info*) {
+// Entry k (from 0: ".", "..", then the children) is followed by offset k + 1. With Plus each entry
+// carries its attributes, so a walk that looks at every file asks no more per file.
+void ListFolder(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, bool Plus) {
   TMountContext& c = Context(Req);
   const auto id = NodeOf(c, Ino);
   if (!id || !c.Files.Tree().Node(*id).IsFolder) {
@@ -100,27 +109,35 @@ void ReadDir(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, fuse_fil
     return;
   }
   const TMountNode& folder = c.Files.Tree().Node(*id);
-  // Entry k (from 0: ".", "..", then the children) is followed by offset k + 1.
   std::vector<char> buffer(Size);
   std::size_t used = 0;
   for (auto k = static_cast<std::size_t>(std::max<off_t>(Offset, 0)); k < folder.Children.size() + 2; ++k) {
-    struct stat st {};
-    std::string_view name = k == 0 ? "." : "..";
-    st.st_ino = (k == 0 ? *id : folder.Parent) + FUSE_ROOT_ID;
-    st.st_mode = S_IFDIR;
-    if (k >= 2) {
-      const TMountNodeId child = folder.Children[k - 2];
-      name = c.Files.Tree().Node(child).Name;
-      st.st_ino = child + FUSE_ROOT_ID;
-      st.st_mode = c.Files.Tree().Node(child).IsFolder ? S_IFDIR : S_IFREG;
+    const TMountNodeId entry = k == 0 ? *id : k == 1 ? folder.Parent : folder.Children[k - 2];
+    const std::string name = k == 0 ? "." : k == 1 ? ".." : c.Files.Tree().Node(entry).Name;
+    char* at = buffer.data() + used;
+    const auto next = static_cast<off_t>(k + 1);
+    std::size_t need = 0;
+    if (Plus) {
+      const fuse_entry_param e = EntryOf(c, entry);
+      need = fuse_add_direntry_plus(Req, at, Size - used, name.c_str(), &e, next);
+    } else {
+      struct stat st {};
+      st.st_ino = entry + FUSE_ROOT_ID;
+      st.st_mode = c.Files.Tree().Node(entry).IsFolder ? S_IFDIR : S_IFREG;
+      need = fuse_add_direntry(Req, at, Size - used, name.c_str(), &st, next);
     }
-    const std::string entry(name);
-    const std::size_t need = fuse_add_direntry(Req, buffer.data() + used, Size - used, entry.c_str(), &st,
-                                               static_cast<off_t>(k + 1));
     if (need > Size - used) break;
     used += need;
   }
   fuse_reply_buf(Req, buffer.data(), used);
+}
+
+void ReadDir(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, fuse_file_info*) {
+  ListFolder(Req, Ino, Size, Offset, false);
+}
+
+void ReadDirPlus(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, fuse_file_info*) {
+  ListFolder(Req, Ino, Size, Offset, true);
 }
 
 void Open(fuse_req_t Req, fuse_ino_t Ino, fuse_file_info* Info) {
@@ -149,9 +166,10 @@ void Open(fuse_req_t Req, fuse_ino_t Ino, fuse_file_info* Info) {
 TMountReader& ReaderOf(const fuse_file_info* Info) { return *reinterpret_cast<TMountReader*>(Info->fh); }
 
 void Read(fuse_req_t Req, fuse_ino_t, size_t Size, off_t Offset, fuse_file_info* Info) {
-  std::vector<std::uint8_t> buffer(Size);
-  const std::size_t got = ReaderOf(Info).ReadAt(Offset, buffer.data(), Size);
-  fuse_reply_buf(Req, reinterpret_cast<const char*>(buffer.data()), got);
+  // Left uninitialised: the reader fills every byte it returns.
+  const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[Size]);
+  const std::size_t got = ReaderOf(Info).ReadAt(Offset, buffer.get(), Size);
+  fuse_reply_buf(Req, reinterpret_cast<const char*>(buffer.get()), got);
 }
 
 void Release(fuse_req_t Req, fuse_ino_t, fuse_file_info* Info) {
@@ -215,7 +233,9 @@ fuse_lowlevel_ops Operations() {
   fuse_lowlevel_ops ops{};
   ops.lookup = Lookup;
   ops.getattr = GetAttr;
+  ops.init = Init;
   ops.readdir = ReadDir;
+  ops.readdirplus = ReadDirPlus;
   ops.open = Open;
   ops.read = Read;
   ops.release = Release;

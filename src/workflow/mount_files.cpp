@@ -9,8 +9,8 @@
 namespace kestrine {
 namespace {
 
-// Streams kept between a look at a file and its open.
-constexpr std::size_t kSpareStreams = 16;
+// Streams kept between a look at a file and its open: a listing looks at a folder's files first.
+constexpr std::size_t kSpareStreams = 64;
 // Where a stream cannot read, zeros go to the next sector boundary, and reading is tried again there.
 constexpr std::int64_t kUnreadableStep = 512;
 constexpr std::uint32_t kMaxReadPiece = std::uint32_t{1} << 30;

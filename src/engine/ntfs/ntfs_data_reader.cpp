@@ -14,6 +14,8 @@ namespace {
 constexpr std::uint32_t kPlainUnitClusters = 16;
 constexpr std::uint64_t kMaxPlainUnitBytes = 1024 * 1024;
 constexpr std::int64_t kMaxSize = std::int64_t{1} << 62;
+// Decoded compression units kept by one reader.
+constexpr std::size_t kCompressedUnitsKept = 8;
 
 TRunList NormalizeRuns(TRunList Runs) {
   std::erase_if(Runs, [](const TRunItem& R) { return R.Length == 0; });
@@ -61,8 +63,9 @@ TNtfsDataReader::TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr
     FSizeCut = TReason{TReasonId::SizeOverRuns, {std::to_string(held), std::to_string(recorded)}};
   }
   if (FSizeCut) FSizeCut->Args.push_back(std::to_string(FSize));
-  FUnitBuffer.resize(std::size_t{FUnitClusters} * FClusterSize);
-  if (FCompressed) FWork.resize(FUnitBuffer.size());
+  FUnits.resize(FCompressed ? kCompressedUnitsKept : 1);
+  FUnits.front().Bytes.resize(std::size_t{FUnitClusters} * FClusterSize);
+  if (FCompressed) FWork.resize(FUnits.front().Bytes.size());
   FUsable = true;
 }
 
@@ -86,14 +89,17 @@ std::int64_t TNtfsDataReader::HeldClusters() const {
   return held;
 }
 
-bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
-  FCachedUnit = -1;
-  FUnitValid = 0;
+bool TNtfsDataReader::LoadUnit(std::int64_t Unit, TUnit& Into) {
+  std::vector<std::uint8_t>& bytes = Into.Bytes;
+  bytes.resize(FUnits.front().Bytes.size());
+  Into.Index = -1;
+  std::size_t& valid = Into.Valid;
+  valid = 0;
   const std::int64_t first = Unit * FUnitClusters;
   const std::int64_t last = first + FUnitClusters;
-  std::vector<std::uint8_t>& target = FCompressed ? FWork : FUnitBuffer;
+  std::vector<std::uint8_t>& target = FCompressed ? FWork : bytes;
   std::memset(target.data(), 0, target.size());
-  if (FCompressed) std::memset(FUnitBuffer.data(), 0, FUnitBuffer.size());
+  if (FCompressed) std::memset(bytes.data(), 0, bytes.size());
 
   auto run = std::upper_bound(FRuns.begin(), FRuns.end(), first, [](std::int64_t Vcn, const TRunItem& R) {
     return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
@@ -126,7 +132,7 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
     covered = to;
   }
   if (covered == first) return false;
-  FUnitValid = static_cast<std::size_t>(covered - first) * FClusterSize;
+  valid = static_cast<std::size_t>(covered - first) * FClusterSize;
   if (unread < last) {
     // Past the initialized size the clusters are not data anyway; there the failure costs nothing.
     const std::int64_t stop = unread * FClusterSize;
@@ -134,32 +140,32 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
       // A compressed unit cannot be decompressed from part of its clusters.
       const bool packed = FCompressed && stored < FUnitClusters;
       if (packed || unread == first) return false;
-      FUnitValid = static_cast<std::size_t>(unread - first) * FClusterSize;
-      std::memset(target.data() + FUnitValid, 0, target.size() - FUnitValid);
+      valid = static_cast<std::size_t>(unread - first) * FClusterSize;
+      std::memset(target.data() + valid, 0, target.size() - valid);
     }
   }
 
   if (FCompressed && stored > 0 && stored < FUnitClusters) {
     std::int64_t produced = -1;
     if (storedFirst)
-      produced = DecompressLznt1(FUnitBuffer.data(), FUnitBuffer.size(), FWork.data(),
+      produced = DecompressLznt1(bytes.data(), bytes.size(), FWork.data(),
                                  static_cast<std::size_t>(stored) * FClusterSize);
     if (produced > 0)
-      FUnitValid = FUnitBuffer.size();
+      valid = bytes.size();
     else
-      std::memcpy(FUnitBuffer.data(), FWork.data(), FUnitValid);  // delivered as stored
+      std::memcpy(bytes.data(), FWork.data(), valid);  // delivered as stored
   } else if (FCompressed) {
-    std::memcpy(FUnitBuffer.data(), FWork.data(), FUnitValid);
+    std::memcpy(bytes.data(), FWork.data(), valid);
   }
 
   // Past the initialized size the data reads as zeros, whatever the clusters hold.
   const std::int64_t unitStart = first * FClusterSize;
-  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(FUnitValid)) {
+  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(valid)) {
     const std::int64_t from = std::max<std::int64_t>(FInitialized - unitStart, 0);
-    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(FUnitValid));
-    if (to > from) std::memset(FUnitBuffer.data() + from, 0, static_cast<std::size_t>(to - from));
+    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(valid));
+    if (to > from) std::memset(bytes.data() + from, 0, static_cast<std::size_t>(to - from));
   }
-  FCachedUnit = Unit;
+  Into.Index = Unit;
   return true;
 }
 
@@ -213,12 +219,17 @@ std::span<const std::uint8_t> TNtfsDataReader::At(std::int64_t Position) {
     return std::span<const std::uint8_t>(FValue).subspan(static_cast<std::size_t>(Position));
   }
   if (Position >= kMaxSize) return {};
-  const std::int64_t unitBytes = static_cast<std::int64_t>(FUnitBuffer.size());
+  const auto unitBytes = static_cast<std::int64_t>(FUnits.front().Bytes.size());
   const std::int64_t unit = Position / unitBytes;
-  if (unit != FCachedUnit && !LoadUnit(unit)) return {};
+  auto kept = std::find_if(FUnits.begin(), FUnits.end(), [unit](const TUnit& U) { return U.Index == unit; });
+  if (kept == FUnits.end()) {
+    kept = std::min_element(FUnits.begin(), FUnits.end(), [](const TUnit& A, const TUnit& B) { return A.LastUse < B.LastUse; });
+    if (!LoadUnit(unit, *kept)) return {};
+  }
+  kept->LastUse = ++FUses;
   const auto within = static_cast<std::size_t>(Position - unit * unitBytes);
-  if (within >= FUnitValid) return {};
-  return std::span<const std::uint8_t>(FUnitBuffer).subspan(within, FUnitValid - within);
+  if (within >= kept->Valid) return {};
+  return std::span<const std::uint8_t>(kept->Bytes).subspan(within, kept->Valid - within);
 }
 
 std::size_t TNtfsDataReader::Read(std::int64_t Position, std::uint8_t* Buffer, std::size_t Count, std::int64_t Limit) {

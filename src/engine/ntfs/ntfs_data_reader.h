@@ -42,7 +42,14 @@ class TNtfsDataReader {
   TVolumeRange VolumeRange(std::int64_t Position, std::int64_t MaxLength) const;
 
  private:
-  bool LoadUnit(std::int64_t Unit);
+  // A unit as Read delivers it: decompressed, holes and the bytes past the initialized size as zeros.
+  struct TUnit {
+    std::int64_t Index = -1;
+    std::size_t Valid = 0;  // bytes from its start that hold data
+    std::vector<std::uint8_t> Bytes;
+    std::uint64_t LastUse = 0;
+  };
+  bool LoadUnit(std::int64_t Unit, TUnit& Into);
   // Clusters from the stream's start to the end of the last run with a hole or clusters inside the
   // volume; the volume as its boot sector declares it, since a source cut short is a failed read.
   std::int64_t HeldClusters() const;
@@ -61,10 +68,11 @@ class TNtfsDataReader {
   std::optional<TReason> FSizeCut;
   std::uint32_t FClusterSize = 0;
   std::uint32_t FUnitClusters = 0;
-  std::vector<std::uint8_t> FUnitBuffer;
+  // Units kept, the least recently used replaced: a compressed unit is decoded once while readers
+  // at several offsets take turns. Plain data keeps one, since reading it again costs no decoding.
+  std::vector<TUnit> FUnits;
+  std::uint64_t FUses = 0;
   std::vector<std::uint8_t> FWork;   // the stored clusters of a compressed unit
-  std::int64_t FCachedUnit = -1;
-  std::size_t FUnitValid = 0;
 };
 
 }  // namespace kestrine
