@@ -93,6 +93,7 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit, TUnit& Into) {
   std::vector<std::uint8_t>& bytes = Into.Bytes;
   bytes.resize(FUnits.front().Bytes.size());
   Into.Index = -1;
+  Into.Decompressed.clear();
   std::size_t& valid = Into.Valid;
   valid = 0;
   const std::int64_t first = Unit * FUnitClusters;
@@ -145,28 +146,60 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit, TUnit& Into) {
     }
   }
 
+  Into.Index = Unit;
   if (FCompressed && stored > 0 && stored < FUnitClusters) {
-    std::int64_t produced = -1;
-    if (storedFirst)
-      produced = DecompressLznt1(bytes.data(), bytes.size(), FWork.data(),
-                                 static_cast<std::size_t>(stored) * FClusterSize);
-    if (produced > 0)
+    if (storedFirst) {
+      Into.Packed.assign(FWork.begin(), FWork.begin() + stored * FClusterSize);
+      Into.StoredValid = valid;
+      Into.Chunks.reset();
+      Into.Decompressed.assign((bytes.size() + kLznt1ChunkSize - 1) / kLznt1ChunkSize, false);
       valid = bytes.size();
-    else
-      std::memcpy(bytes.data(), FWork.data(), valid);  // delivered as stored
+      return true;
+    }
+    std::memcpy(bytes.data(), FWork.data(), valid);  // delivered as stored
   } else if (FCompressed) {
     std::memcpy(bytes.data(), FWork.data(), valid);
   }
-
-  // Past the initialized size the data reads as zeros, whatever the clusters hold.
-  const std::int64_t unitStart = first * FClusterSize;
-  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(valid)) {
-    const std::int64_t from = std::max<std::int64_t>(FInitialized - unitStart, 0);
-    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(valid));
-    if (to > from) std::memset(bytes.data() + from, 0, static_cast<std::size_t>(to - from));
-  }
-  Into.Index = Unit;
+  ZeroPastInitialized(Into);
   return true;
+}
+
+std::size_t TNtfsDataReader::Decompress(TUnit& Unit, std::size_t Within) {
+  if (Unit.Decompressed.empty()) return Unit.Valid;
+  if (Within >= kLznt1ChunkSize && !Unit.Chunks)
+    Unit.Chunks = FindLznt1Chunks(Unit.Packed.data(), Unit.Packed.size(), Unit.Bytes.size());
+  const std::size_t chunk = Within / kLznt1ChunkSize;
+  if (Unit.Chunks && !Unit.Chunks->empty()) {
+    if (!Unit.Decompressed[chunk]) {
+      const TLznt1ChunkEnd end = DecompressLznt1Chunk(Unit.Bytes.data(), Unit.Bytes.size(), Unit.Packed.data(),
+                                                      Unit.Packed.size(), *Unit.Chunks, chunk);
+      Unit.Decompressed[chunk] = end == TLznt1ChunkEnd::Whole || (end == TLznt1ChunkEnd::Early && chunk + 1 == Unit.Chunks->size());
+    }
+    if (Unit.Decompressed[chunk]) {
+      ZeroPastInitialized(Unit);
+      return std::min(Unit.Valid, (chunk + 1) * kLznt1ChunkSize);
+    }
+  }
+  // The whole unit at once: from its start, or where its chunks cannot be taken one by one.
+  std::memset(Unit.Bytes.data(), 0, Unit.Bytes.size());
+  if (DecompressLznt1(Unit.Bytes.data(), Unit.Bytes.size(), Unit.Packed.data(), Unit.Packed.size()) <= 0) {
+    // Not LZNT1 after all: delivered as stored.
+    std::memset(Unit.Bytes.data(), 0, Unit.Bytes.size());
+    std::memcpy(Unit.Bytes.data(), Unit.Packed.data(), std::min(Unit.StoredValid, Unit.Packed.size()));
+    Unit.Valid = Unit.StoredValid;
+  }
+  Unit.Decompressed.clear();
+  ZeroPastInitialized(Unit);
+  return Unit.Valid;
+}
+
+void TNtfsDataReader::ZeroPastInitialized(TUnit& Unit) const {
+  const std::int64_t unitStart = Unit.Index * static_cast<std::int64_t>(Unit.Bytes.size());
+  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(Unit.Valid)) {
+    const std::int64_t from = std::max<std::int64_t>(FInitialized - unitStart, 0);
+    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(Unit.Valid));
+    if (to > from) std::memset(Unit.Bytes.data() + from, 0, static_cast<std::size_t>(to - from));
+  }
 }
 
 bool TNtfsDataReader::Covered(std::int64_t First, std::int64_t Last) const {
@@ -228,8 +261,9 @@ std::span<const std::uint8_t> TNtfsDataReader::At(std::int64_t Position) {
   }
   kept->LastUse = ++FUses;
   const auto within = static_cast<std::size_t>(Position - unit * unitBytes);
-  if (within >= kept->Valid) return {};
-  return std::span<const std::uint8_t>(kept->Bytes).subspan(within, kept->Valid - within);
+  const std::size_t end = within < kept->Valid ? Decompress(*kept, within) : 0;
+  if (within >= end) return {};
+  return std::span<const std::uint8_t>(kept->Bytes).subspan(within, end - within);
 }
 
 std::size_t TNtfsDataReader::Read(std::int64_t Position, std::uint8_t* Buffer, std::size_t Count, std::int64_t Limit) {
