@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   const std::vector<std::size_t> chunks = kestrine::FindLznt1Chunks(Data + 1, Size - 1, capacity);
   if (chunks.size() > (capacity + 4095) / 4096) __builtin_trap();
   std::vector<std::uint8_t> alone(capacity);
-  bool clean = n > 0;
+  bool clean = n > 0 && !chunks.empty();
   for (std::size_t i = chunks.size(); i-- > 0;) {
     const auto end = kestrine::DecompressLznt1Chunk(alone.data(), alone.size(), Data + 1, Size - 1, chunks, i);
     clean = clean && (end == kestrine::TLznt1ChunkEnd::Whole || (end == kestrine::TLznt1ChunkEnd::Early && i + 1 == chunks.size()));

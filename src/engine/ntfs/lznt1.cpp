@@ -123,13 +123,18 @@ TLznt1ChunkEnd DecompressLznt1Chunk(std::uint8_t* Dest, std::size_t DestCapacity
                                     std::size_t SourceLength, const std::vector<std::size_t>& Chunks,
                                     std::size_t Index) {
   if (Index >= Chunks.size()) return TLznt1ChunkEnd::Whole;
-  std::size_t d = Index * kLznt1ChunkSize, s = Chunks[Index];
+  const std::size_t start = Chunks[Index];
+  std::size_t d = Index * kLznt1ChunkSize, s = start;
   switch (ChunkStep(Dest, DestCapacity, d, Source, SourceLength, s)) {
-    case TStep::Next: return TLznt1ChunkEnd::Whole;
+    case TStep::Next: break;
     case TStep::End: return TLznt1ChunkEnd::Early;
-    case TStep::Malformed: break;
+    case TStep::Malformed: return TLznt1ChunkEnd::Malformed;
   }
-  return TLznt1ChunkEnd::Malformed;
+  // The whole decompression reads the next header where the tokens ended: elsewhere than the
+  // header says, the chunks found from the headers are not its chunks.
+  const std::size_t said = ChunkEnd(ChunkHeader(Source, SourceLength, start), DestCapacity, Index * kLznt1ChunkSize,
+                                    SourceLength, start);
+  return s == said ? TLznt1ChunkEnd::Whole : TLznt1ChunkEnd::Malformed;
 }
 
 }  // namespace kestrine

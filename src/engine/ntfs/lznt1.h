@@ -22,7 +22,8 @@ std::vector<std::size_t> FindLznt1Chunks(const std::uint8_t* Source, std::size_t
 
 enum class TLznt1ChunkEnd { Whole, Early, Malformed };
 // Chunk Index of Chunks into Dest + Index * 4096, as DecompressLznt1 puts it there. Early: the chunk
-// ended before its 4096 bytes, which ends DecompressLznt1's output there.
+// ended before its 4096 bytes, which ends DecompressLznt1's output there. Malformed: damaged, or its
+// tokens end elsewhere than its header says (then DecompressLznt1 reads the next chunk elsewhere).
 TLznt1ChunkEnd DecompressLznt1Chunk(std::uint8_t* Dest, std::size_t DestCapacity, const std::uint8_t* Source,
                                     std::size_t SourceLength, const std::vector<std::size_t>& Chunks,
                                     std::size_t Index);
