@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
   kestrine::TDebugLogSession log;
-  CLI::App app{"Kestrine Pro: find and recover deleted files on FAT and NTFS volumes (read-only)."};
+  CLI::App app{"Kestrine Pro: find and recover deleted files on FAT, exFAT and NTFS volumes (read-only)."};
   app.set_version_flag("--version", "kestrine-cli " KESTRINE_VERSION);
   app.require_subcommand(1);
   kestrine::cli::TCommandAction action;

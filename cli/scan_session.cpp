@@ -100,7 +100,7 @@ TDiskObject* TScanSession::OpenScannable(const std::string& Source) {
     return nullptr;
   }
   if (!disk->Scanner) {
-    std::cerr << "kestrine-cli: " << Source << ": no FAT or NTFS file system to scan\n";
+    std::cerr << "kestrine-cli: " << Source << ": no FAT, exFAT or NTFS file system to scan\n";
     return nullptr;
   }
   return disk;

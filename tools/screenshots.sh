@@ -13,7 +13,8 @@ for xz in data/demo/*.img.xz; do
   img=build/demo/$(basename "${xz%.xz}")
   [ "$img" -nt "$xz" ] || xz -dc "$xz" > "$img"
 done
-export KESTRINE_DRIVES="d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img"
+# The first drive is scanned; KESTRINE_DRIVES set by the caller chooses another.
+export KESTRINE_DRIVES="${KESTRINE_DRIVES:-d=$root/build/demo/demo-fat32.img;e=$root/build/demo/demo-ntfs.img;f=$root/build/demo/demo-exfat.img}"
 # From a folder of no interest, as a user starts it: the languages and skins beside the program count.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the demo volumes in data/demo: demo-fat32.img.xz,
-# demo-ntfs.img.xz and manifest.json. Run by hand as root (ntfs-3g mount):
+# demo-ntfs.img.xz, demo-exfat.img.xz and manifest.json. Run by hand as root
+# (ntfs-3g and exfat-fuse mounts):
 #
-#   sudo data/demo/make_demo.sh [fat32 ntfs]
+#   sudo data/demo/make_demo.sh [fat32 ntfs exfat]
 #
 # Same machinery and tools as tests/data/make_volumes.sh: seeded contents,
 # real formatters, a manifest checked against The Sleuth Kit.
@@ -12,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/data/volumes_lib.sh
 . "$here/../../tests/data/volumes_lib.sh"
 
-need mkfs.fat mmd mcopy mdel mdeltree mrd mattrib mkntfs ntfslabel ntfs-3g \
+need mkfs.fat mkfs.exfat mount.exfat-fuse losetup mmd mcopy mdel mdeltree mrd mattrib mkntfs ntfslabel ntfs-3g \
     fls istat icat fsstat xz python3 mountpoint
 if [ "$(id -u)" != 0 ]; then
     echo "$0: run as root: the NTFS image is written through an ntfs-3g mount" >&2
@@ -117,15 +118,42 @@ build_ntfs() {
     finish_image demo-ntfs.img 4 "Demo NTFS" "$here"
 }
 
+# A camera's SD card: photos and clips in DCIM, some deleted on the camera,
+# a whole folder of them deleted from a computer.
+build_exfat() {
+    exfat_new demo-exfat.img "CAMERA" 32 32768
+    exfat_mount
+    exfat_mkdir "DCIM" 2026-07-20T08:00:00Z
+    exfat_mkdir "DCIM/100CAMERA" 2026-07-20T08:00:00Z
+    local i
+    for i in 1 2 3 4 5 6 7 8; do
+        exfat_put "DCIM/100CAMERA/IMG_000$i.JPG" jpeg "demo-x-$i" 320x240 "2026-07-20T1$i:0$i:0${i}Z"
+    done
+    exfat_put "DCIM/100CAMERA/MOV_0009.MP4" rand demo-x-mov 300000 2026-07-20T19:30:00Z
+    exfat_mkdir "DCIM/101CAMERA" 2026-07-21T08:00:00Z
+    for i in 1 2 3; do
+        exfat_put "DCIM/101CAMERA/IMG_010$i.JPG" jpeg "demo-x-10$i" 400x300 "2026-07-21T09:1$i:00Z"
+    done
+    exfat_mkdir "MISC" 2026-07-20T08:00:00Z
+    exfat_put "MISC/Camera settings.txt" text demo-x-settings 900 2026-07-20T08:00:30Z
+    exfat_folder_times
+
+    for i in 2 3 5 8; do exfat_del "DCIM/100CAMERA/IMG_000$i.JPG"; done
+    exfat_del "DCIM/100CAMERA/MOV_0009.MP4"
+    exfat_deltree "DCIM/101CAMERA"
+    exfat_umount
+    xz -9e -T1 -c "$work/demo-exfat.img" >"$here/demo-exfat.img.xz"
+}
+
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(fat32 ntfs)
+[ ${#names[@]} -gt 0 ] || names=(fat32 ntfs exfat)
 parts=()
 for name in "${names[@]}"; do
     case $name in
-        fat32 | ntfs) "build_$name" ;;
+        fat32 | ntfs) "build_$name"; parts+=("$work/demo-$name.img.json") ;;
+        exfat) build_exfat ;;
         *) echo "$0: no demo volume called $name" >&2; exit 2 ;;
     esac
-    parts+=("$work/demo-$name.img.json")
 done
-vg merge "$here/manifest.json" "${parts[@]}"
+[ ${#parts[@]} -eq 0 ] || vg merge "$here/manifest.json" "${parts[@]}"
 ls -l "$here"/*.img.xz "$here/manifest.json"

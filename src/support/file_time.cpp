@@ -94,25 +94,56 @@ TCivilTime CivilTime(std::int64_t Seconds) {
 
 }  // namespace
 
+namespace {
+
+struct TDosFields {
+  unsigned Year, Month, Day, Hours, Minutes, Seconds;
+};
+
+std::optional<TDosFields> DecodeDos(std::uint16_t Date, std::uint16_t Time) {
+  const unsigned date = Date, time = Time;
+  const TDosFields f{1980 + (date >> 9), (date >> 5) & 0x0F, date & 0x1F, time >> 11, (time >> 5) & 0x3F, (time & 0x1F) * 2};
+  if (f.Day == 0 || f.Month == 0 || f.Month > 12 || f.Seconds > 59 || f.Minutes > 59 || f.Hours > 23)
+    return std::nullopt;
+  return f;
+}
+
+TFileTime WithTenMs(std::int64_t UnixSeconds, std::uint8_t TenMs) {
+  // Beyond 1.99 s the byte is damage, not a finer time.
+  const unsigned tenMs = TenMs < 200 ? TenMs : 0;
+  return UnixToFileTime(UnixSeconds + tenMs / 100, static_cast<std::int64_t>(tenMs % 100) * 10'000'000);
+}
+
+}  // namespace
+
 std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs) {
-  const unsigned day = Date & 0x1F, month = (Date >> 5) & 0x0F, year = 1980 + (Date >> 9);
-  const unsigned seconds = (Time & 0x1F) * 2, minutes = (Time >> 5) & 0x3F, hours = Time >> 11;
-  if (day == 0 || month == 0 || month > 12 || seconds > 59 || minutes > 59 || hours > 23) return std::nullopt;
+  const auto f = DecodeDos(Date, Time);
+  if (!f) return std::nullopt;
   // FAT keeps the wall clock of the writer's zone; the rules in force on that day give its offset.
   std::tm local{};
-  local.tm_year = static_cast<int>(year) - 1900;
-  local.tm_mon = static_cast<int>(month) - 1;
-  local.tm_mday = static_cast<int>(day);
-  local.tm_hour = static_cast<int>(hours);
-  local.tm_min = static_cast<int>(minutes);
-  local.tm_sec = static_cast<int>(seconds);
+  local.tm_year = static_cast<int>(f->Year) - 1900;
+  local.tm_mon = static_cast<int>(f->Month) - 1;
+  local.tm_mday = static_cast<int>(f->Day);
+  local.tm_hour = static_cast<int>(f->Hours);
+  local.tm_min = static_cast<int>(f->Minutes);
+  local.tm_sec = static_cast<int>(f->Seconds);
   local.tm_isdst = -1;
   const std::time_t utc = std::mktime(&local);
   if (utc == static_cast<std::time_t>(-1)) return std::nullopt;
-  // Beyond 1.99 s the byte is damage, not a finer time.
-  const unsigned tenMs = TenMs < 200 ? TenMs : 0;
-  return UnixToFileTime(static_cast<std::int64_t>(utc) + tenMs / 100,
-                        static_cast<std::int64_t>(tenMs % 100) * 10'000'000);
+  return WithTenMs(static_cast<std::int64_t>(utc), TenMs);
+}
+
+std::optional<TFileTime> DosDateTimeAtOffsetToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs,
+                                                       int OffsetMinutes) {
+  const auto f = DecodeDos(Date, Time);
+  if (!f) return std::nullopt;
+  namespace chr = std::chrono;
+  // Day 31 of a 30-day month is damage, as mktime would otherwise roll it into the next month.
+  const chr::year_month_day date{chr::year{static_cast<int>(f->Year)}, chr::month{f->Month}, chr::day{f->Day}};
+  if (!date.ok()) return std::nullopt;
+  const std::int64_t days = chr::sys_days{date}.time_since_epoch().count();
+  const std::int64_t wall = days * 86'400 + f->Hours * 3600 + f->Minutes * 60 + f->Seconds;
+  return WithTenMs(wall - std::int64_t{OffsetMinutes} * 60, TenMs);
 }
 
 TUnixTime FileTimeToUnix(TFileTime Value) {

@@ -20,6 +20,9 @@ inline constexpr std::int64_t kFileTimeUnixEpochSeconds = 11'644'473'600;
 // the zone rules in force at that moment. TenMs adds 10 ms units (0..199) to the 2 s resolution.
 // Invalid fields (month 0, day 0, ...) give nullopt.
 std::optional<TFileTime> DosDateTimeToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs = 0);
+// The same fields as the wall clock of a zone OffsetMinutes east of UTC, whatever the local zone.
+std::optional<TFileTime> DosDateTimeAtOffsetToFileTime(std::uint16_t Date, std::uint16_t Time, std::uint8_t TenMs,
+                                                       int OffsetMinutes);
 
 // Unix seconds and nanoseconds of a FILETIME.
 struct TUnixTime {

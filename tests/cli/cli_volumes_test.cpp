@@ -28,7 +28,7 @@ class CliVolumes : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    for (const char* name : {"fat12", "fat16", "fat32", "ntfs", "mbr", "logical", "gpt"})
+    for (const char* name : {"fat12", "fat16", "fat32", "ntfs", "mbr", "logical", "gpt", "exfat"})
       ASSERT_FALSE(test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path()).empty());
     test::WriteFile(Dir->Path() / "zeros.img", std::vector<std::uint8_t>(1 << 20));
     std::ifstream in(test::TestDataDir() / "manifest.json");
@@ -145,7 +145,7 @@ TEST_F(CliVolumes, WholeDiskImagesGiveADrivePerPartitionThatScansLikeThePartitio
   EXPECT_NE(Stderr().find(Image("mbr") + "@1 "), std::string::npos) << Stderr();
   EXPECT_NE(Stderr().find(Image("mbr") + "@2 "), std::string::npos) << Stderr();
   EXPECT_NE(Cli("", "scan " + ShellQuote(Image("gpt") + "@3")).Status, 0);
-  EXPECT_NE(Stderr().find("no FAT or NTFS partition"), std::string::npos) << Stderr();
+  EXPECT_NE(Stderr().find("no FAT, exFAT or NTFS partition"), std::string::npos) << Stderr();
 
   // Windows boot code (190 "bytes per sector") does not pass for a FAT boot sector: its entry is read.
   std::vector<std::uint8_t> disk(2048, 0);
@@ -160,6 +160,39 @@ TEST_F(CliVolumes, WholeDiskImagesGiveADrivePerPartitionThatScansLikeThePartitio
   test::WriteFile(Dir->Path() / "windows.img", disk);
   EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("windows")) + " --format json").Output,
             Cli("", "scan " + ShellQuote(Image("fat16")) + " --format json").Output);
+}
+
+// An SD card as a card reader shows it: an MBR with one exFAT partition of type 0x07.
+TEST_F(CliVolumes, ExFatVolumesAreDrivesOfKindFiveAlsoAsPartitions) {
+  const auto drives = json::parse(Cli("x=" + Image("exfat"), "drives --format json").Output);
+  const auto listed = std::find_if(drives.begin(), drives.end(), [](const json& d) { return d["letter"] == "x"; });
+  ASSERT_NE(listed, drives.end());
+  EXPECT_EQ((*listed)["kind"], 5);
+  EXPECT_EQ((*listed)["fs_name"], "exFAT");
+  EXPECT_EQ((*listed)["label"], "KEXFAT");
+
+  std::vector<std::uint8_t> card(1 << 20, 0);
+  const auto volume = test::ReadFile(Image("exfat"));
+  card[446 + 4] = 0x07;
+  test::PutLe32(card, 446 + 8, 2048);
+  test::PutLe32(card, 446 + 12, static_cast<std::uint32_t>(volume.size() / 512));
+  card[510] = 0x55, card[511] = 0xAA;
+  card.insert(card.end(), volume.begin(), volume.end());
+  test::WriteFile(Dir->Path() / "card.img", card);
+  const auto alone = Cli("", "scan " + ShellQuote(Image("exfat")) + " --format json");
+  ASSERT_EQ(alone.Status, 0) << Stderr();
+  EXPECT_GE(json::parse(alone.Output).size(), 20u);
+  EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("card") + "@1") + " --format json").Output, alone.Output);
+  const std::string cat = "cat " + ShellQuote(Image("card") + "@1") + " 'Fragments/frag A.bin' | sha256sum";
+  EXPECT_EQ(Cli("", cat).Output, Cli("", "cat " + ShellQuote(Image("exfat")) + " 'Fragments/frag A.bin' | sha256sum").Output);
+
+  // A GPT basic data partition, as Windows formats a large card or stick.
+  if (RunCommand("command -v python3 >/dev/null").Status != 0) GTEST_SKIP() << "python3 is needed to write the GPT disk";
+  ASSERT_EQ(RunCommand("python3 " + ShellQuote((test::TestDataDir() / "make_disks.py").string()) + " --gpt " +
+                       ShellQuote(Image("stick")) + " " + ShellQuote(Image("exfat")))
+                .Status,
+            0);
+  EXPECT_EQ(Cli("", "scan " + ShellQuote(Image("stick") + "@1") + " --format json").Output, alone.Output);
 }
 
 TEST_F(CliVolumes, DriveMapErrorsNameTheirEntryAndTheRestIsListed) {
@@ -436,7 +469,7 @@ TEST_F(CliVolumes, VolumesThatCannotBeWalkedAreErrorsForEveryCommand) {
          mbr[510] = 0x55, mbr[511] = 0xAA;
          B.insert(B.begin(), mbr.begin(), mbr.end());
        },
-       "no FAT or NTFS file system"},
+       "no FAT, exFAT or NTFS file system"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

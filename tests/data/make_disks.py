@@ -2,10 +2,12 @@
 """Whole-disk images built around the test volumes, so a partition cut out with dd is the volume.
 
   tests/data/make_disks.py VOLUME_DIR OUT_DIR
+  tests/data/make_disks.py --gpt OUT VOLUME...
 
 VOLUME_DIR holds the unpacked fat12/fat16/fat32/ntfs.img. Writes mbr.img (FAT32 and NTFS
 primaries), logical.img (one FAT16 logical partition in an extended one) and gpt.img (FAT12 and
-FAT16); the layout is fixed, so the images only change when the volumes do.
+FAT16); the layout is fixed, so the images only change when the volumes do. With --gpt, one GPT
+disk of basic data partitions holding the given volumes (tests build theirs so).
 """
 import os
 import struct
@@ -63,8 +65,7 @@ def make_logical(vol, out):
         put(disk, logical * SECTOR, open(fat16, "rb").read())
 
 
-def make_gpt(vol, out):
-    parts = [os.path.join(vol, "fat12.img"), os.path.join(vol, "fat16.img")]
+def make_gpt(parts, out):
     basic_data = uuid.UUID("EBD0A0A2-B9E5-4433-87C0-68B6B72699C7").bytes_le
     first = 2048
     layout = []
@@ -100,7 +101,10 @@ def make_gpt(vol, out):
 
 
 if __name__ == "__main__":
+    if sys.argv[1] == "--gpt":
+        make_gpt(sys.argv[3:], sys.argv[2])
+        sys.exit(0)
     vol, out = sys.argv[1], sys.argv[2]
     make_mbr(vol, os.path.join(out, "mbr.img"))
     make_logical(vol, os.path.join(out, "logical.img"))
-    make_gpt(vol, os.path.join(out, "gpt.img"))
+    make_gpt([os.path.join(vol, "fat12.img"), os.path.join(vol, "fat16.img")], os.path.join(out, "gpt.img"))

@@ -4,7 +4,7 @@
 # by hand as root (the NTFS volume is written through an ntfs-3g FUSE mount);
 # tests only read the committed results.
 #
-#   sudo tests/data/make_volumes.sh [fat12 fat16 fat32 ntfs]
+#   sudo tests/data/make_volumes.sh [fat12 fat16 fat32 ntfs exfat]
 #
 # With names, only those images are made again; the manifest keeps the
 # entries of the others.
@@ -18,7 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/data/volumes_lib.sh
 . "$here/volumes_lib.sh"
 
-need mkfs.fat mmd mcopy mdel mdeltree mrd mattrib mkntfs ntfslabel ntfs-3g \
+need mkfs.fat mkfs.exfat mount.exfat-fuse losetup mmd mcopy mdel mdeltree mrd mattrib mkntfs ntfslabel ntfs-3g \
     fls istat icat fsstat xz python3 mountpoint
 if [ "$(id -u)" != 0 ]; then
     echo "$0: run as root: the NTFS image is written through an ntfs-3g mount" >&2
@@ -242,17 +242,67 @@ build_ntfs() {
     finish_image ntfs.img 4 KNTFS "$here"
 }
 
+# ---------------------------------------------------------------- exFAT
+#
+# A card as a camera or a phone leaves it, through exfat-fuse: names that
+# need several name entries and UTF-16 surrogate pairs, empty and multi-MB
+# files, a deleted folder tree, and two files written 4 KiB in turn so their
+# clusters alternate. exfat-fuse zeroes the chains of deleted files, so the
+# deleted one of the pair is found by skipping the clusters still in use.
+# The Sleuth Kit is the reference for what it holds (tests compare with it).
+build_exfat() {
+    exfat_new exfat.img KEXFAT 24 4096
+    exfat_mount
+    exfat_put "README.txt" text x-readme 1800 2024-11-20T08:00:00Z
+    exfat_put "Deleted.txt" text x-deleted 3000 2025-01-05T10:20:30Z
+    exfat_put "Résumé café.txt" text x-resume 4321 2025-01-06T11:22:34Z
+    exfat_put "Long name 日本語のファイル名 with emoji 😀🎉 written across several name entries of fifteen units each.txt" \
+        text x-long 2345 2025-01-07T12:00:00Z
+    exfat_put "😀.txt" text x-emoji 100 2025-01-07T12:30:00Z
+    exfat_put "empty.txt" text x-empty 0 2025-01-08T13:14:16Z
+    exfat_put "Big random.bin" rand x-bigrand 1000000 2025-01-11T09:30:00Z
+    exfat_put "Big text.log" log x-bigtext 2500000 2025-01-12T10:45:00Z
+    exfat_mkdir "Fragments" 2025-02-01T09:00:00Z
+    exfat_interleave 2025-02-02T10:00:00Z 4096 12 "Fragments/frag A.bin" x-fa "Fragments/frag B.bin" x-fb
+    exfat_mkdir "a" 2024-12-01T00:00:00Z
+    exfat_mkdir "a/b" 2024-12-01T00:00:02Z
+    exfat_mkdir "a/b/c" 2024-12-01T00:00:04Z
+    exfat_put "a/b/c/keep.txt" text x-keep 1200 2024-12-01T00:02:00Z
+    exfat_put "a/b/c/deleted.txt" text x-abc 5555 2024-12-02T03:04:06Z
+    exfat_mkdir "Old Projects" 2023-05-01T12:00:00Z
+    exfat_put "Old Projects/plan.txt" text x-plan 3500 2023-05-02T12:00:00Z
+    exfat_put "Old Projects/Budget 2025.csv" csv x-budget 4200 2023-05-03T12:00:00Z
+    exfat_mkdir "Old Projects/sub" 2023-05-04T12:00:00Z
+    exfat_put "Old Projects/sub/inner.txt" text x-inner 1900 2023-05-05T12:00:00Z
+    exfat_mkdir "Many files" 2024-09-01T06:00:00Z
+    for i in $(seq -w 1 40); do
+        exfat_put "Many files/file $i.txt" text "x-many$i" $((200 + 10#$i * 37)) "2024-09-$(printf %02d $((10#$i % 28 + 1)))T06:$i:00Z"
+    done
+    exfat_folder_times
+
+    for f in Deleted.txt "Résumé café.txt" "Long name 日本語のファイル名 with emoji 😀🎉 written across several name entries of fifteen units each.txt" \
+        "😀.txt" empty.txt "Big random.bin" "Big text.log" "Fragments/frag A.bin" "a/b/c/deleted.txt"; do
+        exfat_del "$f"
+    done
+    exfat_deltree "Old Projects"
+    for i in 05 10 15 20 25 30 35 40; do
+        exfat_del "Many files/file $i.txt"
+    done
+    exfat_umount
+    xz -9e -T1 -c "$work/exfat.img" >"$here/exfat.img.xz"
+}
+
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(fat12 fat16 fat32 ntfs)
+[ ${#names[@]} -gt 0 ] || names=(fat12 fat16 fat32 ntfs exfat)
 parts=()
 for name in "${names[@]}"; do
     case $name in
-        fat12 | fat16 | fat32 | ntfs) "build_$name" ;;
+        fat12 | fat16 | fat32 | ntfs) "build_$name"; parts+=("$work/$name.img.json") ;;
+        exfat) build_exfat ;;
         *) echo "$0: no image called $name" >&2; exit 2 ;;
     esac
-    parts+=("$work/$name.img.json")
 done
-vg merge "$here/manifest.json" "${parts[@]}"
+[ ${#parts[@]} -eq 0 ] || vg merge "$here/manifest.json" "${parts[@]}"
 
 # ---------------------------------------------------------------- whole disks
 #

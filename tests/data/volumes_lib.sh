@@ -26,12 +26,15 @@ need() {
 work=$(mktemp -d "${TMPDIR:-/tmp}/kvol.XXXXXX")
 mnt="$work/mnt"
 ntfs_pid=
+exfat_mounted=
+loopdev=
 nsrc=0
 cleanup() {
-    if [ -n "$ntfs_pid" ]; then
+    if [ -n "$ntfs_pid$exfat_mounted" ]; then
         umount "$mnt" 2>/dev/null || fusermount -u "$mnt" 2>/dev/null || true
-        wait "$ntfs_pid" 2>/dev/null || true
+        [ -z "$ntfs_pid" ] || wait "$ntfs_pid" 2>/dev/null || true
     fi
+    if [ -n "$loopdev" ]; then losetup -d "$loopdev" 2>/dev/null || true; fi
     if [ -n "${KEEP_WORK:-}" ]; then
         echo "$0: work files kept in $work" >&2
     else
@@ -181,6 +184,71 @@ ntfs_rmdir() {
 }
 ntfs_deltree() {
     vg ntfs-note "$log" "$mnt" "$1"
+    rm -r "${mnt:?}/${1:?}"
+    vg log "$log" deltree "path=$1"
+}
+
+# ---------------------------------------------------------------- exFAT
+#
+# Written through exfat-fuse over a loop device, as a card reader would show
+# the volume. exfat-fuse zeroes a deleted file's chain in the table and hands
+# out the lowest free clusters.
+
+# exfat_new NAME LABEL MIB CLUSTER_BYTES (mkfs.exfat picks the serial)
+exfat_new() {
+    img="$work/$1"
+    log="$work/$1.log"
+    : >"$log"
+    truncate -s "$3M" "$img"
+    mkfs.exfat -L "$2" -c "$4" "$img" >/dev/null
+}
+
+exfat_mount() {
+    mkdir -p "$mnt"
+    loopdev=$(losetup --find --show "$img")
+    if ! mount.exfat-fuse "$loopdev" "$mnt" >"$work/exfat-fuse.out" 2>&1; then
+        cat "$work/exfat-fuse.out" >&2
+        echo "$0: exfat-fuse did not mount $img" >&2
+        exit 1
+    fi
+    exfat_mounted=1
+}
+
+# the daemon lets go of the loop device a moment after the unmount
+exfat_umount() {
+    umount "$mnt"
+    exfat_mounted=
+    local _
+    for _ in $(seq 50); do
+        losetup -d "$loopdev" 2>/dev/null && break
+        sleep 0.1
+    done
+    loopdev=
+}
+
+exfat_mkdir() {
+    mkdir "$mnt/$1"
+    vg log "$log" dir "path=$1" "mtime=$2"
+}
+exfat_put() { vg gen "$log" "$1" "$2" "$3" "$4" "$5" "$mnt/$1"; }
+exfat_interleave() {
+    vg interleave "$log" "$1" "$2" "$3" "$4" "$mnt/$4" "$5" "$6" "$mnt/$6" "$7"
+    touch -m -d "$1" "$mnt/$4" "$mnt/$6"
+}
+# folders get their times last: writing inside a folder moves them
+exfat_folder_times() {
+    local p t
+    while IFS=$'\t' read -r p t; do touch -m -d "$t" "$mnt/$p"; done < <(
+        python3 -c 'import json,sys
+for l in open(sys.argv[1]):
+    r=json.loads(l)
+    if r["op"]=="dir": print(r["path"]+"\t"+r["mtime"])' "$log")
+}
+exfat_del() {
+    rm -f "$mnt/$1"
+    vg log "$log" del "path=$1"
+}
+exfat_deltree() {
     rm -r "${mnt:?}/${1:?}"
     vg log "$log" deltree "path=$1"
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/volume/file_info.h"
+#include "engine/volume/folder_queue.h"
 
 namespace kestrine {
 
@@ -25,16 +26,10 @@ struct TFatEntryInfo : TFsInfo {
 };
 
 // The record of a folder item.
-struct TFatDirInfo : TFsInfo {
-  TIdxArray FileIndexes;  // indexes in Disk.Files of the deleted files found directly in it
-  bool Pending = true;    // not yet in Disk.Folders
+struct TFatDirInfo : TQueuedFolderInfo {
   TFatEntryInfo Entry;
   // Bytes of slots the chain's windows hold: the fixed root ends inside its last window.
   std::int64_t DirBytes = 0;
-  // Slot in the scanner's folder queue; -1 once the folder belongs to the result.
-  std::int32_t QueueIndex = -1;
-  // Announced to the reports; a folder is announced once whatever the views do with it.
-  bool Published = false;
 
   bool IsDeleted() const override { return Entry.Deleted; }
 };

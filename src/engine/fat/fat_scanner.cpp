@@ -223,7 +223,7 @@ void TFatScaner::ScanForFiles() {
     // Every step below guards its own failures; this keeps the promise that a scan always finishes.
     WriteLog(LogMessages::ReadMemoryFailed, OperationNames::FatScanerReadDir, static_cast<const void*>(this));
   }
-  ReleaseQueue();
+  FolderQueue.Release();
   Reports().ScanFinished(Disk);
 }
 
@@ -316,8 +316,6 @@ void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntry
     return;
   }
   if (IsExcludedBakName(name)) return;
-  PublishFolderChain(Folder);
-  if (Dir.Pending) EnterResult(Folder);
   PFileInfo item = nullptr;
   try {
     item = FillItem(NewItem(), e, std::move(name), Folder);
@@ -326,8 +324,11 @@ void TFatScaner::HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntry
     return;
   }
   item->Condition = CalcFileCondition(entry, e.Size);
-  const std::int32_t index = AddFile(item, entry);
-  if (index != -1) Dir.FileIndexes.push_back(index);
+  try {
+    FolderQueue.AddFile(item, std::make_unique<TFatEntryInfo>(entry), Folder);
+  } catch (const std::bad_alloc&) {
+    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddFile, nullptr, kEntryRecordSize);
+  }
 }
 
 // A folder whose first cluster another folder already took (its own ancestor on a damaged volume)
@@ -351,72 +352,11 @@ void TFatScaner::QueueFolder(const TDirEntry& Found, std::string Name, const TFa
 }
 
 std::int32_t TFatScaner::AddDir(PFileInfo Item, std::unique_ptr<TFatDirInfo> Dir) {
-  try {
-    Item->IsFolder = true;
-    TFatDirInfo* dir = Dir.get();
-    Item->FsInfo = std::move(Dir);
-    dir->QueueIndex = FolderQueue.Add(Item);
-    return dir->QueueIndex;
-  } catch (const std::bad_alloc&) {
-    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddDir, nullptr, kItemRecordSize);
-    return -1;
-  }
-}
-
-std::int32_t TFatScaner::AddFile(PFileInfo Item, const TFatEntryInfo& Entry) {
-  try {
-    Item->FsInfo = std::make_unique<TFatEntryInfo>(Entry);
-    const std::int32_t index = Disk->Files.Add(Item);
-    NotifyFileAdded(Item);
-    return index;
-  } catch (const std::bad_alloc&) {
-    WriteLog(LogMessages::GetMemFailed, OperationNames::FatScanerAddFile, nullptr, kEntryRecordSize);
-    return -1;
-  }
-}
-
-// Announces the folder and every ancestor not yet shown, the root first.
-void TFatScaner::PublishFolderChain(PFileInfo Folder) {
-  std::vector<PFileInfo> chain;
-  for (PFileInfo f = Folder; f; f = f->Parent) {
-    auto* dir = f->Info<TFatDirInfo>();
-    if (!dir || dir->Published) break;
-    chain.push_back(f);
-  }
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    TakeFromQueue(*it);
-    (*it)->Info<TFatDirInfo>()->Published = true;
-    NotifyFolderAdded(*it);
-  }
-}
-
-// The folder and its pending ancestors join Disk.Folders, the deepest first.
-void TFatScaner::EnterResult(PFileInfo Folder) {
-  for (PFileInfo f = Folder; f; f = f->Parent) {
-    auto* dir = f->Info<TFatDirInfo>();
-    if (!dir || !dir->Pending) break;
-    TakeFromQueue(f);
-    Disk->Folders.Add(f);
-    dir->Pending = false;
-  }
-}
-
-void TFatScaner::TakeFromQueue(PFileInfo Folder) {
-  auto* dir = Folder->Info<TFatDirInfo>();
-  if (!dir || dir->QueueIndex < 0) return;
-  FolderQueue.SetItem(dir->QueueIndex, nullptr);
-  dir->QueueIndex = -1;
-}
-
-void TFatScaner::ReleaseQueue() {
-  // Folders never published stay in the store until the next scan; their records can go now.
-  for (PFileInfo folder : FolderQueue.Snapshot())
-    if (folder) folder->FsInfo.reset();
-  FolderQueue.Clear();
+  return FolderQueue.Add(Item, std::move(Dir));
 }
 
 void TFatScaner::Clear() {
-  ReleaseQueue();
+  FolderQueue.Release();
   FDirClusters.clear();
   FClusterBuffer = {};
   FLoadedWindow = -1;

@@ -15,6 +15,8 @@
 #include "engine/fat/fat_table.h"
 #include "engine/volume/boot_sector.h"
 #include "engine/volume/disk_scanner.h"
+#include "engine/volume/folder_queue.h"
+#include "support/debug_log.h"
 
 namespace kestrine {
 
@@ -56,7 +58,7 @@ class TFatScaner : public TDiskScaner {
   std::uint32_t ClusterCount = 0;
   std::uint8_t ActiveFat = 0;
   std::int32_t RootIndex = -1;
-  TDiskItems FolderQueue;  // folders found and not yet part of the result; the disk's store owns them
+  TFolderQueue FolderQueue{*this, {OperationNames::FatScanerAddDir, OperationNames::FatScanerAddFile}};  // folders found and not yet part of the result
 
  protected:
   TFatScaner(TDiskObject* Disk, const TFatEntryCodec& Codec);
@@ -84,11 +86,6 @@ class TFatScaner : public TDiskScaner {
   std::int64_t ReadDir(std::int32_t Index);
   void HandleEntry(PFileInfo Folder, TFatDirInfo& Dir, const TDirEntryReader& Reader);
   void QueueFolder(const TDirEntry& Found, std::string Name, const TFatEntryInfo& Entry);
-  std::int32_t AddFile(PFileInfo Item, const TFatEntryInfo& Entry);
-  void PublishFolderChain(PFileInfo Folder);
-  void EnterResult(PFileInfo Folder);
-  void TakeFromQueue(PFileInfo Folder);
-  void ReleaseQueue();
   bool LoadWindow(std::int64_t Offset, std::uint32_t Length);
   void LocateFatEntry(std::uint32_t Cluster);
   bool IsOverwrittenFolder(const TFatEntryInfo& Entry);

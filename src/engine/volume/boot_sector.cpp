@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <string_view>
 
 #include "engine/volume/byte_order.h"
 
@@ -43,10 +44,12 @@ bool IsFatSectorGeometry(const TBpb& Bpb) {
 std::optional<TFileSystemKind> ClassifyBootSector(std::span<const std::uint8_t, kBootSectorSize> Sector) {
   const bool noFatFields = Sector[16] == 0 && Sector[17] == 0 && Sector[18] == 0 && ReadLe16(Sector, 22) == 0;
   if (noFatFields) {
-    // Zero FAT fields alone also describe a blank or foreign volume; NTFS always names itself.
-    static constexpr std::uint8_t kNtfsOemId[] = {'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '};
-    const bool ntfs = std::equal(std::begin(kNtfsOemId), std::end(kNtfsOemId), Sector.begin() + 3);
-    return ntfs ? TFileSystemKind::Ntfs : TFileSystemKind::None;
+    // Zero FAT fields alone also describe a blank or foreign volume; NTFS and exFAT always name
+    // themselves. Whether an exFAT volume can be walked is its engine's to say, with the reason.
+    const auto named = [&](std::string_view Name) { return std::equal(Name.begin(), Name.end(), Sector.begin() + 3); };
+    if (named("NTFS    ")) return TFileSystemKind::Ntfs;
+    if (named("EXFAT   ")) return TFileSystemKind::ExFat;
+    return TFileSystemKind::None;
   }
   const TBpb bpb = ParseBpb(Sector);
   const auto layout = ComputeFatLayout(bpb);

@@ -8,12 +8,14 @@
 namespace kestrine {
 
 // Kinds a disk can be; the numbers are part of every drive list.
-enum class TFileSystemKind : std::uint8_t { None = 0, Fat12 = 1, Fat16 = 2, Fat32 = 3, Ntfs = 4 };
+enum class TFileSystemKind : std::uint8_t { None = 0, Fat12 = 1, Fat16 = 2, Fat32 = 3, Ntfs = 4, ExFat = 5 };
 
 inline bool IsFat(TFileSystemKind Kind) {
   return Kind == TFileSystemKind::Fat12 || Kind == TFileSystemKind::Fat16 || Kind == TFileSystemKind::Fat32;
 }
-inline bool IsKnown(TFileSystemKind Kind) { return IsFat(Kind) || Kind == TFileSystemKind::Ntfs; }
+inline bool IsKnown(TFileSystemKind Kind) {
+  return IsFat(Kind) || Kind == TFileSystemKind::Ntfs || Kind == TFileSystemKind::ExFat;
+}
 
 inline constexpr std::size_t kBootSectorSize = 512;
 

@@ -18,9 +18,9 @@ dev_t BlockDeviceOf(const std::string& Path) {
   return ::stat(Path.c_str(), &st) == 0 && S_ISBLK(st.st_mode) ? st.st_rdev : 0;
 }
 
-bool HoldsFatOrNtfs(platform::TVolumeSource& Source) {
+bool HoldsScannableVolume(platform::TVolumeSource& Source) {
   const std::string name = platform::ProbeVolumeFacts(Source).FileSystemName;
-  return name == "FAT" || name == "FAT32" || name == "NTFS";
+  return name == "FAT" || name == "FAT32" || name == "NTFS" || name == "exFAT";
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ void ExpandPartitions(TDriveListing& Listing) {
     bool first = true;
     for (const auto& entry : entries) {
       auto part = platform::TVolumeSource::Open(drive.Source, entry.Offset, entry.Length);
-      if (!part || !HoldsFatOrNtfs(*part)) continue;
+      if (!part || !HoldsScannableVolume(*part)) continue;
       platform::TDriveSpec partDrive = drive;
       partDrive.Partition = entry.Number;
       partDrive.Offset = entry.Offset;
@@ -58,7 +58,7 @@ void ExpandPartitions(TDriveListing& Listing) {
       first = false;
       drives.push_back(std::move(partDrive));
     }
-    // A table without FAT or NTFS leaves the drive as it was, so it is still listed and named.
+    // A table without FAT, exFAT or NTFS leaves the drive as it was, so it is still listed and named.
     if (first) drives.push_back(drive);
   }
   Listing.Drives = std::move(drives);

@@ -21,7 +21,7 @@ TDriveListing ListLocalDrives();
 // and so are devices the listing reads already.
 void AssignFreeLetters(TDriveListing& Listing, const std::vector<platform::TBlockDevice>& Devices);
 
-// Replaces every whole image or disk of Listing that holds a partition table by its FAT and NTFS
+// Replaces every whole image or disk of Listing that holds a partition table by its FAT, exFAT and NTFS
 // partitions: the first keeps the drive's letter, the rest take the next free letters.
 void ExpandPartitions(TDriveListing& Listing);
 

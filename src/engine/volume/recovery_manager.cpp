@@ -108,7 +108,7 @@ std::vector<TDiskObject*> TRecoveryManager::AddImage(const std::string& Path, st
     if (TDiskObject* disk = DiskList->AddDrive(drive, FReports, error)) added.push_back(disk);
     else Error = error;
   }
-  if (added.empty() && Error.empty()) Error = Path + ": holds no FAT or NTFS file system";
+  if (added.empty() && Error.empty()) Error = Path + ": holds no FAT, exFAT or NTFS file system";
   return added;
 }
 

@@ -41,7 +41,7 @@ class TRecoveryManager {
   std::unique_ptr<TRecoveryJob> RecoverItems(const TDiskItems& Items);
 
   // An image file (or device) the user names joins the disk list under the next free letters, one
-  // disk per FAT or NTFS partition when it holds a partition table. The new disks; none, with Error
+  // disk per FAT, exFAT or NTFS partition when it holds a partition table. The new disks; none, with Error
   // naming the file and why, when it cannot be opened or is listed already.
   std::vector<TDiskObject*> AddImage(const std::string& Path, std::string& Error);
 

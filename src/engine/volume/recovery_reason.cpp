@@ -58,6 +58,13 @@ constexpr std::array<const char*, static_cast<std::size_t>(TReasonId::Count)> kE
     "MFT record-size field %1 gives records of %2 bytes",
     "a volume of no whole cluster",
     "the MFT's first cluster %1 lies beyond the volume's %2 clusters",
+    "the boot sector's geometry is not exFAT: %1",
+    "it does not name itself EXFAT",
+    "%1 shift %2",
+    "the boot region's checksum does not match",
+    "allocation tables at sector %1 of %2 sectors do not lie before the cluster heap at sector %3",
+    "a cluster heap of %1 clusters does not fit in the volume's %2 sectors",
+    "the root folder holds no readable allocation bitmap",
 };
 static_assert(kEnglish.back() != nullptr, "a reason has no English wording");
 

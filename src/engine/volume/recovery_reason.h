@@ -62,6 +62,13 @@ enum class TReasonId : std::size_t {
   RecordSizeField,        // the field's value, bytes
   NoWholeCluster,
   MftBeyondVolume,        // first cluster, clusters of the volume
+  GeometryNotExFat,        // the nested reason
+  ExFatName,
+  ExFatShift,              // field, value
+  ExFatChecksum,
+  ExFatTablesMisplaced,    // table sector, sectors, heap sector
+  ExFatHeapOutside,        // clusters, sectors of the volume
+  ExFatNoBitmap,
   Count
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Read-only stream over a found file's data; the FAT and NTFS engines supply the reading.
+// Read-only stream over a found file's data; the engines supply the reading.
 
 #include <cstdint>
 #include <memory>

@@ -96,7 +96,7 @@ TDiskObject* FindSourceDisk(const TDiskList& List, const std::string& Source, st
     return nullptr;
   }
   Error = Source + ": " + (letter               ? "no such drive"
-                           : name.Partition > 0 ? "no FAT or NTFS partition with that number"
+                           : name.Partition > 0 ? "no FAT, exFAT or NTFS partition with that number"
                                                 : "not a drive that can be scanned");
   // The list knows why a drive it was given did not become a disk.
   for (const auto& e : List.Errors())

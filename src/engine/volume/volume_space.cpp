@@ -1,6 +1,7 @@
 #include <array>
 #include <vector>
 
+#include "engine/exfat/exfat_boot.h"
 #include "engine/fat/fat_table.h"
 #include "engine/ntfs/ntfs_bitmap.h"
 #include "engine/volume/boot_sector.h"
@@ -79,6 +80,18 @@ std::optional<TVolumeSpaceFacts> NtfsSpace(platform::TVolumeSource& Source, std:
   return facts;
 }
 
+// The share in use the boot sector keeps; it is not known while it reads 0xFF.
+std::optional<TVolumeSpaceFacts> ExFatSpace(platform::TVolumeSource& Source) {
+  std::vector<std::uint8_t> region(kExFatBootRegionMax);
+  region.resize(Source.Read(region.data(), kExFatBootRegionMax, 0));
+  const TExFatBoot boot = ParseExFatBoot(region);
+  if (!boot.Geometry) return std::nullopt;
+  TVolumeSpaceFacts facts;
+  facts.Total = std::int64_t{boot.Geometry->ClusterCount} * boot.Geometry->ClusterSize;
+  if (boot.Geometry->PercentInUse <= 100) facts.Free = facts.Total / 100 * (100 - boot.Geometry->PercentInUse);
+  return facts;
+}
+
 }  // namespace
 
 std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source, TFileSystemKind Kind) {
@@ -89,6 +102,7 @@ std::optional<TVolumeSpaceFacts> ReadVolumeSpace(platform::TVolumeSource& Source
     case TFileSystemKind::Fat16:
     case TFileSystemKind::Fat32: return FatSpace(Source, sector, Kind);
     case TFileSystemKind::Ntfs: return NtfsSpace(Source, sector);
+    case TFileSystemKind::ExFat: return ExFatSpace(Source);
     default: return std::nullopt;
   }
 }

@@ -57,8 +57,15 @@ TEST(BootSector, BlankOrForeignSectorIsNoFileSystem) {
   TSectorBuilder zeros;
   EXPECT_EQ(ClassifyBootSector(zeros.B), TFileSystemKind::None);
   TSectorBuilder oem;
-  std::memcpy(oem.B.data() + 3, "EXFAT   ", 8);
+  std::memcpy(oem.B.data() + 3, "EXFAT  ", 7);
   EXPECT_EQ(ClassifyBootSector(oem.B), TFileSystemKind::None);
+}
+
+// exFAT zeroes the FAT fields and names itself; its engine checks the rest and says what is wrong.
+TEST(BootSector, ExFatNamesItself) {
+  TSectorBuilder oem;
+  std::memcpy(oem.B.data() + 3, "EXFAT   ", 8);
+  EXPECT_EQ(ClassifyBootSector(oem.B), TFileSystemKind::ExFat);
 }
 
 // A partition table's boot code has bytes where a FAT volume keeps its geometry; sizes no FAT volume

@@ -77,6 +77,15 @@ TEST(RecoveryReason, EveryIdWordsTheCommandLinesEarlierEnglish) {
       {{Id::RecordSizeField, {"0", "0"}}, "MFT record-size field 0 gives records of 0 bytes"},
       {{Id::NoWholeCluster}, "a volume of no whole cluster"},
       {{Id::MftBeyondVolume, {"4096", "2048"}}, "the MFT's first cluster 4096 lies beyond the volume's 2048 clusters"},
+      {{Id::GeometryNotExFat, {}, {{Id::ExFatChecksum}}},
+       "the boot sector's geometry is not exFAT: the boot region's checksum does not match"},
+      {{Id::ExFatName}, "it does not name itself EXFAT"},
+      {{Id::ExFatShift, {"bytes-per-sector", "13"}}, "bytes-per-sector shift 13"},
+      {{Id::ExFatChecksum}, "the boot region's checksum does not match"},
+      {{Id::ExFatTablesMisplaced, {"24", "100", "64"}},
+       "allocation tables at sector 24 of 100 sectors do not lie before the cluster heap at sector 64"},
+      {{Id::ExFatHeapOutside, {"9000", "2048"}}, "a cluster heap of 9000 clusters does not fit in the volume's 2048 sectors"},
+      {{Id::ExFatNoBitmap}, "the root folder holds no readable allocation bitmap"},
   };
   std::set<Id> covered;
   for (const auto& [reason, sentence] : cases) {

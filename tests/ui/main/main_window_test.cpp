@@ -180,7 +180,7 @@ TEST(MainWindow, ADriveWithoutAFileSystemEndsItsScanAtOnce) {
   StartScan(f, 'd');
   ASSERT_TRUE(TWindowFixture::WaitUntil([&] { return !f.Window().Wizard().Scanning(); }));
   EXPECT_EQ(f.Find<QLabel>("lblFilesFound")->text(), QStringLiteral("Found: 0 file(s)"));
-  EXPECT_EQ(f.Dialogs.Shown.last(), QStringLiteral("error: D:\\ holds no FAT or NTFS file system: there is nothing to scan."));
+  EXPECT_EQ(f.Dialogs.Shown.last(), QStringLiteral("error: D:\\ holds no FAT, exFAT or NTFS file system: there is nothing to scan."));
   EXPECT_TRUE(f.Find<QPushButton>("btnStartScan")->isEnabled());
   EXPECT_TRUE(f.Find<QWidget>("scrpnlToolbars")->isEnabled());
 }

@@ -195,8 +195,9 @@ TEST_P(WizardFlow, EachFilePreviewsInItsView) {
     List()->setCurrentIndex(ListModel()->index(static_cast<int>(row - rows.begin()), 0));
     F.Find<QPushButton>("btnPreview")->click();
     const QString name = QString::fromStdString(file->Name);
-    const QString view = name.endsWith(QLatin1String(".html")) ? QStringLiteral("tsBrowser")
-                         : name.endsWith(QLatin1String(".jpg")) || name.endsWith(QLatin1String(".png"))
+    const QString lower = name.toLower();  // cameras write ".JPG"
+    const QString view = lower.endsWith(QLatin1String(".html")) ? QStringLiteral("tsBrowser")
+                         : lower.endsWith(QLatin1String(".jpg")) || lower.endsWith(QLatin1String(".png"))
                              ? QStringLiteral("tsImage")
                              : QStringLiteral("tsDump");
     EXPECT_EQ(F.Dialogs.Shown.last(), QStringLiteral("modal: Preview [%1] / %2").arg(name, view));
@@ -205,8 +206,12 @@ TEST_P(WizardFlow, EachFilePreviewsInItsView) {
   EXPECT_EQ(previewed, disk->Files.Count());
 }
 
-INSTANTIATE_TEST_SUITE_P(DemoVolumes, WizardFlow, ::testing::Values("demo-fat32.img.xz", "demo-ntfs.img.xz"),
-                         [](const auto& Info) { return std::string(Info.param).substr(5, 5) == "fat32" ? "Fat32" : "Ntfs"; });
+INSTANTIATE_TEST_SUITE_P(DemoVolumes, WizardFlow,
+                         ::testing::Values("demo-fat32.img.xz", "demo-ntfs.img.xz", "demo-exfat.img.xz"),
+                         [](const auto& Info) {
+                           const std::string kind = std::string(Info.param).substr(5, 4);
+                           return kind == "fat3" ? "Fat32" : kind == "ntfs" ? "Ntfs" : "ExFat";
+                         });
 
 }  // namespace
 }  // namespace kestrine::test
