@@ -91,7 +91,7 @@ class MountCli : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Dir = new test::TTempDir;
-    for (const char* name : {"fat12", "fat16", "fat32", "ntfs"})
+    for (const char* name : {"fat12", "fat16", "fat32", "exfat", "ntfs"})
       ASSERT_FALSE(test::UnpackImage(test::TestDataDir() / (std::string(name) + ".img.xz"), Dir->Path()).empty());
     test::WriteFile(Dir->Path() / "zeros.img", std::vector<std::uint8_t>(1 << 20));
   }
@@ -126,7 +126,7 @@ void ExpectRefused(int Result, const std::string& What) {
 TEST_F(MountCli, EveryVolumeListsAsScanAndReadsAsCatAndRefusesEveryChange) {
   if (const std::string why = FuseMissing(); !why.empty()) GTEST_SKIP() << "cannot mount: " << why;
   std::mt19937 random(11);
-  for (const char* name : {"fat12", "fat16", "fat32", "ntfs"}) {
+  for (const char* name : {"fat12", "fat16", "fat32", "exfat", "ntfs"}) {
     SCOPED_TRACE(name);
     const fs::path mount = Dir->Path() / (std::string("mnt-") + name);
     fs::create_directories(mount);
@@ -169,7 +169,7 @@ TEST_F(MountCli, EveryVolumeListsAsScanAndReadsAsCatAndRefusesEveryChange) {
     ExpectRefused(::truncate(some.c_str(), 0), "truncate");
     ExpectRefused(::setxattr(some.c_str(), "user.x", "y", 1, 0), "setxattr");
 
-    // fusermount3 -u ends it for three volumes, Ctrl-C for the last.
+    // fusermount3 -u ends it for the first volumes, Ctrl-C for the last.
     if (std::string(name) == "ntfs") {
       char condition[8] = {};
       EXPECT_EQ(::getxattr((mount / "Streams/deleted streams.txt").c_str(), "user.kestrine.condition", condition, 8), 3);
@@ -193,7 +193,7 @@ TEST_F(MountCli, AMountThatCannotBeMadeSaysWhyInOneLineAndExitsWith1) {
       {Image("fat12").string(), full.string(), full.string() + ": not empty\n"},
       {Image("fat12").string(), (Dir->Path() / "missing").string(), (Dir->Path() / "missing").string() + ": no such folder\n"},
       {Image("fat12").string(), (full / "kept.txt").string(), (full / "kept.txt").string() + ": not a folder\n"},
-      {Image("zeros").string(), (Dir->Path() / "empty").string(), Image("zeros").string() + ": no FAT or NTFS file system to scan\n"},
+      {Image("zeros").string(), (Dir->Path() / "empty").string(), Image("zeros").string() + ": no FAT, exFAT or NTFS file system to scan\n"},
   };
   fs::create_directories(Dir->Path() / "empty");
   for (const TCase& c : cases) {

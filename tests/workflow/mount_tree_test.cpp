@@ -92,7 +92,7 @@ class Mount : public Recovery {
 };
 
 TEST_F(Mount, FixtureVolumesShowWhatARecoveryOfEverythingWrites) {
-  for (const char* name : {"fat12.img", "fat16.img", "fat32.img", "ntfs.img"}) {
+  for (const char* name : {"fat12.img", "fat16.img", "fat32.img", "exfat.img", "ntfs.img"}) {
     SCOPED_TRACE(name);
     Forget();
     OpenFixture(name);
