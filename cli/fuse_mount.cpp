@@ -33,6 +33,8 @@ void Init(void*, fuse_conn_info* Connection) {
   // Every listing brings the attributes: the tree and its sizes do not change.
   if (Connection->capable & FUSE_CAP_READDIRPLUS) Connection->want |= FUSE_CAP_READDIRPLUS;
   Connection->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+  // A file is read through the reader of its node: opens need not come here (each would cost a request).
+  if (Connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) Connection->want |= FUSE_CAP_NO_OPEN_SUPPORT;
 }
 
 TMountContext& Context(fuse_req_t Req) { return *static_cast<TMountContext*>(fuse_req_userdata(Req)); }
@@ -140,6 +142,7 @@ void ReadDirPlus(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, fuse
   ListFolder(Req, Ino, Size, Offset, true);
 }
 
+// Without direct_io no open reaches here after the first: reads find the file's reader by its node.
 void Open(fuse_req_t Req, fuse_ino_t Ino, fuse_file_info* Info) {
   TMountContext& c = Context(Req);
   const auto id = NodeOf(c, Ino);
@@ -151,30 +154,30 @@ void Open(fuse_req_t Req, fuse_ino_t Ino, fuse_file_info* Info) {
     fuse_reply_err(Req, EROFS);
     return;
   }
-  std::unique_ptr<TMountReader> reader = c.Files.Open(*id);
-  if (!reader) {
+  if (c.Files.Tree().Node(*id).IsFolder) {
     fuse_reply_err(Req, EISDIR);
     return;
   }
-  Info->direct_io = c.Options.DirectIo;
-  Info->keep_cache = !c.Options.DirectIo;
-  Info->fh = reinterpret_cast<std::uint64_t>(reader.get());
-  // Held by the kernel's handle from here on; Release takes it back.
-  if (fuse_reply_open(Req, Info) == 0) reader.release();
+  if (!c.Options.DirectIo) {
+    fuse_reply_err(Req, ENOSYS);
+    return;
+  }
+  Info->direct_io = 1;
+  fuse_reply_open(Req, Info);
 }
 
-TMountReader& ReaderOf(const fuse_file_info* Info) { return *reinterpret_cast<TMountReader*>(Info->fh); }
-
-void Read(fuse_req_t Req, fuse_ino_t, size_t Size, off_t Offset, fuse_file_info* Info) {
+void Read(fuse_req_t Req, fuse_ino_t Ino, size_t Size, off_t Offset, fuse_file_info*) {
+  TMountContext& c = Context(Req);
+  const auto id = NodeOf(c, Ino);
+  const std::shared_ptr<TMountReader> reader = id ? c.Files.Reader(*id) : nullptr;
+  if (!reader) {
+    fuse_reply_err(Req, id ? EISDIR : ENOENT);
+    return;
+  }
   // Left uninitialised: the reader fills every byte it returns.
   const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[Size]);
-  const std::size_t got = ReaderOf(Info).ReadAt(Offset, buffer.get(), Size);
+  const std::size_t got = reader->ReadAt(Offset, buffer.get(), Size);
   fuse_reply_buf(Req, reinterpret_cast<const char*>(buffer.get()), got);
-}
-
-void Release(fuse_req_t Req, fuse_ino_t, fuse_file_info* Info) {
-  std::unique_ptr<TMountReader>(&ReaderOf(Info)).reset();
-  fuse_reply_err(Req, 0);
 }
 
 // The named attribute's value, or the list of names; Size 0 asks only for the length.
@@ -238,7 +241,6 @@ fuse_lowlevel_ops Operations() {
   ops.readdirplus = ReadDirPlus;
   ops.open = Open;
   ops.read = Read;
-  ops.release = Release;
   ops.getxattr = GetXattr;
   ops.listxattr = ListXattr;
   ops.statfs = StatFs;

@@ -9,8 +9,8 @@
 namespace kestrine {
 namespace {
 
-// Streams kept between a look at a file and its open: a listing looks at a folder's files first.
-constexpr std::size_t kSpareStreams = 64;
+// Readers kept, each with its stream and its volume handle.
+constexpr std::size_t kKeptReaders = 64;
 // Where a stream cannot read, zeros go to the next sector boundary, and reading is tried again there.
 constexpr std::int64_t kUnreadableStep = 512;
 constexpr std::uint32_t kMaxReadPiece = std::uint32_t{1} << 30;
@@ -59,11 +59,6 @@ std::size_t TMountReader::ReadAt(std::int64_t Offset, std::uint8_t* Buffer, std:
 TMountFiles::TMountFiles(const TMountTree& Tree, TStreamOpener Open)
     : FTree(Tree), FOpen(std::move(Open)), FStates(std::make_unique<TFileState[]>(Tree.Count())) {}
 
-std::unique_ptr<TRecoveryStream> TMountFiles::OpenStream(TMountNodeId Node) {
-  const TMountNode& node = FTree.Node(Node);
-  return FOpen(node.Item, node.Stream);
-}
-
 std::int64_t TMountFiles::Learn(TMountNodeId Node, const TRecoveryStream* Stream) {
   std::atomic<std::int64_t>& size = FStates[Node].Size;
   if (const std::int64_t known = size.load(); known >= 0) return known;
@@ -83,30 +78,36 @@ std::int64_t TMountFiles::Learn(TMountNodeId Node, const TRecoveryStream* Stream
 std::int64_t TMountFiles::Size(TMountNodeId Node) {
   if (FTree.Node(Node).IsFolder) return 0;
   if (const std::int64_t known = FStates[Node].Size.load(); known >= 0) return known;
-  std::unique_ptr<TRecoveryStream> stream = OpenStream(Node);
-  const std::int64_t size = Learn(Node, stream.get());
-  if (stream) {
-    std::lock_guard lock(FLock);
-    FSpare.emplace_back(Node, std::move(stream));
-    if (FSpare.size() > kSpareStreams) FSpare.pop_front();
-  }
-  return size;
+  Reader(Node);
+  return FStates[Node].Size.load();
 }
 
-std::unique_ptr<TMountReader> TMountFiles::Open(TMountNodeId Node) {
-  if (FTree.Node(Node).IsFolder) return nullptr;
-  std::unique_ptr<TRecoveryStream> stream;
+std::shared_ptr<TMountReader> TMountFiles::Reader(TMountNodeId Node) {
+  const TMountNode& node = FTree.Node(Node);
+  if (node.IsFolder) return nullptr;
+  const auto kept = [this, Node] {
+    const auto at = std::find_if(FKept.begin(), FKept.end(), [Node](const auto& K) { return K.first == Node; });
+    std::shared_ptr<TMountReader> reader;
+    if (at != FKept.end()) {
+      reader = at->second;
+      FKept.erase(at);
+      FKept.emplace_back(Node, reader);
+    }
+    return reader;
+  };
   {
     std::lock_guard lock(FLock);
-    const auto spare = std::find_if(FSpare.begin(), FSpare.end(), [Node](const auto& S) { return S.first == Node; });
-    if (spare != FSpare.end()) {
-      stream = std::move(spare->second);
-      FSpare.erase(spare);
-    }
+    if (auto reader = kept()) return reader;
   }
-  if (!stream) stream = OpenStream(Node);
+  // Opened outside the lock: other files are read meanwhile.
+  std::unique_ptr<TRecoveryStream> stream = FOpen(node.Item, node.Stream);
   const std::int64_t size = Learn(Node, stream.get());
-  return std::make_unique<TMountReader>(*this, Node, std::move(stream), size);
+  auto reader = std::make_shared<TMountReader>(*this, Node, std::move(stream), size);
+  std::lock_guard lock(FLock);
+  if (auto other = kept()) return other;
+  FKept.emplace_back(Node, reader);
+  if (FKept.size() > kKeptReaders) FKept.pop_front();
+  return reader;
 }
 
 void TMountFiles::NotePartial(TMountNodeId Node, const std::string& Why) {

@@ -18,7 +18,7 @@ namespace kestrine {
 
 class TMountFiles;
 
-// One open file: a stream of its own, read at any offset. Reads of one reader wait for each other.
+// A file's stream, read at any offset. Reads of one reader wait for each other.
 class TMountReader {
  public:
   TMountReader(TMountFiles& Files, TMountNodeId Node, std::unique_ptr<TRecoveryStream> Stream, std::int64_t Size);
@@ -46,8 +46,8 @@ class TMountFiles {
   std::int64_t Size(TMountNodeId Node);
   // Names and values of the node's extended attributes.
   std::vector<std::pair<std::string, std::string>> Attributes(TMountNodeId Node);
-  // A reader of a file node; nil for a folder.
-  std::unique_ptr<TMountReader> Open(TMountNodeId Node);
+  // The reader of a file node, shared by everyone reading it while it is kept; nil for a folder.
+  std::shared_ptr<TMountReader> Reader(TMountNodeId Node);
 
   // Why the node's bytes are not all there; the first reason given stays.
   void NotePartial(TMountNodeId Node, const std::string& Why);
@@ -63,7 +63,6 @@ class TMountFiles {
     std::optional<std::string> Partial;  // under FLock
   };
 
-  std::unique_ptr<TRecoveryStream> OpenStream(TMountNodeId Node);
   // Learns the node's size from Stream, once.
   std::int64_t Learn(TMountNodeId Node, const TRecoveryStream* Stream);
   std::optional<std::string> Partial(TMountNodeId Node);
@@ -72,8 +71,9 @@ class TMountFiles {
   TStreamOpener FOpen;
   std::unique_ptr<TFileState[]> FStates;
   std::mutex FLock;
-  // Streams opened to learn a size, kept for the open that usually follows (a copy looks first).
-  std::deque<std::pair<TMountNodeId, std::unique_ptr<TRecoveryStream>>> FSpare;
+  // Readers of the files read or looked at last, the least recently used first: a copy looks at a
+  // folder's files before it reads them, and reads a file in several pieces.
+  std::deque<std::pair<TMountNodeId, std::shared_ptr<TMountReader>>> FKept;
 };
 
 }  // namespace kestrine

@@ -47,7 +47,7 @@ class Mount : public Recovery {
   }
   std::vector<std::uint8_t> ReadAll(TMountNodeId Id) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Files->Size(Id)));
-    auto reader = Files->Open(Id);
+    auto reader = Files->Reader(Id);
     EXPECT_EQ(reader->ReadAt(0, bytes.data(), bytes.size() + 100), bytes.size());
     return bytes;
   }
@@ -74,7 +74,7 @@ class Mount : public Recovery {
       const auto written = test::ReadFile(out / path);
       ASSERT_EQ(Files->Size(id), static_cast<std::int64_t>(written.size()));
       EXPECT_EQ(ReadAll(id), written);
-      auto reader = Files->Open(id);
+      auto reader = Files->Reader(id);
       for (int i = 0; i < 16 && !written.empty(); ++i) {
         const std::size_t at = random() % written.size();
         std::vector<std::uint8_t> piece(4096);
@@ -159,7 +159,7 @@ TEST_F(Mount, ASizeCutAndUnreadableBytesSayWhyAndReadAsZeros) {
   Build();
   const TMountNodeId short_ = Nodes().at("cut.bin");
   EXPECT_EQ(Attribute(short_, TMountFiles::kPartialAttribute), std::nullopt) << "nothing known before a read";
-  auto reader = Files->Open(short_);
+  auto reader = Files->Reader(short_);
   std::vector<std::uint8_t> tail(6000, 0xEE);
   ASSERT_EQ(reader->ReadAt(10000, tail.data(), tail.size()), 6000u);
   EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](std::uint8_t b) { return b == 0; }));
