@@ -21,5 +21,6 @@ void RegisterScanCommand(CLI::App& App, TCommandAction& Action);
 void RegisterCatCommand(CLI::App& App, TCommandAction& Action);
 void RegisterCleanupCommand(CLI::App& App, TCommandAction& Action);
 void RegisterRecoverCommand(CLI::App& App, TCommandAction& Action);
+void RegisterMountCommand(CLI::App& App, TCommandAction& Action);
 
 }  // namespace kestrine::cli

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   kestrine::cli::RegisterCatCommand(app, action);
   kestrine::cli::RegisterCleanupCommand(app, action);
   kestrine::cli::RegisterRecoverCommand(app, action);
+  kestrine::cli::RegisterMountCommand(app, action);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -57,6 +57,8 @@ class TScanSession {
   std::vector<PFileInfo> Folders();
 
   TRecoveryManager& Manager() { return *FManager; }
+  // What the filter passes, for walks over the disk's folders.
+  const TQueryObject& Query() const { return FUpdating->Query(); }
 
   // Leaves Session, and every item it found, to the end of the process, which lets go of their
   // memory at once: freeing half a million items one by one takes as long as writing a table of

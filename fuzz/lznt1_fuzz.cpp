@@ -1,4 +1,5 @@
-// LZNT1 over arbitrary input: never writes past the destination, never claims more than it holds.
+// LZNT1 over arbitrary input: never writes past the destination, never claims more than it holds,
+// and a piece whose chunks all decompress alone gives the same bytes as the whole decompression.
 
 #include <cstdint>
 #include <vector>
@@ -12,5 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   std::vector<std::uint8_t> dest(capacity);
   const std::int64_t n = kestrine::DecompressLznt1(dest.data(), dest.size(), Data + 1, Size - 1);
   if (n < -1 || n > static_cast<std::int64_t>(capacity)) __builtin_trap();
+
+  const std::vector<std::size_t> chunks = kestrine::FindLznt1Chunks(Data + 1, Size - 1, capacity);
+  if (chunks.size() > (capacity + 4095) / 4096) __builtin_trap();
+  std::vector<std::uint8_t> alone(capacity);
+  bool clean = n > 0 && !chunks.empty();
+  for (std::size_t i = chunks.size(); i-- > 0;) {
+    const auto end = kestrine::DecompressLznt1Chunk(alone.data(), alone.size(), Data + 1, Size - 1, chunks, i);
+    clean = clean && (end == kestrine::TLznt1ChunkEnd::Whole || (end == kestrine::TLznt1ChunkEnd::Early && i + 1 == chunks.size()));
+  }
+  if (clean) {
+    std::fill(dest.begin() + n, dest.end(), 0);
+    if (alone != dest) __builtin_trap();
+  }
   return 0;
 }

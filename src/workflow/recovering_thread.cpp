@@ -13,6 +13,7 @@
 #include "support/debug_log.h"
 #include "workflow/job_control.h"
 #include "workflow/output_names.h"
+#include "workflow/recovered_form.h"
 #include "workflow/view_ports.h"
 
 namespace kestrine {
@@ -20,10 +21,6 @@ namespace {
 
 // Numbered names tried for one file before it is given up.
 constexpr int kMaxNameAttempts = 100000;
-
-// A stream clears the flag when it cannot build the raw form, so the flag is read after the
-// stream has been opened.
-bool IsEncrypted(const TFileInfo& Item) { return Item.FsInfo && Item.FsInfo->IsEncrypted(); }
 
 std::string ErrorText(int Error) { return std::strerror(Error); }
 
@@ -105,7 +102,7 @@ void TRecoveringThread::Execute() {
   }
   FItems.Clear();
   FBuffer = {};
-  FContents.clear();
+  FContents.Clear();
   FFinished = true;
 }
 
@@ -125,7 +122,7 @@ void TRecoveringThread::HoldRecords() {
       files[item->Disk].push_back(item);
       continue;
     }
-    const TFolderContent& content = Content(item);
+    const TFolderContent& content = FContents.Of(item);
     stack.insert(stack.end(), content.Files.begin(), content.Files.end());
     stack.insert(stack.end(), content.Folders.begin(), content.Folders.end());
   }
@@ -140,23 +137,6 @@ void TRecoveringThread::HoldRecords() {
 void TRecoveringThread::LetGoRecords() {
   for (auto& [scanner, items] : FHeld) scanner->LetGoRecords(items);
   FHeld.clear();
-}
-
-const TRecoveringThread::TFolderContent& TRecoveringThread::Content(PFileInfo Folder) {
-  // Built once per disk, so a deep tree costs one pass over the disk's lists, not one per folder.
-  TDiskObject* disk = Folder->Disk;
-  auto [at, fresh] = FContents.try_emplace(disk);
-  auto& index = at->second;
-  if (fresh && disk) {
-    for (PFileInfo sub : disk->Folders.Snapshot())
-      if (sub) index[sub->Parent].Folders.push_back(sub);
-    if (FQuery)
-      for (PFileInfo file : disk->Files.Snapshot())
-        if (file && FQuery->MatchesInAnyFolder(file)) index[file->Parent].Files.push_back(file);
-  }
-  static const TFolderContent kEmpty;
-  const auto found = index.find(Folder);
-  return found == index.end() ? kEmpty : found->second;
 }
 
 void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PFileInfo Folder) {
@@ -174,7 +154,7 @@ void TRecoveringThread::SaveFolder(const std::shared_ptr<TOutFolder>& Parent, PF
     const auto [folder, out] = std::move(stack.back());
     stack.pop_back();
     if (!FDone.insert(folder).second) continue;  // also ends a cycle of parents
-    const TFolderContent& content = Content(folder);
+    const TFolderContent& content = FContents.Of(folder);
     if (!content.Files.empty()) {
       TReason error;
       if (!MakeFolder(*out, error)) {
@@ -326,8 +306,8 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
   }
   // The raw import of encrypted files does not exist here: they always take the raw ".efs" form.
   static_assert(!EfsRawApiAvailable, "an encrypted file could be imported: build that path");
-  const bool encrypted = IsEncrypted(*Item);
-  const std::string name = SafeOutputName(encrypted ? Item->Name + ".efs" : Item->Name);
+  const bool encrypted = IsStoredEncrypted(*Item);
+  const std::string name = RecoveredFileName(*Item);
   TReason error;
   if (Terminated()) return;
   if (!MakeFolder(Folder, error)) {
@@ -347,14 +327,9 @@ void TRecoveringThread::SaveFile(TOutFolder& Folder, PFileInfo Item) {
 
   TReasons notes;
   if (encrypted) AddNote(notes, TReason{TReasonId::StoredEncrypted});
-  // A raw form keeps its whole length; a plain file ends at its recorded size, unless that is more
-  // than the volume can hold.
-  std::int64_t wanted = encrypted ? stream->GetSize() : Item->Size.load();
+  const std::int64_t wanted = RecoveredLength(*Item, *stream);
   const std::optional<TReason> cut = stream->SizeCut();
-  if (cut) {
-    AddNote(notes, cut);
-    wanted = std::min(wanted, stream->GetSize());
-  }
+  AddNote(notes, cut);
   std::optional<TReason> problem;
   bool writeFailed = false;
   stream->SetPosition(0);

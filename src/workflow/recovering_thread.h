@@ -13,6 +13,7 @@
 
 #include "engine/volume/workflow_ports.h"
 #include "platform/output_files.h"
+#include "workflow/folder_contents.h"
 
 namespace kestrine {
 
@@ -80,11 +81,6 @@ class TRecoveringThread final : public TRecoveryJob {
     bool Failed = false;
     bool IsMade() const { return Handle.IsOpen() || Made.Known(); }
   };
-  // Subfolders and passing files of one folder, in the order of their disk's lists.
-  struct TFolderContent {
-    std::vector<PFileInfo> Folders;
-    std::vector<PFileInfo> Files;
-  };
 
   void Execute();
   void HoldRecords();
@@ -114,7 +110,6 @@ class TRecoveringThread final : public TRecoveryJob {
                                                           TReason& Error);
   std::unique_ptr<platform::TOutputFile> CallCreateFile(const platform::TFolderHandle& Folder,
                                                         const std::string& Name, int& Error);
-  const TFolderContent& Content(PFileInfo Folder);
   void Record(TRecoveryRecord Record);
   bool Terminated() const { return FTerminated.load(); }
 
@@ -142,7 +137,7 @@ class TRecoveringThread final : public TRecoveryJob {
   // Work state of the running thread.
   std::vector<std::uint8_t> FBuffer;
   std::unordered_set<const TFileInfo*> FDone;
-  std::unordered_map<const TDiskObject*, std::unordered_map<const TFileInfo*, TFolderContent>> FContents;
+  TFolderContents FContents{FQuery};
   std::unordered_map<std::string, int> FNextAttempt;
   // Per disk: the scanner that holds records of this job's files, and the files whose records it holds.
   std::vector<std::pair<std::unique_ptr<TDiskScaner>, std::vector<PFileInfo>>> FHeld;

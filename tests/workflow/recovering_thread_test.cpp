@@ -24,6 +24,7 @@
 #include "tests/engine/fat/fat_volume_builder.h"
 #include "tests/engine/ntfs/ntfs_image_builder.h"
 #include "tests/support/test_support.h"
+#include "tests/workflow/recovery_fixture.h"
 #include "workflow/output_names.h"
 #include "workflow/updating_thread.h"
 #include "workflow/workflow.h"
@@ -35,15 +36,6 @@ namespace fs = std::filesystem;
 using test::Deleted;
 using test::ShortSlot;
 using test::TFatVolumeBuilder;
-
-class TCountingMainThread final : public TMainThreadPort {
- public:
-  void RunAndWait(const std::function<void()>& Step) override {
-    ++Steps;
-    Step();
-  }
-  std::atomic<int> Steps{0};
-};
 
 std::string Sha256Hex(const std::vector<std::uint8_t>& Bytes) {
   unsigned char digest[SHA256_DIGEST_LENGTH];
@@ -77,98 +69,11 @@ bool SamePath(const fs::path& Found, const std::string& Written) {
   return a == Found.end() && b == written.end();
 }
 
-// Every file below Root, as paths relative to it.
-std::set<std::string> TreeOf(const fs::path& Root) {
-  std::set<std::string> paths;
-  for (const auto& e : fs::recursive_directory_iterator(Root)) paths.insert(fs::relative(e.path(), Root).string());
-  return paths;
-}
-
 std::vector<std::uint8_t> Pattern(std::size_t Size, std::uint8_t Seed) {
   std::vector<std::uint8_t> bytes(Size);
   for (std::size_t i = 0; i < Size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + Seed + i / 509);
   return bytes;
 }
-
-// One image, scanned through the recovery manager with the workflow plugged in as the window does it.
-class Recovery : public ::testing::Test {
- protected:
-  void Open(const fs::path& Image) {
-    Manager = std::make_unique<TRecoveryManager>(
-        TDriveListing{{platform::TDriveSpec{'d', Image.string(), "", platform::TDriveType::Fixed}}, {}});
-    Updating = std::make_unique<TUpdatingThread>(MainThread);
-    Connection = std::make_unique<TWorkflowConnection>(*Manager, *Updating);
-    Disk = Manager->FindDisk('d');
-    ASSERT_NE(Disk, nullptr);
-    Updating->SetDisk(Disk);
-    Updating->Query().AddDisk(Disk);
-    auto scan = Manager->StartScan(Disk);
-    ASSERT_NE(scan, nullptr);
-    scan->WaitFor();
-  }
-  void OpenFixture(const std::string& Name) {
-    const fs::path image = test::UnpackImage(test::TestDataDir() / (Name + ".xz"), Dir.Path());
-    ASSERT_FALSE(image.empty());
-    Open(image);
-  }
-  void OpenBuilt(TFatVolumeBuilder& Volume) {
-    const fs::path image = Dir / "built.img";
-    test::WriteFile(image, Volume.Bytes());
-    Open(image);
-  }
-
-  PFileInfo Find(const std::string& Path, bool Folder = false) const {
-    for (PFileInfo f : (Folder ? Disk->Folders : Disk->Files).Snapshot())
-      if (Path == test::ItemPath(f)) return f;
-    ADD_FAILURE() << "no found item " << Path;
-    return nullptr;
-  }
-  PFileInfo Root() const {
-    for (PFileInfo f : Disk->Folders.Snapshot())
-      if (!f->Parent) return f;
-    return nullptr;
-  }
-  // The root's own files and subfolders, as the command line's --all selects them.
-  TDiskItems TopItems() const {
-    TDiskItems items;
-    for (PFileInfo f : Disk->Folders.Snapshot())
-      if (f->Parent == Root()) items.Add(f);
-    for (PFileInfo f : Disk->Files.Snapshot())
-      if (f->Parent == Root()) items.Add(f);
-    return items;
-  }
-
-  std::vector<TRecoveryRecord> Recover(const TDiskItems& Items, const fs::path& Destination,
-                                       const std::function<void(TRecoveryJob&)>& Prepare = {}) {
-    Job = Manager->RecoverItems(Items);
-    if (!Job) {
-      ADD_FAILURE() << "no recovering thread";
-      return {};
-    }
-    Job->SetDestination(Destination.string());
-    Job->SetOnFinished([this] { ++Finished; });
-    if (Prepare) Prepare(*Job);
-    MainThread.Steps = 0;
-    Job->Start();
-    Job->WaitFor();
-    EXPECT_TRUE(Job->Finished());
-    return Job->Records();
-  }
-  fs::path Out() {
-    const fs::path out = Dir / "out";
-    fs::create_directories(out);
-    return out;
-  }
-
-  test::TTempDir Dir;
-  TCountingMainThread MainThread;
-  std::unique_ptr<TRecoveryManager> Manager;
-  std::unique_ptr<TUpdatingThread> Updating;
-  std::unique_ptr<TWorkflowConnection> Connection;
-  TDiskObject* Disk = nullptr;
-  std::unique_ptr<TRecoveryJob> Job;
-  int Finished = 0;
-};
 
 TEST(OutputNames, UnsafeNamesBecomeOneHarmlessComponent) {
   EXPECT_EQ(SafeOutputName("report.txt"), "report.txt");

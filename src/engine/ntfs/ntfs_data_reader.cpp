@@ -14,6 +14,8 @@ namespace {
 constexpr std::uint32_t kPlainUnitClusters = 16;
 constexpr std::uint64_t kMaxPlainUnitBytes = 1024 * 1024;
 constexpr std::int64_t kMaxSize = std::int64_t{1} << 62;
+// Decoded compression units kept by one reader.
+constexpr std::size_t kCompressedUnitsKept = 8;
 
 TRunList NormalizeRuns(TRunList Runs) {
   std::erase_if(Runs, [](const TRunItem& R) { return R.Length == 0; });
@@ -61,8 +63,9 @@ TNtfsDataReader::TNtfsDataReader(TMftReader& Reader, const TNtfsAttr& StreamAttr
     FSizeCut = TReason{TReasonId::SizeOverRuns, {std::to_string(held), std::to_string(recorded)}};
   }
   if (FSizeCut) FSizeCut->Args.push_back(std::to_string(FSize));
-  FUnitBuffer.resize(std::size_t{FUnitClusters} * FClusterSize);
-  if (FCompressed) FWork.resize(FUnitBuffer.size());
+  FUnits.resize(FCompressed ? kCompressedUnitsKept : 1);
+  FUnits.front().Bytes.resize(std::size_t{FUnitClusters} * FClusterSize);
+  if (FCompressed) FWork.resize(FUnits.front().Bytes.size());
   FUsable = true;
 }
 
@@ -86,14 +89,18 @@ std::int64_t TNtfsDataReader::HeldClusters() const {
   return held;
 }
 
-bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
-  FCachedUnit = -1;
-  FUnitValid = 0;
+bool TNtfsDataReader::LoadUnit(std::int64_t Unit, TUnit& Into) {
+  std::vector<std::uint8_t>& bytes = Into.Bytes;
+  bytes.resize(FUnits.front().Bytes.size());
+  Into.Index = -1;
+  Into.Decompressed.clear();
+  std::size_t& valid = Into.Valid;
+  valid = 0;
   const std::int64_t first = Unit * FUnitClusters;
   const std::int64_t last = first + FUnitClusters;
-  std::vector<std::uint8_t>& target = FCompressed ? FWork : FUnitBuffer;
+  std::vector<std::uint8_t>& target = FCompressed ? FWork : bytes;
   std::memset(target.data(), 0, target.size());
-  if (FCompressed) std::memset(FUnitBuffer.data(), 0, FUnitBuffer.size());
+  if (FCompressed) std::memset(bytes.data(), 0, bytes.size());
 
   auto run = std::upper_bound(FRuns.begin(), FRuns.end(), first, [](std::int64_t Vcn, const TRunItem& R) {
     return Vcn < R.Vcn + static_cast<std::int64_t>(R.Length);
@@ -126,7 +133,7 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
     covered = to;
   }
   if (covered == first) return false;
-  FUnitValid = static_cast<std::size_t>(covered - first) * FClusterSize;
+  valid = static_cast<std::size_t>(covered - first) * FClusterSize;
   if (unread < last) {
     // Past the initialized size the clusters are not data anyway; there the failure costs nothing.
     const std::int64_t stop = unread * FClusterSize;
@@ -134,33 +141,65 @@ bool TNtfsDataReader::LoadUnit(std::int64_t Unit) {
       // A compressed unit cannot be decompressed from part of its clusters.
       const bool packed = FCompressed && stored < FUnitClusters;
       if (packed || unread == first) return false;
-      FUnitValid = static_cast<std::size_t>(unread - first) * FClusterSize;
-      std::memset(target.data() + FUnitValid, 0, target.size() - FUnitValid);
+      valid = static_cast<std::size_t>(unread - first) * FClusterSize;
+      std::memset(target.data() + valid, 0, target.size() - valid);
     }
   }
 
+  Into.Index = Unit;
   if (FCompressed && stored > 0 && stored < FUnitClusters) {
-    std::int64_t produced = -1;
-    if (storedFirst)
-      produced = DecompressLznt1(FUnitBuffer.data(), FUnitBuffer.size(), FWork.data(),
-                                 static_cast<std::size_t>(stored) * FClusterSize);
-    if (produced > 0)
-      FUnitValid = FUnitBuffer.size();
-    else
-      std::memcpy(FUnitBuffer.data(), FWork.data(), FUnitValid);  // delivered as stored
+    if (storedFirst) {
+      Into.Packed.assign(FWork.begin(), FWork.begin() + stored * FClusterSize);
+      Into.StoredValid = valid;
+      Into.Chunks.reset();
+      Into.Decompressed.assign((bytes.size() + kLznt1ChunkSize - 1) / kLznt1ChunkSize, false);
+      valid = bytes.size();
+      return true;
+    }
+    std::memcpy(bytes.data(), FWork.data(), valid);  // delivered as stored
   } else if (FCompressed) {
-    std::memcpy(FUnitBuffer.data(), FWork.data(), FUnitValid);
+    std::memcpy(bytes.data(), FWork.data(), valid);
   }
-
-  // Past the initialized size the data reads as zeros, whatever the clusters hold.
-  const std::int64_t unitStart = first * FClusterSize;
-  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(FUnitValid)) {
-    const std::int64_t from = std::max<std::int64_t>(FInitialized - unitStart, 0);
-    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(FUnitValid));
-    if (to > from) std::memset(FUnitBuffer.data() + from, 0, static_cast<std::size_t>(to - from));
-  }
-  FCachedUnit = Unit;
+  ZeroPastInitialized(Into);
   return true;
+}
+
+std::size_t TNtfsDataReader::Decompress(TUnit& Unit, std::size_t Within) {
+  if (Unit.Decompressed.empty()) return Unit.Valid;
+  if (Within >= kLznt1ChunkSize && !Unit.Chunks)
+    Unit.Chunks = FindLznt1Chunks(Unit.Packed.data(), Unit.Packed.size(), Unit.Bytes.size());
+  const std::size_t chunk = Within / kLznt1ChunkSize;
+  if (Unit.Chunks && !Unit.Chunks->empty()) {
+    if (!Unit.Decompressed[chunk]) {
+      const TLznt1ChunkEnd end = DecompressLznt1Chunk(Unit.Bytes.data(), Unit.Bytes.size(), Unit.Packed.data(),
+                                                      Unit.Packed.size(), *Unit.Chunks, chunk);
+      Unit.Decompressed[chunk] = end == TLznt1ChunkEnd::Whole || (end == TLznt1ChunkEnd::Early && chunk + 1 == Unit.Chunks->size());
+    }
+    if (Unit.Decompressed[chunk]) {
+      ZeroPastInitialized(Unit);
+      return std::min(Unit.Valid, (chunk + 1) * kLznt1ChunkSize);
+    }
+  }
+  // The whole unit at once: from its start, or where its chunks cannot be taken one by one.
+  std::memset(Unit.Bytes.data(), 0, Unit.Bytes.size());
+  if (DecompressLznt1(Unit.Bytes.data(), Unit.Bytes.size(), Unit.Packed.data(), Unit.Packed.size()) <= 0) {
+    // Not LZNT1 after all: delivered as stored.
+    std::memset(Unit.Bytes.data(), 0, Unit.Bytes.size());
+    std::memcpy(Unit.Bytes.data(), Unit.Packed.data(), std::min(Unit.StoredValid, Unit.Packed.size()));
+    Unit.Valid = Unit.StoredValid;
+  }
+  Unit.Decompressed.clear();
+  ZeroPastInitialized(Unit);
+  return Unit.Valid;
+}
+
+void TNtfsDataReader::ZeroPastInitialized(TUnit& Unit) const {
+  const std::int64_t unitStart = Unit.Index * static_cast<std::int64_t>(Unit.Bytes.size());
+  if (FInitialized < FSize && FInitialized < unitStart + static_cast<std::int64_t>(Unit.Valid)) {
+    const std::int64_t from = std::max<std::int64_t>(FInitialized - unitStart, 0);
+    const std::int64_t to = std::min<std::int64_t>(FSize - unitStart, static_cast<std::int64_t>(Unit.Valid));
+    if (to > from) std::memset(Unit.Bytes.data() + from, 0, static_cast<std::size_t>(to - from));
+  }
 }
 
 bool TNtfsDataReader::Covered(std::int64_t First, std::int64_t Last) const {
@@ -213,12 +252,18 @@ std::span<const std::uint8_t> TNtfsDataReader::At(std::int64_t Position) {
     return std::span<const std::uint8_t>(FValue).subspan(static_cast<std::size_t>(Position));
   }
   if (Position >= kMaxSize) return {};
-  const std::int64_t unitBytes = static_cast<std::int64_t>(FUnitBuffer.size());
+  const auto unitBytes = static_cast<std::int64_t>(FUnits.front().Bytes.size());
   const std::int64_t unit = Position / unitBytes;
-  if (unit != FCachedUnit && !LoadUnit(unit)) return {};
+  auto kept = std::find_if(FUnits.begin(), FUnits.end(), [unit](const TUnit& U) { return U.Index == unit; });
+  if (kept == FUnits.end()) {
+    kept = std::min_element(FUnits.begin(), FUnits.end(), [](const TUnit& A, const TUnit& B) { return A.LastUse < B.LastUse; });
+    if (!LoadUnit(unit, *kept)) return {};
+  }
+  kept->LastUse = ++FUses;
   const auto within = static_cast<std::size_t>(Position - unit * unitBytes);
-  if (within >= FUnitValid) return {};
-  return std::span<const std::uint8_t>(FUnitBuffer).subspan(within, FUnitValid - within);
+  const std::size_t end = within < kept->Valid ? Decompress(*kept, within) : 0;
+  if (within >= end) return {};
+  return std::span<const std::uint8_t>(kept->Bytes).subspan(within, end - within);
 }
 
 std::size_t TNtfsDataReader::Read(std::int64_t Position, std::uint8_t* Buffer, std::size_t Count, std::int64_t Limit) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ntfs/lznt1.h"
 #include "engine/ntfs/ntfs_records.h"
 #include "engine/volume/read_disk.h"
 #include "engine/volume/recovery_reason.h"
@@ -31,7 +32,8 @@ class TNtfsDataReader {
   bool Compressed() const { return FCompressed; }
   std::uint32_t UnitClusters() const { return FUnitClusters; }
 
-  // The bytes from Position to the end of the unit that holds it; empty where nothing can be read
+  // The bytes from Position to the end of the unit that holds it (of its chunk, for compressed data:
+  // chunks are decompressed as they are reached); empty where nothing can be read
   // (no run holds the position). Not cut at Size.
   std::span<const std::uint8_t> At(std::int64_t Position);
   // Copies up to Count bytes from Position, never at or past Limit.
@@ -42,7 +44,27 @@ class TNtfsDataReader {
   TVolumeRange VolumeRange(std::int64_t Position, std::int64_t MaxLength) const;
 
  private:
-  bool LoadUnit(std::int64_t Unit);
+  // A unit as Read delivers it: decompressed, holes and the bytes past the initialized size as zeros.
+  // A compressed unit keeps its stored clusters until a read reaches it. A read from its start (as
+  // a sequential one) decompresses it whole; one inside it finds the chunks from their headers and
+  // decompresses only the chunk it reads, so a read of a few bytes costs one chunk, not the whole
+  // unit. A chunk found damaged, or ending early before others, turns the unit back to the whole
+  // decompression, which decides how such a unit reads.
+  struct TUnit {
+    std::int64_t Index = -1;
+    std::size_t Valid = 0;  // bytes from its start that hold data
+    std::vector<std::uint8_t> Bytes;
+    std::uint64_t LastUse = 0;
+    std::vector<std::uint8_t> Packed;  // stored clusters, while chunks wait to be decompressed
+    std::size_t StoredValid = 0;       // Valid when it is delivered as stored
+    std::optional<std::vector<std::size_t>> Chunks;  // where its chunks lie, once looked for
+    std::vector<bool> Decompressed;    // by chunk; empty when Bytes is whole
+  };
+  bool LoadUnit(std::int64_t Unit, TUnit& Into);
+  // Decompresses what a read at byte Within of Unit needs unless done; the end of the bytes ready there.
+  std::size_t Decompress(TUnit& Unit, std::size_t Within);
+  // Past the initialized size the data reads as zeros, whatever the clusters hold.
+  void ZeroPastInitialized(TUnit& Unit) const;
   // Clusters from the stream's start to the end of the last run with a hole or clusters inside the
   // volume; the volume as its boot sector declares it, since a source cut short is a failed read.
   std::int64_t HeldClusters() const;
@@ -61,10 +83,11 @@ class TNtfsDataReader {
   std::optional<TReason> FSizeCut;
   std::uint32_t FClusterSize = 0;
   std::uint32_t FUnitClusters = 0;
-  std::vector<std::uint8_t> FUnitBuffer;
+  // Units kept, the least recently used replaced: a compressed unit is decoded once while readers
+  // at several offsets take turns. Plain data keeps one, since reading it again costs no decoding.
+  std::vector<TUnit> FUnits;
+  std::uint64_t FUses = 0;
   std::vector<std::uint8_t> FWork;   // the stored clusters of a compressed unit
-  std::int64_t FCachedUnit = -1;
-  std::size_t FUnitValid = 0;
 };
 
 }  // namespace kestrine

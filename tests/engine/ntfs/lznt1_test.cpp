@@ -115,3 +115,36 @@ TEST(Lznt1, FirstChunkHeaderTellsACompressedPiece) {
 
 }  // namespace
 }  // namespace kestrine
+
+namespace kestrine {
+namespace {
+
+TEST(Lznt1, ChunksDecompressedAloneInAnyOrderGiveWhatTheWholeGives) {
+  // A repeated chunk, a stored one, and one that ends early, which ends the data.
+  std::vector<std::uint8_t> piece = RepeatChunk('x');
+  piece.insert(piece.end(), {0xFF, 0x3F});
+  for (int i = 0; i < 4096; ++i) piece.push_back(static_cast<std::uint8_t>(i * 7));
+  piece.insert(piece.end(), {0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x06, 0x20, 0x00, 0x00});
+  std::vector<std::uint8_t> whole(16384, 0), alone(16384, 0);
+  ASSERT_EQ(Decompress(whole, piece), 8192 + 12);
+  const std::vector<std::size_t> chunks = FindLznt1Chunks(piece.data(), piece.size(), alone.size());
+  ASSERT_EQ(chunks, (std::vector<std::size_t>{0, 6, 6 + 4098}));
+  for (std::size_t i = 4; i-- > 0;) {
+    const TLznt1ChunkEnd end = DecompressLznt1Chunk(alone.data(), alone.size(), piece.data(), piece.size(), chunks, i);
+    EXPECT_EQ(end, i == 2 ? TLznt1ChunkEnd::Early : TLznt1ChunkEnd::Whole) << i;
+  }
+  EXPECT_EQ(alone, whole);
+
+  // Damage inside a chunk shows when that chunk is decompressed; damaged headers leave no chunks.
+  std::vector<std::uint8_t> damaged = RepeatChunk('x');
+  damaged.insert(damaged.end(), {0x04, 0xB0, 0x01, 0x00, 0x00, 0x00, 0x00});
+  const std::vector<std::size_t> found = FindLznt1Chunks(damaged.data(), damaged.size(), alone.size());
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(DecompressLznt1Chunk(alone.data(), alone.size(), damaged.data(), damaged.size(), found, 1),
+            TLznt1ChunkEnd::Malformed);
+  damaged[damaged.size() - 7] = 0x40;  // longer than the piece
+  EXPECT_TRUE(FindLznt1Chunks(damaged.data(), damaged.size(), alone.size()).empty());
+}
+
+}  // namespace
+}  // namespace kestrine
