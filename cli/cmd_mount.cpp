@@ -22,6 +22,7 @@ struct TMountOptions {
   std::string Source;
   std::string Folder;
   TFilterOptions Filter;
+  TScanSourceOptions Scan;
   bool AllowOther = false;
   bool DirectIo = false;
 };
@@ -43,7 +44,7 @@ int RunMount(const TMountOptions& O) {
     return kExitFailed;
   }
   auto session = std::make_unique<TScanSession>();
-  TDiskObject* disk = session->OpenScannable(O.Source);
+  TDiskObject* disk = session->OpenScannable(O.Source, O.Scan);
   if (!disk) return kExitFailed;
   session->Scan(disk, std::get<TFilter>(filter));
   if (TScanSession::Failed(disk, O.Source)) return kExitFailed;
@@ -85,6 +86,7 @@ void RegisterMountCommand(CLI::App& App, TCommandAction& Action) {
   cmd->add_option("SOURCE", o->Source, "Image or device path, or a drive letter of the drive list")->required();
   cmd->add_option("DIR", o->Folder, "An empty folder to mount on")->required();
   AddFilterOptions(*cmd, o->Filter);
+  AddScanSourceOptions(*cmd, o->Scan);
   cmd->add_flag("--allow-other", o->AllowOther, "Let every user read the mount, not only the one who made it");
   cmd->add_flag("--direct-io", o->DirectIo, "Pass every read to the volume, past the kernel's page cache");
   cmd->callback([o, &Action] { Action = [o] { return RunMount(*o); }; });
