@@ -193,7 +193,7 @@ TEST_F(MountCli, AMountThatCannotBeMadeSaysWhyInOneLineAndExitsWith1) {
       {Image("fat12").string(), full.string(), full.string() + ": not empty\n"},
       {Image("fat12").string(), (Dir->Path() / "missing").string(), (Dir->Path() / "missing").string() + ": no such folder\n"},
       {Image("fat12").string(), (full / "kept.txt").string(), (full / "kept.txt").string() + ": not a folder\n"},
-      {Image("zeros").string(), (Dir->Path() / "empty").string(), Image("zeros").string() + ": no FAT, exFAT or NTFS file system to scan\n"},
+      {Image("zeros").string(), (Dir->Path() / "empty").string(), Image("zeros").string() + ": no FAT, exFAT or NTFS file system to scan (--deep looks at its bytes)\n"},
   };
   fs::create_directories(Dir->Path() / "empty");
   for (const TCase& c : cases) {
